@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/db/FieldTypes.h"
+#include "app/db/RowStore.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+#include <vector>
+
+namespace qav::db {
+
+// A result column as the back end describes it.
+struct FieldDef {
+  QString name;
+  TFieldType type = ftUnknown;
+  int size = 0;  // declared length of text and binary columns, 0 otherwise
+};
+
+// The rows of one result set. Back ends store integers, booleans and the integral types as Int
+// cells; floating, money and decimal values as Float cells; dates and times as Float cells
+// holding a TDateTime (a date that cannot be read stays Bytes, so nothing is lost); texts as
+// UTF-8 Bytes and binary values as raw Bytes.
+struct ResultSet {
+  std::vector<FieldDef> fields;
+  RowStore rows;
+};
+
+// One argument of a stored procedure call: the declared parameter and its value. The back end
+// fills the values of output, in-out and result arguments.
+struct ProcArg {
+  QString name;  // as declared, "@NAME" or "Result"
+  TFieldType type = ftUnknown;
+  TParamType direction = ptInput;
+  QVariant value;
+};
+
+// The connection parameters the engine understands, read from the NAME=VALUE list.
+struct ConnectSettings {
+  QString server;    // "SERVER NAME"
+  QString database;  // "DATABASE NAME"
+  QString user;      // "USER NAME"
+  QString password;  // "PASSWORD"
+  QStringList params;
+
+  static ConnectSettings FromParams(const QStringList& params);
+  // The value of NAME in the list (names compared without regard to case), or empty.
+  static QString Value(const QStringList& params, const QString& name);
+};
+
+// What a database server offers through one open connection. Statements carry positional "?"
+// placeholders bound from the argument list in order. Errors are EDBEngineError carrying the
+// server's own message.
+class BackendConnection {
+ public:
+  virtual ~BackendConnection() = default;
+
+  // Runs a statement; returns its rows when it produced a result set, nullptr otherwise.
+  virtual std::unique_ptr<ResultSet> Execute(const QString& sql,
+                                             const std::vector<QVariant>& args) = 0;
+  // Rows changed by the last statement that changed rows, -1 when unknown.
+  virtual qint64 RowsAffected() const = 0;
+
+  virtual bool InTransaction() const = 0;
+  virtual void StartTransaction() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+
+  virtual void ExecProc(const QString& name, std::vector<ProcArg>& args) = 0;
+};
+
+// Opens the back end that the server name chooses: "embedded:FOLDER" for the embedded suite,
+// anything else for SQL Server through ODBC.
+std::unique_ptr<BackendConnection> OpenBackend(const ConnectSettings& settings);
+
+}  // namespace qav::db
