@@ -24,7 +24,24 @@ ConnectSettings ConnectSettings::FromParams(const QStringList& params) {
   return s;
 }
 
+namespace {
+
+std::vector<std::pair<QString, BackendFactory>>& Schemes() {
+  static std::vector<std::pair<QString, BackendFactory>> schemes;
+  return schemes;
+}
+
+}  // namespace
+
+void RegisterBackendScheme(const QString& prefix, BackendFactory factory) {
+  auto& schemes = Schemes();
+  std::erase_if(schemes, [&](const auto& s) { return s.first.compare(prefix, Qt::CaseInsensitive) == 0; });
+  if (factory) schemes.emplace_back(prefix, std::move(factory));
+}
+
 std::unique_ptr<BackendConnection> OpenBackend(const ConnectSettings& settings) {
+  for (const auto& [prefix, factory] : Schemes())
+    if (settings.server.startsWith(prefix, Qt::CaseInsensitive)) return factory(settings);
   if (IsEmbeddedServerName(settings.server)) return OpenEmbedded(settings);
   return OpenOdbc(settings);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -71,7 +72,12 @@ class BackendConnection {
 };
 
 // Opens the back end that the server name chooses: "embedded:FOLDER" for the embedded suite,
-// anything else for SQL Server through ODBC.
+// a scheme registered below, or else SQL Server through ODBC.
 std::unique_ptr<BackendConnection> OpenBackend(const ConnectSettings& settings);
+
+// Lets tests and tools put a back end of their own behind server names that begin with
+// `prefix` (compared without regard to case). A null factory removes the scheme.
+using BackendFactory = std::function<std::unique_ptr<BackendConnection>(const ConnectSettings&)>;
+void RegisterBackendScheme(const QString& prefix, BackendFactory factory);
 
 }  // namespace qav::db
