@@ -1,10 +1,11 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/Startup.h"
+#include "backup/FrBackup.h"
+#include "console/FrExecSQL.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2) return 0;
-  QApplication app(argc, argv);
-  QLabel label(QStringLiteral("qavtool"));
-  label.show();
-  return app.exec();
+  return qav::RunProgram(argc, argv, [](const QString& command) -> std::unique_ptr<QWidget> {
+    if (command == u"EXPORT-TO") return std::make_unique<qav::TFrExecSQL>();
+    if (command == u"BACKUP") return std::make_unique<qav::TFrBackup>();
+    return nullptr;
+  });
 }

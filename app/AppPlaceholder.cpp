@@ -1,1 +1,0 @@
-// placeholder until start-up lands

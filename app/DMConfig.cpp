@@ -1,0 +1,269 @@
+#include "app/DMConfig.h"
+
+#include "app/Dialogs.h"
+#include "app/Exception.h"
+#include "app/LocalMachine.h"
+#include "app/TextUtil.h"
+#include "app/db/Database.h"
+#include "app/db/Query.h"
+#include "app/db/StoredProc.h"
+#include "backup/SQLScript.h"
+
+#include <QFile>
+
+namespace qav {
+
+using db::TDatabase;
+using db::TQuery;
+using db::TStoredProc;
+
+TDMConfig* DMConfig = nullptr;
+
+QStringList SuiteConnectionParams(const QString& database, const QString& server) {
+  return {
+      QStringLiteral("DATABASE NAME=") + database,
+      QStringLiteral("SERVER NAME=") + server,
+      QStringLiteral("USER NAME=qav"),
+      QStringLiteral("OPEN MODE=READ/WRITE"),
+      QStringLiteral("SCHEMA CACHE SIZE=8"),
+      QStringLiteral("BLOB EDIT LOGGING="),
+      QStringLiteral("LANGDRIVER="),
+      QStringLiteral("SQLQRYMODE="),
+      QStringLiteral("SQLPASSTHRU MODE=SHARED AUTOCOMMIT"),
+      QStringLiteral("DATE MODE=1"),
+      QStringLiteral("SCHEMA CACHE TIME=-1"),
+      QStringLiteral("MAX QUERY TIME=600"),
+      QStringLiteral("MAX ROWS=-1"),
+      QStringLiteral("BATCH COUNT=200"),
+      QStringLiteral("ENABLE SCHEMA CACHE=FALSE"),
+      QStringLiteral("SCHEMA CACHE DIR="),
+      QStringLiteral("HOST NAME="),
+      QStringLiteral("APPLICATION NAME="),
+      QStringLiteral("NATIONAL LANG NAME="),
+      QStringLiteral("ENABLE BCD=True"),
+      QStringLiteral("TDS PACKET SIZE=4096"),
+      QStringLiteral("BLOBS TO CACHE=-1"),
+      QStringLiteral("BLOB SIZE=64"),
+      QStringLiteral("PASSWORD=tarnwick"),
+  };
+}
+
+namespace {
+
+template <typename T>
+T* Component(QObject* owner, const char* name) {
+  auto* component = new T(owner);
+  component->setObjectName(QString::fromLatin1(name));
+  return component;
+}
+
+TDatabase* Connection(QObject* owner, const char* name) {
+  auto* db = Component<TDatabase>(owner, name);
+  db->SetDatabaseName(QString::fromLatin1(name));
+  db->SetDriverName(QStringLiteral("MSSQL"));
+  db->SetHandleShared(true);
+  db->SetLoginPrompt(false);
+  return db;
+}
+
+TQuery* Query(QObject* owner, const char* name, const char* database, const QStringList& sql) {
+  auto* q = Component<TQuery>(owner, name);
+  q->SetDatabaseName(QString::fromLatin1(database));
+  q->SetSQL(sql);
+  return q;
+}
+
+const QStringList kSchemaUpdate = {
+    QStringLiteral("If (Not Exists(Select Name From SysColumns"),
+    QStringLiteral("               Where Id = (Select Id From SysObjects Where Ltrim(Rtrim(Upper(Name))) = 'MENU') And"),
+    QStringLiteral("                     Ltrim(Rtrim(Upper(Name)))='VERSION'))"),
+    QStringLiteral("  Begin"),
+    QStringLiteral("    Alter Table Menu Add Version Integer"),
+    QStringLiteral("  End"),
+    QStringLiteral("/"),
+    QStringLiteral("Update Menu Set Version = 3 Where Version Is Null And Command Is Not Null"),
+    QStringLiteral("/"),
+    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeImport' And Id = (Select Id From SysObjects Where Name = 'UserName'))"),
+    QStringLiteral("   Alter Table UserName Add UserSeeImport Char(1)"),
+    QStringLiteral("/"),
+    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeCost' And Id = (Select Id From SysObjects Where Name = 'UserName'))"),
+    QStringLiteral("   Alter Table UserName Add UserSeeCost Char(1)"),
+    QStringLiteral("/"),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+};
+
+const QStringList kCompanyConfig = {
+    QStringLiteral("SELECT C.Company, C.PicturePath, C.Public_Price_IE, C.DefaultWh,"),
+    QStringLiteral("  C.POS1_Wh, C.POS1_TaxCode, C.POS1_Price_IE, C.POS1_PriceType,"),
+    QStringLiteral("  C.POS1_SumDetail, C.DefaultPosComPort,C.DefaultTax,"),
+    QStringLiteral("  C.DefaultPosMenuId,M.Command,M.MenuOption,"),
+    QStringLiteral("  O.Description, O.YearNo,"),
+    QStringLiteral("  P.Id, P.Code, P.Password, P.NameThai, P.NameEng, P.ShortName,"),
+    QStringLiteral("  P.Address1, P.Address2, P.Address3, P.Address4, P.Province, P.Zip,"),
+    QStringLiteral("  P.Telephone, P.Fax, P.EMail, P.Logo, P.TaxNo, P.InstallDate, P.RunYear,"),
+    QStringLiteral("  P.LocalServer,P.FUNDNAME, P.TaxBranchHead, P.TaxBranchCode, P.TaxBranchName"),
+    QStringLiteral("FROM CompanyConfig C"),
+    QStringLiteral("Inner Join DatabaseList O On (O.Company = C.Company) "),
+    QStringLiteral("Inner Join Company P On (P.Id = O.Company)"),
+    QStringLiteral("Left Outer Join Menu M On (M.Id = C.DefaultPosMenuId)"),
+    QStringLiteral("Where (O.DatabaseName = :GetName)"),
+};
+
+const QStringList kCompany = {
+    QStringLiteral("SELECT ID,CODE, PASSWORD, NAMETHAI, NAMEENG, SHORTNAME, "),
+    QStringLiteral("  ADDRESS1, ADDRESS2, ADDRESS3, ADDRESS4, PROVINCE, ZIP, "),
+    QStringLiteral("  TELEPHONE, FAX, EMAIL, LOGO, TAXNO, RUNYEAR,FUNDNAME, Coalesce(TaxBranchHead, 'N') TaxBranchHead, Coalesce(TaxBranchCode, '') TaxBranchCode, TaxBranchName"),
+    QStringLiteral("FROM COMPANY"),
+    QStringLiteral("Where (Id = (Select Distinct Company From DatabaseList Where DatabaseName = :GetName))"),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+};
+
+const QStringList kUser = {
+    QStringLiteral("select Code, fullname,languageno,EditSalePrice,Approve_Quo,Approve_SO,Approve_IV,Approve_PO, Approved_PORQ,"),
+    QStringLiteral("       ApproveTranWH,ApproveTranBranch,ApproveWorkOrder,CanSeeCost,CanSeeSalePrice,CanModifyCusSale,"),
+    QStringLiteral("       Approve_PreIs, CanModifyCusSale, ApproveCustomerDropUse, ApproveCustomerDropCredit,"),
+    QStringLiteral("       CanModifyCredit, CanSetProductBlock, CanSetProductMinus, CanSaleCreditOnReturnCheque, UserSeeImport, UserSeeCost"),
+    QStringLiteral("from  username"),
+    QStringLiteral("where id=:uid"),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+    QStringLiteral(" "),
+};
+
+}  // namespace
+
+TDMConfig::TDMConfig(QObject* owner) : QObject(owner) {
+  setObjectName(QStringLiteral("DMConfig"));
+  DmCfg = Connection(this, "DmCfg");
+  DmCfg->BeforeConnect = [this](TDatabase& db) { DmCfgBeforeConnect(db); };
+  DmCfg->AfterConnect = [this](TDatabase& db) { DmCfgAfterConnect(db); };
+  DBMaster = Connection(this, "DBMaster");
+
+  QChkConfig = Query(this, "QChkConfig", "DBMaster",
+                     {QStringLiteral("Select * From SysDatabases Where Name = 'QAV_Config_WEP'")});
+  SQLUpdate = Component<TSQLScript>(this, "SQLUpdate");
+  SQLUpdate->SetDatabaseName(QStringLiteral("DmCfg"));
+  SQLUpdate->SetTransaction(false);
+  SQLUpdate->SetSQL(kSchemaUpdate);
+  QSoftware = Query(this, "QSoftware", "DmCfg", {QStringLiteral("select *"), QStringLiteral("from softwareconfig")});
+  QCompanyConfig = Query(this, "QCompanyConfig", "DmCfg", kCompanyConfig);
+  QCompany = Query(this, "QCompany", "DmCfg", kCompany);
+  QUser = Query(this, "QUser", "DmCfg", kUser);
+
+  using db::ftInteger;
+  using db::ftString;
+  SpMenuCaption = Component<TStoredProc>(this, "SpMenuCaption");
+  SpMenuCaption->SetDatabaseName(QStringLiteral("DmCfg"));
+  SpMenuCaption->SetStoredProcName(QStringLiteral("MENUCAPTION"));
+  auto& mp = SpMenuCaption->Params();
+  mp.CreateParam(ftInteger, QStringLiteral("Result"), db::ptResult);
+  mp.CreateParam(ftInteger, QStringLiteral("@MENUID"), db::ptInput);
+  mp.CreateParam(ftInteger, QStringLiteral("@USERID"), db::ptInput);
+  for (const char* out : {"@CAPTION", "@ACCESS_R", "@ADD_R", "@MODIFY_R", "@DELETE_R", "@USERCODE"})
+    mp.CreateParam(ftString, QString::fromLatin1(out), db::ptOutput);
+  mp.CreateParam(ftInteger, QStringLiteral("@SALESID"), db::ptOutput);
+
+  SpErrorLog = Component<TStoredProc>(this, "SpErrorLog");
+  SpErrorLog->SetDatabaseName(QStringLiteral("DmCfg"));
+  SpErrorLog->SetStoredProcName(QStringLiteral("AddErrorLog"));
+  auto& ep = SpErrorLog->Params();
+  ep.CreateParam(ftInteger, QStringLiteral("Result"), db::ptResult);
+  ep.CreateParam(ftString, QStringLiteral("@CompName"), db::ptInput);
+  ep.CreateParam(ftString, QStringLiteral("@LogName"), db::ptInput);
+  ep.CreateParam(ftInteger, QStringLiteral("@UserId"), db::ptInput);
+  ep.CreateParam(ftInteger, QStringLiteral("@MenuId"), db::ptInput);
+  ep.CreateParam(ftString, QStringLiteral("@ErrorMsg"), db::ptInput);
+
+  DMConfig = this;
+}
+
+TDMConfig::~TDMConfig() {
+  if (DMConfig == this) DMConfig = nullptr;
+}
+
+QString TDMConfig::ReadServerName() {
+  QFile file(QStringLiteral("Server.Dat"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray data = file.readAll();
+  if (file.error() != QFileDevice::NoError)
+    throw EInOutError(QStringLiteral("Server.Dat: %1").arg(file.errorString()));
+  qsizetype end = 0;
+  while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
+  return QString::fromUtf8(data.left(end));
+}
+
+void TDMConfig::DmCfgBeforeConnect(TDatabase&) {
+  QString server = ReadServerName();
+  if (server.isEmpty()) server = QStringLiteral("QAV");
+  DmCfg->Params().clear();
+
+  DBMaster->Close();
+  DBMaster->Params() = SuiteConnectionParams(QStringLiteral("master"), server);
+  DBMaster->Open();
+
+  QChkConfig->Close();
+  QChkConfig->Open();
+  // The site database, where the server has one, is preferred over the general one.
+  DmCfg->Params().append(QChkConfig->IsEmpty() ? QStringLiteral("DATABASE NAME=QAV_CONFIG")
+                                               : QStringLiteral("DATABASE NAME=QAV_CONFIG_WEP"));
+  QChkConfig->Close();
+  DBMaster->Close();
+
+  DmCfg->Params().append(SuiteConnectionParams(QString(), server).mid(1));
+}
+
+void TDMConfig::DmCfgAfterConnect(TDatabase&) {
+  SQLUpdate->Run();
+  QSoftware->Close();
+  QSoftware->Open();
+}
+
+void TDMConfig::GetCompanyConfig(const QString& name) {
+  const QString upper = UpperAscii(name);
+  QCompanyConfig->Close();
+  QCompanyConfig->ParamByName(QStringLiteral("GetName")).SetAsString(upper);
+  QCompanyConfig->Open();
+  if (QCompanyConfig->IsEmpty()) {
+    Dialogs::ShowMessage(QStringLiteral("Not Found Database : ") + upper);
+    throw ProgramExit{0};
+  }
+  CompanyDatabase = upper;
+  QCompany->Close();
+  QCompany->ParamByName(QStringLiteral("GetName")).SetAsString(upper);
+  QCompany->Open();
+  QSoftware->Open();
+}
+
+void TDMConfig::CheckRight(int menuId, int userId) {
+  SpMenuCaption->Close();
+  SpMenuCaption->ParamByName(QStringLiteral("@MENUID")).SetAsInteger(menuId);
+  SpMenuCaption->ParamByName(QStringLiteral("@USERID")).SetAsInteger(userId);
+  SpMenuCaption->ExecProc();
+  MenuCaption = Trim(SpMenuCaption->ParamByName(QStringLiteral("@CAPTION")).AsString());
+  UserCode = SpMenuCaption->ParamByName(QStringLiteral("@USERCODE")).AsString();
+  CanAccess = SpMenuCaption->ParamByName(QStringLiteral("@ACCESS_R")).AsString() == u"Y";
+  SpMenuCaption->Close();
+
+  QUser->Close();
+  QUser->ParamByName(QStringLiteral("uid")).SetAsInteger(userId);
+  QUser->Open();
+  LanguageThai = QUser->FieldByName(QStringLiteral("LanguageNo")).AsInteger() == 1;
+  QUser->Close();
+}
+
+void TDMConfig::WriteErrorLog(const QString& message) {
+  SpErrorLog->Close();
+  SpErrorLog->ParamByName(QStringLiteral("@CompName")).SetAsString(LocalComputerName());
+  SpErrorLog->ParamByName(QStringLiteral("@LogName")).SetAsString(LocalUserName());
+  SpErrorLog->ParamByName(QStringLiteral("@UserId")).SetAsInteger(UserId);
+  SpErrorLog->ParamByName(QStringLiteral("@MenuId")).SetAsInteger(MenuId);
+  SpErrorLog->ParamByName(QStringLiteral("@ErrorMsg")).SetAsString(message);
+  SpErrorLog->ExecProc();
+}
+
+}  // namespace qav

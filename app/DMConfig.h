@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/db/DateTime.h"
+
+#include <QObject>
+#include <QStringList>
+
+namespace qav {
+
+namespace db {
+class TDatabase;
+class TQuery;
+class TStoredProc;
+}  // namespace db
+class TSQLScript;
+
+// The connection parameter list every suite connection sends, in the engine's order; only the
+// database and server differ.
+QStringList SuiteConnectionParams(const QString& database, const QString& server);
+
+// Ends the program in an orderly way (exit code 0) from deep inside start-up.
+struct ProgramExit {
+  int code = 0;
+};
+
+// The configuration database module: finds the server, chooses the configuration database,
+// brings its schema up to date, checks the company and the user's rights, and holds the run
+// context for the life of the process.
+class TDMConfig : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TDMConfig(QObject* owner = nullptr);
+  ~TDMConfig() override;
+
+  // Components, as named in the module.
+  db::TDatabase* DmCfg;
+  db::TDatabase* DBMaster;
+  db::TQuery* QChkConfig;
+  TSQLScript* SQLUpdate;
+  db::TQuery* QSoftware;
+  db::TQuery* QCompanyConfig;
+  db::TQuery* QCompany;
+  db::TStoredProc* SpMenuCaption;
+  db::TQuery* QUser;
+  db::TStoredProc* SpErrorLog;
+
+  // Run context, written during start-up only.
+  int MenuId = 0;
+  int UserId = 0;
+  db::TDateTime WorkDate = 0;
+  QString CompanyDatabase;
+  QString MenuCaption;
+  QString UserCode;
+  bool CanAccess = false;
+  bool LanguageThai = false;
+
+  // Checks that the suite knows the company database and keeps its upper-cased name. Shows
+  // "Not Found Database : NAME" and throws ProgramExit{0} when it does not.
+  void GetCompanyConfig(const QString& name);
+  // Fills MenuCaption, UserCode, CanAccess and LanguageThai.
+  void CheckRight(int menuId, int userId);
+  // The first line of "Server.Dat" in the current folder, unchanged; empty when the file cannot
+  // be opened. A read error after opening is an EInOutError.
+  static QString ReadServerName();
+  // Writes one row to the error log through "AddErrorLog".
+  void WriteErrorLog(const QString& message);
+
+  void DmCfgBeforeConnect(db::TDatabase& db);
+  void DmCfgAfterConnect(db::TDatabase& db);
+};
+
+// The one configuration module, while it exists.
+extern TDMConfig* DMConfig;
+
+}  // namespace qav

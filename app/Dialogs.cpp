@@ -1,0 +1,174 @@
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStringList>
+#include <cstdio>
+
+namespace qav {
+
+namespace {
+
+bool& ScriptActive() {
+  static bool active = false;
+  return active;
+}
+
+DialogAnswerer& Answerer() {
+  static DialogAnswerer answerer;
+  return answerer;
+}
+
+QString& TitleSlot() {
+  static QString title = QStringLiteral("qavtool");
+  return title;
+}
+
+const char* KindName(DialogRequest::Kind kind) {
+  switch (kind) {
+    case DialogRequest::Kind::Message: return "message";
+    case DialogRequest::Kind::Confirm: return "confirm";
+    case DialogRequest::Kind::Error: return "error";
+    case DialogRequest::Kind::OpenFile: return "open";
+    case DialogRequest::Kind::SaveFile: return "save";
+  }
+  return "?";
+}
+
+// "Text files|*.txt|All|*.*" becomes "Text files (*.txt);;All (*.*)".
+QStringList QtFilters(const QString& filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+    out << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(u';', u' '));
+  return out;
+}
+
+void Colour(QWidget& w, const DialogRequest& r) {
+  if (!r.background.isValid()) return;
+  w.setStyleSheet(QStringLiteral("QMessageBox { background-color: %1; } QLabel { color: %2; }")
+                      .arg(r.background.name(), r.foreground.isValid() ? r.foreground.name()
+                                                                        : QStringLiteral("white")));
+}
+
+void Centre(QWidget& w) {
+  w.adjustSize();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    w.move(screen->availableGeometry().center() - w.rect().center());
+}
+
+DialogReply ShowReal(const DialogRequest& r) {
+  DialogReply reply;
+  switch (r.kind) {
+    case DialogRequest::Kind::Message:
+    case DialogRequest::Kind::Error: {
+      QMessageBox box(r.kind == DialogRequest::Kind::Error ? QMessageBox::Critical
+                                                            : QMessageBox::NoIcon,
+                      r.title, r.text, QMessageBox::Ok);
+      Colour(box, r);
+      box.exec();
+      reply.accepted = true;
+      break;
+    }
+    case DialogRequest::Kind::Confirm: {
+      QMessageBox box(QMessageBox::Question, r.title, r.text, QMessageBox::NoButton);
+      QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
+      QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+      box.setDefaultButton(yes);
+      box.setEscapeButton(no);
+      Colour(box, r);
+      Centre(box);
+      box.exec();
+      reply.accepted = box.clickedButton() == yes;
+      break;
+    }
+    case DialogRequest::Kind::OpenFile:
+    case DialogRequest::Kind::SaveFile: {
+      QFileDialog dialog(nullptr, r.title, r.folder);
+      const QStringList filters = QtFilters(r.filter);
+      dialog.setNameFilters(filters);
+      if (r.filterIndex >= 1 && r.filterIndex <= filters.size())
+        dialog.selectNameFilter(filters[r.filterIndex - 1]);
+      dialog.setDefaultSuffix(r.defaultSuffix);
+      if (r.kind == DialogRequest::Kind::SaveFile) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        // The program asks its own overwrite question.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+      } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+      }
+      if (!r.fileName.isEmpty()) dialog.selectFile(r.fileName);
+      if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        reply.accepted = true;
+        reply.fileName = dialog.selectedFiles().first();
+        reply.filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+      }
+      break;
+    }
+  }
+  return reply;
+}
+
+}  // namespace
+
+const QString& ApplicationTitle() { return TitleSlot(); }
+
+void SetApplicationTitle(const QString& title) { TitleSlot() = title; }
+
+void Dialogs::SetAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
+
+void Dialogs::InstallScriptFromEnvironment() {
+  if (!qEnvironmentVariableIsSet("QAV_DIALOG_SCRIPT")) return;
+  ScriptActive() = true;
+  auto script = std::make_shared<QStringList>(
+      qEnvironmentVariable("QAV_DIALOG_SCRIPT").split(u',', Qt::SkipEmptyParts));
+  SetAnswerer([script](const DialogRequest& r) {
+    std::fprintf(stderr, "DIALOG %s [%s] %s\n", KindName(r.kind), r.title.toUtf8().constData(),
+                 r.text.toUtf8().constData());
+    std::fflush(stderr);
+    DialogReply reply;
+    const QString answer = script->isEmpty() ? QStringLiteral("ok") : script->takeFirst();
+    const QString lower = answer.toLower();
+    reply.accepted = lower == u"yes" || lower == u"ok" ||
+                     (lower != u"no" && lower != u"cancel" && !answer.isEmpty());
+    if (r.kind == DialogRequest::Kind::OpenFile || r.kind == DialogRequest::Kind::SaveFile) {
+      reply.fileName = reply.accepted ? answer : QString();
+      reply.filterIndex = r.filterIndex;
+    }
+    return reply;
+  });
+}
+
+void Dialogs::Trace(const QString& line) {
+  if (!ScriptActive()) return;
+  std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+  std::fflush(stderr);
+}
+
+DialogReply Dialogs::Show(const DialogRequest& request) {
+  if (Answerer()) return Answerer()(request);
+  return ShowReal(request);
+}
+
+void Dialogs::ShowMessage(const QString& text) {
+  DialogRequest r;
+  r.kind = DialogRequest::Kind::Message;
+  r.title = ApplicationTitle();
+  r.text = text;
+  Show(r);
+}
+
+bool Dialogs::Confirm(const QString& text, const QColor& background) {
+  DialogRequest r;
+  r.kind = DialogRequest::Kind::Confirm;
+  r.title = QStringLiteral("Confirm");
+  r.text = text;
+  r.background = background;
+  r.foreground = Qt::white;
+  return Show(r).accepted;
+}
+
+}  // namespace qav

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace qav {
+
+// Every modal dialog of the program goes through here, so that tests can answer them. The
+// program shows real Qt dialogs; with an answerer installed none is shown.
+struct DialogRequest {
+  enum class Kind { Message, Confirm, Error, OpenFile, SaveFile };
+  Kind kind = Kind::Message;
+  QString title;
+  QString text;
+  QColor background;  // invalid: the toolkit's own colours
+  QColor foreground;
+  // File dialogs.
+  QString folder;
+  QString filter;         // "Description|*.ext|Description|*.ext"
+  int filterIndex = 1;    // one-based, as the filter's pairs count
+  QString defaultSuffix;  // without the dot
+  QString fileName;
+};
+
+struct DialogReply {
+  bool accepted = false;  // Yes, OK or a file chosen
+  QString fileName;
+  int filterIndex = 1;
+};
+
+using DialogAnswerer = std::function<DialogReply(const DialogRequest&)>;
+
+// The application's title: the title of plain message boxes. Windows set it to their caption.
+const QString& ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+class Dialogs {
+ public:
+  // Installs (or with an empty function removes) the answerer used instead of real dialogs.
+  static void SetAnswerer(DialogAnswerer answerer);
+  // With QAV_DIALOG_SCRIPT set in the environment (a comma-separated list of "yes", "no",
+  // "ok", "cancel" or a file name), every dialog is written to standard error and answered from
+  // the list in turn ("ok"/"yes" once the list runs out). This lets tests drive the real
+  // executable headless.
+  static void InstallScriptFromEnvironment();
+
+  static DialogReply Show(const DialogRequest& request);
+  // While a dialog script is active, writes a line about the program's progress (a window
+  // shown, say) to standard error beside the dialogs, for the tests that read it.
+  static void Trace(const QString& line);
+
+  // A plain message box: no icon, one OK button, titled with the application's title.
+  static void ShowMessage(const QString& text);
+  // The standard Yes/No question "Confirm" with coloured background and white text; Yes is the
+  // default button, No the cancel button. True only for Yes.
+  static bool Confirm(const QString& text, const QColor& background);
+};
+
+}  // namespace qav
