@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qav::db::embedded {
+
+// The few SQL Server forms that the suite's own statements use and SQLite does not take as they
+// are. Everything here works on text alone; positions are QChar indexes.
+
+// Skips white space and comments ("--" to the end of the line, "/* ... */").
+qsizetype SkipBlank(QStringView text, qsizetype pos);
+// True when the word at pos (a token start) is `word`, compared without regard to case.
+bool IsKeywordAt(QStringView text, qsizetype pos, QLatin1StringView word);
+// The end of the simple statement that begins at pos: the index of its ";", of an "Else" that
+// follows it, or the end of the text. Parentheses, quotes, comments and Case ... End are skipped.
+qsizetype StatementEnd(QStringView text, qsizetype pos);
+// The number of "?" placeholders, outside quotes and comments.
+int CountPlaceholders(QStringView text);
+
+// If [(][Not] Exists(...)[)] [Begin] statements [End] [Else ...]
+struct IfStatement {
+  QString condition;  // an SQL expression, as written
+  QString thenPart;   // the statements to run when it holds
+  QString elsePart;   // empty when there is no Else
+  qsizetype end = 0;  // where the whole form ends in the text
+};
+// Recognises the form at pos (a statement start); nullopt when the text there is not one.
+std::optional<IfStatement> ParseIf(QStringView text, qsizetype pos);
+
+// "Alter Table T Add C Type[, ...]" as SQLite statements, one per column, with text columns
+// given NOCASE collation (SQL Server's default collation ignores case). Empty when the statement
+// is not of that form.
+QStringList TranslateAlterTableAdd(QStringView statement);
+
+// backup database NAME To Disk = 'PATH' [with ...]
+struct BackupStatement {
+  QString database;
+  QString path;
+};
+std::optional<BackupStatement> ParseBackup(QStringView statement);
+
+// Rewrites the function calls whose names SQLite reads otherwise: isnull(a, b) is a keyword there.
+QString TranslateFunctions(QStringView text);
+
+// The text SQL Server would give for a failure that SQLite reports as `message` with extended
+// code `code`. `verb` is the failing statement's first word (upper case). For a foreign key
+// failure, `tables` names the tables it concerns when known, and `childSide` tells an UPDATE of a
+// referencing row (its parent is missing) from one of a referenced row.
+QString ServerErrorText(int code, const QString& message, const QString& verb,
+                        const QStringList& tables = {}, bool childSide = false);
+
+}  // namespace qav::db::embedded
