@@ -43,5 +43,7 @@ QAV_EXCEPTION_CLASS(EAbort, Exception);
 QAV_EXCEPTION_CLASS(EConvertError, Exception);
 // A file that cannot be read or written.
 QAV_EXCEPTION_CLASS(EInOutError, Exception);
+// A number outside the range its destination can hold.
+QAV_EXCEPTION_CLASS(ERangeError, Exception);
 
 }  // namespace qav

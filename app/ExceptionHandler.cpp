@@ -21,4 +21,15 @@ void HandleException(const Exception& error) {
   std::fprintf(stderr, "%s: %s\n", error.ClassName(), error.what());
 }
 
+void RunEventHandler(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const EAbort&) {
+  } catch (const Exception& e) {
+    HandleException(e);
+  } catch (const std::exception& e) {
+    HandleException(Exception(QString::fromUtf8(e.what())));
+  }
+}
+
 }  // namespace qav

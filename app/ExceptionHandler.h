@@ -15,4 +15,8 @@ void SetApplicationExceptionHandler(ExceptionHandler handler);
 // Passes the error to the installed handler; without one it is written to standard error.
 void HandleException(const Exception& error);
 
+// Runs an event handler of a window: an error that escapes it goes to HandleException here,
+// instead of unwinding through the toolkit's signal dispatch; the silent abort goes nowhere.
+void RunEventHandler(const std::function<void()>& handler);
+
 }  // namespace qav

@@ -2,6 +2,9 @@
 
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
+#include "app/ExceptionHandler.h"
+#include "ui/FormHints.h"
+#include "ui/HintWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -143,8 +146,10 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
                        QKeySequence(Qt::CTRL | Qt::Key_P));
   AcExit = MakeAction("AcExit", QStringLiteral("Exit"), QStringLiteral("Exit Program"), 3,
                       QKeySequence(Qt::CTRL | Qt::Key_X));
-  connect(AcNew, &QAction::triggered, this, [this] { AcNewExecute(); });
-  connect(AcExit, &QAction::triggered, this, [this] { AcExitExecute(); });
+  connect(AcNew, &QAction::triggered, this,
+          [this] { RunEventHandler([this] { AcNewExecute(); }); });
+  connect(AcExit, &QAction::triggered, this,
+          [this] { RunEventHandler([this] { AcExitExecute(); }); });
 
   BNew = MakeButton("BNew", AcNew);
   BDel = MakeButton("BDel", AcDel);
@@ -179,6 +184,15 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   qApp->installEventFilter(this);
+
+  if (!HintApplication::MainWindow()) HintApplication::SetMainWindow(this);
+  FormHints1 = new TFormHints(this);
+  FormHints1->setObjectName(QStringLiteral("FormHints1"));
+  QFont hintFont(QStringLiteral("MS Sans Serif"));
+  hintFont.setPixelSize(11);
+  FormHints1->SetFont(hintFont);
+  FormHints1->TextAlignment = TfhTextAlignment::taCenter;
+  FormHints1->SetTransparencyRate(20);
 }
 
 TFrForm::~TFrForm() { qApp->removeEventFilter(this); }

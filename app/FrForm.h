@@ -14,6 +14,8 @@ class QKeyEvent;
 
 namespace qav {
 
+class TFormHints;
+
 // The window every window of the program derives from: a toolbar of record actions with
 // captions, pictures, hints and shortcut keys, a two-panel status bar, Enter moving to the next
 // field, Escape leaving, and the exit question that every way of closing passes through.
@@ -46,6 +48,8 @@ class TFrForm : public QMainWindow {
   QAction* AcPrint;
   QAction* AcExit;
   std::vector<QIcon> ImageList1;
+  // Balloon tooltips; the first window made is the one whose settings every window follows.
+  TFormHints* FormHints1;
 
   // The area under the toolbar panel where a descendant lays out its own controls.
   QWidget* ClientArea() const { return client_; }

@@ -1,6 +1,7 @@
 #include "backup/SQLScript.h"
 
 #include "app/ExceptionHandler.h"
+#include "app/TextUtil.h"
 #include "app/db/Database.h"
 
 #include <QDateTime>
@@ -14,15 +15,6 @@ namespace qav {
 using namespace qav::db;
 
 namespace {
-
-// The script's lines are trimmed of control characters and blanks alike (codes 0 to 32).
-QString TrimLine(const QString& line) {
-  qsizetype begin = 0;
-  qsizetype end = line.size();
-  while (begin < end && line[begin].unicode() <= 32) ++begin;
-  while (end > begin && line[end - 1].unicode() <= 32) --end;
-  return line.mid(begin, end - begin);
-}
 
 QJsonObject ValueToJson(const QVariant& value) {
   QJsonObject v;
@@ -150,12 +142,12 @@ void TSQLScript::RunStatements(int statementNo) {
           carry.clear();
         }
         if (i >= sql_.size()) break;
-        const QString line = TrimLine(sql_[i]);
+        const QString line = Trim(sql_[i]);
         ++i;
         const qsizetype semicolon = semicolonTerm_ ? line.indexOf(u';') : -1;
         if (semicolon >= 0) {
           // Only the first semicolon splits; what follows opens the next statement as it is.
-          carry = TrimLine(line.mid(semicolon + 1));
+          carry = Trim(line.mid(semicolon + 1));
           const QString before = line.left(semicolon);
           if (!before.isEmpty()) statement.append(before);
           break;

@@ -2,16 +2,57 @@
 
 #include "app/FrForm.h"
 
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+
 namespace qav {
 
-// The SQL console window of the command "EXPORT-TO".
+namespace db {
+class TQuery;
+}
+class TResultGrid;
+
+// The folder the process was in when the console was first shown; empty before that.
+extern QString StartFolder;
+
+// The SQL console of the command "EXPORT-TO": a script typed or loaded into the memo runs on the
+// company database (F5), its rows fill the grid, and "Save output TO" writes them to a file.
 class TFrExecSQL : public TFrForm {
   Q_OBJECT
 
  public:
   explicit TFrExecSQL(QWidget* parent = nullptr);
+  ~TFrExecSQL() override;
+
+  QTabWidget* PageControl1;
+  QWidget* TabSSQLScript;
+  QPlainTextEdit* Memo1;
+  QPushButton* BtnOpen;
+  QPushButton* BtnExec;
+  QPushButton* BtnExport;
+  TResultGrid* DBGExecSQL;
+  db::TQuery* QExport;
 
   void FormShow() override;
+  void AcNewExecute() override;
+  virtual void BtnOpenClick();
+  virtual void BtnExecClick();
+  virtual void BtnExportClick();
+  virtual void Memo1Change();
+  virtual void Memo1Enter();
+  virtual void Memo1Exit();
+  virtual void Memo1KeyDown(int key);
+
+  // Reads a script file: code page 874, or UTF-8 when the file starts with a byte-order mark.
+  static QString ReadScriptFile(const QString& fileName);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Replaces the memo's text without it counting as the user's change.
+  void SetMemoTextSilently(const QString& text);
 };
 
 }  // namespace qav

@@ -8,7 +8,7 @@ QAV_PACKAGES=(
   qt6-base-dev
   libsqlite3-dev libjpeg-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
-  fonts-thai-tlwg
+  fonts-thai-tlwg python3-aiosmtpd
 )
 
 qav_missing_packages() {

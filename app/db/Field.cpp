@@ -54,11 +54,17 @@ bool TField::IsNull() const {
 
 QString TField::AsString() const {
   if (IsNull()) return {};
-  const RowStore& s = *dataSet_->Store();
-  const qint64 row = Row();
+  return AsStringAt(Row());
+}
+
+QString TField::AsStringAt(qint64 row) const {
+  const RowStore* store = dataSet_->Store();
+  if (!store || row < 0 || row >= store->Rows()) return {};
+  const RowStore& s = *store;
   switch (s.KindAt(row, index_)) {
     case RowStore::Kind::Int:
-      if (type_ == ftBoolean) return s.IntAt(row, index_) ? QStringLiteral("True") : QStringLiteral("False");
+      if (type_ == ftBoolean)
+        return s.IntAt(row, index_) ? QStringLiteral("True") : QStringLiteral("False");
       return QString::number(s.IntAt(row, index_));
     case RowStore::Kind::Float:
       if (IsDateTimeType(type_)) return FormatDateTimeField(type_, s.FloatAt(row, index_));

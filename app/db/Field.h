@@ -33,6 +33,9 @@ class TField {
 
   bool IsNull() const;
   QString AsString() const;
+  // The text of the value in any row of the open dataset, without moving its cursor; views
+  // read the rows this way.
+  QString AsStringAt(qint64 row) const;
   qint64 AsLargeInt() const;
   int AsInteger() const;
   double AsFloat() const;

@@ -278,13 +278,17 @@ QStringList TranslateAlterTableAdd(QStringView s) {
 
 std::optional<BackupStatement> ParseBackup(QStringView statement) {
   static const QRegularExpression kBackup(
-      QStringLiteral("^\\s*backup\\s+database\\s+(\\[[^\\]]+\\]|\"[^\"]+\"|[^\\s\\[\"]+)\\s+"
+      QStringLiteral("^\\s*backup\\s+database\\s+(\\[(?:[^\\]]|\\]\\])+\\]|\"[^\"]+\"|[^\\s\\[\"]+)\\s+"
                      "to\\s+disk\\s*=\\s*N?'((?:[^']|'')*)'(?:\\s+with\\b[^;]*)?[\\s;]*$"),
       QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
   const auto m = kBackup.match(statement.toString());
   if (!m.hasMatch()) return std::nullopt;
   QString name = m.captured(1);
-  if (name.startsWith(u'[') || name.startsWith(u'"')) name = name.mid(1, name.size() - 2);
+  if (name.startsWith(u'[')) {
+    name = name.mid(1, name.size() - 2).replace(QLatin1StringView("]]"), QLatin1StringView("]"));
+  } else if (name.startsWith(u'"')) {
+    name = name.mid(1, name.size() - 2);
+  }
   return BackupStatement{name,
                          m.captured(2).replace(QLatin1StringView("''"), QLatin1StringView("'"))};
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace qav {
+
+// The suite keeps all 8-bit text in the Thai Windows code page (874): mail on the wire and the
+// export files carry these bytes, never UTF-8.
+
+// Characters that code page 874 cannot hold become "?", one per character.
+QByteArray ToCp874(const QString& text);
+// Bytes that code page 874 leaves undefined become U+FFFD.
+QString FromCp874(const QByteArray& bytes);
+
+}  // namespace qav

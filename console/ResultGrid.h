@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QStringList>
+#include <QTableView>
+
+namespace qav {
+
+namespace db {
+class TDataSet;
+}
+class TResultModel;
+
+// The console's results grid: the dataset's visible fields in field order, titles left-aligned,
+// row and column lines, whole-row selection, alternate rows in light blue, a row indicator and
+// resizable columns. Selecting a row moves the dataset's cursor there.
+class TResultGrid : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit TResultGrid(QWidget* parent = nullptr);
+
+  void SetDataSource(db::TDataSet* dataSet);
+  db::TDataSet* DataSource() const;
+  TResultModel* ResultModel() const { return model_; }
+
+  // One line per column (field name, tab, width in characters, tab, caption, ...). The export
+  // engine writes it; the grid itself never reads it.
+  QStringList SelectedFields;
+
+  static QColor AlternateRowColor() { return QColor(240, 251, 255); }
+
+ private:
+  void SizeColumns();
+
+  TResultModel* model_;
+};
+
+}  // namespace qav

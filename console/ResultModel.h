@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include "app/db/DataSet.h"
+#include <QPointer>
+#include <vector>
+
+namespace qav {
+
+namespace db {
+class TDataSet;
+class TField;
+}  // namespace db
+
+// The rows of an open dataset as a table model: it reads the dataset's row store in place,
+// one cell at a time as the view paints, so a large result is never copied. Columns are the
+// dataset's visible fields in field order; the model follows the dataset as it opens and closes.
+class TResultModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit TResultModel(QObject* parent = nullptr);
+
+  void SetDataSet(db::TDataSet* dataSet);
+  db::TDataSet* DataSet() const { return dataSet_; }
+  db::TField* FieldOfColumn(int column) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // The row the dataset's cursor is on, which the row indicator marks.
+  void SetCurrentRow(int row);
+
+ private:
+  void Reload();
+
+  QPointer<db::TDataSet> dataSet_;
+  std::vector<db::TField*> columns_;
+  int rows_ = 0;
+  int currentRow_ = -1;
+};
+
+}  // namespace qav

@@ -1,0 +1,147 @@
+// The backup window driven headless against the embedded demo suite.
+#include "app/CommandLine.h"
+#include "app/DMConfig.h"
+#include "app/Dialogs.h"
+#include "app/FormLogo.h"
+#include "app/db/Database.h"
+#include "backup/FrBackup.h"
+#include "tests/support/TestSuite.h"
+
+#include <QAction>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+using namespace qav;
+
+namespace {
+
+// Rows of Customer in a database file, or -1 when it cannot be read.
+int CustomerRows(const QString& file) {
+  sqlite3* db = nullptr;
+  int rows = -1;
+  if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "select count(*) from Customer", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      rows = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+class Backup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCommandLine({"13", "1", "DEMO", "", "BACKUP", "09/12/2026"});
+    config_ = std::make_unique<TDMConfig>();
+    config_->GetCompanyConfig("demo");
+    Dialogs::SetAnswerer([this](const DialogRequest& r) {
+      messages_ << r.text;
+      statusDuringMessage_ << window_->StatusPanel(1)->text();
+      return DialogReply{true, {}, 1};
+    });
+    CreateLogo();
+    window_ = std::make_unique<TFrBackup>();
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  }
+  void TearDown() override {
+    window_.reset();
+    Dialogs::SetAnswerer({});
+  }
+
+  QString Disk(const QString& path) const { return folder_.Suite() + "/disk/C/" + path; }
+
+  test::DemoSuiteFolder folder_{30};
+  std::unique_ptr<TDMConfig> config_;
+  std::unique_ptr<TFrBackup> window_;
+  QStringList messages_;
+  QStringList statusDuringMessage_;
+};
+
+}  // namespace
+
+TEST_F(Backup, ProposesANameAndOffersOnlyBackupAndExit) {
+  const QString today = QDate::currentDate().toString("yyyyMMdd");
+  EXPECT_EQ(window_->BackupName->text(), "C:\\DEMO" + today + ".Bak");
+  EXPECT_TRUE(window_->AcSave->isEnabled());
+  EXPECT_EQ(FormLogo, nullptr);
+  EXPECT_EQ(window_->windowTitle(), "Backup Data");
+  EXPECT_EQ(window_->AcSave->text(), "Backup");
+  EXPECT_EQ(window_->AcSave->toolTip(), "Backup Data");
+  for (QToolButton* b : {window_->BNew, window_->BDel, window_->BChgCode, window_->BHist, window_->BCopy,
+                         window_->BPrint})
+    EXPECT_FALSE(window_->ButtonVisible(b));
+  EXPECT_TRUE(window_->ButtonVisible(window_->BSave));
+  EXPECT_TRUE(window_->ButtonVisible(window_->BExit));
+}
+
+TEST_F(Backup, F10BacksUpIntoAReadableCopyOnTheServersDisk) {
+  window_->BackupName->setText("  C:\\Copy.Bak  ");
+  window_->BackupName->setFocus();
+  QTest::keyClick(window_->BackupName, Qt::Key_F10);
+  EXPECT_EQ(messages_, QStringList{"Backup Ok"});
+  EXPECT_EQ(statusDuringMessage_, QStringList{"Please Wait ...... Backup C:\\Copy.Bak"});
+  EXPECT_EQ(window_->BackupName->text(), "C:\\Copy.Bak");
+  EXPECT_EQ(CustomerRows(Disk("Copy.Bak")), 200);
+  EXPECT_TRUE(window_->StatusPanel(1)->text().isEmpty());
+  EXPECT_FALSE(window_->DBMaster->Connected());
+}
+
+TEST_F(Backup, NamesThatCannotBeUsed) {
+  struct Case {
+    const char* name;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"\\\\server\\share\\x.Bak", "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"},
+      {"DEMO.Bak", "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"},
+      {"C:\\no\\such\\folder\\x.Bak", "*** Backup Error ***"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages_.clear();
+    window_->BackupName->setText(QString::fromUtf8(c.name));
+    window_->AcSave->trigger();
+    EXPECT_EQ(messages_, QStringList{QString::fromUtf8(c.message)});
+    EXPECT_TRUE(window_->StatusPanel(1)->text().isEmpty());
+  }
+  EXPECT_TRUE(QDir(folder_.Suite() + "/disk/C").isEmpty());
+}
+
+TEST_F(Backup, TypedTextNeverBecomesSqlOfItsOwn) {
+  const QString name = "C:\\a.bak'; drop table Customer --";
+  window_->BackupName->setText(name);
+  window_->AcSave->trigger();
+  EXPECT_EQ(messages_, QStringList{"Backup Ok"});
+  // The whole text is the file's name; the company database keeps its table.
+  EXPECT_EQ(CustomerRows(Disk("a.bak'; drop table Customer --")), 200);
+  EXPECT_EQ(CustomerRows(folder_.Suite() + "/DEMO.db"), 200);
+  EXPECT_EQ(TFrBackup::BackupStatement("DE]MO", "C:\\it's.Bak"),
+            "backup database [DE]]MO] To Disk = 'C:\\it''s.Bak' with Format");
+}
+
+TEST_F(Backup, BlankNamesAndNewDisableBackupUntilTheNameIsEdited) {
+  for (const char* blank : {"", "   "}) {
+    window_->BackupName->setText(QString::fromLatin1(blank));
+    EXPECT_FALSE(window_->AcSave->isEnabled());
+  }
+  window_->BackupName->setText("C:\\x.Bak");
+  EXPECT_TRUE(window_->AcSave->isEnabled());
+  window_->BackupName->setFocus();
+  QTest::keyClick(window_->BackupName, Qt::Key_F3);
+  EXPECT_FALSE(window_->AcSave->isEnabled());
+  QTest::keyClick(window_->BackupName, Qt::Key_F10);
+  EXPECT_TRUE(messages_.isEmpty());
+  QTest::keyClick(window_->BackupName, Qt::Key_A);
+  EXPECT_TRUE(window_->AcSave->isEnabled());
+}

@@ -1,0 +1,247 @@
+// The SQL console driven headless against the embedded demo suite.
+#include "app/CommandLine.h"
+#include "app/Cp874.h"
+#include "app/DM.h"
+#include "app/DMConfig.h"
+#include "app/Dialogs.h"
+#include "app/FormLogo.h"
+#include "app/db/Database.h"
+#include "app/db/Query.h"
+#include "console/FrExecSQL.h"
+#include "console/ResultGrid.h"
+#include "console/ResultModel.h"
+#include "tests/support/TestSuite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace qav;
+
+namespace {
+
+class Console : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCommandLine({"12", "1", "DEMO", "", "EXPORT-TO", "09/12/2026"});
+    dm_ = std::make_unique<TDM>();
+    config_ = std::make_unique<TDMConfig>();
+    config_->GetCompanyConfig("DEMO");
+    config_->CheckRight(12, 1);
+    Dialogs::SetAnswerer([this](const DialogRequest& r) {
+      asked_.push_back(r);
+      DialogReply reply;
+      reply.accepted = !answers_.isEmpty() ? answers_.first() != "no" : true;
+      if (r.kind == DialogRequest::Kind::OpenFile) {
+        if (onOpen_) onOpen_();
+        reply.accepted = !answers_.isEmpty();
+        reply.fileName = reply.accepted ? answers_.first() : QString();
+      }
+      if (!answers_.isEmpty()) answers_.removeFirst();
+      return reply;
+    });
+    window_ = std::make_unique<TFrExecSQL>();
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  }
+
+  void TearDown() override {
+    window_.reset();
+    Dialogs::SetAnswerer({});
+    ReleaseLogo();
+  }
+
+  QStringList Texts(DialogRequest::Kind kind) const {
+    QStringList out;
+    for (const auto& r : asked_)
+      if (r.kind == kind) out << r.text;
+    return out;
+  }
+
+  void Type(const QString& text) {
+    window_->Memo1->setFocus();
+    QTest::keyClicks(window_->Memo1, text);
+  }
+
+  // Enabled state of Open, Execute and Save output, in that order.
+  std::array<bool, 3> Buttons() const {
+    return {window_->BtnOpen->isEnabled(), window_->BtnExec->isEnabled(), window_->BtnExport->isEnabled()};
+  }
+
+  QString WriteFile(const QString& name, const QByteArray& bytes) {
+    const QString path = files_.path() + u'/' + name;
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return path;
+  }
+
+  test::DemoSuiteFolder folder_{60};
+  QTemporaryDir files_;
+  std::unique_ptr<TDM> dm_;
+  std::unique_ptr<TDMConfig> config_;
+  std::unique_ptr<TFrExecSQL> window_;
+  std::vector<DialogRequest> asked_;
+  QStringList answers_;
+  std::function<void()> onOpen_;
+};
+
+using States = std::array<bool, 3>;
+
+}  // namespace
+
+TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
+  EXPECT_EQ(window_->windowTitle(), "SQL Export");
+  EXPECT_EQ(Buttons(), (States{true, false, false}));
+  EXPECT_FALSE(window_->ButtonVisible(window_->BDel));
+  EXPECT_FALSE(window_->ButtonVisible(window_->BSave));
+  EXPECT_TRUE(window_->ButtonVisible(window_->BNew));
+
+  Type("   ");
+  EXPECT_EQ(Buttons(), (States{true, false, false}));
+  Type("select Code, NameThai from Customer order by Id");
+  EXPECT_EQ(Buttons(), (States{true, true, false}));
+  window_->BtnExec->click();
+  EXPECT_EQ(Buttons(), (States{true, true, true}));
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 200);
+
+  // New empties memo and grid; the buttons start over.
+  QTest::keyClick(window_->Memo1, Qt::Key_F3);
+  EXPECT_TRUE(window_->Memo1->toPlainText().isEmpty());
+  EXPECT_FALSE(window_->QExport->Active());
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 0);
+  EXPECT_EQ(Buttons(), (States{true, false, false}));
+  EXPECT_TRUE(Texts(DialogRequest::Kind::Error).isEmpty());
+}
+
+TEST_F(Console, TheGridShowsTheResultInFieldOrderWithThaiText) {
+  Type("select Id, Code, NameThai, NameEng from Customer where Id <= 3 order by Id");
+  QTest::keyClick(window_->Memo1, Qt::Key_F5);
+  QAbstractItemModel* m = window_->DBGExecSQL->model();
+  ASSERT_EQ(m->columnCount(), 4);
+  EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "NameThai");
+  EXPECT_EQ(m->data(m->index(0, 1)).toString(), "C0001");
+  EXPECT_EQ(m->data(m->index(0, 2)).toString(), "บริษัท สยามการค้า จำกัด");
+  EXPECT_EQ(m->data(m->index(0, 0), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight, Qt::AlignRight);
+  EXPECT_EQ(m->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft, Qt::AlignLeft);
+  EXPECT_EQ(window_->DBGExecSQL->palette().color(QPalette::AlternateBase), QColor(240, 251, 255));
+  EXPECT_TRUE(window_->DBGExecSQL->SelectedFields.isEmpty());
+
+  // Choosing a row moves the query's cursor there and the indicator with it.
+  window_->DBGExecSQL->selectRow(2);
+  EXPECT_EQ(window_->QExport->FieldByName("Id").AsInteger(), 3);
+  EXPECT_EQ(m->headerData(2, Qt::Vertical).toString(), QString::fromUtf8("\u25B6"));
+  EXPECT_EQ(m->headerData(0, Qt::Vertical).toString(), "");
+}
+
+TEST_F(Console, F5RunsOnlyFromTheMemoAndEvenWhenExecuteIsDisabled) {
+  window_->BtnOpen->setFocus();
+  QTest::keyClick(window_->BtnOpen, Qt::Key_F5);
+  EXPECT_TRUE(asked_.empty());
+
+  // An empty memo runs the empty statement; the layer's error reaches the handler.
+  window_->Memo1->setFocus();
+  QTest::keyClick(window_->Memo1, Qt::Key_F5);
+  ASSERT_EQ(Texts(DialogRequest::Kind::Error).size(), 1);
+  EXPECT_TRUE(Texts(DialogRequest::Kind::Error)[0].contains("No SQL statement available"));
+
+  Type("select 1 as One");
+  QTest::keyClick(window_->Memo1, Qt::Key_F5);
+  window_->DBGExecSQL->setFocus();
+  Type("");  // no change of the memo
+  window_->DBGExecSQL->setFocus();
+  window_->QExport->Close();
+  QTest::keyClick(window_->DBGExecSQL, Qt::Key_F5);
+  EXPECT_FALSE(window_->QExport->Active());
+}
+
+TEST_F(Console, WindowShortcutsActInTheMemoButEnterAndEscapeDoNot) {
+  Type("select 1");
+  QTest::keyClick(window_->Memo1, Qt::Key_Return);
+  QTest::keyClick(window_->Memo1, Qt::Key_Escape);
+  EXPECT_EQ(window_->Memo1->toPlainText(), "select 1\n");
+  EXPECT_TRUE(asked_.empty());
+  window_->Memo1->selectAll();
+  answers_ = {"no"};
+  QTest::keyClick(window_->Memo1, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(Texts(DialogRequest::Kind::Confirm), QStringList{"Exit Program ?"});
+  EXPECT_EQ(window_->Memo1->toPlainText(), "select 1\n");
+  EXPECT_TRUE(window_->isVisible());
+  // Leaving the memo gives the window its keys back.
+  window_->BtnExec->setFocus();
+  EXPECT_TRUE(window_->KeyPreview());
+}
+
+TEST_F(Console, OpeningScriptFiles) {
+  struct Case {
+    const char* name;
+    QByteArray bytes;  // null: the file does not exist
+    QString memo;
+    States buttons;
+    QStringList messages;
+  };
+  const QByteArray thai = ToCp874(QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"));
+  const Case cases[] = {
+      {"blank.sql", QByteArray(" \r\n\t\r\n"), QStringLiteral(" \n\t\n"), {false, false, false}, {}},
+      {"empty.sql", QByteArray(""), QString(), {false, true, false}, {}},
+      {"missing.sql", QByteArray(), QString(), {false, true, false}, {"File not found!!!"}},
+      {"thai.sql", thai, QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"), {false, true, false}, {}},
+      {"bom.sql", QByteArray("\xEF\xBB\xBFselect 'ไทย'"), QStringLiteral("select 'ไทย'"), {false, true, false}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window_->AcNewExecute();
+    asked_.clear();
+    const QString path = c.bytes.isNull() ? files_.path() + "/" + c.name : WriteFile(c.name, c.bytes);
+    answers_ = {path};
+    // The dialog may leave the process in another folder; the window goes back.
+    onOpen_ = [this] { QDir::setCurrent(files_.path()); };
+    window_->BtnOpen->click();
+    EXPECT_EQ(window_->Memo1->toPlainText(), c.memo);
+    EXPECT_EQ(Buttons(), c.buttons);
+    EXPECT_EQ(Texts(DialogRequest::Kind::Message), c.messages);
+    EXPECT_EQ(window_->PageControl1->tabText(0), "SQL Script " + path);
+    ASSERT_FALSE(asked_.empty());
+    EXPECT_EQ(asked_[0].filter, "SQL Script files|*.sql|All files|*.*");
+    EXPECT_EQ(QDir::currentPath(), StartFolder);
+  }
+  // Cancelling changes nothing but the folder.
+  window_->AcNewExecute();
+  answers_.clear();
+  window_->BtnOpen->click();
+  EXPECT_EQ(Buttons(), (States{true, false, false}));
+  EXPECT_EQ(window_->PageControl1->tabText(0), "SQL Script");
+  EXPECT_EQ(QDir::currentPath(), StartFolder);
+}
+
+TEST_F(Console, AFailingStatementLeavesAnEmptyGridAndTheButtonsAsTheyWere) {
+  Type("select Code from Customer");
+  window_->BtnExec->click();
+  ASSERT_EQ(Buttons(), (States{true, true, true}));
+  window_->Memo1->clear();
+  Type("select NoSuchColumn from Customer");
+  window_->BtnExec->click();
+  EXPECT_EQ(Buttons(), (States{true, true, true}));
+  EXPECT_FALSE(window_->QExport->Active());
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 0);
+  ASSERT_EQ(Texts(DialogRequest::Kind::Error).size(), 1);
+  EXPECT_TRUE(Texts(DialogRequest::Kind::Error)[0].contains("no such column: NoSuchColumn"))
+      << Texts(DialogRequest::Kind::Error)[0].toStdString();
+  EXPECT_EQ(window_->Memo1->toPlainText(), "select NoSuchColumn from Customer");
+}
+
+TEST_F(Console, TheFirstExecutionOpensTheCompanyConnectionAndReleasesTheLogo) {
+  CreateLogo();
+  EXPECT_FALSE(dm_->DMdata->Connected());
+  Type("select count(*) as N from Sales");
+  window_->BtnExec->click();
+  EXPECT_TRUE(dm_->DMdata->Connected());
+  EXPECT_EQ(FormLogo, nullptr);
+  EXPECT_EQ(window_->QExport->FieldByName("N").AsInteger(), 60);
+}

@@ -1,0 +1,208 @@
+#include "mail/SmtpClient.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace qav {
+namespace {
+
+TEST(SmtpAddressTest, AddressOfTakesTheMailboxOfEachEntryForm) {
+  const std::pair<QString, QString> cases[] = {
+      {"Ann <x1>", "x1"},
+      {"SMTP:x2", "x2"},
+      {"x3", "x3"},
+      {"\"Doe, J\" <j@example.com> (work)", "j@example.com"},
+      {"<only@example.com>", "only@example.com"},
+      {"X400:a:b", "a"},
+      {"", ""},
+      {QStringLiteral("บริษัท <thai@example.com>"), "thai@example.com"},
+  };
+  for (const auto& [entry, address] : cases)
+    EXPECT_EQ(AddressOf(entry), address) << entry.toStdString();
+
+  EXPECT_EQ(NthField("a,b,,c", u',', 1), "a");
+  EXPECT_EQ(NthField("a,b,,c", u',', 3), "");
+  EXPECT_EQ(NthField("a,b,,c", u',', 4), "c");
+  EXPECT_EQ(NthField("a,b", u',', 5), "");
+  EXPECT_EQ(NthField("", u',', 1), "");
+}
+
+TEST(ExStringListTest, HeaderLinesAreFoundByNameIgnoringCase) {
+  for (bool sorted : {false, true}) {
+    SCOPED_TRACE(sorted);
+    TExStringList list({"From: <a@b>", "no colon line", "subject: old", "X-Mailer: qav"});
+    list.SetSorted(sorted);
+    EXPECT_GE(list.IndexOfHeader("SUBJECT"), 0);
+    EXPECT_EQ(list.IndexOfHeader("no colon line"), -1) << "a line without a colon never matches";
+    EXPECT_EQ(list.IndexOfHeader("Date"), -1);
+
+    list.SetHeaderValue("Subject", "new");
+    EXPECT_EQ(list.at(list.IndexOfHeader("subject")), "Subject: new");
+    list.SetHeaderValue("Date", "today");
+    EXPECT_EQ(list.at(list.IndexOfHeader("DATE")), "Date: today");
+    EXPECT_EQ(list.size(), 5);
+    list.SetHeaderValue("X-MAILER", "");
+    EXPECT_EQ(list.IndexOfHeader("X-Mailer"), -1);
+    list.SetHeaderValue("Reply-To", "");
+    EXPECT_EQ(list.size(), 4);
+    if (sorted) {
+      EXPECT_EQ(list, (QStringList{"Date: today", "From: <a@b>", "no colon line", "Subject: new"}));
+    } else {
+      EXPECT_EQ(list.last(), "Date: today") << "a new header line goes at the end";
+    }
+  }
+}
+
+TEST(SmtpMessageTest, HeaderLinesFollowTheMessage) {
+  struct Case {
+    const char* name;
+    std::function<void(TSMTPClient&)> setup;
+    QStringList header;
+  };
+  const Case cases[] = {
+      {"error report",
+       [](TSMTPClient& c) {
+         c.PostMessage.FromAddress = "qav@example.com";
+         c.PostMessage.ToAddress = QStringList{"support@example.com"};
+         c.PostMessage.Subject = "Error DEMO Console";
+       },
+       {"From: <qav@example.com>", "To: support@example.com", "Subject: Error DEMO Console",
+        "Mime-Version: 1.0", "Content-Type: text/plain; charset=us-ascii"}},
+      {"every field",
+       [](TSMTPClient& c) {
+         TMailMessage& m = c.PostMessage;
+         m.FromName = "Ann";
+         m.FromAddress = "ann@example.com";
+         m.ToAddress = QStringList{"Bob <bob@example.com>", "SMTP:eve@example.com"};
+         m.ToCarbonCopy = QStringList{"cc@example.com"};
+         m.ToBlindCarbonCopy = QStringList{"hidden@example.com"};
+         m.Subject = "s";
+         m.LocalProgram = "qavtool";
+         m.ReplyTo = "r@example.com";
+         m.Date = "Mon, 1 Jan 2024 10:00:00 +0700";
+         c.SubType = mtHtml;
+         c.Charset = "windows-874";
+       },
+       {"From: Ann<ann@example.com>", "To: Bob <bob@example.com>,SMTP:eve@example.com",
+        "CC: cc@example.com", "Subject: s", "X-Mailer: qavtool", "Reply-To: r@example.com",
+        "Date: Mon, 1 Jan 2024 10:00:00 +0700", "Mime-Version: 1.0",
+        "Content-Type: text/html; charset=windows-874"}},
+      {"line breaks in header values stay on their line",
+       [](TSMTPClient& c) {
+         c.PostMessage.FromAddress = "a@example.com";
+         c.PostMessage.Subject = "Error\r\nBcc: victim@example.com\nx";
+         c.PostMessage.ToAddress = QStringList{"b@example.com\r\nX-Injected: 1"};
+         c.Charset = "us-ascii\r\n";
+       },
+       {"From: <a@example.com>", "To: b@example.com  X-Injected: 1",
+        "Subject: Error  Bcc: victim@example.com x", "Mime-Version: 1.0",
+        "Content-Type: text/plain; charset=us-ascii  "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSMTPClient client;
+    c.setup(client);
+    client.BuildMessage();
+    EXPECT_EQ(client.FinalHeader, c.header);
+  }
+
+  const std::pair<TSubType, const char*> types[] = {{mtPlain, "text/plain"},
+                                                    {mtEnriched, "text/enriched"},
+                                                    {mtSgml, "text/sgml"},
+                                                    {mtTabSeperated, "text/tab-separated-values"},
+                                                    {mtHtml, "text/html"}};
+  for (auto [type, name] : types) {
+    TSMTPClient client;
+    client.SubType = type;
+    client.BuildMessage();
+    EXPECT_EQ(client.FinalHeader.last(),
+              QStringLiteral("Content-Type: %1; charset=us-ascii").arg(name));
+  }
+}
+
+// Error reporting relies on these settings without setting them.
+TEST(SmtpMessageTest, DefaultsAreTheErrorMailSettings) {
+  TSMTPClient client;
+  EXPECT_EQ(client.Port, 25);
+  EXPECT_EQ(client.ReportLevel, 0);
+  EXPECT_EQ(client.TimeOut, 0);
+  EXPECT_EQ(client.EncodeType, uuMime);
+  EXPECT_TRUE(client.ClearParams);
+  EXPECT_EQ(client.SubType, mtPlain);
+  EXPECT_EQ(client.Charset, "us-ascii");
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(SmtpMessageTest, BodyLinesAreDotStuffedCodePage874) {
+  TSMTPClient client;
+  client.PostMessage.Body =
+      QStringList{".", ".x", "", "a.b", QStringLiteral("ไทย"), "two\r\n.lines", "bare\n.\rends"};
+  client.BuildMessage();
+  EXPECT_EQ(
+      client.BodyBytes(),
+      QByteArray(
+          "..\r\n..x\r\n\r\na.b\r\n\xe4\xb7\xc2\r\ntwo\r\n..lines\r\nbare\r\n..\r\nends\r\n"));
+}
+
+TEST(SmtpMessageTest, AttachmentsMakeAMultipartBody) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("ข้อมูล.bin"));
+  QByteArray bytes(46, Qt::Uninitialized);
+  for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(255 - i * 5);
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  const QString empty = dir.filePath(QStringLiteral("empty.txt"));
+  QFile(empty).open(QIODevice::WriteOnly);
+
+  TSMTPClient client;
+  client.SubType = mtHtml;
+  client.PostMessage.Body = QStringList{"see attached"};
+  client.PostMessage.Attachments = QStringList{path, empty};
+  QStringList events;
+  client.OnEncodeStart = [&](const QString& f) { events << "start " + f; };
+  client.OnEncodeEnd = [&](const QString& f) { events << "end " + f; };
+  client.BuildMessage();
+
+  const QString boundary = client.Boundary();
+  EXPECT_TRUE(QRegularExpression("^={20}54535[a-y]{6}====$").match(boundary).hasMatch())
+      << boundary.toStdString();
+  EXPECT_EQ(client.FinalHeader.last(),
+            "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"");
+  EXPECT_EQ(events,
+            (QStringList{"start " + path, "end " + path, "start " + empty, "end " + empty}));
+
+  const QByteArray b = boundary.toLatin1();
+  const QByteArray base64 = bytes.toBase64();
+  const QByteArray expected =
+      "--" + b +
+      "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+      "see attached\r\n"
+      "--" +
+      b +
+      "\r\nContent-Type: application/octet-stream; name=\"\xa2\xe9\xcd\xc1\xd9\xc5.bin\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n"
+      "Content-Disposition: attachment; filename=\"\xa2\xe9\xcd\xc1\xd9\xc5.bin\"\r\n\r\n" +
+      base64.left(60) + "\r\n" + base64.mid(60) + "\r\n" + "--" + b +
+      "\r\nContent-Type: application/octet-stream; name=\"empty.txt\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n"
+      "Content-Disposition: attachment; filename=\"empty.txt\"\r\n\r\n"
+      "--" +
+      b + "--\r\n";
+  EXPECT_EQ(client.BodyBytes(), expected);
+  EXPECT_TRUE(base64.mid(60).endsWith("==")) << "46 bytes leave one byte for the second line";
+
+  // uuencode marks the end of every attachment with a line of its own.
+  client.EncodeType = uuCode;
+  client.PostMessage.Attachments = QStringList{empty};
+  client.BuildMessage();
+  EXPECT_TRUE(client.BodyBytes().endsWith("filename=\"empty.txt\"\r\n\r\n`\r\n--" +
+                                          client.Boundary().toLatin1() + "--\r\n"));
+}
+
+}  // namespace
+}  // namespace qav

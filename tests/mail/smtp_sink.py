@@ -1,0 +1,50 @@
+"""A real SMTP server on loopback for the mail tests.
+
+Usage: smtp_sink.py FOLDER. Stores every message it accepts as FOLDER/<n>.eml (the data as
+received, after the server has undone dot-stuffing) and FOLDER/<n>.json (HELO name, sender
+and recipients), prints its port on the first line of standard output and runs until standard
+input closes.
+"""
+import json
+import os
+import socket
+import sys
+
+from aiosmtpd.controller import Controller
+
+
+class Store:
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.folder, str(self.count))
+        data = envelope.original_content
+        if data is None:
+            data = envelope.content
+        with open(base + ".eml", "wb") as f:
+            f.write(data)
+        with open(base + ".json", "w") as f:
+            json.dump({"helo": session.host_name, "mail_from": envelope.mail_from,
+                       "rcpt_tos": envelope.rcpt_tos}, f)
+        return "250 Message stored"
+
+
+def main():
+    folder = sys.argv[1]
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    controller = Controller(Store(folder), hostname="127.0.0.1", port=port)
+    controller.start()
+    print(port, flush=True)
+    try:
+        sys.stdin.read()
+    finally:
+        controller.stop()
+
+
+if __name__ == "__main__":
+    main()
