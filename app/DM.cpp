@@ -3,11 +3,16 @@
 #include "app/CommandLine.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
+#include "app/ErrorReport.h"
+#include "app/FrShowError.h"
 #include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
 #include "app/TextUtil.h"
 #include "app/db/Database.h"
 #include "app/db/Query.h"
+
+#include <cstdio>
+#include <memory>
 
 namespace qav {
 
@@ -113,13 +118,16 @@ void TDM::DMdataAfterConnect(TDatabase&) {
 }
 
 void TDM::ApplicationEvents1Exception(QObject*, const Exception& e) {
-  // Logged, explained and offered for mailing once error reporting is in place; until then the
-  // user at least sees the message.
-  DialogRequest r;
-  r.kind = DialogRequest::Kind::Error;
-  r.title = ApplicationTitle();
-  r.text = e.Message();
-  Dialogs::Show(r);
+  // A log that cannot be written (the configuration database gone, say) must not take the
+  // user's work with it: the error is still shown, and the log's failure noted on stderr.
+  try {
+    if (DMConfig) DMConfig->WriteErrorLog(e.Message());
+  } catch (const std::exception& logError) {
+    std::fprintf(stderr, "Error log not written: %s\n", logError.what());
+  }
+  auto window = std::make_unique<TFrShowError>();
+  window->ErrorText = ErrorWindowText(e.Message());
+  window->exec();
 }
 
 }  // namespace qav

@@ -1,6 +1,7 @@
 #include "app/DMConfig.h"
 
 #include "app/Dialogs.h"
+#include "app/ErrorReport.h"
 #include "app/Exception.h"
 #include "app/LocalMachine.h"
 #include "app/TextUtil.h"
@@ -8,6 +9,7 @@
 #include "app/db/Query.h"
 #include "app/db/StoredProc.h"
 #include "backup/SQLScript.h"
+#include "mail/SmtpClient.h"
 
 #include <QFile>
 
@@ -179,6 +181,14 @@ TDMConfig::TDMConfig(QObject* owner) : QObject(owner) {
   ep.CreateParam(ftInteger, QStringLiteral("@MenuId"), db::ptInput);
   ep.CreateParam(ftString, QStringLiteral("@ErrorMsg"), db::ptInput);
 
+  SMTPClient1 = Component<TSMTPClient>(this, "SMTPClient1");
+  SMTPClient1->Port = 25;
+  SMTPClient1->ReportLevel = 0;
+  SMTPClient1->EncodeType = uuMime;
+  SMTPClient1->ClearParams = true;
+  SMTPClient1->SubType = mtPlain;
+  SMTPClient1->Charset = QStringLiteral("us-ascii");
+
   DMConfig = this;
 }
 
@@ -264,6 +274,31 @@ void TDMConfig::WriteErrorLog(const QString& message) {
   SpErrorLog->ParamByName(QStringLiteral("@MenuId")).SetAsInteger(MenuId);
   SpErrorLog->ParamByName(QStringLiteral("@ErrorMsg")).SetAsString(message);
   SpErrorLog->ExecProc();
+}
+
+void TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
+  try {
+    const TSupportMail& support = SupportMail();
+    SMTPClient1->Host = support.Host;
+    SMTPClient1->Port = support.Port;
+    SMTPClient1->TimeOut = support.TimeOutMs;
+    SMTPClient1->UserID = support.Account;
+    SMTPClient1->Connect();
+    if (SMTPClient1->IsConnected()) {
+      TMailMessage& m = SMTPClient1->PostMessage;
+      m.FromAddress = support.Sender;
+      m.ToAddress = QStringList{support.Mailbox};
+      m.ToCarbonCopy.clear();
+      m.ToBlindCarbonCopy.clear();
+      m.Body = SplitLines(body);
+      m.Attachments.clear();
+      m.Subject = subject;
+      SMTPClient1->SendPost();
+      SMTPClient1->Disconnect();
+    }
+  } catch (...) {
+    // The report is a courtesy: nothing about it may reach the user.
+  }
 }
 
 }  // namespace qav

@@ -13,6 +13,7 @@ class TQuery;
 class TStoredProc;
 }  // namespace db
 class TSQLScript;
+class TSMTPClient;
 
 // The connection parameter list every suite connection sends, in the engine's order; only the
 // database and server differ.
@@ -44,6 +45,7 @@ class TDMConfig : public QObject {
   db::TStoredProc* SpMenuCaption;
   db::TQuery* QUser;
   db::TStoredProc* SpErrorLog;
+  TSMTPClient* SMTPClient1;
 
   // Run context, written during start-up only.
   int MenuId = 0;
@@ -65,6 +67,9 @@ class TDMConfig : public QObject {
   static QString ReadServerName();
   // Writes one row to the error log through "AddErrorLog".
   void WriteErrorLog(const QString& message);
+  // Mails one error report to support. Never fails towards its caller: a server that refuses or
+  // cannot be reached leaves no trace.
+  void SendErrorMail(const QString& subject, const QString& body);
 
   void DmCfgBeforeConnect(db::TDatabase& db);
   void DmCfgAfterConnect(db::TDatabase& db);

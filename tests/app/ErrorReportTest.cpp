@@ -1,0 +1,235 @@
+// Error reporting: the error log, the Thai explanations, the error window and the support mail.
+#include "app/CommandLine.h"
+#include "app/DM.h"
+#include "app/DMConfig.h"
+#include "app/Dialogs.h"
+#include "app/ErrorReport.h"
+#include "app/ExceptionHandler.h"
+#include "app/FrShowError.h"
+#include "app/LocalMachine.h"
+#include "app/db/Database.h"
+#include "app/db/Errors.h"
+#include "app/db/Query.h"
+#include "console/FrExecSQL.h"
+#include "tests/support/TestSuite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace qav;
+
+TEST(ThaiExplanation, TableOrderAndLetterCase) {
+  struct Case {
+    const char* message;
+    const char* explanation;
+  };
+  const Case cases[] = {
+      {"'31/02/2026' is not a valid date", "ป้อนวันที่ไม่ถูกต้อง"},
+      {"out of insufficient memory today", "Memory หน่วยความจำของเครื่องไม่เพียงพอ"},
+      {"Cannot insert duplicate key. Possible network error.",
+       "ระบบเครือข่าย หรือ คอมพิวเตอร์แม่ข่ายมีปัญหา ติดต่อเครื่องแม่ข่ายไม่ได้"},
+      {"Cannot insert the value NULL into column 'Customer', table 'Sales'; column does not allow nulls.",
+       "ไม่ได้ป้อนข้อมูลลูกค้า"},
+      {"DELETE statement conflicted with COLUMN REFERENCE constraint on table 'Sales'.",
+       "ข้อมูลที่ลบถูกอ้างโดยข้อมูลอื่น ไม่สามารถลบข้อมูลนี้ได้"},
+      {"Cannot insert the value NULL into column 'Remark'", ""},
+      {"no such table: Nowhere", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ThaiExplanation(QString::fromUtf8(c.message)), QString::fromUtf8(c.explanation)) << c.message;
+  EXPECT_EQ(ErrorWindowText("'x' is not a valid date"), "ป้อนวันที่ไม่ถูกต้อง\r'X' IS NOT A VALID DATE\r");
+  EXPECT_EQ(ErrorWindowText("ไทย abc"), "\rไทย ABC\r");
+  EXPECT_EQ(SplitLines("a\r\rb\r\nc\nd\r"), QStringList({"a", "", "b", "c", "d"}));
+}
+
+namespace {
+
+// A real SMTP server on loopback (aiosmtpd) that stores what it receives.
+class SmtpSink {
+ public:
+  SmtpSink() {
+    server_.setProgram(QStringLiteral(QAV_SYSTEM_PYTHON));
+    server_.setArguments({QStringLiteral(QAV_SMTP_SINK), folder_.path()});
+    server_.start();
+    if (server_.waitForStarted(5000) && server_.waitForReadyRead(10000))
+      port_ = server_.readLine().trimmed().toInt();
+  }
+  ~SmtpSink() {
+    server_.closeWriteChannel();
+    if (!server_.waitForFinished(5000)) server_.kill();
+  }
+  int Port() const { return port_; }
+  QStringList Messages() const {
+    QStringList out;
+    for (const QString& f : QDir(folder_.path()).entryList({"*.eml"}, QDir::Files, QDir::Name)) {
+      QFile file(folder_.path() + "/" + f);
+      file.open(QIODevice::ReadOnly);
+      out << QString::fromLatin1(file.readAll());
+    }
+    return out;
+  }
+
+ private:
+  QTemporaryDir folder_;
+  QProcess server_;
+  int port_ = 0;
+};
+
+// Runs `act` on the error window once it is up, from inside its modal loop.
+void WhenErrorWindowShows(std::function<void(TFrShowError&)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    if (auto* w = qobject_cast<TFrShowError*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      act(*w);
+    }
+  });
+  poll->start(5);
+}
+
+class ErrorReporting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCommandLine({"12", "2", "demo", "", "EXPORT-TO", "09/12/2026"});
+    dm_ = std::make_unique<TDM>();
+    config_ = std::make_unique<TDMConfig>();
+    config_->MenuId = 12;
+    config_->UserId = 2;
+    config_->GetCompanyConfig("demo");
+    config_->CheckRight(12, 2);
+    saved_ = SupportMail();
+  }
+  void TearDown() override { SupportMail() = saved_; }
+
+  QStringList LogRows() {
+    db::TQuery q;
+    q.SetDatabaseName("DmCfg");
+    q.SetSQL("select CompName, LogName, UserId, MenuId, ErrorMsg from ErrorLog order by Id");
+    q.Open();
+    QStringList rows;
+    for (; !q.Eof(); q.Next()) {
+      QStringList row;
+      for (int f = 0; f < q.FieldCount(); ++f) row << q.Fields(f).AsString();
+      rows << row.join('|');
+    }
+    return rows;
+  }
+
+  test::DemoSuiteFolder folder_{20};
+  std::unique_ptr<TDM> dm_;
+  std::unique_ptr<TDMConfig> config_;
+  TSupportMail saved_;
+};
+
+}  // namespace
+
+TEST_F(ErrorReporting, AFailingStatementInTheConsoleIsLoggedAndExplained) {
+  TFrExecSQL console;
+  console.show();
+  console.Memo1->setPlainText("insert into Customer select * from Customer where Id = 1");
+  QString shown;
+  bool declineFocused = false;
+  WhenErrorWindowShows([&](TFrShowError& w) {
+    shown = w.ErrorBox->toPlainText();
+    declineFocused = w.focusWidget() == w.BCancel;
+    EXPECT_EQ(w.windowTitle(), "Windows Error Message");
+    EXPECT_EQ(w.pos(), QPoint(50, 100));
+    w.BCancel->click();
+  });
+  console.BtnExec->click();
+
+  const QStringList rows = LogRows();
+  ASSERT_EQ(rows.size(), 1);
+  const QString message = rows[0].section('|', 4);
+  EXPECT_TRUE(message.startsWith("Cannot insert duplicate key row in object 'Customer'")) << message.toStdString();
+  EXPECT_EQ(rows[0].section('|', 0, 3), LocalComputerName() + "|" + LocalUserName() + "|2|12");
+  EXPECT_EQ(LocalUserName(), LocalUserName().toUpper());
+  EXPECT_EQ(shown, "ข้อมูลที่เพิ่มซ้ำกับข้อมูลที่มีอยู่แล้ว\n" + message.toUpper() + "\n");
+  EXPECT_TRUE(declineFocused);
+}
+
+TEST_F(ErrorReporting, TheCountdownClosesTheWindowOnItsNinthTickWithNothingMailed) {
+  SmtpSink sink;
+  ASSERT_GT(sink.Port(), 0);
+  SupportMail().Host = "127.0.0.1";
+  SupportMail().Port = sink.Port();
+  TFrShowError w;
+  w.ErrorText = ErrorWindowText("boom");
+  w.show();
+  for (int tick = 1; tick <= 8; ++tick) w.Timer1Timer();
+  EXPECT_TRUE(w.isVisible());
+  w.Timer1Timer();
+  EXPECT_FALSE(w.isVisible());
+
+  // The real timer, made quick, and Enter: both decline.
+  for (bool enter : {false, true}) {
+    WhenErrorWindowShows([enter](TFrShowError& shown) {
+      if (enter)
+        QTest::keyClick(shown.focusWidget(), Qt::Key_Return);
+      else
+        shown.Timer1->setInterval(5);
+    });
+    dm_->ApplicationEvents1Exception(nullptr, Exception("boom"));
+  }
+  QTest::qWait(200);
+  EXPECT_TRUE(sink.Messages().isEmpty());
+}
+
+TEST_F(ErrorReporting, SendErrorDeliversTheReportToSupport) {
+  SmtpSink sink;
+  ASSERT_GT(sink.Port(), 0);
+  SupportMail().Host = "127.0.0.1";
+  SupportMail().Port = sink.Port();
+  config_->CompanyDatabase = "demo ";
+  config_->MenuCaption = "  SQL Export ";
+  WhenErrorWindowShows([](TFrShowError& w) { w.BOk->click(); });
+  dm_->ApplicationEvents1Exception(nullptr, Exception("'31/13/2026' is not a valid date"));
+  QTest::qWait(100);
+  const QStringList messages = sink.Messages();
+  ASSERT_EQ(messages.size(), 1);
+  const QString& m = messages[0];
+  EXPECT_TRUE(m.contains("Subject: Error demo SQL Export\r\n")) << m.toStdString();
+  EXPECT_TRUE(m.contains("From: qavtool@qavsoft.co.th") || m.contains("qavtool@qavsoft.co.th")) << m.toStdString();
+  // The body: user line, address line, explanation (code page 874 bytes), message in capitals.
+  const QString thai = QString::fromLatin1(QByteArray("\xBB\xE9\xCD\xB9\xC7\xD1\xB9\xB7\xD5\xE8"));
+  EXPECT_TRUE(m.contains("[User = THAI] \r\nLocal IP = " + LocalIPAddress() + "\r\n")) << m.toStdString();
+  EXPECT_TRUE(m.contains(thai)) << m.toStdString();
+  EXPECT_TRUE(m.contains("\r\n'31/13/2026' IS NOT A VALID DATE\r\n")) << m.toStdString();
+}
+
+TEST_F(ErrorReporting, AMailServerThatRefusesOrDoesNotExistLeavesNoTrace) {
+  for (const char* host : {"127.0.0.1", "nohost.invalid"}) {
+    SupportMail().Host = host;
+    SupportMail().Port = 1;  // nothing listens there
+    bool closed = false;
+    WhenErrorWindowShows([&](TFrShowError& w) {
+      w.BOk->click();
+      closed = !w.isVisible();
+    });
+    dm_->ApplicationEvents1Exception(nullptr, Exception("boom"));
+    EXPECT_TRUE(closed) << host;
+  }
+}
+
+TEST_F(ErrorReporting, ALogThatCannotBeWrittenStillShowsTheError) {
+  // The configuration connection is lost and cannot come back.
+  config_->DmCfg->Close();
+  config_->DmCfg->BeforeConnect = [](db::TDatabase&) {
+    throw db::EDatabaseError("SQL Server does not exist or access denied.");
+  };
+  QString shown;
+  WhenErrorWindowShows([&](TFrShowError& w) {
+    shown = w.ErrorBox->toPlainText();
+    w.BCancel->click();
+  });
+  EXPECT_NO_THROW(HandleException(Exception("Insufficient memory")));
+  EXPECT_EQ(shown, "Memory หน่วยความจำของเครื่องไม่เพียงพอ\nINSUFFICIENT MEMORY\n");
+}
