@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/db/Backend.h"
+#include "tools/tds/TdsTokens.h"
+
+#include <vector>
+
+namespace qav::tds {
+
+// Decimal columns: the engine keeps no precision or scale, so every decimal goes with room
+// for the largest values a double holds exactly and eight places.
+inline constexpr std::uint8_t kDecimalPrecision = 38;
+inline constexpr std::uint8_t kDecimalScale = 8;
+
+// Sends a result set of the engine as SQL Server would send the same columns: the TDS type
+// of each column follows the field type and size, and where the cells do not fit that type
+// (a date the engine could not read stays text) the column goes as text, so that nothing is
+// lost. The engine does not tell varchar from nvarchar: text that code page 874 holds goes
+// as char/varchar/text with the Thai collation, as the suite's servers keep their 8-bit
+// columns, any other text as nchar/nvarchar/ntext.
+class ResultEncoder {
+ public:
+  explicit ResultEncoder(const db::ResultSet& result);
+
+  const std::vector<ColumnInfo>& Columns() const { return columns_; }
+  void WriteMetadata(Writer& w) const;
+  // Raises std::range_error for a value the chosen type cannot hold.
+  void WriteRow(Writer& w, qint64 row) const;
+
+ private:
+  enum class Source : std::uint8_t {
+    Int,
+    Bit,
+    Float,
+    Money,
+    Decimal,
+    Date,
+    Time,
+    DateTime,
+    DateTime2,
+    Ansi,
+    Unicode,
+    Binary
+  };
+  struct Plan {
+    Source source;
+    bool isLong;  // text, ntext, image
+  };
+
+  void WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qint64 row, int col) const;
+
+  const db::ResultSet& result_;
+  std::vector<ColumnInfo> columns_;
+  std::vector<Plan> plans_;
+};
+
+}  // namespace qav::tds

@@ -1,0 +1,644 @@
+#include "tools/tds/TdsSession.h"
+
+#include "app/db/Errors.h"
+#include "app/db/embedded/EmbeddedConnection.h"
+#include "app/db/embedded/EmbeddedSuite.h"
+#include "tools/tds/TdsLogin.h"
+#include "tools/tds/TdsResponse.h"
+#include "tools/tds/TdsResultSet.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace qav::tds {
+
+namespace {
+
+constexpr std::uint32_t kTds72 = 0x72090002;
+constexpr std::uint32_t kTds74 = 0x74000004;
+// What the server calls itself: clients look for this name to know SQL Server's dialect.
+constexpr char16_t kProductName[] = u"Microsoft SQL Server";
+constexpr std::uint32_t kProductVersion = 0x0F0007D0;  // 15.0.2000
+constexpr std::uint8_t kLoginFailedSeverity = 14;
+constexpr char16_t kLanguage[] = u"us_english";
+
+ServerMessage LoginError(std::int32_t number, std::uint8_t severity, const QString& text) {
+  ServerMessage m;
+  m.number = number;
+  m.severity = severity;
+  m.text = text;
+  return m;
+}
+
+QByteArray Descriptor(std::uint64_t value) {
+  Writer w;
+  w.U64(value);
+  return w.Data();
+}
+
+// "dbo.NAME;1", "[NAME]": the name the suite stores the procedure under.
+QString BareProcedureName(QString name) {
+  name = name.trimmed();
+  if (const qsizetype semicolon = name.indexOf(u';'); semicolon > 0) name.truncate(semicolon);
+  for (const char* prefix : {"dbo.", "[dbo]."})
+    if (name.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
+      name.remove(0, static_cast<qsizetype>(qstrlen(prefix)));
+  if (name.startsWith(u'[') && name.endsWith(u']')) name = name.mid(1, name.size() - 2);
+  return name;
+}
+
+db::TFieldType FieldTypeOf(const TypeInfo& t) {
+  using namespace db;
+  switch (t.type) {
+    case DataType::Int1:
+    case DataType::Int2:
+      return ftSmallint;
+    case DataType::Int4:
+      return ftInteger;
+    case DataType::Int8:
+      return ftLargeint;
+    case DataType::IntN:
+      return t.length == 8 ? ftLargeint : t.length <= 2 ? ftSmallint : ftInteger;
+    case DataType::Bit:
+    case DataType::BitN:
+      return ftBoolean;
+    case DataType::Flt4:
+    case DataType::Flt8:
+    case DataType::FltN:
+      return ftFloat;
+    case DataType::Money:
+    case DataType::Money4:
+    case DataType::MoneyN:
+      return ftCurrency;
+    case DataType::Decimal:
+    case DataType::Numeric:
+    case DataType::DecimalN:
+    case DataType::NumericN:
+      return ftBCD;
+    case DataType::DateN:
+      return ftDate;
+    case DataType::TimeN:
+      return ftTime;
+    case DataType::DateTime:
+    case DataType::DateTime4:
+    case DataType::DateTimeN:
+    case DataType::DateTime2N:
+    case DataType::DateTimeOffsetN:
+      return ftDateTime;
+    case DataType::Text:
+    case DataType::NText:
+      return ftMemo;
+    case DataType::Image:
+      return ftBlob;
+    case DataType::BigBinary:
+    case DataType::Binary:
+      return ftBytes;
+    case DataType::BigVarBinary:
+    case DataType::VarBinary:
+      return t.IsPlp() ? ftBlob : ftVarBytes;
+    case DataType::BigChar:
+    case DataType::NChar:
+    case DataType::Char:
+      return ftFixedChar;
+    default:
+      return ftString;
+  }
+}
+
+std::uint16_t CommandOf(const QString& sql) {
+  const QString verb =
+      sql.trimmed().section(QRegularExpression(QStringLiteral("\\s")), 0, 0).toUpper();
+  if (verb == QLatin1String("INSERT")) return kCmdInsert;
+  if (verb == QLatin1String("UPDATE")) return kCmdUpdate;
+  if (verb == QLatin1String("DELETE")) return kCmdDelete;
+  return kCmdSelect;
+}
+
+}  // namespace
+
+Session::Session(int fd, const ServerOptions& options, std::uint16_t spid)
+    : channel_(fd), options_(options) {
+  channel_.SetSpid(spid);
+}
+
+void Session::Run() {
+  try {
+    if (!Login()) return;
+    while (std::optional<Message> m = channel_.Read()) {
+      switch (m->type) {
+        case PacketType::SqlBatch:
+          Batch(*m);
+          break;
+        case PacketType::Rpc:
+          Rpc(*m);
+          break;
+        case PacketType::TransactionManager:
+          TransactionManager(*m);
+          break;
+        case PacketType::Attention: {
+          // The response was complete before the attention came: acknowledge it alone.
+          Response response(channel_);
+          response.Cancel();
+          response.Finish();
+          break;
+        }
+        default:
+          return;  // nothing else is valid after the login
+      }
+    }
+  } catch (const std::exception&) {
+    // A broken request or a failing socket ends this connection only.
+  }
+  if (db_ && transaction_) {
+    try {
+      db_->Rollback();
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+bool Session::Login() {
+  std::optional<Message> m = channel_.Read();
+  if (!m) return false;
+  if (m->type == PacketType::PreLogin) {
+    ParsePreLogin(
+        std::string_view(m->payload.constData(), static_cast<std::size_t>(m->payload.size())));
+    const QByteArray reply = PreLoginResponse(kProductVersion);
+    channel_.Send(std::string_view(reply.constData(), static_cast<std::size_t>(reply.size())),
+                  true);
+    m = channel_.Read();
+    if (!m) return false;
+  }
+  if (m->type != PacketType::Login7) return false;
+  const Login7 login = ParseLogin7(
+      std::string_view(m->payload.constData(), static_cast<std::size_t>(m->payload.size())));
+  tdsVersion_ = login.tdsVersion;
+  const QString loginFailed = QStringLiteral("Login failed for user '%1'.").arg(login.userName);
+  if (tdsVersion_ < kTds72) {
+    RefuseLogin({LoginError(
+        18456, kLoginFailedSeverity,
+        QStringLiteral("The test server speaks TDS 7.2 and later only. ") + loginFailed)});
+    return false;
+  }
+  if (login.userName.compare(options_.user, Qt::CaseInsensitive) != 0 ||
+      login.password != options_.password) {
+    RefuseLogin({LoginError(18456, kLoginFailedSeverity, loginFailed)});
+    return false;
+  }
+  QString database = login.database.isEmpty() ? QStringLiteral("master") : login.database;
+  const QString file = db::embedded::FindDatabaseFile(options_.suiteFolder, database);
+  try {
+    if (file.isEmpty()) throw db::EDBEngineError(QString());
+    database = QFileInfo(file).completeBaseName();
+    db::ConnectSettings settings;
+    settings.server = QStringLiteral("embedded:") + options_.suiteFolder;
+    settings.database = database;
+    db_ = db::OpenEmbedded(settings);
+  } catch (const db::EDatabaseError&) {
+    RefuseLogin({LoginError(4060, 11,
+                            QStringLiteral("Cannot open database \"%1\" requested by the login. "
+                                           "The login failed.")
+                                .arg(database)),
+                 LoginError(18456, kLoginFailedSeverity, loginFailed)});
+    return false;
+  }
+  loginDatabase_ = database_ = database;
+
+  int packetSize = login.packetSize == 0 ? kDefaultPacketSize : static_cast<int>(login.packetSize);
+  packetSize = std::clamp(packetSize, kMinPacketSize, kMaxPacketSize);
+
+  Response r(channel_);
+  Writer& w = r.Tokens();
+  WriteEnvChange(w, EnvChangeType::Database, database_, u"master");
+  WriteMessage(w, Token::Info,
+               {5701, 2, 0, QStringLiteral("Changed database context to '%1'.").arg(database_),
+                options_.serverName, QString(), 1});
+  WriteEnvChangeBytes(w, EnvChangeType::SqlCollation, CollationBytes(kThaiCiAs), QByteArray());
+  WriteEnvChange(w, EnvChangeType::Language, kLanguage, u"");
+  WriteMessage(w, Token::Info,
+               {5703, 1, 0, QStringLiteral("Changed language setting to us_english."),
+                options_.serverName, QString(), 1});
+  WriteLoginAck(w, std::min(tdsVersion_, kTds74), kProductName, kProductVersion);
+  WriteEnvChange(w, EnvChangeType::PacketSize, QString::number(packetSize),
+                 QString::number(kDefaultPacketSize));
+  r.Done(Token::Done, kDoneFinal, 0, 0);
+  r.Finish();
+  channel_.SetPacketSize(packetSize);
+  return !channel_.Broken();
+}
+
+void Session::RefuseLogin(const std::vector<ServerMessage>& messages) {
+  Response r(channel_);
+  for (ServerMessage m : messages) {
+    m.server = options_.serverName;
+    WriteMessage(r.Tokens(), Token::Error, m);
+  }
+  r.Done(Token::Done, kDoneError, 0, 0);
+  r.Finish();
+}
+
+std::uint16_t Session::DoneStatus() const {
+  return transaction_ ? kDoneInTransaction : 0;
+}
+
+ServerMessage Session::EngineError(const QString& text, const QString& procedure) const {
+  return {ServerErrorNumber(text), 1, 16, text, options_.serverName, procedure, 1};
+}
+
+void Session::Error(Response& response, const ServerMessage& message, bool inProcedure) {
+  WriteMessage(response.Tokens(), Token::Error, message);
+  response.Done(inProcedure ? Token::DoneInProc : Token::Done, DoneStatus() | kDoneError, 0, 0);
+}
+
+void Session::ResetConnection(Response& response) {
+  if (transaction_) {
+    try {
+      db_->Rollback();
+    } catch (const std::exception&) {
+    }
+    transaction_ = 0;
+  }
+  implicitTransactions_ = false;
+  prepared_.clear();
+  if (database_.compare(loginDatabase_, Qt::CaseInsensitive) != 0) {
+    db::ConnectSettings settings;
+    settings.server = QStringLiteral("embedded:") + options_.suiteFolder;
+    settings.database = loginDatabase_;
+    db_ = db::OpenEmbedded(settings);
+    database_ = loginDatabase_;
+  }
+  WriteEnvChangeBytes(response.Tokens(), EnvChangeType::ResetConnectionAck, {}, {});
+}
+
+void Session::Batch(const Message& message) {
+  Response r(channel_);
+  if (message.status & (kStatusResetConnection | kStatusResetConnectionKeepTransaction))
+    ResetConnection(r);
+  const QString sql =
+      ParseSqlBatch(std::string_view(message.payload.constData(),
+                                     static_cast<std::size_t>(message.payload.size())),
+                    true);
+  const QStringList statements = SplitBatch(sql);
+  if (statements.isEmpty()) r.Done(Token::Done, DoneStatus(), 0, 0);
+  RunStatements(r, statements, {}, false);
+  r.Finish();
+}
+
+bool Session::RunStatements(Response& response, const QStringList& statements,
+                            const std::vector<QVariant>& args, bool inProcedure) {
+  for (const QString& statement : statements) {
+    if (response.Cancelled()) return true;
+    if (!RunStatement(response, statement, args, inProcedure)) return false;
+  }
+  return true;
+}
+
+bool Session::RunStatement(Response& response, const QString& statement,
+                           const std::vector<QVariant>& args, bool inProcedure) {
+  const Token done = inProcedure ? Token::DoneInProc : Token::Done;
+  const ServerStatement s = ClassifyStatement(statement);
+  switch (s.kind) {
+    case ServerStatement::Kind::Use:
+      return UseDatabase(response, s.name, inProcedure);
+    case ServerStatement::Kind::Set:
+      if (s.name == QLatin1String("IMPLICIT_TRANSACTIONS")) implicitTransactions_ = s.on;
+      response.Done(done, DoneStatus(), 0, 0);
+      return true;
+    case ServerStatement::Kind::WaitFor:
+      WaitFor(response, s.milliseconds);
+      if (!response.Cancelled()) response.Done(done, DoneStatus(), 0, 0);
+      return true;
+    case ServerStatement::Kind::BeginTran:
+      BeginTransaction(response);
+      response.Done(done, DoneStatus(), 0, 0);
+      return true;
+    case ServerStatement::Kind::Commit:
+    case ServerStatement::Kind::Rollback:
+      EndTransaction(response, s.kind == ServerStatement::Kind::Commit);
+      response.Done(done, DoneStatus(), 0, 0);
+      return true;
+    case ServerStatement::Kind::RaiseError: {
+      const bool error = s.severity > 10;
+      WriteMessage(
+          response.Tokens(), error ? Token::Error : Token::Info,
+          {50000, static_cast<std::uint8_t>(s.state), static_cast<std::uint8_t>(s.severity), s.text,
+           options_.serverName, QString(), 1});
+      // As on SQL Server, the batch goes on after RAISERROR.
+      response.Done(done, DoneStatus() | (error ? kDoneError : 0), 0, 0);
+      return true;
+    }
+    case ServerStatement::Kind::Engine:
+      return RunEngine(response, statement, args, inProcedure);
+  }
+  return true;
+}
+
+bool Session::RunEngine(Response& response, const QString& sql, const std::vector<QVariant>& args,
+                        bool inProcedure) {
+  const Token done = inProcedure ? Token::DoneInProc : Token::Done;
+  try {
+    if (implicitTransactions_ && !transaction_) BeginTransaction(response);
+    const std::unique_ptr<db::ResultSet> result = db_->Execute(sql, args);
+    if (result) {
+      const ResultEncoder encoder(*result);
+      encoder.WriteMetadata(response.Tokens());
+      const qint64 rows = result->rows.Rows();
+      const qsizetype packet = channel_.PacketSize();
+      for (qint64 row = 0; row < rows; ++row) {
+        Writer& w = response.Tokens();
+        encoder.WriteRow(w, row);
+        if (w.Size() >= packet && response.Flush()) return true;
+      }
+      response.Done(done, DoneStatus() | kDoneCount, kCmdSelect, static_cast<std::uint64_t>(rows));
+    } else {
+      const qint64 count = db_->RowsAffected();
+      if (count >= 0)
+        response.Done(done, DoneStatus() | kDoneCount, CommandOf(sql),
+                      static_cast<std::uint64_t>(count));
+      else
+        response.Done(done, DoneStatus(), 0, 0);
+    }
+    return true;
+  } catch (const db::EDatabaseError& e) {
+    Error(response, EngineError(e.Message()), inProcedure);
+  } catch (const std::range_error& e) {
+    Error(response, EngineError(QString::fromUtf8(e.what())), inProcedure);
+  }
+  return false;
+}
+
+bool Session::UseDatabase(Response& response, const QString& name, bool inProcedure) {
+  const QString file = db::embedded::FindDatabaseFile(options_.suiteFolder, name);
+  if (file.isEmpty()) {
+    Error(response,
+          {911, 1, 16,
+           QStringLiteral("Database '%1' does not exist. Make sure that the name is entered "
+                          "correctly.")
+               .arg(name),
+           options_.serverName, QString(), 1},
+          inProcedure);
+    return false;
+  }
+  const QString canonical = QFileInfo(file).completeBaseName();
+  try {
+    db::ConnectSettings settings;
+    settings.server = QStringLiteral("embedded:") + options_.suiteFolder;
+    settings.database = canonical;
+    std::unique_ptr<db::BackendConnection> next = db::OpenEmbedded(settings);
+    if (transaction_) EndTransaction(response, false);
+    db_ = std::move(next);
+  } catch (const db::EDatabaseError& e) {
+    Error(response, EngineError(e.Message()), inProcedure);
+    return false;
+  }
+  WriteEnvChange(response.Tokens(), EnvChangeType::Database, canonical, database_);
+  WriteMessage(response.Tokens(), Token::Info,
+               {5701, 1, 0, QStringLiteral("Changed database context to '%1'.").arg(canonical),
+                options_.serverName, QString(), 1});
+  database_ = canonical;
+  response.Done(inProcedure ? Token::DoneInProc : Token::Done, DoneStatus(), 0, 0);
+  return true;
+}
+
+void Session::BeginTransaction(Response& response) {
+  if (transaction_) return;  // nested: SQL Server counts it; one level is all the engine has
+  db_->StartTransaction();
+  transaction_ = nextTransaction_++;
+  WriteEnvChangeBytes(response.Tokens(), EnvChangeType::BeginTransaction, Descriptor(transaction_),
+                      QByteArray());
+}
+
+void Session::EndTransaction(Response& response, bool commit) {
+  if (!transaction_) return;
+  const std::uint64_t ended = transaction_;
+  try {
+    if (commit)
+      db_->Commit();
+    else
+      db_->Rollback();
+  } catch (const db::EDatabaseError& e) {
+    WriteMessage(response.Tokens(), Token::Error, EngineError(e.Message()));
+    if (commit) return;  // still open: the client may roll it back
+  }
+  transaction_ = 0;
+  WriteEnvChangeBytes(
+      response.Tokens(),
+      commit ? EnvChangeType::CommitTransaction : EnvChangeType::RollbackTransaction, QByteArray(),
+      Descriptor(ended));
+}
+
+void Session::WaitFor(Response& response, int milliseconds) {
+  const QDeadlineTimer deadline(milliseconds);
+  while (!deadline.hasExpired()) {
+    const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100));
+    if (channel_.AttentionArrived(step)) {
+      response.Cancel();
+      return;
+    }
+  }
+}
+
+void Session::TransactionManager(const Message& message) {
+  Response r(channel_);
+  try {
+    const TransactionManagerCall call = ParseTransactionManager(std::string_view(
+        message.payload.constData(), static_cast<std::size_t>(message.payload.size())));
+    switch (call.type) {
+      case TransactionRequest::Begin:
+        BeginTransaction(r);
+        break;
+      case TransactionRequest::Commit:
+      case TransactionRequest::Rollback:
+        EndTransaction(r, call.type == TransactionRequest::Commit);
+        if (call.beginAnother) BeginTransaction(r);
+        break;
+      default:
+        break;
+    }
+    r.Done(Token::Done, DoneStatus(), 0, 0);
+  } catch (const db::EDatabaseError& e) {
+    Error(r, EngineError(e.Message()), false);
+  }
+  r.Finish();
+}
+
+void Session::Rpc(const Message& message) {
+  Response r(channel_);
+  if (message.status & (kStatusResetConnection | kStatusResetConnectionKeepTransaction))
+    ResetConnection(r);
+  std::vector<RpcCall> calls;
+  try {
+    calls = ParseRpc(std::string_view(message.payload.constData(),
+                                      static_cast<std::size_t>(message.payload.size())),
+                     true);
+  } catch (const InvalidValue& e) {
+    ServerMessage m = EngineError(
+        QStringLiteral("The incoming tabular data stream (TDS) remote procedure call (RPC) "
+                       "protocol stream is incorrect: %1.")
+            .arg(QString::fromUtf8(e.what())));
+    m.number = 8023;
+    WriteMessage(r.Tokens(), Token::Error, m);
+    r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
+    r.Finish();
+    return;
+  }
+  for (RpcCall& call : calls) {
+    if (call.special != SpecialProc::None)
+      CallSpecial(r, call);
+    else
+      CallProcedure(r, call);
+    if (r.Cancelled()) break;
+  }
+  r.Finish();
+}
+
+bool Session::CallSpecial(Response& r, RpcCall& call) {
+  auto& params = call.params;
+  const auto text = [&](std::size_t i) {
+    return i < params.size() ? params[i].value.toString() : QString();
+  };
+  const auto values = [&](std::size_t from) {
+    std::vector<QVariant> v;
+    for (std::size_t i = from; i < params.size(); ++i) v.push_back(params[i].value);
+    return v;
+  };
+  const auto fail = [&](const QString& message) {
+    WriteMessage(r.Tokens(), Token::Error, EngineError(message));
+    r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
+    return false;
+  };
+  const auto finish = [&](bool ok, int handleParam) {
+    if (r.Cancelled()) return ok;
+    WriteReturnStatus(r.Tokens(), ok ? 0 : -6);
+    if (handleParam >= 0)
+      WriteReturnValue(r.Tokens(), static_cast<std::uint16_t>(handleParam),
+                       params[static_cast<std::size_t>(handleParam)].name, true,
+                       params[static_cast<std::size_t>(handleParam)].type,
+                       params[static_cast<std::size_t>(handleParam)].value);
+    r.Done(Token::DoneProc, DoneStatus() | (ok ? 0 : kDoneError), 0, 0);
+    return ok;
+  };
+  const auto prepare = [&](const QString& declarations, const QString& statement) {
+    const int handle = nextHandle_++;
+    prepared_[handle] = {NumberParameters(statement, DeclaredParameterNames(declarations))};
+    params[0].value = QVariant::fromValue<qint64>(handle);
+    return handle;
+  };
+
+  switch (call.special) {
+    case SpecialProc::ExecuteSql: {
+      if (params.empty()) return fail(QStringLiteral("Procedure expects parameter '@statement'."));
+      const QString sql = NumberParameters(text(0), DeclaredParameterNames(text(1)));
+      return finish(RunStatements(r, SplitBatch(sql), values(2), true), -1);
+    }
+    case SpecialProc::PrepExec: {
+      if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
+      const int handle = prepare(text(1), text(2));
+      return finish(RunStatements(r, SplitBatch(prepared_[handle].sql), values(3), true), 0);
+    }
+    case SpecialProc::Prepare:
+      if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
+      prepare(text(1), text(2));
+      return finish(true, 0);
+    case SpecialProc::Execute: {
+      const int handle = params.empty() ? 0 : params[0].value.toInt();
+      const auto it = prepared_.find(handle);
+      if (it == prepared_.end())
+        return fail(
+            QStringLiteral("Could not find prepared statement with handle %1.").arg(handle));
+      return finish(RunStatements(r, SplitBatch(it->second.sql), values(1), true), -1);
+    }
+    case SpecialProc::Unprepare:
+      if (!params.empty()) prepared_.erase(params[0].value.toInt());
+      return finish(true, -1);
+    default:
+      return fail(QStringLiteral("The test server does not offer system procedure %1.")
+                      .arg(static_cast<int>(call.special)));
+  }
+}
+
+QStringList Session::DeclaredParameters(const QString& procedure) {
+  const QString bare = BareProcedureName(procedure);
+  const QString notFound =
+      QStringLiteral("Could not find stored procedure '%1'.").arg(procedure.trimmed());
+  std::unique_ptr<db::ResultSet> found;
+  try {
+    found = db_->Execute(QStringLiteral("SELECT body FROM %1 WHERE name = ?")
+                             .arg(QLatin1String(db::embedded::kProcedureTable)),
+                         {bare});
+  } catch (const db::EDatabaseError&) {
+    throw db::EDBEngineError(notFound);  // a database without procedures
+  }
+  if (!found || found->rows.Rows() == 0) throw db::EDBEngineError(notFound);
+  const std::string_view raw = found->rows.BytesAt(0, 0);
+  const QString body = QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+
+  // The inputs are the variables the body uses; the outputs are the columns of its last row,
+  // which the suite's procedures end with a SELECT to give.
+  QStringList declared = BodyVariables(body);
+  const QStringList statements = SplitBatch(body);
+  if (!statements.isEmpty() &&
+      statements.last().startsWith(QLatin1String("select"), Qt::CaseInsensitive)) {
+    const std::unique_ptr<db::ResultSet> shape = db_->Execute(
+        QStringLiteral("SELECT * FROM (") + NumberParameters(statements.last(), declared) +
+            QStringLiteral("\n) WHERE 0"),
+        std::vector<QVariant>(static_cast<std::size_t>(declared.size())));
+    if (shape)
+      for (const db::FieldDef& f : shape->fields) {
+        const QString name = u'@' + f.name;
+        if (!declared.contains(name, Qt::CaseInsensitive)) declared << name;
+      }
+  }
+  return declared;
+}
+
+std::vector<db::ProcArg> Session::ProcedureArgs(const RpcCall& call) {
+  std::vector<db::ProcArg> args;
+  args.push_back({QStringLiteral("Result"), db::ftInteger, db::ptResult, {}});
+  const bool positional = std::any_of(call.params.begin(), call.params.end(),
+                                      [](const RpcParam& p) { return p.name.isEmpty(); });
+  const QStringList declared = positional ? DeclaredParameters(call.name) : QStringList();
+  for (std::size_t k = 0; k < call.params.size(); ++k) {
+    const RpcParam& p = call.params[k];
+    QString name = p.name;
+    if (name.isEmpty()) {
+      if (k >= static_cast<std::size_t>(declared.size()))
+        throw db::EDBEngineError(
+            QStringLiteral("Procedure or function %1 has too many arguments specified.")
+                .arg(call.name));
+      name = declared[static_cast<qsizetype>(k)];
+    }
+    // SQL Server's OUTPUT parameters also take the value the caller sent.
+    args.push_back(
+        {name, FieldTypeOf(p.type), p.output ? db::ptInputOutput : db::ptInput, p.value});
+  }
+  return args;
+}
+
+bool Session::CallProcedure(Response& r, RpcCall& call) {
+  try {
+    if (implicitTransactions_ && !transaction_) BeginTransaction(r);
+    std::vector<db::ProcArg> args = ProcedureArgs(call);
+    db_->ExecProc(call.name, args);
+    WriteReturnStatus(r.Tokens(), args[0].value.isNull() ? 0 : args[0].value.toInt());
+    for (std::size_t k = 0; k < call.params.size(); ++k) {
+      const RpcParam& p = call.params[k];
+      if (p.output)
+        WriteReturnValue(r.Tokens(), static_cast<std::uint16_t>(k), args[k + 1].name, true, p.type,
+                         args[k + 1].value);
+    }
+    r.Done(Token::DoneProc, DoneStatus(), 0, 0);
+    return true;
+  } catch (const db::EDatabaseError& e) {
+    WriteMessage(r.Tokens(), Token::Error, EngineError(e.Message(), BareProcedureName(call.name)));
+    r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
+  } catch (const std::range_error& e) {
+    WriteMessage(r.Tokens(), Token::Error, EngineError(QString::fromUtf8(e.what())));
+    r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
+  }
+  return false;
+}
+
+}  // namespace qav::tds

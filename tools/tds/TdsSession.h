@@ -1,0 +1,81 @@
+#pragma once
+
+#include "app/db/Backend.h"
+#include "tools/tds/TdsChannel.h"
+#include "tools/tds/TdsRequests.h"
+#include "tools/tds/TdsSqlText.h"
+#include "tools/tds/TdsTokens.h"
+
+#include <map>
+#include <memory>
+
+namespace qav::tds {
+
+class Response;
+
+struct ServerOptions {
+  QString suiteFolder;  // absolute path of the embedded suite served
+  QString user = QStringLiteral("qav");
+  QString password = QStringLiteral("tarnwick");
+  QString serverName = QStringLiteral("QAVTEST");  // as ERROR tokens name the server
+};
+
+// One client connection: the login, then requests until the client leaves. Each session has
+// an embedded connection of its own to its current database.
+class Session {
+ public:
+  Session(int fd, const ServerOptions& options, std::uint16_t spid);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  void Run();
+  // Cuts the connection from another thread; Run returns soon after.
+  void Drop() { channel_.Drop(); }
+
+ private:
+  struct Prepared {
+    QString sql;  // with numbered placeholders
+  };
+
+  bool Login();
+  void RefuseLogin(const std::vector<ServerMessage>& messages);
+  void Batch(const Message& message);
+  void Rpc(const Message& message);
+  void TransactionManager(const Message& message);
+  void ResetConnection(Response& response);
+
+  // Runs statements one after another, stopping at the first error; false after an error.
+  bool RunStatements(Response& response, const QStringList& statements,
+                     const std::vector<QVariant>& args, bool inProcedure);
+  bool RunStatement(Response& response, const QString& statement, const std::vector<QVariant>& args,
+                    bool inProcedure);
+  bool RunEngine(Response& response, const QString& sql, const std::vector<QVariant>& args,
+                 bool inProcedure);
+  bool UseDatabase(Response& response, const QString& name, bool inProcedure);
+  void BeginTransaction(Response& response);
+  void EndTransaction(Response& response, bool commit);
+  void WaitFor(Response& response, int milliseconds);
+
+  bool CallProcedure(Response& response, RpcCall& call);
+  bool CallSpecial(Response& response, RpcCall& call);
+  std::vector<db::ProcArg> ProcedureArgs(const RpcCall& call);
+  QStringList DeclaredParameters(const QString& procedure);
+
+  void Error(Response& response, const ServerMessage& message, bool inProcedure);
+  ServerMessage EngineError(const QString& text, const QString& procedure = {}) const;
+  std::uint16_t DoneStatus() const;
+
+  Channel channel_;
+  ServerOptions options_;
+  std::uint32_t tdsVersion_ = 0;
+  QString loginDatabase_;
+  QString database_;
+  std::unique_ptr<db::BackendConnection> db_;
+  bool implicitTransactions_ = false;
+  std::uint64_t transaction_ = 0;  // descriptor of the open transaction, 0 when none
+  std::uint64_t nextTransaction_ = 1;
+  std::map<int, Prepared> prepared_;
+  int nextHandle_ = 1;
+};
+
+}  // namespace qav::tds

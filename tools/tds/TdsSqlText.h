@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qav::tds {
+
+// The statements of a batch, one after another: each ";"-ended statement, and each
+// If ... [Else ...] form as a whole.
+QStringList SplitBatch(QStringView sql);
+
+// What the server itself does with a statement instead of handing it to the engine.
+struct ServerStatement {
+  enum class Kind {
+    Engine,      // everything else
+    Use,         // USE database
+    Set,         // SET option ...
+    WaitFor,     // WAITFOR DELAY 'hh:mm:ss[.mmm]'
+    BeginTran,   // BEGIN TRAN[SACTION]
+    Commit,      // COMMIT [TRAN[SACTION]|WORK], also under IF @@TRANCOUNT > 0
+    Rollback,    // ROLLBACK ..., likewise
+    RaiseError,  // RAISERROR('text', severity, state)
+  };
+  Kind kind = Kind::Engine;
+  QString name;          // Use: the database; Set: the option, upper case
+  bool on = false;       // Set: ON or OFF
+  int milliseconds = 0;  // WaitFor
+  QString text;          // RaiseError
+  int severity = 0, state = 0;
+};
+ServerStatement ClassifyStatement(QStringView statement);
+
+// The names declared by sp_executesql's parameter list ("@P1 int,@P2 nvarchar(4000) OUTPUT"),
+// in order.
+QStringList DeclaredParameterNames(QStringView declarations);
+
+// Replaces the parameter names of a statement ("@P1") by the engine's numbered placeholders
+// ("?1"), outside quotes and comments; names are compared without regard to case.
+QString NumberParameters(QStringView sql, const QStringList& names);
+
+// The "@NAME" variables a procedure body uses, in order of first use: the procedure's input
+// parameters, as SQL Server would have them declared.
+QStringList BodyVariables(QStringView body);
+
+// SQL Server's number for an error the engine reports with SQL Server's text.
+int ServerErrorNumber(const QString& text);
+
+}  // namespace qav::tds
