@@ -34,6 +34,7 @@ const char* KindName(DialogRequest::Kind kind) {
     case DialogRequest::Kind::Error: return "error";
     case DialogRequest::Kind::OpenFile: return "open";
     case DialogRequest::Kind::SaveFile: return "save";
+    case DialogRequest::Kind::Information: return "information";
   }
   return "?";
 }
@@ -64,10 +65,13 @@ DialogReply ShowReal(const DialogRequest& r) {
   DialogReply reply;
   switch (r.kind) {
     case DialogRequest::Kind::Message:
+    case DialogRequest::Kind::Information:
     case DialogRequest::Kind::Error: {
-      QMessageBox box(r.kind == DialogRequest::Kind::Error ? QMessageBox::Critical
-                                                            : QMessageBox::NoIcon,
-                      r.title, r.text, QMessageBox::Ok);
+      const QMessageBox::Icon icon = r.kind == DialogRequest::Kind::Error ? QMessageBox::Critical
+                                     : r.kind == DialogRequest::Kind::Information
+                                         ? QMessageBox::Information
+                                         : QMessageBox::NoIcon;
+      QMessageBox box(icon, r.title, r.text, QMessageBox::Ok);
       Colour(box, r);
       box.exec();
       reply.accepted = true;

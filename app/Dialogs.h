@@ -11,7 +11,7 @@ namespace qav {
 // Every modal dialog of the program goes through here, so that tests can answer them. The
 // program shows real Qt dialogs; with an answerer installed none is shown.
 struct DialogRequest {
-  enum class Kind { Message, Confirm, Error, OpenFile, SaveFile };
+  enum class Kind { Message, Confirm, Error, OpenFile, SaveFile, Information };
   Kind kind = Kind::Message;
   QString title;
   QString text;

@@ -27,6 +27,24 @@ TFormatSettings& FormatSettings();
 // Formats a date-time with a runtime pattern, using the settings' separators.
 QString FormatDateTime(const QString& pattern, const QDateTime& value,
                        const TFormatSettings& settings = FormatSettings());
+QString FormatDateTime(const QString& pattern, const QDate& date, const QTime& time,
+                       const TFormatSettings& settings = FormatSettings());
+// The short date, a blank and the long time; only the date when the time is exactly midnight.
+QString DateTimeToStr(const QDate& date, const QTime& time,
+                      const TFormatSettings& settings = FormatSettings());
+
+// The general form of a number: up to 15 significant digits, trailing zeros and a needless
+// decimal separator dropped, no grouping; the exponent form ("1E20", "1.5E-6") when the value
+// has more than 15 digits before the separator or its magnitude is below 0.00001.
+QString FloatToStr(double value, const TFormatSettings& settings = FormatSettings());
+// The general form of a money amount: rounded to 4 decimals, trailing zeros dropped.
+QString CurrToStr(double value, const TFormatSettings& settings = FormatSettings());
+// Reads [sign] digits [separator digits] [E [sign] digits] with the decimal separator, blanks
+// around it allowed; no grouping.
+bool TryStrToFloat(const QString& text, double& value,
+                   const TFormatSettings& settings = FormatSettings());
+// As TryStrToFloat; else EConvertError "'TEXT' is not a valid floating point value".
+double StrToFloat(const QString& text, const TFormatSettings& settings = FormatSettings());
 
 // A signed 32-bit integer written in decimal, nothing else in the text; else EConvertError
 // "'TEXT' is not a valid integer value".

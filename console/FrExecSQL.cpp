@@ -1,12 +1,15 @@
 #include "console/FrExecSQL.h"
 
 #include "app/Cp874.h"
+#include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/ExceptionHandler.h"
 #include "app/TextUtil.h"
 #include "app/db/Query.h"
 #include "console/ResultGrid.h"
+#include "export/ExportComponent.h"
+#include "export/SaveOutputSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,6 +81,18 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   QExport->setObjectName(QStringLiteral("QExport"));
   QExport->SetDatabaseName(QStringLiteral("DMDATA"));
   DBGExecSQL->SetDataSource(QExport);
+
+  const auto exporter = [this](TSaveFormat format) {
+    TExportBaseComponent* c = CreateSaveOutputComponent(format, this).release();  // owned by the window
+    c->SetDBGrid(DBGExecSQL);
+    c->SetDataSet(QExport);
+    return c;
+  };
+  ExportToXLS = exporter(TSaveFormat::Xls);
+  ExportToWord = exporter(TSaveFormat::Word);
+  ExportToText = exporter(TSaveFormat::Text);
+  ExportToWKS = exporter(TSaveFormat::Wks);
+  ExportToQuattro = exporter(TSaveFormat::Quattro);
 
   // Buttons sit beside the page at the heights of the window's design (100, 134 and 166 from
   // the window's top, under a 40-pixel toolbar panel).
@@ -172,7 +187,35 @@ void TFrExecSQL::BtnExecClick() {
   BtnExport->setEnabled(true);
 }
 
-void TFrExecSQL::BtnExportClick() {}
+void TFrExecSQL::BtnExportClick() {
+  DialogReply reply;
+  for (;;) {
+    DialogRequest request;
+    request.kind = DialogRequest::Kind::SaveFile;
+    request.folder = StartFolder;
+    request.filter = QString::fromUtf8(kSaveOutputFilter);
+    request.filterIndex = SaveDialogFilterIndex;
+    request.defaultSuffix = SaveDialogDefaultExt;
+    reply = Dialogs::Show(request);
+    if (!reply.accepted) return;
+    SaveDialogFilterIndex = reply.filterIndex;
+    if (!QFileInfo::exists(reply.fileName)) break;
+    if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
+  }
+
+  TExportBaseComponent* const components[] = {ExportToXLS, ExportToWord, ExportToText, ExportToWKS,
+                                              ExportToQuattro};
+  if (reply.filterIndex >= 1 && reply.filterIndex <= 5) {
+    TExportBaseComponent* component = components[reply.filterIndex - 1];
+    component->FileName = reply.fileName;
+    SaveDialogDefaultExt = DefaultExtensionAfter(static_cast<TSaveFormat>(reply.filterIndex));
+    component->Execute();
+    // A failed or cancelled run has had its own message; only a finished one is reported done.
+    if (component->RunStatus() == rsDone)
+      Dialogs::ShowMessage(QStringLiteral("OK !! Exported To ") + reply.fileName);
+  }
+  SetCurrentFolder(StartFolder);
+}
 
 void TFrExecSQL::Memo1Change() { BtnExec->setEnabled(!Trim(Memo1->toPlainText()).isEmpty()); }
 

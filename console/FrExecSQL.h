@@ -12,6 +12,7 @@ namespace db {
 class TQuery;
 }
 class TResultGrid;
+class TExportBaseComponent;
 
 // The folder the process was in when the console was first shown; empty before that.
 extern QString StartFolder;
@@ -33,6 +34,14 @@ class TFrExecSQL : public TFrForm {
   QPushButton* BtnExport;
   TResultGrid* DBGExecSQL;
   db::TQuery* QExport;
+  TExportBaseComponent* ExportToXLS;
+  TExportBaseComponent* ExportToWord;
+  TExportBaseComponent* ExportToText;
+  TExportBaseComponent* ExportToWKS;
+  TExportBaseComponent* ExportToQuattro;
+  // The save dialog's state between showings.
+  QString SaveDialogDefaultExt = QStringLiteral("XLS");
+  int SaveDialogFilterIndex = 1;
 
   void FormShow() override;
   void AcNewExecute() override;

@@ -55,6 +55,8 @@ void TResultGrid::SetDataSource(db::TDataSet* dataSet) { model_->SetDataSet(data
 
 db::TDataSet* TResultGrid::DataSource() const { return model_->DataSet(); }
 
+QFont TResultGrid::GridTitleFont() const { return horizontalHeader()->font(); }
+
 void TResultGrid::SizeColumns() {
   const int charWidth = fontMetrics().averageCharWidth();
   for (int c = 0; c < model_->columnCount(); ++c) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/GridKinds.h"
+
 #include <QStringList>
 #include <QTableView>
 
@@ -13,19 +15,22 @@ class TResultModel;
 // The console's results grid: the dataset's visible fields in field order, titles left-aligned,
 // row and column lines, whole-row selection, alternate rows in light blue, a row indicator and
 // resizable columns. Selecting a row moves the dataset's cursor there.
-class TResultGrid : public QTableView {
+// For the exports it is a selected-list grid.
+class TResultGrid : public QTableView, public TSelectedListGrid {
   Q_OBJECT
 
  public:
   explicit TResultGrid(QWidget* parent = nullptr);
 
   void SetDataSource(db::TDataSet* dataSet);
-  db::TDataSet* DataSource() const;
+  db::TDataSet* DataSource() const override;
   TResultModel* ResultModel() const { return model_; }
 
   // One line per column (field name, tab, width in characters, tab, caption, ...). The export
   // engine writes it; the grid itself never reads it.
   QStringList SelectedFields;
+  QStringList& SelectedFieldList() override { return SelectedFields; }
+  QFont GridTitleFont() const override;
 
   static QColor AlternateRowColor() { return QColor(240, 251, 255); }
 

@@ -6,9 +6,10 @@ set -euo pipefail
 QAV_PACKAGES=(
   cmake ninja-build pkg-config g++
   qt6-base-dev
-  libsqlite3-dev libjpeg-dev
+  libsqlite3-dev libjpeg-dev sqlite3
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   fonts-thai-tlwg python3-aiosmtpd
+  libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
 )
 
 qav_missing_packages() {

@@ -11,7 +11,7 @@
 #include "console/FrExecSQL.h"
 #include "console/ResultGrid.h"
 #include "console/ResultModel.h"
-#include "tests/support/TestSuite.h"
+#include "tests/console/ConsoleFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,81 +24,8 @@
 
 using namespace qav;
 
-namespace {
-
-class Console : public ::testing::Test {
- protected:
-  void SetUp() override {
-    SetCommandLine({"12", "1", "DEMO", "", "EXPORT-TO", "09/12/2026"});
-    dm_ = std::make_unique<TDM>();
-    config_ = std::make_unique<TDMConfig>();
-    config_->GetCompanyConfig("DEMO");
-    config_->CheckRight(12, 1);
-    // Errors that reach the application's handler are collected here.
-    SetApplicationExceptionHandler([this](const Exception& e) { errors_ << e.Message(); });
-    Dialogs::SetAnswerer([this](const DialogRequest& r) {
-      asked_.push_back(r);
-      DialogReply reply;
-      reply.accepted = !answers_.isEmpty() ? answers_.first() != "no" : true;
-      if (r.kind == DialogRequest::Kind::OpenFile) {
-        if (onOpen_) onOpen_();
-        reply.accepted = !answers_.isEmpty();
-        reply.fileName = reply.accepted ? answers_.first() : QString();
-      }
-      if (!answers_.isEmpty()) answers_.removeFirst();
-      return reply;
-    });
-    window_ = std::make_unique<TFrExecSQL>();
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  }
-
-  void TearDown() override {
-    window_.reset();
-    Dialogs::SetAnswerer({});
-    ReleaseLogo();
-  }
-
-  QStringList Texts(DialogRequest::Kind kind) const {
-    QStringList out;
-    for (const auto& r : asked_)
-      if (r.kind == kind) out << r.text;
-    return out;
-  }
-
-  void Type(const QString& text) {
-    window_->Memo1->setFocus();
-    QTest::keyClicks(window_->Memo1, text);
-  }
-
-  // Enabled state of Open, Execute and Save output, in that order.
-  std::array<bool, 3> Buttons() const {
-    return {window_->BtnOpen->isEnabled(), window_->BtnExec->isEnabled(), window_->BtnExport->isEnabled()};
-  }
-
-  QString WriteFile(const QString& name, const QByteArray& bytes) {
-    const QString path = files_.path() + u'/' + name;
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-    return path;
-  }
-
-  test::DemoSuiteFolder folder_{60};
-  QTemporaryDir files_;
-  std::unique_ptr<TDM> dm_;
-  std::unique_ptr<TDMConfig> config_;
-  std::unique_ptr<TFrExecSQL> window_;
-  std::vector<DialogRequest> asked_;
-  QStringList errors_;
-  QStringList answers_;
-  std::function<void()> onOpen_;
-};
-
+using qav::test::Console;
 using States = std::array<bool, 3>;
-
-}  // namespace
 
 TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
   EXPECT_EQ(window_->windowTitle(), "SQL Export");

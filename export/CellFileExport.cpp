@@ -1,0 +1,354 @@
+#include "export/CellFileExport.h"
+
+#include "app/Cp874.h"
+#include "app/Exception.h"
+#include "app/FormatSettings.h"
+#include "app/db/DateTime.h"
+#include "export/DataEngine.h"
+#include "export/ExportProgress.h"
+#include "export/ExportStrings.h"
+
+#include <iconv.h>
+#include <QDateTime>
+#include <QFile>
+
+namespace qav {
+
+namespace {
+
+// The text of a value that a column without a field supplies, in the process's formats.
+QString ValueText(const QVariant& value) {
+  if (value.isNull()) return {};
+  switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+      return FloatToStr(value.toDouble());
+    case QMetaType::Bool:
+      return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case QMetaType::QDateTime: {
+      const QDateTime dt = value.toDateTime();
+      return DateTimeToStr(dt.date(), dt.time());
+    }
+    case QMetaType::QDate:
+      return FormatDateTime(FormatSettings().ShortDateFormat, value.toDate(), QTime(0, 0));
+    case QMetaType::QByteArray:
+      return FromCp874(value.toByteArray());
+    default:
+      return value.toString();
+  }
+}
+
+// Drops the stream however the closing steps end.
+struct StreamReset {
+  std::unique_ptr<TRecordWriter>& stream;
+  ~StreamReset() { stream.reset(); }
+};
+
+}  // namespace
+
+TExportToCellFile::TExportToCellFile(QObject* owner) : TExportBaseComponent(owner) {}
+
+TExportToCellFile::~TExportToCellFile() = default;
+
+QString TExportToCellFile::NumberedFileName(const QString& fileName, int fileNumber) {
+  const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+  const qsizetype dot = fileName.lastIndexOf(u'.');
+  const qsizetype cut = dot > slash ? dot : fileName.size();
+  return fileName.left(cut) + QStringLiteral("%1").arg(fileNumber, 3, 10, QLatin1Char('0')) +
+         fileName.mid(cut);
+}
+
+QString TExportToCellFile::ToOemText(const QString& text) {
+  // The Windows code page and the OEM code page of a Thai system are both 874; the conversion
+  // goes through iconv all the same, so that characters neither holds come out as "?".
+  static const iconv_t converter = iconv_open("CP874", "CP874");
+  const QByteArray ansi = ToCp874(text);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return FromCp874(ansi);
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  QByteArray oem(ansi.size(), '\0');
+  char* in = const_cast<char*>(ansi.constData());
+  size_t inLeft = static_cast<size_t>(ansi.size());
+  char* out = oem.data();
+  size_t outLeft = static_cast<size_t>(oem.size());
+  while (inLeft > 0) {
+    if (iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) break;
+    if (outLeft == 0) break;
+    *out++ = '?';  // a byte the code page leaves undefined
+    --outLeft;
+    ++in;
+    --inLeft;
+  }
+  oem.truncate(static_cast<qsizetype>(out - oem.data()));
+  return FromCp874(oem);
+}
+
+void TExportToCellFile::ExportData() {
+  RunExport();
+}
+
+void TExportToCellFile::CreateStream(const QString& fileName) {
+  const bool append = Options & soMergeData && QFile::exists(fileName) && CanAppend();
+  stream_ = TRecordWriter::CreateFile(fileName, append);
+}
+
+void TExportToCellFile::WriteString(const QString& text) {
+  if (stream_) stream_->WriteCp874(text);
+}
+
+void TExportToCellFile::WriteFileBegin() {
+  rowsSinceFlush_ = 0;
+}
+
+void TExportToCellFile::WriteDimensions(int, int) {}
+
+void TExportToCellFile::WriteColumnWidth(int, int) {}
+
+void TExportToCellFile::BeginData() {
+  inData_ = true;
+}
+
+void TExportToCellFile::EndData() {
+  inData_ = false;
+}
+
+void TExportToCellFile::BeginRow(bool) {}
+
+void TExportToCellFile::EndRow(bool) {
+  ++rowsSinceFlush_;
+  // A long export reaches the disk as it goes rather than all at the end.
+  if (rowsSinceFlush_ > kRowsPerFlush && stream_) {
+    stream_->Sync();
+    rowsSinceFlush_ = 0;
+  }
+}
+
+void TExportToCellFile::WriteCell(const db::TField*, TCellType, int, int, const QString&,
+                                  db::TAlignment, const QFont*, const QColor&) {}
+
+void TExportToCellFile::PrepareCell(const db::TField* field, QString& text,
+                                    db::TAlignment& alignment, QColor& color, TCellType& cellType) {
+  if (OnGetCellParams)
+    OnGetCellParams(this, field, text, cellFont_.get(), alignment, color, cellType);
+  if (CharacterSet == csASCII_MSDOS) text = ToOemText(text);
+}
+
+void TExportToCellFile::WriteHeader() {
+  currentRow_ = titleRowCount_ + static_cast<int>(Header.size());
+  for (int i = 0; i < Header.size(); ++i) {
+    BeginRow(true);
+    QColor color(255, 255, 255);
+    db::TAlignment alignment = db::taLeftJustify;
+    QString text = Header[i];
+    GetStyleColor(i, color);
+    TCellType cellType = ctString;
+    PrepareCell(nullptr, text, alignment, color, cellType);
+    WriteCell(nullptr, cellType, i, 1, text, alignment, cellFont_.get(), color);
+    EndRow(true);
+  }
+}
+
+void TExportToCellFile::WriteFooter() {
+  EndData();
+  for (int i = 0; i < Footer.size(); ++i) {
+    BeginRow(true);
+    QColor color(255, 255, 255);
+    db::TAlignment alignment = db::taLeftJustify;
+    QString text = Footer[i];
+    TCellType cellType = ctString;
+    PrepareCell(nullptr, text, alignment, color, cellType);
+    WriteCell(nullptr, cellType, currentRow_ + i, 1, text, alignment, cellFont_.get(), color);
+    EndRow(true);
+  }
+  WriteFileEnd();
+}
+
+int TExportToCellFile::RecordsInFile(int fileNumber) const {
+  if (RowsPerFile <= 0) return exportRecordCount_;
+  return std::clamp(exportRecordCount_ - fileNumber * RowsPerFile, 0, RowsPerFile);
+}
+
+void TExportToCellFile::StartFile(const QString& fileName, int fileNumber) {
+  if (fileNumber > 0) CloseFile();
+  if (!fileName.isEmpty()) {
+    QString name = fileNumber == 0 ? fileName : NumberedFileName(fileName, fileNumber);
+    if (OnGetFileName) OnGetFileName(this, fileNumber, name);
+    CreateStream(name);
+  }
+  WriteFileBegin();
+
+  // Each file announces the rows it will hold (not the whole export's when it is split).
+  const int rows = titleRowCount_ + RecordsInFile(fileNumber);
+  const int visible = VisibleColumnCount();
+  int widest = 0;
+  for (const auto& column : Columns)
+    if (column->Visible) widest = std::max(widest, column->Width);
+  switch (Layout) {
+    case elColumnar: {
+      WriteDimensions(rows, visible + 1);
+      int k = 0;
+      for (const auto& column : Columns)
+        if (column->Visible) WriteColumnWidth(k++, column->Width);
+      break;
+    }
+    case elReversedColumnar:
+      WriteDimensions(visible, rows + 1);
+      for (int k = 0; k <= rows; ++k) WriteColumnWidth(k, widest);
+      break;
+    case elTabularForm:
+      WriteDimensions(rows * visible, 3);
+      WriteColumnWidth(0, widest);
+      WriteColumnWidth(1, widest);
+      break;
+  }
+  WriteHeader();
+  BeginData();
+  if (AddTitle && CanWriteTitles() && Layout != elTabularForm) WriteTitleRow();
+}
+
+void TExportToCellFile::WriteTitleRow() {
+  const int headerCount = static_cast<int>(Header.size());
+  const bool reversed = Layout == elReversedColumnar;
+  QColor color(255, 255, 255);
+  BeginRow(true);
+  int c = 0;
+  for (const auto& column : Columns) {
+    if (!column->Visible) continue;
+    color = column->Title.Color;
+    *cellFont_ = column->Title.Font;
+    db::TAlignment alignment = column->Title.Alignment;
+    QString text = column->Title.Caption;
+    GetStyleColor(headerCount + 1, color);
+    TCellType cellType = ctString;
+    PrepareCell(nullptr, text, alignment, color, cellType);
+    WriteCell(nullptr, cellType, reversed ? c : headerCount, reversed ? headerCount : c, text,
+              alignment, cellFont_.get(), color);
+    ++c;
+  }
+  EndRow(true);
+  if (!(Options & soBlankRowAfterCaptions)) return;
+  BeginRow(true);
+  GetStyleColor(headerCount + 2, color);
+  c = 0;
+  for (const auto& column : Columns) {
+    if (!column->Visible) continue;
+    WriteCell(nullptr, ctBlank, reversed ? c : currentRow_ - 1, reversed ? currentRow_ - 1 : c,
+              QString(), db::taCenter, nullptr, color);
+    ++c;
+  }
+  EndRow(true);
+}
+
+void TExportToCellFile::CloseFile() {
+  if (!stream_) return;
+  StreamReset reset{stream_};
+  WriteFooter();
+  stream_->Close();
+}
+
+void TExportToCellFile::CloseFileAfterError() noexcept {
+  try {
+    CloseFile();
+  } catch (...) {
+    // The error that ended the run is the one reported.
+  }
+  stream_.reset();
+}
+
+void TExportToCellFile::RunExport() {
+  TCustomDataEngine* source = Engine();
+  if (!source)
+    throw Exception(
+        FormatExportText(GetLanguageString(lsPropertyNotSpecified), QStringLiteral("DataEngine")));
+  cellFont_ = std::make_unique<QFont>();
+  source->DisableControls();
+  try {
+    source->BeforeExecute();
+    source->First();
+    exportRecordCount_ = source->RecordCount();
+    titleRowCount_ = AddTitle && CanWriteTitles() ? (Options & soBlankRowAfterCaptions ? 2 : 1) : 0;
+    rowTotal_ = static_cast<int>(Header.size()) + titleRowCount_ + exportRecordCount_ +
+                static_cast<int>(Footer.size());
+
+    StartFile(FileName, 0);
+    const int headerCount = static_cast<int>(Header.size());
+    const int visible = VisibleColumnCount();
+    int n = 0;
+    while (!IsExportCancelled() && !source->Eof()) {
+      if (AnimatedStatus) UpdateExportProgress(GetLanguageString(lsExporting), n);
+      if (OnProgress) {
+        bool abort = false;
+        OnProgress(this, n, source->RecordCount(), abort);
+        if (abort) SetExportCancelled(true);
+      }
+      if (RowsPerFile > 0 && n > 0 && n % RowsPerFile == 0) StartFile(FileName, n / RowsPerFile);
+      ++n;
+      const bool tabular = Layout == elTabularForm;
+      if (!tabular) BeginRow(false);
+      int c = 0;
+      for (const auto& item : Columns) {
+        const TExportColumn& column = *item;
+        if (!column.Visible) continue;
+        QColor color = column.Color;
+        *cellFont_ = column.Font;
+        db::TAlignment alignment = column.Alignment;
+        const db::TField* field = source->FindColumnField(column);
+        QString text;
+        TCellType cellType;
+        if (field) {
+          text = GetFieldText(field);
+          cellType = GetCellTypeOfField(field, BlankIfZero);
+        } else {
+          text = ValueText(source->GetFieldValue(column));
+          cellType = GetValueCellType(source->GetFieldType(column), text, BlankIfZero);
+        }
+        GetStyleColor(headerCount + titleRowCount_ + n, color);
+        PrepareCell(field, text, alignment, color, cellType);
+        switch (Layout) {
+          case elColumnar:
+            WriteCell(field, cellType, currentRow_, c, text, alignment, cellFont_.get(), color);
+            break;
+          case elReversedColumnar:
+            WriteCell(field, cellType, c, currentRow_, text, alignment, cellFont_.get(), color);
+            break;
+          case elTabularForm: {
+            const int row = visible * currentRow_ + c;
+            BeginRow(false);
+            WriteCell(nullptr, ctString, row, 0, column.Title.Caption, column.Title.Alignment,
+                      &column.Title.Font, column.Title.Color);
+            WriteCell(field, cellType, row, 1, text, alignment, cellFont_.get(), color);
+            EndRow(false);
+            break;
+          }
+        }
+        ++c;
+      }
+      if (!tabular) EndRow(false);
+      source->Next();
+      ++currentRow_;
+    }
+    source->AfterExecute();
+  } catch (...) {
+    // The dataset goes back to its record and its controls come back on a failed run too.
+    try {
+      source->AfterExecute();
+    } catch (...) {
+    }
+    try {
+      source->EnableControls();
+    } catch (...) {
+    }
+    CloseFileAfterError();
+    cellFont_.reset();
+    throw;
+  }
+  source->EnableControls();
+  try {
+    CloseFile();
+  } catch (...) {
+    cellFont_.reset();
+    throw;
+  }
+  cellFont_.reset();
+}
+
+}  // namespace qav

@@ -1,0 +1,237 @@
+#include "export/RecordWriter.h"
+
+#include "app/Cp874.h"
+#include "app/Exception.h"
+
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <array>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace qav {
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+
+// Unicode to code page 874 for the whole basic plane, 0 where the code page has no byte. Built
+// once from the program's own code page table, so it agrees with ToCp874.
+const std::array<unsigned char, 65536>& Cp874Bytes() {
+  static const auto table = [] {
+    std::array<unsigned char, 65536> t{};
+    for (int c = 1; c < 0x80; ++c) t[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
+    for (int b = 0x80; b <= 0xFF; ++b) {
+      const QString u = FromCp874(QByteArray(1, static_cast<char>(b)));
+      if (u.size() == 1 && u[0].unicode() != 0xFFFD)
+        t[u[0].unicode()] = static_cast<unsigned char>(b);
+    }
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+// Writes a file's data to the disk on request, one fdatasync at a time; requests that come
+// while one runs are served by the next, which covers everything written before it.
+class TRecordWriter::FileSyncer {
+ public:
+  explicit FileSyncer(int handle) : handle_(handle), thread_([this] { Run(); }) {}
+
+  ~FileSyncer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // Returns at once; the errno of an earlier failed sync, else 0.
+  int Request() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requested_ = true;
+    changed_.notify_all();
+    return std::exchange(error_, 0);
+  }
+
+  // Waits until no sync is asked for or running; the errno of a failed one, else 0.
+  int Finish() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !requested_ && !busy_; });
+    return std::exchange(error_, 0);
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return requested_ || stop_; });
+      if (!requested_) return;
+      requested_ = false;
+      busy_ = true;
+      lock.unlock();
+      const int result = ::fdatasync(handle_);
+      const int error = result == 0 ? 0 : errno;
+      lock.lock();
+      busy_ = false;
+      if (error && !error_) error_ = error;
+      changed_.notify_all();
+    }
+  }
+
+  const int handle_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool requested_ = false;
+  bool busy_ = false;
+  bool stop_ = false;
+  int error_ = 0;
+  std::thread thread_;  // last: starts once the state above exists
+};
+
+TRecordWriter::TRecordWriter(QIODevice* device, QString name)
+    : device_(device), name_(std::move(name)), buffer_(kBufferSize) {}
+
+TRecordWriter::TRecordWriter(std::unique_ptr<QIODevice> owned, QString name)
+    : owned_(std::move(owned)),
+      device_(owned_.get()),
+      name_(std::move(name)),
+      buffer_(kBufferSize) {}
+
+TRecordWriter::~TRecordWriter() = default;
+
+std::unique_ptr<TRecordWriter> TRecordWriter::CreateFile(const QString& fileName, bool append) {
+  auto file = std::make_unique<QFile>(fileName);
+  // Unbuffered: this writer collects the bytes itself.
+  const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered |
+                                   (append ? QIODevice::Append : QIODevice::Truncate);
+  if (!file->open(mode))
+    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
+                          .arg(QDir::toNativeSeparators(fileName), file->errorString()));
+  return std::unique_ptr<TRecordWriter>(new TRecordWriter(std::move(file), fileName));
+}
+
+void TRecordWriter::WriteBytes(const char* data, qsizetype size) {
+  auto n = static_cast<size_t>(size);
+  if (used_ + n > buffer_.size()) {
+    FlushBuffer();
+    if (n >= buffer_.size()) {
+      const qint64 done = device_->write(data, size);
+      if (done != size) Fail();
+      written_ += done;
+      return;
+    }
+  }
+  std::memcpy(buffer_.data() + used_, data, n);
+  used_ += n;
+}
+
+void TRecordWriter::WriteWord(quint16 value) {
+  const char bytes[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+  WriteBytes(bytes, 2);
+}
+
+void TRecordWriter::WriteLongWord(quint32 value) {
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  WriteBytes(bytes, 4);
+}
+
+void TRecordWriter::WriteDouble(double value) {
+  quint64 bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+  WriteBytes(bytes, 8);
+}
+
+void TRecordWriter::WriteRecordHeader(quint16 recordType, quint16 dataLength) {
+  WriteWord(recordType);
+  WriteWord(dataLength);
+}
+
+void TRecordWriter::WriteCp874(QStringView text) {
+  const auto& table = Cp874Bytes();
+  const auto n = static_cast<size_t>(text.size());
+  if (n > buffer_.size()) {
+    // Rare: a text larger than the whole buffer goes through the general converter.
+    WriteBytes(ToCp874(text.toString()));
+    return;
+  }
+  if (used_ + n > buffer_.size()) FlushBuffer();
+  char* out = buffer_.data() + used_;
+  const char16_t* p = text.utf16();
+  const char16_t* end = p + n;
+  for (; p < end; ++p) {
+    const char16_t c = *p;
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+      continue;
+    }
+    // A character outside the basic plane is two code units but one "?".
+    if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) ++p;
+    const unsigned char b = table[c];
+    *out++ = b ? static_cast<char>(b) : '?';
+  }
+  used_ = static_cast<size_t>(out - buffer_.data());
+}
+
+void TRecordWriter::FlushBuffer() {
+  if (!used_) return;
+  const qint64 done = device_->write(buffer_.data(), static_cast<qint64>(used_));
+  if (done != static_cast<qint64>(used_)) Fail();
+  written_ += done;
+  used_ = 0;
+}
+
+void TRecordWriter::Flush() {
+  FlushBuffer();
+}
+
+void TRecordWriter::Sync() {
+  FlushBuffer();
+  auto* file = qobject_cast<QFileDevice*>(device_);
+  if (!file) return;
+  if (!file->flush()) Fail();
+  const int handle = file->handle();
+  if (handle < 0) return;
+  if (!syncer_) syncer_ = std::make_unique<FileSyncer>(handle);
+  if (const int error = syncer_->Request()) FailSync(error);
+}
+
+void TRecordWriter::FailSync(int error) const {
+  throw EInOutError(
+      QStringLiteral("Cannot flush file %1. %2")
+          .arg(QDir::toNativeSeparators(name_), QString::fromLocal8Bit(std::strerror(error))));
+}
+
+void TRecordWriter::Close() {
+  FlushBuffer();
+  if (syncer_) {
+    const int error = syncer_->Finish();
+    syncer_.reset();
+    if (error) FailSync(error);
+  }
+  if (owned_) {
+    auto* file = qobject_cast<QFileDevice*>(owned_.get());
+    if (file && !file->flush()) Fail();
+    owned_->close();
+  }
+}
+
+void TRecordWriter::Fail() const {
+  const QString reason = device_->errorString();
+  throw EInOutError(
+      QStringLiteral("Cannot write file %1. %2")
+          .arg(name_.isEmpty() ? QStringLiteral("(stream)") : QDir::toNativeSeparators(name_),
+               reason));
+}
+
+}  // namespace qav

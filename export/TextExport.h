@@ -1,0 +1,47 @@
+#pragma once
+
+#include "export/CellFileExport.h"
+
+#include <vector>
+
+namespace qav {
+
+// Which cells get the text qualifier.
+enum TTextQualifying {
+  tqAny,         // every cell
+  tqStringOnly,  // text fields, and title, header and footer cells
+  tqNoNumber,    // numeric fields, and title, header and footer cells
+};
+
+// Plain text: one line per row, cells separated by Separator, optionally enclosed in
+// TextQualifier, or padded to the column widths (Fixed). Texts are code page 874 bytes.
+class TExportToText : public TExportToCellFile {
+  Q_OBJECT
+
+ public:
+  explicit TExportToText(QObject* owner = nullptr);
+
+  TTextQualifying TextQualifying = tqStringOnly;
+
+  void Assign(const TExportCustomBaseComponent& source) override;
+  int GetFormatVariant() override { return Fixed ? 1 : 2; }
+  QString GetDefaultExt() override;
+
+ protected:
+  bool CanAppend() override { return true; }
+  void WriteDimensions(int rowCount, int columnCount) override;
+  void WriteColumnWidth(int column, int width) override;
+  void EndRow(bool extraRow) override;
+  void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
+                 const QString& text, db::TAlignment alignment, const QFont* font,
+                 const QColor& color) override;
+
+ private:
+  bool Qualifies(const db::TField* field, TCellType cellType) const;
+
+  // Column widths in characters, by output column, for Fixed.
+  std::vector<int> widths_;
+  QString separatorText_;
+};
+
+}  // namespace qav
