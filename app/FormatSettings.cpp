@@ -297,7 +297,8 @@ QDate StrToDate(const QString& text, const TFormatSettings& settings) {
 
   const QStringList parts = text.trimmed().split(settings.DateSeparator);
   if (parts.size() < 2 || parts.size() > 3) return fail();
-  int day = 0, month = 0, year = QDate::currentDate().year();
+  // Asking the clock is slow next to the rest; only a date without a full year needs it.
+  int day = 0, month = 0, year = parts.size() == 2 ? QDate::currentDate().year() : 0;
   qsizetype p = 0;
   for (QChar field : order) {
     if (field == u'y' && parts.size() == 2) continue;  // a date without its year is this year's
