@@ -4,7 +4,7 @@
 #include "app/db/Query.h"
 #include "export/ExportComponent.h"
 #include "tests/console/ConsoleFixture.h"
-#include "tests/export/DocxInspect.h"
+#include "tests/export/DocxProbe.h"
 #include "tests/export/SpreadsheetReaders.h"
 
 #include <QDir>

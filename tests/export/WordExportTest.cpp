@@ -6,7 +6,7 @@
 #include "console/ResultGrid.h"
 #include "export/WordExport.h"
 #include "export/automation/WordServer.h"
-#include "tests/export/DocxInspect.h"
+#include "tests/export/DocxProbe.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/support/TestSuite.h"
 

@@ -2,7 +2,7 @@
 // registry, the document model behind the ranges, and the package it saves and opens.
 #include "export/automation/Automation.h"
 #include "export/automation/WordServer.h"
-#include "tests/export/DocxInspect.h"
+#include "tests/export/DocxProbe.h"
 
 #include <gtest/gtest.h>
 #include <QFile>

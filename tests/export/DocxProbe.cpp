@@ -1,4 +1,4 @@
-#include "tests/export/DocxInspect.h"
+#include "tests/export/DocxProbe.h"
 
 #include <zip.h>
 #include <QFile>
