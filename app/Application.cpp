@@ -4,11 +4,11 @@
 #include "app/Exception.h"
 #include "app/ExceptionHandler.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace qav {
 
@@ -80,7 +80,8 @@ void ShowLastChanceError(const char* className, const QString& message) {
   DialogRequest r;
   r.kind = DialogRequest::Kind::Error;
   r.title = QStringLiteral("Application Error");
-  r.text = QStringLiteral("Exception %1 in module qavtool.\n%2").arg(QString::fromLatin1(className), message);
+  r.text = QStringLiteral("Exception %1 in module qavtool.\n%2")
+               .arg(QString::fromLatin1(className), message);
   Dialogs::Show(r);
 }
 

@@ -9,9 +9,13 @@ QStringList& Arguments() {
 }
 }  // namespace
 
-void SetCommandLine(const QStringList& arguments) { Arguments() = arguments; }
+void SetCommandLine(const QStringList& arguments) {
+  Arguments() = arguments;
+}
 
-int ParamCount() { return static_cast<int>(Arguments().size()); }
+int ParamCount() {
+  return static_cast<int>(Arguments().size());
+}
 
 QString ParamStr(int index) {
   return index >= 1 && index <= Arguments().size() ? Arguments().at(index - 1) : QString();

@@ -4,9 +4,9 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
-#include "app/FrShowError.h"
 #include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
+#include "app/FrShowError.h"
 #include "app/TextUtil.h"
 #include "app/db/Database.h"
 #include "app/db/Query.h"
@@ -33,8 +33,10 @@ TQuery* CompanyQuery(QObject* owner, const char* name, const QStringList& sql) {
 
 const QStringList kConfig = {
     QStringLiteral("SELECT *"),
-    QStringLiteral("       ,(Select M.Code From Misc M Where M.Id = MainCurrencyId) MainCurrencyCode"),
-    QStringLiteral("       ,(Select M.Description From Misc M Where M.Id = MainCurrencyId) MainCurrencyName"),
+    QStringLiteral(
+        "       ,(Select M.Code From Misc M Where M.Id = MainCurrencyId) MainCurrencyCode"),
+    QStringLiteral(
+        "       ,(Select M.Description From Misc M Where M.Id = MainCurrencyId) MainCurrencyName"),
     QStringLiteral("FROM Config"),
     QStringLiteral(" "),
     QStringLiteral(" "),
@@ -47,10 +49,13 @@ const QStringList kCheckPeriod = {
 };
 
 const QStringList kMiscCurrency = {
-    QStringLiteral("Select M.*, C.PurcScrap, C.PurcPart, C.PurcRate, C.SaleScrap, C.SalePart, C.SaleRate"),
+    QStringLiteral(
+        "Select M.*, C.PurcScrap, C.PurcPart, C.PurcRate, C.SaleScrap, C.SalePart, C.SaleRate"),
     QStringLiteral("From Misc M"),
-    QStringLiteral("Left Join (Select Currency, PurcScrap, PurcPart, PurcRate, SaleScrap, SalePart, SaleRate"),
-    QStringLiteral("           From (Select RANK()Over ( Order BY C.ExchangeDate Desc) AS RowNumber,"),
+    QStringLiteral(
+        "Left Join (Select Currency, PurcScrap, PurcPart, PurcRate, SaleScrap, SalePart, SaleRate"),
+    QStringLiteral(
+        "           From (Select RANK()Over ( Order BY C.ExchangeDate Desc) AS RowNumber,"),
     QStringLiteral("                         C.Currency, C.PurcScrap,  C.PurcPart,  C.PurcRate,"),
     QStringLiteral("\t\t\t\t\t\t C.SaleScrap,  C.SalePart , C.SaleRate"),
     QStringLiteral("                 From CurrencyEx C"),
@@ -95,7 +100,9 @@ void TDM::ReloadConfig() {
   QchkPeriod->Open();
 }
 
-bool TDM::AskConfirm(const QString& text) { return Dialogs::Confirm(text, DialogColor); }
+bool TDM::AskConfirm(const QString& text) {
+  return Dialogs::Confirm(text, DialogColor);
+}
 
 void TDM::DMdataBeforeConnect(TDatabase&) {
   CompanyDatabaseName = Trim(ParamStr(3));
@@ -109,7 +116,8 @@ void TDM::DMdataAfterConnect(TDatabase&) {
   IvRefSO = QConfig->FieldByName(QStringLiteral("IvRefSO")).AsString() == u"Y";
   MrRefPO = QConfig->FieldByName(QStringLiteral("MrRefPO")).AsString() == u"Y";
   EditPricePO = QConfig->FieldByName(QStringLiteral("EditPricePO")).AsString() == u"Y";
-  ShowProductPriceList = QConfig->FieldByName(QStringLiteral("ShowProductPriceList")).AsString() == u"Y";
+  ShowProductPriceList =
+      QConfig->FieldByName(QStringLiteral("ShowProductPriceList")).AsString() == u"Y";
   MainCurrencyId = QConfig->FieldByName(QStringLiteral("MainCurrencyId")).AsInteger();
   MainCurrencyName = QConfig->FieldByName(QStringLiteral("MainCurrencyName")).AsString();
   ReleaseLogo();

@@ -77,7 +77,8 @@ TQuery* Query(QObject* owner, const char* name, const char* database, const QStr
 
 const QStringList kSchemaUpdate = {
     QStringLiteral("If (Not Exists(Select Name From SysColumns"),
-    QStringLiteral("               Where Id = (Select Id From SysObjects Where Ltrim(Rtrim(Upper(Name))) = 'MENU') And"),
+    QStringLiteral("               Where Id = (Select Id From SysObjects Where "
+                   "Ltrim(Rtrim(Upper(Name))) = 'MENU') And"),
     QStringLiteral("                     Ltrim(Rtrim(Upper(Name)))='VERSION'))"),
     QStringLiteral("  Begin"),
     QStringLiteral("    Alter Table Menu Add Version Integer"),
@@ -85,10 +86,12 @@ const QStringList kSchemaUpdate = {
     QStringLiteral("/"),
     QStringLiteral("Update Menu Set Version = 3 Where Version Is Null And Command Is Not Null"),
     QStringLiteral("/"),
-    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeImport' And Id = (Select Id From SysObjects Where Name = 'UserName'))"),
+    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeImport' And Id = "
+                   "(Select Id From SysObjects Where Name = 'UserName'))"),
     QStringLiteral("   Alter Table UserName Add UserSeeImport Char(1)"),
     QStringLiteral("/"),
-    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeCost' And Id = (Select Id From SysObjects Where Name = 'UserName'))"),
+    QStringLiteral("If Not Exists(select Id From SysColumns Where Name = 'UserSeeCost' And Id = "
+                   "(Select Id From SysObjects Where Name = 'UserName'))"),
     QStringLiteral("   Alter Table UserName Add UserSeeCost Char(1)"),
     QStringLiteral("/"),
     QStringLiteral(" "),
@@ -116,18 +119,27 @@ const QStringList kCompanyConfig = {
 const QStringList kCompany = {
     QStringLiteral("SELECT ID,CODE, PASSWORD, NAMETHAI, NAMEENG, SHORTNAME, "),
     QStringLiteral("  ADDRESS1, ADDRESS2, ADDRESS3, ADDRESS4, PROVINCE, ZIP, "),
-    QStringLiteral("  TELEPHONE, FAX, EMAIL, LOGO, TAXNO, RUNYEAR,FUNDNAME, Coalesce(TaxBranchHead, 'N') TaxBranchHead, Coalesce(TaxBranchCode, '') TaxBranchCode, TaxBranchName"),
+    QStringLiteral(
+        "  TELEPHONE, FAX, EMAIL, LOGO, TAXNO, RUNYEAR,FUNDNAME, Coalesce(TaxBranchHead, 'N') "
+        "TaxBranchHead, Coalesce(TaxBranchCode, '') TaxBranchCode, TaxBranchName"),
     QStringLiteral("FROM COMPANY"),
-    QStringLiteral("Where (Id = (Select Distinct Company From DatabaseList Where DatabaseName = :GetName))"),
+    QStringLiteral(
+        "Where (Id = (Select Distinct Company From DatabaseList Where DatabaseName = :GetName))"),
     QStringLiteral(" "),
     QStringLiteral(" "),
 };
 
 const QStringList kUser = {
-    QStringLiteral("select Code, fullname,languageno,EditSalePrice,Approve_Quo,Approve_SO,Approve_IV,Approve_PO, Approved_PORQ,"),
-    QStringLiteral("       ApproveTranWH,ApproveTranBranch,ApproveWorkOrder,CanSeeCost,CanSeeSalePrice,CanModifyCusSale,"),
-    QStringLiteral("       Approve_PreIs, CanModifyCusSale, ApproveCustomerDropUse, ApproveCustomerDropCredit,"),
-    QStringLiteral("       CanModifyCredit, CanSetProductBlock, CanSetProductMinus, CanSaleCreditOnReturnCheque, UserSeeImport, UserSeeCost"),
+    QStringLiteral("select Code, "
+                   "fullname,languageno,EditSalePrice,Approve_Quo,Approve_SO,Approve_IV,Approve_PO,"
+                   " Approved_PORQ,"),
+    QStringLiteral("       "
+                   "ApproveTranWH,ApproveTranBranch,ApproveWorkOrder,CanSeeCost,CanSeeSalePrice,"
+                   "CanModifyCusSale,"),
+    QStringLiteral("       Approve_PreIs, CanModifyCusSale, ApproveCustomerDropUse, "
+                   "ApproveCustomerDropCredit,"),
+    QStringLiteral("       CanModifyCredit, CanSetProductBlock, CanSetProductMinus, "
+                   "CanSaleCreditOnReturnCheque, UserSeeImport, UserSeeCost"),
     QStringLiteral("from  username"),
     QStringLiteral("where id=:uid"),
     QStringLiteral(" "),
@@ -152,7 +164,8 @@ TDMConfig::TDMConfig(QObject* owner) : QObject(owner) {
   SQLUpdate->SetDatabaseName(QStringLiteral("DmCfg"));
   SQLUpdate->SetTransaction(false);
   SQLUpdate->SetSQL(kSchemaUpdate);
-  QSoftware = Query(this, "QSoftware", "DmCfg", {QStringLiteral("select *"), QStringLiteral("from softwareconfig")});
+  QSoftware = Query(this, "QSoftware", "DmCfg",
+                    {QStringLiteral("select *"), QStringLiteral("from softwareconfig")});
   QCompanyConfig = Query(this, "QCompanyConfig", "DmCfg", kCompanyConfig);
   QCompany = Query(this, "QCompany", "DmCfg", kCompany);
   QUser = Query(this, "QUser", "DmCfg", kUser);

@@ -29,12 +29,18 @@ QString& TitleSlot() {
 
 const char* KindName(DialogRequest::Kind kind) {
   switch (kind) {
-    case DialogRequest::Kind::Message: return "message";
-    case DialogRequest::Kind::Confirm: return "confirm";
-    case DialogRequest::Kind::Error: return "error";
-    case DialogRequest::Kind::OpenFile: return "open";
-    case DialogRequest::Kind::SaveFile: return "save";
-    case DialogRequest::Kind::Information: return "information";
+    case DialogRequest::Kind::Message:
+      return "message";
+    case DialogRequest::Kind::Confirm:
+      return "confirm";
+    case DialogRequest::Kind::Error:
+      return "error";
+    case DialogRequest::Kind::OpenFile:
+      return "open";
+    case DialogRequest::Kind::SaveFile:
+      return "save";
+    case DialogRequest::Kind::Information:
+      return "information";
   }
   return "?";
 }
@@ -51,8 +57,8 @@ QStringList QtFilters(const QString& filter) {
 void Colour(QWidget& w, const DialogRequest& r) {
   if (!r.background.isValid()) return;
   w.setStyleSheet(QStringLiteral("QMessageBox { background-color: %1; } QLabel { color: %2; }")
-                      .arg(r.background.name(), r.foreground.isValid() ? r.foreground.name()
-                                                                        : QStringLiteral("white")));
+                      .arg(r.background.name(),
+                           r.foreground.isValid() ? r.foreground.name() : QStringLiteral("white")));
 }
 
 void Centre(QWidget& w) {
@@ -118,11 +124,17 @@ DialogReply ShowReal(const DialogRequest& r) {
 
 }  // namespace
 
-const QString& ApplicationTitle() { return TitleSlot(); }
+const QString& ApplicationTitle() {
+  return TitleSlot();
+}
 
-void SetApplicationTitle(const QString& title) { TitleSlot() = title; }
+void SetApplicationTitle(const QString& title) {
+  TitleSlot() = title;
+}
 
-void Dialogs::SetAnswerer(DialogAnswerer answerer) { Answerer() = std::move(answerer); }
+void Dialogs::SetAnswerer(DialogAnswerer answerer) {
+  Answerer() = std::move(answerer);
+}
 
 void Dialogs::InstallScriptFromEnvironment() {
   if (!qEnvironmentVariableIsSet("QAV_DIALOG_SCRIPT")) return;

@@ -30,10 +30,10 @@ class Exception : public std::exception {
   mutable QByteArray what_;
 };
 
-#define QAV_EXCEPTION_CLASS(Name, Base)                        \
-  class Name : public Base {                                   \
-   public:                                                     \
-    using Base::Base;                                          \
+#define QAV_EXCEPTION_CLASS(Name, Base)                      \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
     const char* ClassName() const override { return #Name; } \
   }
 

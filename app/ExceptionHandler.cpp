@@ -11,7 +11,9 @@ ExceptionHandler& Handler() {
 }
 }  // namespace
 
-void SetApplicationExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
+void SetApplicationExceptionHandler(ExceptionHandler handler) {
+  Handler() = std::move(handler);
+}
 
 void HandleException(const Exception& error) {
   if (Handler()) {

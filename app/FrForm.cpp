@@ -136,12 +136,15 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
 
   AcNew = MakeAction("AcNew", QStringLiteral("New"), QStringLiteral("New Record"), 0, Qt::Key_F3);
-  AcDel = MakeAction("AcDel", QStringLiteral("Delete"), QStringLiteral("Delete Record"), 1, Qt::Key_F8);
-  AcSave = MakeAction("AcSave", QStringLiteral("Save"), QStringLiteral("Save Record"), 2, Qt::Key_F10);
+  AcDel =
+      MakeAction("AcDel", QStringLiteral("Delete"), QStringLiteral("Delete Record"), 1, Qt::Key_F8);
+  AcSave =
+      MakeAction("AcSave", QStringLiteral("Save"), QStringLiteral("Save Record"), 2, Qt::Key_F10);
   AcChgCode = MakeAction("AcChgCode", QStringLiteral("Chg Code"), QString(), 7, Qt::Key_F12);
   AcHist = MakeAction("AcHist", QStringLiteral("Hist."), QStringLiteral("Show History"), 4,
                       QKeySequence(Qt::CTRL | Qt::Key_H));
-  AcCopy = MakeAction("AcCopy", QStringLiteral("Copy"), QStringLiteral("Copy Record"), 5, Qt::Key_F6);
+  AcCopy =
+      MakeAction("AcCopy", QStringLiteral("Copy"), QStringLiteral("Copy Record"), 5, Qt::Key_F6);
   AcPrint = MakeAction("AcPrint", QStringLiteral("Print"), QStringLiteral("Print Record"), 6,
                        QKeySequence(Qt::CTRL | Qt::Key_P));
   AcExit = MakeAction("AcExit", QStringLiteral("Exit"), QStringLiteral("Exit Program"), 3,
@@ -195,7 +198,9 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
   FormHints1->SetTransparencyRate(20);
 }
 
-TFrForm::~TFrForm() { qApp->removeEventFilter(this); }
+TFrForm::~TFrForm() {
+  qApp->removeEventFilter(this);
+}
 
 QAction* TFrForm::MakeAction(const char* name, const QString& caption, const QString& hint,
                              int picture, const QKeySequence& shortcut) {
@@ -237,7 +242,9 @@ bool TFrForm::ButtonVisible(QToolButton* button) const {
   return slot && slot->isVisible();
 }
 
-QLabel* TFrForm::StatusPanel(int index) const { return panels_[index == 0 ? 0 : 1]; }
+QLabel* TFrForm::StatusPanel(int index) const {
+  return panels_[index == 0 ? 0 : 1];
+}
 
 void TFrForm::FormShow() {
   SetApplicationTitle(windowTitle());
@@ -253,7 +260,9 @@ void TFrForm::AcNewExecute() {
   keyPreview_ = true;
 }
 
-void TFrForm::AcExitExecute() { close(); }
+void TFrForm::AcExitExecute() {
+  close();
+}
 
 bool TFrForm::FormKeyDown(int key, Qt::KeyboardModifiers) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -269,8 +278,8 @@ bool TFrForm::FormKeyDown(int key, Qt::KeyboardModifiers) {
 
 bool TFrForm::FormClose() {
   const bool thai = DMConfig && DMConfig->LanguageThai;
-  return Dialogs::Confirm(thai ? QStringLiteral("ออกจากโปรแกรม ?") : QStringLiteral("Exit Program ?"),
-                          Qt::green);
+  return Dialogs::Confirm(
+      thai ? QStringLiteral("ออกจากโปรแกรม ?") : QStringLiteral("Exit Program ?"), Qt::green);
 }
 
 void TFrForm::showEvent(QShowEvent* event) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QMainWindow>
 #include <QIcon>
+#include <QMainWindow>
 #include <vector>
 
 class QAction;

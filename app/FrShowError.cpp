@@ -65,7 +65,8 @@ TFrShowError::TFrShowError(QWidget* parent)
   Timer1->setInterval(1000);
   connect(Timer1, &QTimer::timeout, this, [this] { RunEventHandler([this] { Timer1Timer(); }); });
   connect(BOk, &QPushButton::clicked, this, [this] { RunEventHandler([this] { BOkClick(); }); });
-  connect(BCancel, &QPushButton::clicked, this, [this] { RunEventHandler([this] { BCancelClick(); }); });
+  connect(BCancel, &QPushButton::clicked, this,
+          [this] { RunEventHandler([this] { BCancelClick(); }); });
   Timer1->start();
 }
 
@@ -90,7 +91,9 @@ void TFrShowError::Timer1Timer() {
   if (CountDown == 1) BCancelClick();
 }
 
-void TFrShowError::BCancelClick() { close(); }
+void TFrShowError::BCancelClick() {
+  close();
+}
 
 QString TFrShowError::MailSubject() const {
   return QStringLiteral("Error ") + (DMConfig ? Trim(DMConfig->CompanyDatabase) : QString()) +

@@ -1,8 +1,8 @@
 #include "app/JpegImage.h"
 
+#include <jpeglib.h>
 #include <csetjmp>
 #include <cstdio>
-#include <jpeglib.h>
 
 namespace qav {
 

@@ -58,7 +58,8 @@ int RunProgram(int argc, char** argv, const WindowFactory& createWindow) {
   }
   if (!mainWindow) return 0;
   mainWindow->show();
-  Dialogs::Trace(QStringLiteral("WINDOW %1 [%2]").arg(mainWindow->objectName(), mainWindow->windowTitle()));
+  Dialogs::Trace(
+      QStringLiteral("WINDOW %1 [%2]").arg(mainWindow->objectName(), mainWindow->windowTitle()));
   const int code = app.exec();
   mainWindow.reset();
   return code;

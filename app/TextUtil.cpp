@@ -3,7 +3,9 @@
 namespace qav {
 
 namespace {
-bool IsBlank(QChar c) { return c.unicode() <= 32; }
+bool IsBlank(QChar c) {
+  return c.unicode() <= 32;
+}
 }  // namespace
 
 QString TrimLeft(const QString& text) {
@@ -18,7 +20,9 @@ QString TrimRight(const QString& text) {
   return text.left(n);
 }
 
-QString Trim(const QString& text) { return TrimLeft(TrimRight(text)); }
+QString Trim(const QString& text) {
+  return TrimLeft(TrimRight(text));
+}
 
 QString UpperAscii(const QString& text) {
   QString out = text;

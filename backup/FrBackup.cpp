@@ -69,7 +69,8 @@ TFrBackup::TFrBackup(QWidget* parent) : TFrForm(parent) {
   BackupName->setObjectName(QStringLiteral("BackupName"));
   BackupName->setGeometry(178, 49 - 42, 161, 24);
 
-  Label2 = new QLabel(QStringLiteral("*** หมายเหตุ  ข้อมูลที่ Backup จะอยู่ที่ Harddisk ของ Server ***"), client);
+  Label2 =
+      new QLabel(QStringLiteral("*** หมายเหตุ  ข้อมูลที่ Backup จะอยู่ที่ Harddisk ของ Server ***"), client);
   Label2->setObjectName(QStringLiteral("Label2"));
   Label2->setGeometry(40, 80 - 42, 327 + 120, 16);
 
@@ -96,7 +97,8 @@ TFrBackup::TFrBackup(QWidget* parent) : TFrForm(parent) {
 
   connect(BackupName, &QLineEdit::textChanged, this,
           [this] { RunEventHandler([this] { BackupNameChange(); }); });
-  connect(AcSave, &QAction::triggered, this, [this] { RunEventHandler([this] { AcSaveExecute(); }); });
+  connect(AcSave, &QAction::triggered, this,
+          [this] { RunEventHandler([this] { AcSaveExecute(); }); });
 }
 
 QString TFrBackup::BackupStatement(const QString& database, const QString& file) {
@@ -116,7 +118,9 @@ void TFrBackup::FormShow() {
                       QStringLiteral(".Bak"));
 }
 
-void TFrBackup::BackupNameChange() { AcSave->setEnabled(!Trim(BackupName->text()).isEmpty()); }
+void TFrBackup::BackupNameChange() {
+  AcSave->setEnabled(!Trim(BackupName->text()).isEmpty());
+}
 
 void TFrBackup::AcSaveExecute() {
   if (!BackupName->text().contains(QStringLiteral(":\\"))) {
@@ -138,7 +142,8 @@ void TFrBackup::AcSaveExecute() {
 
   bool ok = true;
   try {
-    RunSQL2->SetSQL(QStringList{BackupStatement(DMConfig ? DMConfig->CompanyDatabase : QString(), fileName)});
+    RunSQL2->SetSQL(
+        QStringList{BackupStatement(DMConfig ? DMConfig->CompanyDatabase : QString(), fileName)});
     RunSQL2->Run();
   } catch (...) {
     ok = false;

@@ -1,9 +1,9 @@
 #include "bench/BenchTable.h"
 
+#include <sqlite3.h>
 #include <QFile>
 #include <cstdio>
 #include <cstdlib>
-#include <sqlite3.h>
 #include <string>
 
 namespace qav::bench {
@@ -22,19 +22,22 @@ void Check(int rc, sqlite3* db) {
 void MakeBigTable(const QString& file, long rows) {
   sqlite3* db = nullptr;
   Check(sqlite3_open(file.toUtf8().constData(), &db), db);
-  Check(sqlite3_exec(db,
-                     "create table Big (Id int primary key, Code varchar(20) collate nocase, "
-                     "Name nvarchar(60) collate nocase, Qty int, Price money, Amount decimal(18,4), "
-                     "Rate float, SaleDate datetime, Note varchar(100) collate nocase, Flag bit);"
-                     "begin",
-                     nullptr, nullptr, nullptr),
-        db);
+  Check(
+      sqlite3_exec(db,
+                   "create table Big (Id int primary key, Code varchar(20) collate nocase, "
+                   "Name nvarchar(60) collate nocase, Qty int, Price money, Amount decimal(18,4), "
+                   "Rate float, SaleDate datetime, Note varchar(100) collate nocase, Flag bit);"
+                   "begin",
+                   nullptr, nullptr, nullptr),
+      db);
   sqlite3_stmt* st = nullptr;
-  Check(sqlite3_prepare_v2(db, "insert into Big values (?,?,?,?,?,?,?,?,?,?)", -1, &st, nullptr), db);
+  Check(sqlite3_prepare_v2(db, "insert into Big values (?,?,?,?,?,?,?,?,?,?)", -1, &st, nullptr),
+        db);
   for (long i = 1; i <= rows; ++i) {
     const std::string code = "P" + std::to_string(100000 + i % 5000);
     const std::string name = "สินค้าทดสอบ Product " + std::to_string(i % 997);
-    const std::string date = "2024-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 10) + " 10:15:00";
+    const std::string date =
+        "2024-0" + std::to_string(1 + i % 9) + "-1" + std::to_string(i % 10) + " 10:15:00";
     sqlite3_bind_int64(st, 1, i);
     sqlite3_bind_text(st, 2, code.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 3, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -43,7 +46,10 @@ void MakeBigTable(const QString& file, long rows) {
     sqlite3_bind_double(st, 6, (i % 77777) / 10000.0);
     sqlite3_bind_double(st, 7, 1.0 / static_cast<double>(i));
     sqlite3_bind_text(st, 8, date.c_str(), -1, SQLITE_TRANSIENT);
-    if (i % 3) sqlite3_bind_text(st, 9, "หมายเหตุ note", -1, SQLITE_STATIC); else sqlite3_bind_null(st, 9);
+    if (i % 3)
+      sqlite3_bind_text(st, 9, "หมายเหตุ note", -1, SQLITE_STATIC);
+    else
+      sqlite3_bind_null(st, 9);
     sqlite3_bind_int(st, 10, static_cast<int>(i & 1));
     Check(sqlite3_step(st), db);
     sqlite3_reset(st);

@@ -22,11 +22,13 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const QString suite = dir.path() + QStringLiteral("/suite");
   QDir().mkpath(suite);
-  qav::bench::MakeBigTable(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")), rows);
+  qav::bench::MakeBigTable(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")),
+                           rows);
 
   qav::db::TDatabase db;
   db.SetDatabaseName(QStringLiteral("BENCH"));
-  db.Params() = {QStringLiteral("DATABASE NAME=BENCH"), QStringLiteral("SERVER NAME=embedded:") + suite};
+  db.Params() = {QStringLiteral("DATABASE NAME=BENCH"),
+                 QStringLiteral("SERVER NAME=embedded:") + suite};
   qav::db::TQuery query;
   query.SetDatabaseName(QStringLiteral("BENCH"));
   query.SetSQL(QStringLiteral("select * from Big"));
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
   timer.start();
   query.Open();
   app.processEvents();
-  std::printf("rows: %ld, columns: 10\nopen and first paint: %.3f s\n", rows, timer.elapsed() / 1000.0);
+  std::printf("rows: %ld, columns: 10\nopen and first paint: %.3f s\n", rows,
+              timer.elapsed() / 1000.0);
 
   // Page by page to the end, as a user dragging the scroll bar would see it.
   timer.restart();

@@ -19,13 +19,15 @@ int main(int argc, char** argv) {
   QDir().mkpath(suite);
   QElapsedTimer timer;
   timer.start();
-  qav::bench::MakeBigTable(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")), rows);
+  qav::bench::MakeBigTable(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")),
+                           rows);
   std::printf("rows: %ld, columns: 10\nmake table: %.2f s\n", rows, timer.elapsed() / 1000.0);
   const long rssBefore = qav::bench::PeakRssKb();
 
   qav::db::TDatabase db;
   db.SetDatabaseName(QStringLiteral("BENCH"));
-  db.Params() = {QStringLiteral("DATABASE NAME=BENCH"), QStringLiteral("SERVER NAME=embedded:") + suite};
+  db.Params() = {QStringLiteral("DATABASE NAME=BENCH"),
+                 QStringLiteral("SERVER NAME=embedded:") + suite};
   qav::db::TQuery query;
   query.SetDatabaseName(QStringLiteral("BENCH"));
   query.SetSQL(QStringLiteral("select * from Big"));

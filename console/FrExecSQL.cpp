@@ -29,7 +29,7 @@ QString StartFolder;
 namespace {
 
 QPushButton* MakeCommandButton(QWidget* parent, const char* name, const QString& caption, int width,
-                        const QColor& colour, QStyle::StandardPixmap picture) {
+                               const QColor& colour, QStyle::StandardPixmap picture) {
   auto* b = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
   b->setObjectName(QString::fromLatin1(name));
   QFont f = b->font();
@@ -68,11 +68,11 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   pageLayout->addWidget(Memo1);
 
   BtnOpen = MakeCommandButton(client, "BtnOpen", QStringLiteral("Open SQL Script"), 151, QColor(),
-                       QStyle::SP_DialogOpenButton);
-  BtnExec = MakeCommandButton(client, "BtnExec", QStringLiteral("Execute  (F5)      "), 155, Qt::blue,
-                       QStyle::SP_MediaPlay);
-  BtnExport = MakeCommandButton(client, "BtnExport", QStringLiteral("Save output TO  "), 155, Qt::red,
-                         QStyle::SP_DialogSaveButton);
+                              QStyle::SP_DialogOpenButton);
+  BtnExec = MakeCommandButton(client, "BtnExec", QStringLiteral("Execute  (F5)      "), 155,
+                              Qt::blue, QStyle::SP_MediaPlay);
+  BtnExport = MakeCommandButton(client, "BtnExport", QStringLiteral("Save output TO  "), 155,
+                                Qt::red, QStyle::SP_DialogSaveButton);
 
   DBGExecSQL = new TResultGrid(client);
   DBGExecSQL->setFixedHeight(159);
@@ -83,7 +83,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   DBGExecSQL->SetDataSource(QExport);
 
   const auto exporter = [this](TSaveFormat format) {
-    TExportBaseComponent* c = CreateSaveOutputComponent(format, this).release();  // owned by the window
+    TExportBaseComponent* c =
+        CreateSaveOutputComponent(format, this).release();  // owned by the window
     c->SetDBGrid(DBGExecSQL);
     c->SetDataSet(QExport);
     return c;
@@ -217,11 +218,17 @@ void TFrExecSQL::BtnExportClick() {
   SetCurrentFolder(StartFolder);
 }
 
-void TFrExecSQL::Memo1Change() { BtnExec->setEnabled(!Trim(Memo1->toPlainText()).isEmpty()); }
+void TFrExecSQL::Memo1Change() {
+  BtnExec->setEnabled(!Trim(Memo1->toPlainText()).isEmpty());
+}
 
-void TFrExecSQL::Memo1Enter() { SetKeyPreview(false); }
+void TFrExecSQL::Memo1Enter() {
+  SetKeyPreview(false);
+}
 
-void TFrExecSQL::Memo1Exit() { SetKeyPreview(true); }
+void TFrExecSQL::Memo1Exit() {
+  SetKeyPreview(true);
+}
 
 void TFrExecSQL::Memo1KeyDown(int key) {
   if (key == Qt::Key_F5) BtnExecClick();

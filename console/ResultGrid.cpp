@@ -51,18 +51,25 @@ TResultGrid::TResultGrid(QWidget* parent) : QTableView(parent), model_(new TResu
           });
 }
 
-void TResultGrid::SetDataSource(db::TDataSet* dataSet) { model_->SetDataSet(dataSet); }
+void TResultGrid::SetDataSource(db::TDataSet* dataSet) {
+  model_->SetDataSet(dataSet);
+}
 
-db::TDataSet* TResultGrid::DataSource() const { return model_->DataSet(); }
+db::TDataSet* TResultGrid::DataSource() const {
+  return model_->DataSet();
+}
 
-QFont TResultGrid::GridTitleFont() const { return horizontalHeader()->font(); }
+QFont TResultGrid::GridTitleFont() const {
+  return horizontalHeader()->font();
+}
 
 void TResultGrid::SizeColumns() {
   const int charWidth = fontMetrics().averageCharWidth();
   for (int c = 0; c < model_->columnCount(); ++c) {
     const db::TField* field = model_->FieldOfColumn(c);
-    const int chars = std::clamp<int>(std::max<qsizetype>(field->DisplayWidth(), field->DisplayLabel().size()),
-                                      2, kMaxColumnChars);
+    const int chars =
+        std::clamp<int>(std::max<qsizetype>(field->DisplayWidth(), field->DisplayLabel().size()), 2,
+                        kMaxColumnChars);
     setColumnWidth(c, chars * charWidth + 8);
   }
 }

@@ -41,11 +41,14 @@ void TResultModel::Reload() {
 }
 
 db::TField* TResultModel::FieldOfColumn(int column) const {
-  return column >= 0 && column < static_cast<int>(columns_.size()) ? columns_[static_cast<size_t>(column)]
-                                                                   : nullptr;
+  return column >= 0 && column < static_cast<int>(columns_.size())
+             ? columns_[static_cast<size_t>(column)]
+             : nullptr;
 }
 
-int TResultModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_;
+}
 
 int TResultModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(columns_.size());

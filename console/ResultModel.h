@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include "app/db/DataSet.h"
 #include <QPointer>
 #include <vector>
+#include "app/db/DataSet.h"
 
 namespace qav {
 

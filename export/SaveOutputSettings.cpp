@@ -43,7 +43,7 @@ void BlackRows(TExportBaseComponent& c) {
 }  // namespace
 
 std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat format,
-                                                                 QObject* owner) {
+                                                                QObject* owner) {
   std::unique_ptr<TExportBaseComponent> c;
   switch (format) {
     case TSaveFormat::Xls:

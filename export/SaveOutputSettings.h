@@ -19,7 +19,7 @@ inline constexpr char kSaveOutputFilter[] =
 // The export component of a format with every setting the console gives it. Its column
 // source and data are the caller's to set.
 std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat format,
-                                                                 QObject* owner = nullptr);
+                                                                QObject* owner = nullptr);
 
 // The default extension the save dialog proposes after a save in that format.
 QString DefaultExtensionAfter(TSaveFormat format);

@@ -29,7 +29,9 @@ void TDatabase::SetDatabaseName(const QString& name) {
   setObjectName(name);
 }
 
-const QString& TDatabase::SessionName() const { return session_->SessionName(); }
+const QString& TDatabase::SessionName() const {
+  return session_->SessionName();
+}
 
 void TDatabase::SetSessionName(const QString& name) {
   TSession& next = TSession::Get(name.isEmpty() ? QStringLiteral("Default") : name);
@@ -64,19 +66,26 @@ BackendConnection& TDatabase::Backend() {
   return *backend_;
 }
 
-bool TDatabase::InTransaction() const { return backend_ && backend_->InTransaction(); }
+bool TDatabase::InTransaction() const {
+  return backend_ && backend_->InTransaction();
+}
 
 void TDatabase::StartTransaction() {
-  if (InTransaction())
-    throw EDatabaseError(QStringLiteral("A transaction is already active"));
+  if (InTransaction()) throw EDatabaseError(QStringLiteral("A transaction is already active"));
   Backend().StartTransaction();
 }
 
-void TDatabase::Commit() { Backend().Commit(); }
+void TDatabase::Commit() {
+  Backend().Commit();
+}
 
-void TDatabase::Rollback() { Backend().Rollback(); }
+void TDatabase::Rollback() {
+  Backend().Rollback();
+}
 
-void TDatabase::Execute(const QString& sql) { Backend().Execute(sql, {}); }
+void TDatabase::Execute(const QString& sql) {
+  Backend().Execute(sql, {});
+}
 
 void TDatabase::AcquireUse() {
   Open();

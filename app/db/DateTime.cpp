@@ -9,7 +9,9 @@ namespace {
 
 constexpr qint64 kMsecsPerDay = 86400000;
 
-qint64 EpochJulianDay() { return QDate(1899, 12, 30).toJulianDay(); }
+qint64 EpochJulianDay() {
+  return QDate(1899, 12, 30).toJulianDay();
+}
 
 }  // namespace
 
@@ -19,7 +21,9 @@ TDateTime EncodeDateTime(const QDate& date, const QTime& time) {
   return days < 0 ? days - fraction : days + fraction;
 }
 
-TDateTime EncodeDateTime(const QDateTime& value) { return EncodeDateTime(value.date(), value.time()); }
+TDateTime EncodeDateTime(const QDateTime& value) {
+  return EncodeDateTime(value.date(), value.time());
+}
 
 QDateTime DecodeDateTime(TDateTime value) {
   const double days = std::trunc(value);
@@ -49,8 +53,8 @@ std::optional<TDateTime> ParseIsoDateTime(QStringView text) {
   if (!m.capturedView(4).isEmpty()) {
     int msec = 0;
     if (!m.capturedView(7).isEmpty())
-      msec = static_cast<int>(std::lround(
-          QStringLiteral("0.%1").arg(m.capturedView(7)).toDouble() * 1000));
+      msec = static_cast<int>(
+          std::lround(QStringLiteral("0.%1").arg(m.capturedView(7)).toDouble() * 1000));
     time = QTime(m.capturedView(4).toInt(), m.capturedView(5).toInt(),
                  m.capturedView(6).isEmpty() ? 0 : m.capturedView(6).toInt(), std::min(msec, 999));
     if (!time.isValid()) return std::nullopt;

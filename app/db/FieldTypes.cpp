@@ -7,10 +7,10 @@ namespace qav::db {
 namespace {
 
 constexpr std::array<const char*, ftLargeint + 1> kFieldTypeNames = {
-    "ftUnknown",  "ftString",   "ftSmallint", "ftInteger",  "ftWord",     "ftBoolean",
-    "ftFloat",    "ftCurrency", "ftBCD",      "ftDate",     "ftTime",     "ftDateTime",
-    "ftBytes",    "ftVarBytes", "ftAutoInc",  "ftBlob",     "ftMemo",     "ftGraphic",
-    "ftFmtMemo",  "ftFixedChar", "ftWideString", "ftLargeint"};
+    "ftUnknown", "ftString",    "ftSmallint",   "ftInteger", "ftWord", "ftBoolean",
+    "ftFloat",   "ftCurrency",  "ftBCD",        "ftDate",    "ftTime", "ftDateTime",
+    "ftBytes",   "ftVarBytes",  "ftAutoInc",    "ftBlob",    "ftMemo", "ftGraphic",
+    "ftFmtMemo", "ftFixedChar", "ftWideString", "ftLargeint"};
 
 constexpr std::array<const char*, ptResult + 1> kParamTypeNames = {
     "ptUnknown", "ptInput", "ptOutput", "ptInputOutput", "ptResult"};

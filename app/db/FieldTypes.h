@@ -41,11 +41,11 @@ TFieldType FieldTypeFromName(const QString& name);
 QString ParamTypeName(TParamType type);
 TParamType ParamTypeFromName(const QString& name);
 
-bool IsTextType(TFieldType type);     // ftString, ftFixedChar, ftWideString, ftMemo, ftFmtMemo
-bool IsIntegerType(TFieldType type);  // ftSmallint, ftInteger, ftWord, ftAutoInc, ftLargeint
-bool IsFloatType(TFieldType type);    // ftFloat, ftCurrency, ftBCD
-bool IsDateTimeType(TFieldType type); // ftDate, ftTime, ftDateTime
-bool IsBinaryType(TFieldType type);   // ftBytes, ftVarBytes, ftBlob, ftGraphic
+bool IsTextType(TFieldType type);      // ftString, ftFixedChar, ftWideString, ftMemo, ftFmtMemo
+bool IsIntegerType(TFieldType type);   // ftSmallint, ftInteger, ftWord, ftAutoInc, ftLargeint
+bool IsFloatType(TFieldType type);     // ftFloat, ftCurrency, ftBCD
+bool IsDateTimeType(TFieldType type);  // ftDate, ftTime, ftDateTime
+bool IsBinaryType(TFieldType type);    // ftBytes, ftVarBytes, ftBlob, ftGraphic
 
 // Width in characters of the field's usual display text; text fields use their declared size.
 int DefaultDisplayWidth(TFieldType type, int size);

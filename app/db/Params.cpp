@@ -31,22 +31,27 @@ void TParam::SetAsBoolean(bool value) {
   SetValue(value);
 }
 
-void TParam::SetNull() { SetValue(QVariant()); }
+void TParam::SetNull() {
+  SetValue(QVariant());
+}
 
 qint64 TParam::AsInteger() const {
   if (value_.isNull()) return 0;
   bool ok = false;
   const qint64 result = value_.toLongLong(&ok);
   if (!ok) {
-    throw EConvertError(
-        QStringLiteral("'%1' is not a valid integer value").arg(value_.toString()));
+    throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(value_.toString()));
   }
   return result;
 }
 
-QString TParam::AsString() const { return value_.isNull() ? QString() : value_.toString(); }
+QString TParam::AsString() const {
+  return value_.isNull() ? QString() : value_.toString();
+}
 
-double TParam::AsFloat() const { return value_.isNull() ? 0.0 : value_.toDouble(); }
+double TParam::AsFloat() const {
+  return value_.isNull() ? 0.0 : value_.toDouble();
+}
 
 void TParam::Assign(const TParam& other) {
   dataType_ = other.dataType_;
@@ -86,7 +91,9 @@ void TParams::AssignValues(const TParams& source) {
 
 namespace {
 
-bool IsQuote(QChar c) { return c == u'\'' || c == u'"'; }
+bool IsQuote(QChar c) {
+  return c == u'\'' || c == u'"';
+}
 
 bool IsDelimiter(QChar c, QStringView extra) {
   return c == u'\n' || c == u'\r' || c == u' ' || c == u')' || c == u',' || c == u';' ||

@@ -24,11 +24,17 @@ class TParam {
   void SetParamType(TParamType type) { paramType_ = type; }
 
   const QVariant& Value() const { return value_; }
-  void SetValue(const QVariant& value) { value_ = value; bound_ = true; }
+  void SetValue(const QVariant& value) {
+    value_ = value;
+    bound_ = true;
+  }
   bool IsNull() const { return value_.isNull(); }
   // A parameter is bound once a value (null included) has been given to it.
   bool Bound() const { return bound_; }
-  void Clear() { value_ = QVariant(); bound_ = false; }
+  void Clear() {
+    value_ = QVariant();
+    bound_ = false;
+  }
 
   void SetAsInteger(qint64 value);
   void SetAsString(const QString& value);

@@ -19,8 +19,8 @@ void TStoredProc::ExecProc() {
   std::vector<ProcArg> args;
   args.reserve(static_cast<size_t>(params_.Count()));
   for (const TParam& p : params_) {
-    const bool sendsValue = p.ParamType() == ptInput || p.ParamType() == ptInputOutput ||
-                            p.ParamType() == ptUnknown;
+    const bool sendsValue =
+        p.ParamType() == ptInput || p.ParamType() == ptInputOutput || p.ParamType() == ptUnknown;
     args.push_back({p.Name(), p.DataType(), p.ParamType(), sendsValue ? p.Value() : QVariant()});
   }
   db.Backend().ExecProc(procName_, args);

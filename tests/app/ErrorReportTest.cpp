@@ -13,6 +13,7 @@
 #include "console/FrExecSQL.h"
 #include "tests/support/TestSuite.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 using namespace qav;
 
@@ -35,7 +35,8 @@ TEST(ThaiExplanation, TableOrderAndLetterCase) {
       {"out of insufficient memory today", "Memory หน่วยความจำของเครื่องไม่เพียงพอ"},
       {"Cannot insert duplicate key. Possible network error.",
        "ระบบเครือข่าย หรือ คอมพิวเตอร์แม่ข่ายมีปัญหา ติดต่อเครื่องแม่ข่ายไม่ได้"},
-      {"Cannot insert the value NULL into column 'Customer', table 'Sales'; column does not allow nulls.",
+      {"Cannot insert the value NULL into column 'Customer', table 'Sales'; column does not allow "
+       "nulls.",
        "ไม่ได้ป้อนข้อมูลลูกค้า"},
       {"DELETE statement conflicted with COLUMN REFERENCE constraint on table 'Sales'.",
        "ข้อมูลที่ลบถูกอ้างโดยข้อมูลอื่น ไม่สามารถลบข้อมูลนี้ได้"},
@@ -43,7 +44,8 @@ TEST(ThaiExplanation, TableOrderAndLetterCase) {
       {"no such table: Nowhere", ""},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ThaiExplanation(QString::fromUtf8(c.message)), QString::fromUtf8(c.explanation)) << c.message;
+    EXPECT_EQ(ThaiExplanation(QString::fromUtf8(c.message)), QString::fromUtf8(c.explanation))
+        << c.message;
   EXPECT_EQ(ErrorWindowText("'x' is not a valid date"), "ป้อนวันที่ไม่ถูกต้อง\r'X' IS NOT A VALID DATE\r");
   EXPECT_EQ(ErrorWindowText("ไทย abc"), "\rไทย ABC\r");
   EXPECT_EQ(SplitLines("a\r\rb\r\nc\nd\r"), QStringList({"a", "", "b", "c", "d"}));
@@ -149,7 +151,8 @@ TEST_F(ErrorReporting, AFailingStatementInTheConsoleIsLoggedAndExplained) {
   const QStringList rows = LogRows();
   ASSERT_EQ(rows.size(), 1);
   const QString message = rows[0].section('|', 4);
-  EXPECT_TRUE(message.startsWith("Cannot insert duplicate key row in object 'Customer'")) << message.toStdString();
+  EXPECT_TRUE(message.startsWith("Cannot insert duplicate key row in object 'Customer'"))
+      << message.toStdString();
   EXPECT_EQ(rows[0].section('|', 0, 3), LocalComputerName() + "|" + LocalUserName() + "|2|12");
   EXPECT_EQ(LocalUserName(), LocalUserName().toUpper());
   EXPECT_EQ(shown, "ข้อมูลที่เพิ่มซ้ำกับข้อมูลที่มีอยู่แล้ว\n" + message.toUpper() + "\n");
@@ -197,10 +200,12 @@ TEST_F(ErrorReporting, SendErrorDeliversTheReportToSupport) {
   ASSERT_EQ(messages.size(), 1);
   const QString& m = messages[0];
   EXPECT_TRUE(m.contains("Subject: Error demo SQL Export\r\n")) << m.toStdString();
-  EXPECT_TRUE(m.contains("From: qavtool@qavsoft.co.th") || m.contains("qavtool@qavsoft.co.th")) << m.toStdString();
+  EXPECT_TRUE(m.contains("From: qavtool@qavsoft.co.th") || m.contains("qavtool@qavsoft.co.th"))
+      << m.toStdString();
   // The body: user line, address line, explanation (code page 874 bytes), message in capitals.
   const QString thai = QString::fromLatin1(QByteArray("\xBB\xE9\xCD\xB9\xC7\xD1\xB9\xB7\xD5\xE8"));
-  EXPECT_TRUE(m.contains("[User = THAI] \r\nLocal IP = " + LocalIPAddress() + "\r\n")) << m.toStdString();
+  EXPECT_TRUE(m.contains("[User = THAI] \r\nLocal IP = " + LocalIPAddress() + "\r\n"))
+      << m.toStdString();
   EXPECT_TRUE(m.contains(thai)) << m.toStdString();
   EXPECT_TRUE(m.contains("\r\n'31/13/2026' IS NOT A VALID DATE\r\n")) << m.toStdString();
 }

@@ -3,11 +3,11 @@
 #include "app/Dialogs.h"
 #include "app/FrForm.h"
 
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <gtest/gtest.h>
 
 using namespace qav;
 
@@ -100,7 +100,8 @@ TEST(FrForm, EveryWayOfClosingAsksTheExitQuestionInTheUsersLanguage) {
       {true, true, [](Window& w) { QTest::keyClick(w.first, Qt::Key_Escape); }, "ออกจากโปรแกรม ?"},
       {false, true, [](Window& w) { w.BExit->click(); }, "Exit Program ?"},
       // Ctrl+X in an edit asks to exit rather than cutting the text.
-      {false, false, [](Window& w) { QTest::keyClick(w.first, Qt::Key_X, Qt::ControlModifier); }, "Exit Program ?"},
+      {false, false, [](Window& w) { QTest::keyClick(w.first, Qt::Key_X, Qt::ControlModifier); },
+       "Exit Program ?"},
       {true, false, [](Window& w) { w.close(); }, "ออกจากโปรแกรม ?"},
   };
   for (const Case& c : cases) {

@@ -9,10 +9,10 @@
 #include "backup/SQLScript.h"
 #include "tests/support/TestSuite.h"
 
-#include <QDir>
-#include <QRegularExpression>
-#include <QFile>
 #include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 
 using namespace qav;
 
@@ -73,7 +73,8 @@ TEST_F(Modules, FirstQueryConnectsUpdatesTheSchemaOnceAndFindsTheCompany) {
   EXPECT_TRUE(once.contains("Menu|Version"));
   EXPECT_TRUE(once.contains("UserName|UserSeeImport"));
   EXPECT_TRUE(once.contains("UserName|UserSeeCost"));
-  EXPECT_TRUE(once.filter(QRegularExpression("^12\\|.*\\|3$")).size() == 1) << once.join('\n').toStdString();
+  EXPECT_TRUE(once.filter(QRegularExpression("^12\\|.*\\|3$")).size() == 1)
+      << once.join('\n').toStdString();
   config.SQLUpdate->Run();
   EXPECT_EQ(ConfigSnapshot(), once);
 }
@@ -107,8 +108,8 @@ TEST_F(Modules, RightsCaptionAndLanguageComeFromTheProcedureAndTheUser) {
       {13, 2, "Backup Data", true, true, "THAI"},
       {12, 3, "SQL Export", false, false, "GUEST"},
       {12, 4, "SQL Export", false, true, "SOMCHAI"},  // a small "y" is no right
-      {14, 1, "Import Data", true, false, "ADMIN"},  // the caption is trimmed
-      {12, 99, "SQL Export", false, false, ""},      // no such user: English, no right
+      {14, 1, "Import Data", true, false, "ADMIN"},   // the caption is trimmed
+      {12, 99, "SQL Export", false, false, ""},       // no such user: English, no right
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user);
@@ -141,7 +142,8 @@ TEST_F(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
   config.GetCompanyConfig(QStringLiteral("DEMO"));
   TSQLScript runner;
   runner.SetDatabaseName(QStringLiteral("DBMaster"));
-  runner.SetSQL(QStringLiteral("backup database DEMO To Disk = 'C:\\DEMO20261209.Bak' with Format"));
+  runner.SetSQL(
+      QStringLiteral("backup database DEMO To Disk = 'C:\\DEMO20261209.Bak' with Format"));
   runner.Run();
   const QString copy = folder_.Suite() + "/disk/C/DEMO20261209.Bak";
   ASSERT_TRUE(QFile::exists(copy));
@@ -157,7 +159,8 @@ TEST_F(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
   q.Open();
   EXPECT_EQ(q.FieldByName("NameThai").AsString(), "บริษัท สยามการค้า จำกัด");
 
-  runner.SetSQL(QStringLiteral("backup database DEMO To Disk = 'C:\\no\\such\\folder\\x.Bak' with Format"));
+  runner.SetSQL(
+      QStringLiteral("backup database DEMO To Disk = 'C:\\no\\such\\folder\\x.Bak' with Format"));
   EXPECT_THROW(runner.Run(), db::EDatabaseError);
 }
 

@@ -2,12 +2,12 @@
 // ends. Dialogs are answered through the program's dialog script and logged on standard error.
 #include "tests/support/TestSuite.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <csignal>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -19,12 +19,14 @@ struct Outcome {
 
 // Starts qavtool in `folder`; when the main window appears, asks it to close (as the session
 // would) and lets the dialog script answer the exit question.
-Outcome RunQavtool(const QString& folder, const QStringList& args, const QString& dialogScript = {}) {
+Outcome RunQavtool(const QString& folder, const QStringList& args,
+                   const QString& dialogScript = {}) {
   QProcess process;
   process.setWorkingDirectory(folder);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("QAV_DIALOG_SCRIPT"), dialogScript.isEmpty() ? QStringLiteral("ok") : dialogScript);
+  env.insert(QStringLiteral("QAV_DIALOG_SCRIPT"),
+             dialogScript.isEmpty() ? QStringLiteral("ok") : dialogScript);
   process.setProcessEnvironment(env);
   process.start(QStringLiteral(QAVTOOL_PATH), args);
   Outcome outcome;
@@ -84,7 +86,8 @@ TEST_F(Startup, ConversionErrorsEndWithTheApplicationErrorBox) {
     const Outcome o = RunQavtool(Root(), c.args);
     SCOPED_TRACE(c.args.join(u' ').toStdString());
     EXPECT_EQ(o.exitCode, 1);
-    EXPECT_TRUE(o.errors.contains(QStringLiteral("DIALOG error [Application Error]"))) << o.errors.toStdString();
+    EXPECT_TRUE(o.errors.contains(QStringLiteral("DIALOG error [Application Error]")))
+        << o.errors.toStdString();
     EXPECT_TRUE(o.errors.contains(QStringLiteral("EConvertError"))) << o.errors.toStdString();
     EXPECT_TRUE(o.errors.contains(QString::fromLatin1(c.message))) << o.errors.toStdString();
   }
@@ -123,8 +126,12 @@ TEST_F(Startup, TheWindowOfTheCommandRunsUntilTheExitQuestionIsAnsweredYes) {
     const char* question;
   };
   const Case cases[] = {
-      {{"12", "1", "demo", "anything", "EXPORT-TO", kToday}, "WINDOW FrExecSQL [SQL Export]", "Exit Program ?"},
-      {{"13", "2", "DEMO", "", "BACKUP", kToday}, "WINDOW FrBackup [Backup Data]", "ออกจากโปรแกรม ?"},
+      {{"12", "1", "demo", "anything", "EXPORT-TO", kToday},
+       "WINDOW FrExecSQL [SQL Export]",
+       "Exit Program ?"},
+      {{"13", "2", "DEMO", "", "BACKUP", kToday},
+       "WINDOW FrBackup [Backup Data]",
+       "ออกจากโปรแกรม ?"},
   };
   for (const Case& c : cases) {
     const Outcome o = RunQavtool(Root(), c.args, QStringLiteral("yes"));
@@ -132,7 +139,8 @@ TEST_F(Startup, TheWindowOfTheCommandRunsUntilTheExitQuestionIsAnsweredYes) {
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_FALSE(o.crashed);
     EXPECT_TRUE(o.errors.contains(QString::fromUtf8(c.window))) << o.errors.toStdString();
-    EXPECT_TRUE(o.errors.contains(QStringLiteral("DIALOG confirm [Confirm] ") + QString::fromUtf8(c.question)))
+    EXPECT_TRUE(o.errors.contains(QStringLiteral("DIALOG confirm [Confirm] ") +
+                                  QString::fromUtf8(c.question)))
         << o.errors.toStdString();
   }
 }
@@ -161,7 +169,8 @@ TEST_F(Startup, ServerDatIsReadAsItsFirstLineWithQavAsTheDefault) {
       dat.write(c.content);
       dat.close();
     }
-    const Outcome o = RunQavtool(Root(), {"12", "1", "DEMO", "", "EXPORT-TO", kToday}, QStringLiteral("yes"));
+    const Outcome o =
+        RunQavtool(Root(), {"12", "1", "DEMO", "", "EXPORT-TO", kToday}, QStringLiteral("yes"));
     EXPECT_EQ(o.exitCode, c.exitCode);
     EXPECT_TRUE(o.errors.contains(QString::fromLatin1(c.expect))) << o.errors.toStdString();
   }

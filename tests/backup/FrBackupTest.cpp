@@ -7,6 +7,8 @@
 #include "backup/FrBackup.h"
 #include "tests/support/TestSuite.h"
 
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <QAction>
 #include <QDate>
 #include <QDir>
@@ -15,8 +17,6 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
-#include <sqlite3.h>
 
 using namespace qav;
 
@@ -78,8 +78,8 @@ TEST_F(Backup, ProposesANameAndOffersOnlyBackupAndExit) {
   EXPECT_EQ(window_->windowTitle(), "Backup Data");
   EXPECT_EQ(window_->AcSave->text(), "Backup");
   EXPECT_EQ(window_->AcSave->toolTip(), "Backup Data");
-  for (QToolButton* b : {window_->BNew, window_->BDel, window_->BChgCode, window_->BHist, window_->BCopy,
-                         window_->BPrint})
+  for (QToolButton* b : {window_->BNew, window_->BDel, window_->BChgCode, window_->BHist,
+                         window_->BCopy, window_->BPrint})
     EXPECT_FALSE(window_->ButtonVisible(b));
   EXPECT_TRUE(window_->ButtonVisible(window_->BSave));
   EXPECT_TRUE(window_->ButtonVisible(window_->BExit));

@@ -11,6 +11,7 @@
 #include "console/FrExecSQL.h"
 #include "tests/support/TestSuite.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -19,7 +20,6 @@
 #include <QTest>
 #include <array>
 #include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 
 namespace qav::test {
@@ -73,7 +73,8 @@ class Console : public ::testing::Test {
 
   // Enabled state of Open, Execute and Save output, in that order.
   std::array<bool, 3> Buttons() const {
-    return {window_->BtnOpen->isEnabled(), window_->BtnExec->isEnabled(), window_->BtnExport->isEnabled()};
+    return {window_->BtnOpen->isEnabled(), window_->BtnExec->isEnabled(),
+            window_->BtnExport->isEnabled()};
   }
 
   QString WriteFile(const QString& name, const QByteArray& bytes) {

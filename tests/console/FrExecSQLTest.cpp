@@ -13,6 +13,7 @@
 #include "console/ResultModel.h"
 #include "tests/console/ConsoleFixture.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -20,7 +21,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
 
 using namespace qav;
 
@@ -59,8 +59,11 @@ TEST_F(Console, TheGridShowsTheResultInFieldOrderWithThaiText) {
   EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "NameThai");
   EXPECT_EQ(m->data(m->index(0, 1)).toString(), "C0001");
   EXPECT_EQ(m->data(m->index(0, 2)).toString(), "บริษัท สยามการค้า จำกัด");
-  EXPECT_EQ(m->data(m->index(0, 0), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight, Qt::AlignRight);
-  EXPECT_EQ(m->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft, Qt::AlignLeft);
+  EXPECT_EQ(m->data(m->index(0, 0), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+            Qt::AlignRight);
+  EXPECT_EQ(m->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                Qt::AlignLeft,
+            Qt::AlignLeft);
   EXPECT_EQ(window_->DBGExecSQL->palette().color(QPalette::AlternateBase), QColor(240, 251, 255));
   EXPECT_TRUE(window_->DBGExecSQL->SelectedFields.isEmpty());
 
@@ -117,19 +120,33 @@ TEST_F(Console, OpeningScriptFiles) {
     States buttons;
     QStringList messages;
   };
-  const QByteArray thai = ToCp874(QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"));
+  const QByteArray thai =
+      ToCp874(QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"));
   const Case cases[] = {
-      {"blank.sql", QByteArray(" \r\n\t\r\n"), QStringLiteral(" \n\t\n"), {false, false, false}, {}},
+      {"blank.sql",
+       QByteArray(" \r\n\t\r\n"),
+       QStringLiteral(" \n\t\n"),
+       {false, false, false},
+       {}},
       {"empty.sql", QByteArray(""), QString(), {false, true, false}, {}},
       {"missing.sql", QByteArray(), QString(), {false, true, false}, {"File not found!!!"}},
-      {"thai.sql", thai, QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"), {false, true, false}, {}},
-      {"bom.sql", QByteArray("\xEF\xBB\xBFselect 'ไทย'"), QStringLiteral("select 'ไทย'"), {false, true, false}, {}},
+      {"thai.sql",
+       thai,
+       QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"),
+       {false, true, false},
+       {}},
+      {"bom.sql",
+       QByteArray("\xEF\xBB\xBFselect 'ไทย'"),
+       QStringLiteral("select 'ไทย'"),
+       {false, true, false},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     window_->AcNewExecute();
     asked_.clear();
-    const QString path = c.bytes.isNull() ? files_.path() + "/" + c.name : WriteFile(c.name, c.bytes);
+    const QString path =
+        c.bytes.isNull() ? files_.path() + "/" + c.name : WriteFile(c.name, c.bytes);
     answers_ = {path};
     // The dialog may leave the process in another folder; the window goes back.
     onOpen_ = [this] { QDir::setCurrent(files_.path()); };

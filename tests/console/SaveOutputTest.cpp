@@ -16,7 +16,8 @@ using qav::test::Console;
 
 namespace {
 
-const char kQuery[] = "select Id, Code, NameThai, NameEng, CreditLimit from Customer where Id <= 4 order by Id";
+const char kQuery[] =
+    "select Id, Code, NameThai, NameEng, CreditLimit from Customer where Id <= 4 order by Id";
 
 class SaveOutput : public Console {
  protected:
@@ -79,7 +80,8 @@ TEST_F(SaveOutput, WordDocumentHoldsTheTableWithItsCaptions) {
 }
 
 TEST_F(SaveOutput, WorksheetsReadBackWithTheGridsCells) {
-  if (QStandardPaths::findExecutable("soffice").isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
+  if (QStandardPaths::findExecutable("soffice").isEmpty())
+    GTEST_SKIP() << "LibreOffice is not installed";
   RunQuery();
   const std::vector<QStringList> rows = GridRows();
   struct Case {
@@ -95,8 +97,8 @@ TEST_F(SaveOutput, WorksheetsReadBackWithTheGridsCells) {
     SCOPED_TRACE(c.name);
     Save(QString::fromLatin1(c.name), c.format);
     QString log;
-    const auto read = test::ParseCsv(test::ConvertToCsv(test::SheetReader::LibreOffice, c.kind,
-                                                        files_.path() + "/" + c.name, files_.path(), &log));
+    const auto read = test::ParseCsv(test::ConvertToCsv(
+        test::SheetReader::LibreOffice, c.kind, files_.path() + "/" + c.name, files_.path(), &log));
     ASSERT_EQ(read.size(), rows.size()) << log.toStdString();
     for (size_t r = 0; r < rows.size(); ++r) {
       for (int col = 0; col < rows[r].size(); ++col) {
@@ -123,7 +125,8 @@ TEST_F(SaveOutput, AnExistingFileIsReplacedOnlyAfterYes) {
   answers_ = {path, "no"};
   filterIndex_ = 3;
   window_->BtnExport->click();
-  ASSERT_EQ(Texts(DialogRequest::Kind::Confirm), QStringList{"File Exists!! Overwrite this file ?"});
+  ASSERT_EQ(Texts(DialogRequest::Kind::Confirm),
+            QStringList{"File Exists!! Overwrite this file ?"});
   int saveDialogs = 0;
   for (const auto& r : asked_)
     if (r.kind == DialogRequest::Kind::SaveFile) {
@@ -178,5 +181,6 @@ TEST_F(SaveOutput, AFailedRunIsNotReportedAsExported) {
   filterIndex_ = 3;
   window_->BtnExport->click();
   EXPECT_EQ(window_->ExportToText->RunStatus(), rsFailed);
-  for (const QString& m : Messages()) EXPECT_FALSE(m.startsWith("OK !! Exported To")) << m.toStdString();
+  for (const QString& m : Messages())
+    EXPECT_FALSE(m.startsWith("OK !! Exported To")) << m.toStdString();
 }

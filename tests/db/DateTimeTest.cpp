@@ -18,7 +18,8 @@ TEST(DateTime, EncodesTheToolkitsDayNumbers) {
       {QDate(1900, 1, 1), QTime(0, 0), 2.0},
       {QDate(2024, 1, 31), QTime(12, 0), 45322.5},
       {QDate(2079, 6, 4), QTime(0, 0), 65535.0},  // the last day a 16-bit day number holds
-      {QDate(1899, 12, 29), QTime(6, 0), -1.25},  // before the epoch the fraction still counts forward
+      {QDate(1899, 12, 29), QTime(6, 0),
+       -1.25},  // before the epoch the fraction still counts forward
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.date.toString(Qt::ISODate).toStdString());
@@ -36,8 +37,8 @@ TEST(DateTime, ParsesDatabaseTextsAndRefusesOthers) {
   EXPECT_DOUBLE_EQ(*ParseIsoDateTime(u"18:00:00"), 0.75);
   EXPECT_EQ(DecodeDateTime(*ParseIsoDateTime(u"2024-01-31 10:20:30.125")).time(),
             QTime(10, 20, 30, 125));
-  for (const char16_t* bad : {u"", u"31/01/2024", u"2024-02-30", u"2024-01-31 25:00", u"abc",
-                              u"2024-01-31 10:20 junk"})
+  for (const char16_t* bad :
+       {u"", u"31/01/2024", u"2024-02-30", u"2024-01-31 25:00", u"abc", u"2024-01-31 10:20 junk"})
     EXPECT_FALSE(ParseIsoDateTime(bad).has_value()) << QString::fromUtf16(bad).toStdString();
 }
 

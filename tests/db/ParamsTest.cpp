@@ -41,8 +41,9 @@ TEST(BindParams, ReplacesEachReferenceAndBindsItsValue) {
   params.CreateParam(ftUnknown, "GetName", ptUnknown).SetAsString("DEMO");
   params.CreateParam(ftUnknown, "uid", ptUnknown).SetAsInteger(2);
   std::vector<QVariant> args;
-  EXPECT_EQ(BindParams("where (O.DatabaseName = :GetName) or id=:uid or n = :getname", params, args),
-            "where (O.DatabaseName = ?) or id=? or n = ?");
+  EXPECT_EQ(
+      BindParams("where (O.DatabaseName = :GetName) or id=:uid or n = :getname", params, args),
+      "where (O.DatabaseName = ?) or id=? or n = ?");
   ASSERT_EQ(args.size(), 3u);
   EXPECT_EQ(args[0].toString(), "DEMO");
   EXPECT_EQ(args[1].toLongLong(), 2);

@@ -33,9 +33,11 @@ TEST(RowStore, ValuesAcrossAndBeyondBlockBoundariesStayIntact) {
   std::vector<std::string> expected;
   for (int i = 0; i < 20000; ++i) {
     store.AddRow();
-    std::string value = (i == 7777) ? big : std::string(static_cast<size_t>(i % 300), char('a' + i % 26));
+    std::string value =
+        (i == 7777) ? big : std::string(static_cast<size_t>(i % 300), char('a' + i % 26));
     store.SetBytes(0, value);
     expected.push_back(std::move(value));
   }
-  for (int i = 0; i < 20000; ++i) ASSERT_EQ(store.BytesAt(i, 0), expected[static_cast<size_t>(i)]) << i;
+  for (int i = 0; i < 20000; ++i)
+    ASSERT_EQ(store.BytesAt(i, 0), expected[static_cast<size_t>(i)]) << i;
 }

@@ -1,5 +1,6 @@
 #include "tests/export/SpreadsheetReaders.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,12 +8,11 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 namespace qav::test {
 
 QString ConvertToCsv(SheetReader reader, SheetKind kind, const QString& file,
-                   const QString& workDir, QString* log) {
+                     const QString& workDir, QString* log) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   QStringList args;

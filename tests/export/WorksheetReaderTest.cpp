@@ -115,7 +115,6 @@ Expected ExpectedCell(const db::TField& field, Kind kind) {
   }
 }
 
-
 class WorksheetReader : public ::testing::TestWithParam<ReaderCase> {
  protected:
   void SetUp() override {
@@ -198,8 +197,6 @@ class WorksheetReader : public ::testing::TestWithParam<ReaderCase> {
     return grid;
   }
 
-
-
   TFormatSettings saved_ = FormatSettings();
   test::DemoSuiteFolder folder_{20};
   QTemporaryDir work_;
@@ -229,9 +226,12 @@ TEST_P(WorksheetReader, ShowsEveryCellOfTheRows) {
   const QString file = Export(c.kind);
   const auto expected = ExpectedGrid(c);
   QString log_;
-  const QString csv = test::ConvertToCsv(c.reader == kLibreOffice ? test::SheetReader::LibreOffice : test::SheetReader::Gnumeric,
-                                         c.kind == kXls ? test::SheetKind::Xls : c.kind == kWks ? test::SheetKind::Wks : test::SheetKind::Wq1,
-                                         file, work_.path(), &log_);
+  const QString csv = test::ConvertToCsv(
+      c.reader == kLibreOffice ? test::SheetReader::LibreOffice : test::SheetReader::Gnumeric,
+      c.kind == kXls   ? test::SheetKind::Xls
+      : c.kind == kWks ? test::SheetKind::Wks
+                       : test::SheetKind::Wq1,
+      file, work_.path(), &log_);
   ASSERT_FALSE(csv.isEmpty()) << program.toStdString() << " wrote no CSV:\n" << log_.toStdString();
   const std::vector<QStringList> read = test::ParseCsv(csv);
 

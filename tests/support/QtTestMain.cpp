@@ -1,6 +1,6 @@
 // Test main for suites that need a Qt application object (windows, QProcess).
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -2,9 +2,9 @@
 
 #include "tools/DemoSuite.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <gtest/gtest.h>
 
 namespace qav::test {
 
@@ -20,6 +20,8 @@ DemoSuiteFolder::DemoSuiteFolder(int salesRows) : previousFolder_(QDir::currentP
   QDir::setCurrent(dir_.path());
 }
 
-DemoSuiteFolder::~DemoSuiteFolder() { QDir::setCurrent(previousFolder_); }
+DemoSuiteFolder::~DemoSuiteFolder() {
+  QDir::setCurrent(previousFolder_);
+}
 
 }  // namespace qav::test

@@ -278,8 +278,9 @@ QStringList TranslateAlterTableAdd(QStringView s) {
 
 std::optional<BackupStatement> ParseBackup(QStringView statement) {
   static const QRegularExpression kBackup(
-      QStringLiteral("^\\s*backup\\s+database\\s+(\\[(?:[^\\]]|\\]\\])+\\]|\"[^\"]+\"|[^\\s\\[\"]+)\\s+"
-                     "to\\s+disk\\s*=\\s*N?'((?:[^']|'')*)'(?:\\s+with\\b[^;]*)?[\\s;]*$"),
+      QStringLiteral(
+          "^\\s*backup\\s+database\\s+(\\[(?:[^\\]]|\\]\\])+\\]|\"[^\"]+\"|[^\\s\\[\"]+)\\s+"
+          "to\\s+disk\\s*=\\s*N?'((?:[^']|'')*)'(?:\\s+with\\b[^;]*)?[\\s;]*$"),
       QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
   const auto m = kBackup.match(statement.toString());
   if (!m.hasMatch()) return std::nullopt;
