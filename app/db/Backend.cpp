@@ -26,6 +26,28 @@ ConnectSettings ConnectSettings::FromParams(const QStringList& params) {
 
 namespace {
 
+class WholeResultCursor final : public BackendCursor {
+ public:
+  explicit WholeResultCursor(std::unique_ptr<ResultSet> result) : result_(std::move(result)) {}
+
+  const std::vector<FieldDef>& Fields() const override { return result_->fields; }
+
+  qint64 Fetch(RowStore& window, int /*maxRows*/) override {
+    if (handedOver_) {
+      window.Clear();
+      return 0;
+    }
+    handedOver_ = true;
+    window = std::move(result_->rows);
+    result_->rows = RowStore(window.Columns());
+    return window.Rows();
+  }
+
+ private:
+  std::unique_ptr<ResultSet> result_;
+  bool handedOver_ = false;
+};
+
 std::vector<std::pair<QString, BackendFactory>>& Schemes() {
   static std::vector<std::pair<QString, BackendFactory>> schemes;
   return schemes;
@@ -33,9 +55,20 @@ std::vector<std::pair<QString, BackendFactory>>& Schemes() {
 
 }  // namespace
 
+std::unique_ptr<BackendCursor> CursorOverResult(std::unique_ptr<ResultSet> result) {
+  if (!result) return nullptr;
+  return std::make_unique<WholeResultCursor>(std::move(result));
+}
+
+std::unique_ptr<BackendCursor> BackendConnection::OpenCursor(const QString& sql,
+                                                             const std::vector<QVariant>& args) {
+  return CursorOverResult(Execute(sql, args));
+}
+
 void RegisterBackendScheme(const QString& prefix, BackendFactory factory) {
   auto& schemes = Schemes();
-  std::erase_if(schemes, [&](const auto& s) { return s.first.compare(prefix, Qt::CaseInsensitive) == 0; });
+  std::erase_if(schemes,
+                [&](const auto& s) { return s.first.compare(prefix, Qt::CaseInsensitive) == 0; });
   if (factory) schemes.emplace_back(prefix, std::move(factory));
 }
 

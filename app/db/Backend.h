@@ -28,6 +28,26 @@ struct ResultSet {
   RowStore rows;
 };
 
+// The rows of one result read forward a window at a time, so that a reader of a long result
+// holds only the rows it is working on. The statement stays open on its connection until the
+// cursor goes or the last row has been fetched; a server that takes one statement at a time
+// per connection (SQL Server without multiple active results) takes no other meanwhile.
+class BackendCursor {
+ public:
+  virtual ~BackendCursor() = default;
+
+  // The result's columns, known once the cursor is open.
+  virtual const std::vector<FieldDef>& Fields() const = 0;
+  // Replaces the rows of `window` (a store of Fields().size() columns) with the next rows of the
+  // result, at most maxRows of them, and returns how many; 0 at the end. The exceptions: a back
+  // end that reads ahead to type its columns hands its read-ahead rows over whole in the first
+  // window, and one that cannot stream hands over its whole result there.
+  virtual qint64 Fetch(RowStore& window, int maxRows) = 0;
+};
+
+// A cursor over rows already read: the whole result goes out in the first window.
+std::unique_ptr<BackendCursor> CursorOverResult(std::unique_ptr<ResultSet> result);
+
 // One argument of a stored procedure call: the declared parameter and its value. The back end
 // fills the values of output, in-out and result arguments.
 struct ProcArg {
@@ -62,6 +82,11 @@ class BackendConnection {
                                              const std::vector<QVariant>& args) = 0;
   // Rows changed by the last statement that changed rows, -1 when unknown.
   virtual qint64 RowsAffected() const = 0;
+  // Opens the result that Execute would return for reading forward; nullptr when the statement
+  // produces none. The default runs Execute and hands its rows over in one window; back ends
+  // that can stream a statement's rows override it.
+  virtual std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
+                                                    const std::vector<QVariant>& args);
 
   virtual bool InTransaction() const = 0;
   virtual void StartTransaction() = 0;

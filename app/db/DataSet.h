@@ -25,10 +25,23 @@ class TDataSet : public QObject {
   bool Active() const { return result_ != nullptr; }
   void SetActive(bool active) { active ? Open() : Close(); }
 
-  bool IsEmpty() const { return RecordCount() == 0; }
-  qint64 RecordCount() const { return result_ ? result_->rows.Rows() : 0; }
+  // Read forward only: Open keeps a window of rows from a cursor of the back end instead of the
+  // whole result, so that a long result takes no more memory than a short one. The records are
+  // then walked once with Next: First only before the first Next, while Prior, Last, moving
+  // back and bookmarks raise. RecordCount is -1, as the number is known only at the end.
+  // Settable while closed only.
+  bool UniDirectional() const { return uniDirectional_; }
+  void SetUniDirectional(bool forwardOnly);
+  // Rows a forward-only dataset fetches at a time.
+  static constexpr int kWindowRows = 1024;
+
+  bool IsEmpty() const { return !result_ || result_->rows.Rows() == 0; }
+  qint64 RecordCount() const {
+    if (!result_) return 0;
+    return forward_ ? -1 : result_->rows.Rows();
+  }
   // One-based number of the current record; 0 when there is none.
-  qint64 RecNo() const { return IsEmpty() ? 0 : current_ + 1; }
+  qint64 RecNo() const { return IsEmpty() ? 0 : windowStart_ + current_ + 1; }
   void First();
   void Last();
   void Next();
@@ -39,7 +52,9 @@ class TDataSet : public QObject {
   bool Bof() const { return bof_; }
 
   TBookmark GetBookmark() const { return current_; }
-  bool BookmarkValid(TBookmark bookmark) const { return bookmark >= 0 && bookmark < RecordCount(); }
+  bool BookmarkValid(TBookmark bookmark) const {
+    return !forward_ && bookmark >= 0 && bookmark < RecordCount();
+  }
   void GotoBookmark(TBookmark bookmark);
 
   int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -48,8 +63,10 @@ class TDataSet : public QObject {
   // Raises "Field 'NAME' not found" when the dataset has no such field.
   TField& FieldByName(const QString& name) const;
 
-  // The rows as fetched, for views that read them directly; null while closed.
+  // The rows as fetched, for views that read them directly; null while closed. A forward-only
+  // dataset holds its current window here.
   const RowStore* Store() const { return result_ ? &result_->rows : nullptr; }
+  // The current record's row in Store().
   qint64 CurrentRow() const { return current_; }
 
  signals:
@@ -59,12 +76,24 @@ class TDataSet : public QObject {
  protected:
   // Runs the dataset's statement and returns its rows.
   virtual std::unique_ptr<ResultSet> OpenCursor() = 0;
+  // Opens the statement for reading forward; the default reads it whole through OpenCursor.
+  virtual std::unique_ptr<BackendCursor> OpenForwardCursor();
   virtual void CloseCursor() {}
   QString DataSetLabel() const;
 
  private:
+  [[noreturn]] void RaiseForwardOnly() const;
+
   std::unique_ptr<ResultSet> result_;
   std::vector<std::unique_ptr<TField>> fields_;
+  bool uniDirectional_ = false;
+  // Forward-only while open: the cursor (gone once the last row is fetched), the window that
+  // the next one is fetched into, the records before the current window, whether Next has run.
+  bool forward_ = false;
+  std::unique_ptr<BackendCursor> cursor_;
+  RowStore spare_;
+  qint64 windowStart_ = 0;
+  bool moved_ = false;
   qint64 current_ = 0;
   bool eof_ = true;
   bool bof_ = true;

@@ -15,12 +15,16 @@ TQuery::~TQuery() {
 }
 
 void TQuery::SetDatabaseName(const QString& name) {
-  if (Active()) throw EDatabaseError(QStringLiteral("%1: Cannot perform this operation on an open dataset").arg(DataSetLabel()));
+  if (Active())
+    throw EDatabaseError(
+        QStringLiteral("%1: Cannot perform this operation on an open dataset").arg(DataSetLabel()));
   databaseName_ = name;
 }
 
 void TQuery::SetSessionName(const QString& name) {
-  if (Active()) throw EDatabaseError(QStringLiteral("%1: Cannot perform this operation on an open dataset").arg(DataSetLabel()));
+  if (Active())
+    throw EDatabaseError(
+        QStringLiteral("%1: Cannot perform this operation on an open dataset").arg(DataSetLabel()));
   sessionName_ = name.isEmpty() ? QStringLiteral("Default") : name;
 }
 
@@ -40,24 +44,49 @@ TDatabase& TQuery::Database() const {
   return TSession::Get(sessionName_).DatabaseFor(parent(), databaseName_);
 }
 
-std::unique_ptr<ResultSet> TQuery::Run() {
-  std::vector<QVariant> args;
+QString TQuery::BoundText(std::vector<QVariant>& args) const {
   const QString text = paramCheck_ ? BindParams(StatementText(), params_, args) : StatementText();
   if (text.trimmed().isEmpty())
     throw EDatabaseError(QStringLiteral("%1: No SQL statement available").arg(DataSetLabel()));
+  return text;
+}
+
+std::unique_ptr<ResultSet> TQuery::Run() {
+  std::vector<QVariant> args;
+  const QString text = BoundText(args);
   BackendConnection& backend = openOn_->Backend();
   auto result = backend.Execute(text, args);
   rowsAffected_ = backend.RowsAffected();
   return result;
 }
 
-std::unique_ptr<ResultSet> TQuery::OpenCursor() {
+TDatabase& TQuery::AttachToDatabase() {
   TDatabase& db = Database();
   db.AcquireUse();
   openOn_ = &db;
   db.AttachDataSet(this);
+  return db;
+}
+
+std::unique_ptr<ResultSet> TQuery::OpenCursor() {
+  AttachToDatabase();
   try {
     return Run();  // a null result makes the dataset call CloseCursor
+  } catch (...) {
+    CloseCursor();
+    throw;
+  }
+}
+
+std::unique_ptr<BackendCursor> TQuery::OpenForwardCursor() {
+  TDatabase& db = AttachToDatabase();
+  try {
+    std::vector<QVariant> args;
+    const QString text = BoundText(args);
+    BackendConnection& backend = db.Backend();
+    auto cursor = backend.OpenCursor(text, args);
+    rowsAffected_ = backend.RowsAffected();
+    return cursor;
   } catch (...) {
     CloseCursor();
     throw;

@@ -45,6 +45,7 @@ class TQuery : public TDataSet {
 
  protected:
   std::unique_ptr<ResultSet> OpenCursor() override;
+  std::unique_ptr<BackendCursor> OpenForwardCursor() override;
   void CloseCursor() override;
   // The text to send when the text changes; a query with macros expands them here.
   virtual QString StatementText() const { return Text(); }
@@ -52,7 +53,11 @@ class TQuery : public TDataSet {
   virtual void SQLChanged() {}
 
  private:
+  // The statement with its parameters bound, ready for the back end.
+  QString BoundText(std::vector<QVariant>& args) const;
   std::unique_ptr<ResultSet> Run();
+  // Attaches the query to its connection, opening it, for the time the result is open.
+  TDatabase& AttachToDatabase();
 
   QString databaseName_;
   QString sessionName_ = QStringLiteral("Default");

@@ -5,6 +5,16 @@
 
 namespace qav::db {
 
+void RowStore::Clear() {
+  cells_.clear();
+  tags_.clear();
+  // An oversized block (one long value's own) is not worth keeping.
+  const bool keepFirst = !blocks_.empty() && blockSizes_.front() == kBlockSize;
+  blocks_.resize(keepFirst ? 1 : 0);
+  blockSizes_.resize(keepFirst ? 1 : 0);
+  used_ = keepFirst ? 0 : kBlockSize;
+}
+
 void RowStore::AddRow() {
   cells_.resize(cells_.size() + columns_, 0);
   tags_.resize(tags_.size() + columns_, static_cast<std::uint8_t>(Kind::Null));

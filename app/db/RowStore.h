@@ -22,6 +22,9 @@ class RowStore {
   int Columns() const { return columns_; }
   qint64 Rows() const { return columns_ ? static_cast<qint64>(tags_.size()) / columns_ : 0; }
 
+  // Drops every row. The cell arrays and one block of text keep their memory, for a reader that
+  // refills the same store window after window.
+  void Clear();
   // Appends a row whose cells are all null; the Set calls below fill the last row.
   void AddRow();
   void SetNull(int column);

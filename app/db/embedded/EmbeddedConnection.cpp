@@ -109,6 +109,51 @@ QString StatementVerb(sqlite3_stmt* stmt) {
   return text.mid(start, end - start).toUpper();
 }
 
+// Steps one prepared query as its rows are asked for. Columns without a declared type are typed
+// by their values, so the cursor reads its first window ahead and types them by those rows; a
+// later value of another kind is kept as it is (a text in a column typed as integers, say).
+class SqliteCursor final : public BackendCursor {
+ public:
+  static constexpr int kReadAheadRows = 1024;
+
+  SqliteCursor(sqlite3* db, StmtHandle stmt)
+      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()) {
+    for (int i = 0; i < kReadAheadRows && Step(); ++i) builder_.AddRow();
+    ahead_ = builder_.Finish();
+  }
+
+  const std::vector<FieldDef>& Fields() const override { return ahead_->fields; }
+
+  qint64 Fetch(RowStore& window, int maxRows) override {
+    if (!aheadTaken_) {
+      aheadTaken_ = true;
+      window = std::move(ahead_->rows);
+      ahead_->rows = RowStore();
+      return window.Rows();
+    }
+    window.Clear();
+    while (window.Rows() < maxRows && Step()) builder_.AddRow(window);
+    return window.Rows();
+  }
+
+ private:
+  bool Step() {
+    if (done_) return false;
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) return true;
+    done_ = true;
+    if (rc != SQLITE_DONE) RaiseSqliteError(db_, QString::fromUtf8(sqlite3_sql(stmt_.get())));
+    return false;
+  }
+
+  sqlite3* db_;
+  StmtHandle stmt_;
+  ResultBuilder builder_;
+  std::unique_ptr<ResultSet> ahead_;
+  bool aheadTaken_ = false;
+  bool done_ = false;
+};
+
 class EmbeddedConnection final : public BackendConnection {
  public:
   EmbeddedConnection(QString folder, DbHandle db) : folder_(std::move(folder)), db_(std::move(db)) {
@@ -125,6 +170,19 @@ class EmbeddedConnection final : public BackendConnection {
   }
 
   qint64 RowsAffected() const override { return rowsAffected_; }
+
+  std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
+                                            const std::vector<QVariant>& args) override {
+    rowsAffected_ = -1;
+    const QString text = Translate(sql);
+    if (auto cursor = OpenQueryCursor(text, args)) return cursor;
+    // Several statements, the SQL Server forms and statements that change data run as Execute
+    // runs them.
+    ArgsBinder binder(args);
+    Run run{binder, true, nullptr, {}, {}};
+    RunText(text, run);
+    return CursorOverResult(std::move(run.result));
+  }
 
   bool InTransaction() const override { return sqlite3_get_autocommit(db_.get()) == 0; }
   void StartTransaction() override { ExecSql(db_.get(), "BEGIN"); }
@@ -185,6 +243,35 @@ class EmbeddedConnection final : public BackendConnection {
     const QString text =
         QStringLiteral("Could not find stored procedure '%1'.").arg(name.trimmed());
     throw EDBEngineError(text, {{SQLITE_NOTFOUND, SQLITE_NOTFOUND, text}});
+  }
+
+  // A cursor on the text when it is one read-only statement with result columns; else null,
+  // having run nothing.
+  std::unique_ptr<BackendCursor> OpenQueryCursor(QStringView text,
+                                                 const std::vector<QVariant>& args) {
+    qsizetype pos = SkipBlank(text, 0);
+    while (pos < text.size() && text[pos] == u';') pos = SkipBlank(text, pos + 1);
+    if (pos >= text.size() || IsKeywordAt(text, pos, QLatin1StringView("if")) ||
+        IsKeywordAt(text, pos, QLatin1StringView("alter")) ||
+        IsKeywordAt(text, pos, QLatin1StringView("backup")))
+      return nullptr;
+    const char16_t* start = text.utf16() + pos;
+    sqlite3_stmt* raw = nullptr;
+    const void* tail = nullptr;
+    // A statement that does not prepare fails the same way when Execute's path runs it.
+    if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
+                             &tail) != SQLITE_OK)
+      return nullptr;
+    if (!raw) return nullptr;
+    StmtHandle stmt(raw);
+    qsizetype rest = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
+    rest = SkipBlank(text, rest);
+    while (rest < text.size() && text[rest] == u';') rest = SkipBlank(text, rest + 1);
+    if (rest < text.size() || sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw))
+      return nullptr;
+    ArgsBinder binder(args);
+    Bind(raw, binder);
+    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt));
   }
 
   // Runs the statements of a text one after another, taking the SQL Server forms apart here

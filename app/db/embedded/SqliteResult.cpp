@@ -173,7 +173,10 @@ ResultBuilder::ResultBuilder(sqlite3_stmt* stmt) : stmt_(stmt) {
 }
 
 void ResultBuilder::AddRow() {
-  RowStore& rows = result_->rows;
+  AddRow(result_->rows);
+}
+
+void ResultBuilder::AddRow(RowStore& rows) {
   rows.AddRow();
   const int count = static_cast<int>(columns_.size());
   for (int i = 0; i < count; ++i) {

@@ -31,6 +31,9 @@ class ResultBuilder {
   explicit ResultBuilder(sqlite3_stmt* stmt);
   // Appends the statement's current row.
   void AddRow();
+  // Appends it to `rows` instead, converted as the result's own; for the windows of a cursor,
+  // which come after Finish has typed the fields by the rows before.
+  void AddRow(RowStore& rows);
   std::unique_ptr<ResultSet> Finish();
 
  private:

@@ -242,30 +242,14 @@ class OdbcConnection final : public BackendConnection {
 
   std::unique_ptr<ResultSet> Execute(const QString& sql,
                                      const std::vector<QVariant>& args) override {
-    rowsAffected_ = -1;
-    Handle statement = NewStatement();
-    SQLHSTMT stmt = statement.get();
-    QString text = sql;
-    SQLRETURN rc;
-    // Bound buffers must stay put until every result has been read.
-    std::vector<BoundParam> params(args.size());
-    if (args.empty()) {
-      rc = SQLExecDirectW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size()));
-    } else {
-      Check(SQLPrepareW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
-            stmt, "SQLPrepare");
-      for (std::size_t i = 0; i < args.size(); ++i) {
-        params[i].SetInput(args[i], ftUnknown);
-        params[i].BindTo(stmt, static_cast<SQLUSMALLINT>(i + 1));
-      }
-      rc = SQLExecute(stmt);
-    }
-    // SQL_NO_DATA: a statement that touched no rows.
-    if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    Executed executed = Run(sql, args);
     std::unique_ptr<ResultSet> result;
-    ReadResults(stmt, &result);
+    ReadResults(executed.statement.get(), &result);
     return result;
   }
+
+  std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
+                                            const std::vector<QVariant>& args) override;
 
   qint64 RowsAffected() const override { return rowsAffected_; }
 
@@ -352,6 +336,49 @@ class OdbcConnection final : public BackendConnection {
   }
 
  private:
+  // An executed statement and the parameter buffers bound to it, which must stay put until
+  // every result has been read.
+  struct Executed {
+    Handle statement;
+    std::vector<BoundParam> params;
+  };
+
+  Executed Run(const QString& sql, const std::vector<QVariant>& args) {
+    rowsAffected_ = -1;
+    Executed executed{NewStatement(), std::vector<BoundParam>(args.size())};
+    SQLHSTMT stmt = executed.statement.get();
+    QString text = sql;
+    SQLRETURN rc;
+    if (args.empty()) {
+      rc = SQLExecDirectW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size()));
+    } else {
+      Check(SQLPrepareW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
+            stmt, "SQLPrepare");
+      for (std::size_t i = 0; i < args.size(); ++i) {
+        executed.params[i].SetInput(args[i], ftUnknown);
+        executed.params[i].BindTo(stmt, static_cast<SQLUSMALLINT>(i + 1));
+      }
+      rc = SQLExecute(stmt);
+    }
+    // SQL_NO_DATA: a statement that touched no rows.
+    if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    return executed;
+  }
+
+  // Moves to the next result of the statement; false when there is none.
+  static bool MoreResults(SQLHSTMT stmt) {
+    const SQLRETURN rc = SQLMoreResults(stmt);
+    if (rc == SQL_NO_DATA) return false;
+    Check(rc, SQL_HANDLE_STMT, stmt, "SQLMoreResults");
+    return true;
+  }
+
+  // The count of a result without columns, for RowsAffected.
+  void NoteRowCount(SQLHSTMT stmt) {
+    SQLLEN count = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt, &count)) && count >= 0) rowsAffected_ = count;
+  }
+
   Handle NewStatement() {
     Handle statement(SQL_HANDLE_STMT, dbc_.get(), SQL_HANDLE_DBC);
     if (queryTimeout_ > 0)
@@ -371,24 +398,20 @@ class OdbcConnection final : public BackendConnection {
   // Walks every result of the executed statement. With `keep`, the rows of the last result
   // that has columns end up there; RowsAffected takes the last count of a result without.
   void ReadResults(SQLHSTMT stmt, std::unique_ptr<ResultSet>* keep) {
-    for (;;) {
+    do {
       SQLSMALLINT columns = 0;
       Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
       if (columns > 0) {
         if (keep) *keep = FetchAll(stmt, columns);
       } else {
-        SQLLEN count = -1;
-        if (SQL_SUCCEEDED(SQLRowCount(stmt, &count)) && count >= 0) rowsAffected_ = count;
+        NoteRowCount(stmt);
       }
-      const SQLRETURN rc = SQLMoreResults(stmt);
-      if (rc == SQL_NO_DATA) break;
-      Check(rc, SQL_HANDLE_STMT, stmt, "SQLMoreResults");
-    }
+    } while (MoreResults(stmt));
   }
 
-  std::unique_ptr<ResultSet> FetchAll(SQLHSTMT stmt, SQLSMALLINT columns) {
-    auto result = std::make_unique<ResultSet>();
-    std::vector<CellFetch> plan;
+  // The result's fields and how each column's cells are read.
+  static void DescribeColumns(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<FieldDef>& fields,
+                              std::vector<CellFetch>& plan) {
     plan.reserve(static_cast<std::size_t>(columns));
     std::vector<SQLWCHAR> name(256);
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
@@ -414,22 +437,35 @@ class OdbcConnection final : public BackendConnection {
                         ? -1
                         : static_cast<qint64>(size),
                     QString::fromUtf16(reinterpret_cast<const char16_t*>(typeName), typeNameChars));
-      result->fields.push_back(
+      fields.push_back(
           {QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()), nameLength),
            mapping.type, mapping.size});
       plan.push_back(mapping.fetch);
     }
+  }
+
+  // Fetches the next row into `rows`; false at the end of the result.
+  bool FetchRow(SQLHSTMT stmt, const std::vector<CellFetch>& plan, RowStore& rows) {
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) return false;
+    Check(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
+    rows.AddRow();
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(plan.size()); ++c)
+      reader_.Read(stmt, c, plan[c - 1], rows);
+    return true;
+  }
+
+  std::unique_ptr<ResultSet> FetchAll(SQLHSTMT stmt, SQLSMALLINT columns) {
+    auto result = std::make_unique<ResultSet>();
+    std::vector<CellFetch> plan;
+    DescribeColumns(stmt, columns, result->fields, plan);
     result->rows = RowStore(columns);
-    for (;;) {
-      const SQLRETURN rc = SQLFetch(stmt);
-      if (rc == SQL_NO_DATA) break;
-      Check(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
-      result->rows.AddRow();
-      for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
-        reader_.Read(stmt, c, plan[c - 1], result->rows);
+    while (FetchRow(stmt, plan, result->rows)) {
     }
     return result;
   }
+
+  friend class OdbcCursor;
 
   Handle dbc_;
   bool connected_ = false;
@@ -438,6 +474,72 @@ class OdbcConnection final : public BackendConnection {
   int queryTimeout_ = 0;
   CellReader reader_;
 };
+
+// Streams the first result with columns of an executed statement. Execute keeps the last one;
+// a statement that returns another after the streamed one raises at the end rather than leave
+// its reader with rows that are not the ones Execute would give.
+class OdbcCursor final : public BackendCursor {
+ public:
+  OdbcCursor(OdbcConnection& connection, OdbcConnection::Executed executed, SQLSMALLINT columns)
+      : connection_(connection), executed_(std::move(executed)) {
+    OdbcConnection::DescribeColumns(executed_.statement.get(), columns, fields_, plan_);
+  }
+
+  ~OdbcCursor() override {
+    // Unread rows would keep the connection busy: the statement is closed with the cursor.
+    if (!done_) SQLCloseCursor(executed_.statement.get());
+  }
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+
+  qint64 Fetch(RowStore& window, int maxRows) override {
+    window.Clear();
+    if (done_) return 0;
+    SQLHSTMT stmt = executed_.statement.get();
+    while (window.Rows() < maxRows) {
+      if (!connection_.FetchRow(stmt, plan_, window)) {
+        done_ = true;
+        FinishResults();
+        break;
+      }
+    }
+    return window.Rows();
+  }
+
+ private:
+  void FinishResults() {
+    SQLHSTMT stmt = executed_.statement.get();
+    while (OdbcConnection::MoreResults(stmt)) {
+      SQLSMALLINT columns = 0;
+      Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+      if (columns > 0)
+        throw EDatabaseError(QStringLiteral(
+            "The statement returns more than one result set; only a statement with one can be "
+            "read forward."));
+      connection_.NoteRowCount(stmt);
+    }
+  }
+
+  OdbcConnection& connection_;
+  OdbcConnection::Executed executed_;
+  std::vector<FieldDef> fields_;
+  std::vector<CellFetch> plan_;
+  bool done_ = false;
+};
+
+std::unique_ptr<BackendCursor> OdbcConnection::OpenCursor(const QString& sql,
+                                                          const std::vector<QVariant>& args) {
+  Executed executed = Run(sql, args);
+  SQLHSTMT stmt = executed.statement.get();
+  // Counts of the statements before the query, as Execute notes them.
+  do {
+    SQLSMALLINT columns = 0;
+    Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+    if (columns > 0) return std::make_unique<OdbcCursor>(*this, std::move(executed), columns);
+    NoteRowCount(stmt);
+  } while (MoreResults(stmt));
+  return nullptr;
+}
 
 }  // namespace
 

@@ -1,0 +1,517 @@
+#include "batch/BatchExport.h"
+
+#include "app/Cp874.h"
+#include "app/DMConfig.h"
+#include "app/Dialogs.h"
+#include "app/FormatSettings.h"
+#include "app/db/Database.h"
+#include "app/db/Errors.h"
+#include "app/db/Query.h"
+#include "batch/BatchDataEngine.h"
+#include "batch/BatchProgress.h"
+#include "batch/StatementCount.h"
+#include "export/ExportComponent.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace qav {
+
+namespace {
+
+std::atomic<bool> cancelRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+const QString kProgram = QStringLiteral("qavtool-export");
+
+struct FormatName {
+  const char* name;
+  TSaveFormat format;
+};
+constexpr FormatName kFormats[] = {{"xls", TSaveFormat::Xls},
+                                   {"doc", TSaveFormat::Word},
+                                   {"txt", TSaveFormat::Text},
+                                   {"wks", TSaveFormat::Wks},
+                                   {"wq1", TSaveFormat::Quattro}};
+
+std::optional<TSaveFormat> FormatNamed(const QString& name) {
+  for (const FormatName& f : kFormats)
+    if (name.compare(QLatin1StringView(f.name), Qt::CaseInsensitive) == 0) return f.format;
+  return std::nullopt;
+}
+
+QString RowsText(qint64 rows) {
+  return TBatchProgress::Grouped(rows) +
+         (rows == 1 ? QStringLiteral(" row") : QStringLiteral(" rows"));
+}
+
+[[noreturn]] void Bad(const QString& message) {
+  throw EBatchArguments(message);
+}
+
+// A script file as a person or a program writes it: UTF-8 (with or without a byte-order mark),
+// or else code page 874, the console's encoding of script files. Thai text in code page 874 is
+// never valid UTF-8, so the two cannot be mistaken for one another.
+QString ReadStatementFile(const QString& fileName) {
+  const QFileInfo info(fileName);
+  if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
+  if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
+  QFile file(fileName);
+  if (!file.open(QIODevice::ReadOnly))
+    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError)
+    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
+  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  const QString text = utf8(bytes);
+  return utf8.hasError() ? FromCp874(bytes) : text;
+}
+
+// The statement's lines as the console's memo hands them over: line breaks of any system become
+// line feeds.
+QStringList StatementLines(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+  return text.split(u'\n');
+}
+
+// The export is written under a name of its own beside the target and takes the target's name
+// only once it is complete, so that a failed or cancelled run leaves no half-written file and an
+// existing file as it was.
+class TPartialFile {
+ public:
+  explicit TPartialFile(const QString& target) : target_(target) {}
+  ~TPartialFile() {
+    if (!path_.isEmpty()) QFile::remove(path_);
+  }
+
+  const QString& Path() const { return path_; }
+
+  // Creates the file (mode 0666 less the umask, as any new file gets).
+  void Create() {
+    const QFileInfo info(target_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const QString name =
+          QStringLiteral(".%1.%2.part")
+              .arg(info.fileName())
+              .arg(QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'));
+      const QString path = info.dir().filePath(name);
+      const int fd = ::open(QFile::encodeName(path).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        path_ = path;
+        return;
+      }
+      if (errno != EEXIST)
+        throw EInOutError(
+            QStringLiteral("Cannot create file %1. %2")
+                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    throw EInOutError(QStringLiteral("Cannot create a file beside %1.").arg(target_));
+  }
+
+  // Gives the finished file the target's name. Without `replace` an existing target is never
+  // replaced, not even one that appeared while the export ran.
+  void Publish(bool replace) {
+    const QByteArray from = QFile::encodeName(path_);
+    const QByteArray to = QFile::encodeName(target_);
+    if (replace) {
+      if (::rename(from.constData(), to.constData()) != 0) Fail();
+    } else if (::link(from.constData(), to.constData()) == 0) {
+      ::unlink(from.constData());
+    } else if (errno == EEXIST) {
+      throw EInOutError(
+          QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
+    } else {
+      // A file system without hard links: the check and the rename are two steps there.
+      if (QFileInfo::exists(target_))
+        throw EInOutError(
+            QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
+      if (::rename(from.constData(), to.constData()) != 0) Fail();
+    }
+    path_.clear();
+  }
+
+ private:
+  [[noreturn]] void Fail() const {
+    throw EInOutError(QStringLiteral("Cannot rename %1 to %2. %3")
+                          .arg(path_, target_, QString::fromLocal8Bit(std::strerror(errno))));
+  }
+
+  QString target_;
+  QString path_;
+};
+
+// Every dialog the export components would show is answered here instead, its text kept.
+class TDialogCapture {
+ public:
+  TDialogCapture() {
+    Dialogs::SetAnswerer([this](const DialogRequest& request) {
+      texts_ << request.text;
+      DialogReply reply;
+      reply.accepted = true;
+      return reply;
+    });
+  }
+  ~TDialogCapture() { Dialogs::SetAnswerer({}); }
+  const QStringList& Texts() const { return texts_; }
+
+ private:
+  QStringList texts_;
+};
+
+class TBatchRun {
+ public:
+  TBatchRun(const TBatchOptions& options, const TBatchIo& io)
+      : options_(options),
+        io_(io),
+        progress_(io.ErrorIsTerminal, [&io](const QString& text) { io.Error(text); }) {}
+
+  int Run() {
+    try {
+      return Export();
+    } catch (const EBatchArguments& e) {
+      Say(e.Message());
+      return bxBadArguments;
+    } catch (const Exception& e) {
+      Say(e.Message());
+      return bxFailed;
+    } catch (const std::exception& e) {
+      Say(QString::fromUtf8(e.what()));
+      return bxFailed;
+    }
+  }
+
+ private:
+  void Say(const QString& text) const { io_.Error(kProgram + QStringLiteral(": ") + text + u'\n'); }
+
+  int Cancelled(qint64 rows, bool existed) {
+    progress_.Finish(QStringLiteral("Cancelled after %1; %2 %3.")
+                         .arg(RowsText(rows), target_,
+                              existed ? QStringLiteral("was left as it was")
+                                      : QStringLiteral("was not written")));
+    return bxCancelled;
+  }
+
+  int Export() {
+    const QString text =
+        options_.SqlFile.isEmpty() ? options_.Query : ReadStatementFile(options_.SqlFile);
+    if (text.trimmed().isEmpty()) Bad(QStringLiteral("the statement is empty"));
+    CheckTarget();
+    const bool existed = QFileInfo::exists(target_);
+
+    // What start-up sets for every run of the program.
+    FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
+
+    // The connection and the queries belong to one owner, which shares the handle: a query
+    // finds its owner's connection before any other of that name in the process.
+    QObject owner;
+    auto* database = new db::TDatabase(&owner);
+    database->SetDatabaseName(QStringLiteral("DMDATA"));
+    database->SetHandleShared(true);
+    QString server = options_.Server.isEmpty() ? TDMConfig::ReadServerName() : options_.Server;
+    if (server.isEmpty()) server = QStringLiteral("QAV");
+    database->Params() = SuiteConnectionParams(options_.Database.trimmed(), server);
+    database->Open();
+    if (BatchCancelRequested()) return Cancelled(0, existed);
+
+    const QStringList lines = StatementLines(text);
+    // The worksheet and document formats announce their size before their cells.
+    const bool needTotal = options_.Format != TSaveFormat::Text;
+    qint64 total = needTotal || io_.ErrorIsTerminal ? CountRows(owner, lines) : -1;
+    if (BatchCancelRequested()) return Cancelled(0, existed);
+    const bool forward = !needTotal || total >= 0;
+
+    auto* query = new db::TQuery(&owner);
+    query->setObjectName(QStringLiteral("QExport"));
+    query->SetDatabaseName(QStringLiteral("DMDATA"));
+    query->SetUniDirectional(forward);
+    query->SetSQL(lines);
+    query->Open();
+    if (!forward) {
+      total = query->RecordCount();
+      Say(
+          QStringLiteral("note: the rows of this statement cannot be counted ahead (more than one "
+                         "statement, or a form the server does not take in a count), so they "
+                         "were read whole first, as the console reads them."));
+    }
+    if (BatchCancelRequested()) return Cancelled(0, existed);
+
+    auto* engine = new TBatchDataEngine(&owner);
+    engine->SetDataset(query);
+    engine->Total = total;
+    engine->CheckTotal = forward && needTotal;
+
+    TPartialFile partial(target_);
+    partial.Create();
+    std::unique_ptr<TExportBaseComponent> component =
+        CreateSaveOutputComponent(options_.Format, &owner);
+    component->ColumnSource = csDataEngine;
+    component->SetDataEngine(engine);
+    component->SetDataSet(query);
+    // No progress window, no wait cursor: nothing of the run may need a screen.
+    component->AnimatedStatus = false;
+    component->Options &= ~TExportOptions(soWaitCursor | soDisableControls);
+    component->FileName = target_;
+    const QString partialPath = partial.Path();
+    component->OnGetFileName = [partialPath](QObject*, int, QString& fileName) {
+      fileName = partialPath;
+    };
+    component->OnProgress = [this, engine, total](QObject*, int, int, bool& abort) {
+      progress_.Update(engine->RecordsRead(), total);
+      if (BatchCancelRequested()) abort = true;
+    };
+
+    progress_.Start();
+    TDialogCapture dialogs;
+    component->Execute();
+    const qint64 rows = engine->RecordsRead();
+    switch (component->RunStatus()) {
+      case rsDone:
+        break;
+      case rsCancelled:
+        return Cancelled(rows, existed);
+      default: {
+        progress_.Clear();
+        // The component's own report: "Error of data export.: " and the error's message.
+        const QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
+                                                         : dialogs.Texts().last();
+        Say(report);
+        return bxFailed;
+      }
+    }
+    partial.Publish(options_.Force);
+    const double seconds = progress_.Seconds();
+    progress_.Finish(
+        QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")
+            .arg(RowsText(rows), target_, QString::number(seconds, 'f', 1),
+                 TBatchProgress::Grouped(seconds > 0 ? static_cast<qint64>(rows / seconds) : 0)));
+    return bxDone;
+  }
+
+  // The output file's folder must exist, and an existing file needs --force.
+  void CheckTarget() {
+    const QFileInfo info(options_.OutFile);
+    target_ = info.absoluteFilePath();
+    if (!QFileInfo(info.absolutePath()).isDir())
+      Bad(QStringLiteral("the output folder %1 does not exist").arg(info.absolutePath()));
+    if (info.isDir()) Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
+    if ((info.exists() || info.isSymLink()) && !options_.Force)
+      Bad(QStringLiteral("the output file %1 exists; give --force to replace it").arg(target_));
+  }
+
+  // The rows of the statement by a count the server makes without sending them; -1 when the
+  // statement cannot be counted that way. Its own errors show when it runs.
+  static qint64 CountRows(QObject& owner, const QStringList& lines) {
+    const QString count = CountStatementFor(lines.join(u'\n'));
+    if (count.isEmpty()) return -1;
+    db::TQuery query(&owner);
+    query.SetDatabaseName(QStringLiteral("DMDATA"));
+    query.SetSQL(count.split(u'\n'));
+    try {
+      query.Open();
+      return query.IsEmpty() ? -1 : query.Fields(0).AsLargeInt();
+    } catch (const Exception&) {
+      return -1;
+    }
+  }
+
+  const TBatchOptions& options_;
+  const TBatchIo& io_;
+  TBatchProgress progress_;
+  QString target_;
+};
+
+extern "C" void OnCancelSignal(int) {
+  RequestBatchCancel();
+  static const char kNote[] =
+      "\nqavtool-export: stopping after the current row (again to end at once)\n";
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+}
+
+}  // namespace
+
+TBatchOptions ParseBatchArguments(const QStringList& arguments) {
+  TBatchOptions o;
+  bool formatGiven = false;
+  QStringList seen;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    QString name = arguments[i];
+    std::optional<QString> inlineValue;
+    if (name.startsWith(QLatin1String("--")) && name.contains(u'=')) {
+      inlineValue = name.mid(name.indexOf(u'=') + 1);
+      name.truncate(name.indexOf(u'='));
+    }
+    if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
+      o.Help = true;
+      continue;
+    }
+    if (name == QLatin1String("--force")) {
+      if (inlineValue) Bad(QStringLiteral("--force takes no value"));
+      o.Force = true;
+      continue;
+    }
+    static const char* const kValued[] = {"--sql", "--query",    "--format",
+                                          "--out", "--database", "--server"};
+    bool valued = false;
+    for (const char* v : kValued) valued = valued || name == QLatin1String(v);
+    if (!valued) {
+      if (name.startsWith(u'-')) Bad(QStringLiteral("unknown option %1").arg(name));
+      Bad(QStringLiteral("unexpected argument %1").arg(name));
+    }
+    if (seen.contains(name)) Bad(QStringLiteral("%1 is given twice").arg(name));
+    seen << name;
+    QString value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else {
+      if (i + 1 >= arguments.size()) Bad(QStringLiteral("%1 needs a value").arg(name));
+      value = arguments[++i];
+    }
+    if (name == QLatin1String("--sql")) {
+      o.SqlFile = value;
+    } else if (name == QLatin1String("--query")) {
+      o.Query = value;
+    } else if (name == QLatin1String("--format")) {
+      const auto format = FormatNamed(value);
+      if (!format) Bad(QStringLiteral("unknown format %1 (xls, doc, txt, wks or wq1)").arg(value));
+      o.Format = *format;
+      formatGiven = true;
+    } else if (name == QLatin1String("--out")) {
+      o.OutFile = value;
+    } else if (name == QLatin1String("--database")) {
+      o.Database = value;
+    } else {
+      o.Server = value;
+    }
+  }
+  if (o.Help) return o;
+  if (seen.contains(QLatin1String("--sql")) && seen.contains(QLatin1String("--query")))
+    Bad(QStringLiteral("give either --sql or --query, not both"));
+  if (!seen.contains(QLatin1String("--sql")) && !seen.contains(QLatin1String("--query")))
+    Bad(QStringLiteral("no statement: give --sql FILE or --query TEXT"));
+  if (o.Database.trimmed().isEmpty())
+    Bad(QStringLiteral("no company database: give --database NAME"));
+  if (o.OutFile.isEmpty()) Bad(QStringLiteral("no output file: give --out FILE"));
+  if (seen.contains(QLatin1String("--sql")) && o.SqlFile.isEmpty())
+    Bad(QStringLiteral("--sql needs a file name"));
+  if (seen.contains(QLatin1String("--server")) && o.Server.trimmed().isEmpty())
+    Bad(QStringLiteral("--server needs a server name"));
+  if (!formatGiven) {
+    const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());
+    if (!format)
+      Bad(
+          QStringLiteral("no format: give --format (xls, doc, txt, wks or wq1) or an output file "
+                         "with one of those extensions"));
+    o.Format = *format;
+  }
+  return o;
+}
+
+QString BatchHelpText() {
+  return QStringLiteral(
+      "Usage: qavtool-export --database NAME (--sql FILE | --query TEXT) [--format FORMAT]\n"
+      "                      --out FILE [--force] [--server NAME]\n"
+      "\n"
+      "Runs one SQL statement on a company database of the suite and writes its result with the\n"
+      "export components and the settings of the SQL console's \"Save output TO\", without the\n"
+      "console: for scheduled jobs, scripts and results too large for the console's grid.\n"
+      "\n"
+      "Options:\n"
+      "  --database NAME  the company database, as qavtool's third argument names it (DEMO).\n"
+      "  --sql FILE       the statement, read from FILE: UTF-8, or code page 874 as the\n"
+      "                   console's script files.\n"
+      "  --query TEXT     the statement itself.\n"
+      "  --format FORMAT  xls   Excel worksheet          doc  Word document\n"
+      "                   txt   tab-separated text       wks  Lotus 1-2-3 worksheet\n"
+      "                   wq1   Quattro Pro worksheet\n"
+      "                   Without it, the extension of the output file chooses.\n"
+      "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
+      "                   replaced only with --force; without it the run stops at once and\n"
+      "                   touches nothing.\n"
+      "  --force          replace an existing FILE.\n"
+      "  --server NAME    the database server: embedded:FOLDER for an embedded suite, or an SQL\n"
+      "                   Server name. Without it, the first line of \"Server.Dat\" in the\n"
+      "                   current folder, or QAV when there is none, as qavtool does.\n"
+      "  -h, --help       this text.\n"
+      "\n"
+      "The connection sends the company connection's parameter list. The file is written\n"
+      "under a temporary name beside FILE and takes its name only when the export is\n"
+      "complete: a failed or cancelled run leaves no partial file, and an existing FILE as it\n"
+      "was.\n"
+      "\n"
+      "Rows are read forward a window at a time, so memory does not grow with the number of\n"
+      "rows. The worksheet and document formats need that number first; it comes from\n"
+      "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
+      "statements, a stored procedure) is read whole first, as the console reads it.\n"
+      "\n"
+      "Progress goes to standard error: on a terminal one line with a bar, the rows done, the\n"
+      "total and the rate; otherwise one closing line. No window or dialog is ever shown: the\n"
+      "console's progress window and wait cursor are off, the messages the export components\n"
+      "would show in a box are written to standard error, and Qt runs on its \"offscreen\"\n"
+      "platform unless QT_QPA_PLATFORM names another. Ctrl+C (or SIGTERM) stops the export\n"
+      "after the current row; a second Ctrl+C ends the program at once and may leave its\n"
+      "partial file (.FILE.XXXXXX.part) behind.\n"
+      "\n"
+      "Exit codes: 0 done; 1 failed (a connection, a statement or a write failed; the error's\n"
+      "message is on standard error); 2 bad arguments (an unknown option or format, a missing\n"
+      "or unreadable statement file, an output folder that does not exist, an existing output\n"
+      "file without --force); 3 cancelled.\n"
+      "\n"
+      "Examples:\n"
+      "  qavtool-export --database DEMO --format xls --out customers.xls \\\n"
+      "      --query \"select Code, NameThai, CreditLimit from Customer order by Code\"\n"
+      "  qavtool-export --server embedded:/srv/qav/suite --database DEMO --sql sales.sql \\\n"
+      "      --out /var/exports/sales.txt --force\n");
+}
+
+void RequestBatchCancel() noexcept {
+  cancelRequested.store(true);
+}
+
+bool BatchCancelRequested() noexcept {
+  return cancelRequested.load();
+}
+
+void InstallBatchCancelSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnCancelSignal;
+  sigemptyset(&action.sa_mask);
+  // The first signal asks; the handler then goes, so the second ends the program.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int RunBatchExport(const QStringList& arguments, const TBatchIo& io) {
+  TBatchOptions options;
+  try {
+    options = ParseBatchArguments(arguments);
+  } catch (const EBatchArguments& e) {
+    io.Error(kProgram + QStringLiteral(": ") + e.Message() +
+             QStringLiteral("\nTry 'qavtool-export --help'.\n"));
+    return bxBadArguments;
+  }
+  if (options.Help) {
+    io.Output(BatchHelpText());
+    return bxDone;
+  }
+  cancelRequested.store(false);
+  TBatchRun run(options, io);
+  return run.Run();
+}
+
+}  // namespace qav

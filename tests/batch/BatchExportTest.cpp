@@ -1,0 +1,442 @@
+// qavtool-export, the real executable, against the embedded demo suite: its files against what
+// the console's "Save output TO" writes for the same statement, bad input, Ctrl+C, and the ODBC
+// back end through the TDS test server.
+#include "app/Cp874.h"
+#include "app/FormatSettings.h"
+#include "app/db/Database.h"
+#include "app/db/Errors.h"
+#include "app/db/Query.h"
+#include "batch/BatchDataEngine.h"
+#include "batch/BatchExport.h"
+#include "batch/BatchProgress.h"
+#include "batch/StatementCount.h"
+#include "export/ExportComponent.h"
+#include "tests/console/ConsoleFixture.h"
+#include "tests/export/DocxProbe.h"
+#include "tests/tds/TdsTestSuite.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+
+using namespace qav;
+
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  QString err;
+};
+
+// Runs qavtool-export in `folder` (where Server.Dat is read).
+Outcome RunTool(const QStringList& args, const QString& folder = QDir::currentPath()) {
+  QProcess p;
+  p.setWorkingDirectory(folder);
+  p.start(QStringLiteral(QAVTOOL_EXPORT_PATH), args);
+  Outcome o;
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    o.err = QStringLiteral("timed out");
+    return o;
+  }
+  o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  o.err = QString::fromUtf8(p.readAllStandardError());
+  return o;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The file's entries other than `keep`, which tests leave in the folder.
+QStringList LeftOver(const QString& folder, const QStringList& keep) {
+  QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+  for (const QString& k : keep) names.removeAll(k);
+  return names;
+}
+
+// A worksheet's cells: the records (16-bit type, 16-bit length, data) of `cellTypes`. With
+// `attributes`, the three attribute bytes after an Excel cell's row and column are left out:
+// they hold the font, and the dataset's column list sets its captions in bold where the
+// console's grid gives its own fonts. The cells themselves, position, type and value, must be
+// the same.
+struct Record {
+  quint16 type;
+  QByteArray data;
+  bool operator==(const Record&) const = default;
+};
+std::vector<Record> CellRecords(const QByteArray& file, const std::vector<quint16>& cellTypes,
+                                bool attributes = false) {
+  std::vector<Record> cells;
+  for (qsizetype at = 0; at + 4 <= file.size();) {
+    const auto type = static_cast<quint16>(quint8(file[at]) | quint8(file[at + 1]) << 8);
+    const auto length = static_cast<quint16>(quint8(file[at + 2]) | quint8(file[at + 3]) << 8);
+    for (quint16 c : cellTypes) {
+      if (c != type) continue;
+      QByteArray data = file.mid(at + 4, length);
+      if (attributes) data.remove(4, 3);
+      cells.push_back({type, data});
+    }
+    at += 4 + length;
+  }
+  return cells;
+}
+
+// Thai text and captions, money, decimals, dates and date-times, floats, bits and nulls, over more
+// rows than a forward-only window holds (Customer 200 x Salesman 8).
+const char kStatement[] =
+    "select c.Id, c.Code, c.NameThai, c.NameEng, c.TaxNo, c.CreditLimit, c.Discount,\n"
+    "       c.Blocked, c.CreateDate, c.LastSaleDate, m.NameThai as \"พนักงานขาย\",\n"
+    "       m.CommissionRate,\n"
+    "       c.CreditLimit * 1.5 / 7 as Ratio\n"
+    "from Customer c cross join Salesman m\n"
+    "order by c.Id, m.Id";
+
+class BatchAgainstConsole : public test::Console {
+ protected:
+  // What start-up sets before the console opens; the fixture does not run start-up.
+  void SetUp() override {
+    savedDateFormat_ = FormatSettings().ShortDateFormat;
+    FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
+    test::Console::SetUp();
+  }
+  void TearDown() override {
+    test::Console::TearDown();
+    FormatSettings().ShortDateFormat = savedDateFormat_;
+  }
+
+  void SaveFromConsole(const QString& path, int format) {
+    answers_ = {path};
+    filterIndex_ = format;
+    window_->BtnExport->click();
+    ASSERT_TRUE(QFile::exists(path))
+        << Texts(DialogRequest::Kind::Information).join('\n').toStdString();
+  }
+
+  QString savedDateFormat_;
+};
+
+}  // namespace
+
+TEST_F(BatchAgainstConsole, WritesTheCellsTheConsoleWritesInEveryFormat) {
+  window_->Memo1->setPlainText(QString::fromUtf8(kStatement));
+  window_->BtnExec->click();
+  ASSERT_TRUE(window_->BtnExport->isEnabled());
+  // The statement from a file, as a script would give it: UTF-8 (a Thai caption) with CR LF
+  // line ends.
+  const QString sqlFile = WriteFile("statement.sql", QByteArray(kStatement).replace("\n", "\r\n"));
+
+  struct Case {
+    const char* format;
+    int filterIndex;
+    std::vector<quint16> cellTypes;  // none: compared as a whole
+    bool attributes;                 // the cells carry Excel's attribute bytes
+  };
+  const Case cases[] = {{"txt", 3, {}, false},
+                        {"xls", 1, {0x0001, 0x0002, 0x0003, 0x0004}, true},
+                        {"wks", 4, {0x000C, 0x000D, 0x000E, 0x000F}, false},
+                        {"wq1", 5, {0x000C, 0x000D, 0x000E, 0x000F}, false},
+                        {"doc", 2, {}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    const QString console = files_.path() + "/console." + c.format;
+    const QString batch = files_.path() + "/batch." + c.format;
+    SaveFromConsole(console, c.filterIndex);
+    const Outcome o =
+        RunTool({"--database", "DEMO", "--sql", sqlFile, "--format", c.format, "--out", batch});
+    ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+    EXPECT_TRUE(o.err.startsWith("Exported 1,600 rows to " + batch)) << o.err.toStdString();
+
+    if (QLatin1String(c.format) == QLatin1String("doc")) {
+      const test::InspectedDocument want = test::InspectDocx(console);
+      const test::InspectedDocument got = test::InspectDocx(batch);
+      ASSERT_TRUE(want.FirstTable() && got.FirstTable()) << got.Error.toStdString();
+      ASSERT_EQ(got.FirstTable()->Rows.size(), 1601u);
+      for (size_t r = 0; r < want.FirstTable()->Rows.size(); ++r)
+        for (size_t k = 0; k < want.FirstTable()->Rows[r].size(); ++k)
+          ASSERT_EQ(got.FirstTable()->Rows[r][k].Text(), want.FirstTable()->Rows[r][k].Text())
+              << r << "," << k;
+    } else if (c.cellTypes.size() == 0) {
+      EXPECT_EQ(ReadAll(batch), ReadAll(console));
+    } else {
+      const auto want = CellRecords(ReadAll(console), c.cellTypes, c.attributes);
+      ASSERT_EQ(want.size(), 1601u * 13);
+      EXPECT_TRUE(CellRecords(ReadAll(batch), c.cellTypes, c.attributes) == want);
+    }
+  }
+  EXPECT_EQ(LeftOver(files_.path(), {"statement.sql"}).filter(".part"), QStringList());
+}
+
+namespace {
+
+class BatchTool : public ::testing::Test {
+ protected:
+  QString Out(const QString& name) const { return suite_.Root() + u'/' + name; }
+  test::DemoSuiteFolder suite_{60};
+};
+
+}  // namespace
+
+TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
+  QFile existing(Out("exists.txt"));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.write("keep me");
+  existing.close();
+  const QStringList query{"--database", "DEMO", "--query", "select Code, NameThai from Customer"};
+  struct Case {
+    const char* what;
+    QStringList args;
+    int exitCode;
+    QString message;
+  };
+  const Case cases[] = {
+      {"unknown format", query + QStringList{"--format", "pdf", "--out", Out("a.pdf")},
+       bxBadArguments, "unknown format pdf"},
+      {"missing statement file",
+       {"--database", "DEMO", "--sql", Out("none.sql"), "--out", Out("a.txt")},
+       bxBadArguments,
+       "the statement file " + Out("none.sql") + " does not exist"},
+      {"unknown database",
+       {"--database", "NOSUCH", "--query", "select 1", "--out", Out("a.txt")},
+       bxFailed,
+       "Cannot open database \"NOSUCH\" requested by the login. The login failed."},
+      {"syntax error",
+       {"--database", "DEMO", "--query", "selec Code from Customer", "--out", Out("a.xls")},
+       bxFailed,
+       "syntax error"},
+      {"missing output folder", query + QStringList{"--out", Out("no/such/a.txt")}, bxBadArguments,
+       "the output folder " + Out("no/such") + " does not exist"},
+      {"existing output", query + QStringList{"--out", Out("exists.txt")}, bxBadArguments,
+       "exists; give --force to replace it"},
+      {"unknown option", query + QStringList{"--out", Out("a.txt"), "--fast"}, bxBadArguments,
+       "unknown option --fast"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Outcome o = RunTool(c.args, suite_.Root());
+    EXPECT_EQ(o.exitCode, c.exitCode);
+    EXPECT_TRUE(o.err.contains(c.message)) << o.err.toStdString();
+    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "exists.txt"}), QStringList());
+  }
+  EXPECT_EQ(ReadAll(Out("exists.txt")), "keep me");
+
+  // --force replaces it; a statement from the command line reaches the file in code page 874.
+  const Outcome o =
+      RunTool(query + QStringList{"--out", Out("exists.txt"), "--force"}, suite_.Root());
+  ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  EXPECT_TRUE(ReadAll(Out("exists.txt"))
+                  .startsWith("Code\tNameThai\r\nC0001\t" +
+                              ToCp874(QStringLiteral("บริษัท สยามการค้า จำกัด"))));
+}
+
+TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
+  QFile existing(Out("big.txt"));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.write("keep me");
+  existing.close();
+  QProcess p;
+  p.setWorkingDirectory(suite_.Root());
+  // Rows enough to be still running when the signal comes.
+  p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+          {"--database", "DEMO", "--out", Out("big.txt"), "--force", "--query",
+           "with recursive n(i) as (select 1 union all select i + 1 from n where i < 50000000)\n"
+           "select i, 'บริษัท ทดสอบ จำกัด' as Name from n"});
+  ASSERT_TRUE(p.waitForStarted());
+  // The partial file shows that rows are being written.
+  for (int i = 0; i < 200 && LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}).isEmpty(); ++i)
+    QTest::qWait(50);
+  QTest::qWait(200);
+  ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+  ASSERT_TRUE(p.waitForFinished(30000));
+  const QString err = QString::fromUtf8(p.readAllStandardError());
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), bxCancelled) << err.toStdString();
+  EXPECT_TRUE(err.contains(
+      QRegularExpression("Cancelled after [0-9,]+ rows; .*big.txt was left as it was.")))
+      << err.toStdString();
+  EXPECT_EQ(ReadAll(Out("big.txt")), "keep me");
+  EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}), QStringList());
+}
+
+TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
+  if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")))
+    GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
+  test::TdsDemoSuite suite(60);
+  // More rows than a window, Thai text, money, dates; --server overrides Server.Dat.
+  const QString statement = QString::fromLatin1(
+      "select c.Id, c.NameThai, c.CreditLimit, c.CreateDate, m.Code from Customer c\n"
+      "cross join Salesman m order by c.Id, m.Id");
+  for (const char* format : {"txt", "xls"}) {
+    SCOPED_TRACE(format);
+    const QString viaOdbc = suite.Root() + "/odbc." + format;
+    const QString embedded = suite.Root() + "/embedded." + format;
+    const Outcome a = RunTool(
+        {"--server", suite.Address(), "--database", "DEMO", "--query", statement, "--out", viaOdbc},
+        suite.Root());
+    ASSERT_EQ(a.exitCode, bxDone) << a.err.toStdString();
+    const Outcome b = RunTool({"--server", suite.ServerName(), "--database", "DEMO", "--query",
+                               statement, "--out", embedded},
+                              suite.Root());
+    ASSERT_EQ(b.exitCode, bxDone) << b.err.toStdString();
+    EXPECT_FALSE(a.err.contains("note:")) << "counted ahead: " << a.err.toStdString();
+    if (QLatin1String(format) == QLatin1String("txt"))
+      EXPECT_EQ(ReadAll(viaOdbc), ReadAll(embedded));
+    else
+      EXPECT_TRUE(ReadAll(viaOdbc) == ReadAll(embedded));
+  }
+
+  // The back end's cursor itself: counts before the query are noted; a second result set after
+  // the streamed one (Execute would have kept that one) fails the reading at its end.
+  auto connection = suite.Connect(QStringLiteral("DEMO"));
+  auto cursor = connection->OpenCursor(
+      QStringLiteral("update Customer set CreditDays = CreditDays where Id <= 2;\n"
+                     "select Code from Customer where Id <= 3"),
+      {});
+  ASSERT_TRUE(cursor);
+  EXPECT_EQ(connection->RowsAffected(), 2);
+  db::RowStore window(1);
+  EXPECT_EQ(cursor->Fetch(window, 2), 2);
+  EXPECT_EQ(cursor->Fetch(window, 2), 1);
+  EXPECT_EQ(window.BytesAt(0, 0), "C0003");
+  EXPECT_EQ(cursor->Fetch(window, 2), 0);
+  cursor.reset();
+  cursor = connection->OpenCursor(QStringLiteral("select 1 as A; select 2 as B"), {});
+  ASSERT_TRUE(cursor);
+  EXPECT_THROW(
+      {
+        while (cursor->Fetch(window, 10) > 0) {
+        }
+      },
+      db::EDatabaseError);
+}
+
+TEST(BatchDataEngine, FailsTheRunWhenTheRowsDifferFromTheCount) {
+  test::DemoSuiteFolder suite(60);
+  db::TDatabase db;
+  db.SetDatabaseName(QStringLiteral("ENGINE"));
+  db.Params() = SuiteConnectionParams(QStringLiteral("DEMO"), suite.ServerName());
+  QStringList shown;
+  Dialogs::SetAnswerer([&](const DialogRequest& r) {
+    shown << r.text;
+    return DialogReply{true, {}, 1};
+  });
+  struct Case {
+    TSaveFormat format;
+    qint64 total;
+    bool check;
+    int status;
+    qint64 records;  // handed to the writer
+  };
+  // Customer has 200 rows.
+  const Case cases[] = {{TSaveFormat::Xls, 200, true, rsDone, 200},
+                        {TSaveFormat::Xls, 150, true, rsFailed, 150},
+                        {TSaveFormat::Xls, 250, true, rsFailed, 200},
+                        {TSaveFormat::Text, -1, false, rsDone, 200}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.total);
+    shown.clear();
+    db::TQuery query;
+    query.SetDatabaseName(QStringLiteral("ENGINE"));
+    query.SetUniDirectional(true);
+    query.SetSQL(QStringLiteral("select Id, NameThai from Customer order by Id"));
+    query.Open();
+    TBatchDataEngine engine;
+    engine.SetDataset(&query);
+    engine.Total = c.total;
+    engine.CheckTotal = c.check;
+    auto component = CreateSaveOutputComponent(c.format);
+    component->ColumnSource = csDataEngine;
+    component->SetDataEngine(&engine);
+    component->AnimatedStatus = false;
+    component->FileName = suite.Root() + QStringLiteral("/engine.out");
+    component->Execute();
+    EXPECT_EQ(component->RunStatus(), c.status);
+    EXPECT_EQ(engine.RecordsRead(), c.records);
+    if (c.status == rsFailed) {
+      EXPECT_TRUE(shown.join('\n').contains("The result changed while it was exported: " +
+                                            QString::number(c.total) + " rows were counted"))
+          << shown.join('\n').toStdString();
+    }
+  }
+  Dialogs::SetAnswerer({});
+}
+
+TEST(BatchArguments, ReadsEveryFormOfTheCommandLine) {
+  const TBatchOptions o = ParseBatchArguments({"--database=DEMO", "--query", "select 1", "--out",
+                                               "x.WQ1", "--force", "--server", "embedded:suite"});
+  EXPECT_EQ(o.Format, TSaveFormat::Quattro);  // from the extension
+  EXPECT_EQ(o.Database, "DEMO");
+  EXPECT_EQ(o.Server, "embedded:suite");
+  EXPECT_TRUE(o.Force);
+  EXPECT_EQ(ParseBatchArguments(
+                {"--database", "D", "--sql", "a.sql", "--format", "DOC", "--out", "x.txt"})
+                .Format,
+            TSaveFormat::Word);
+
+  const QStringList bad[] = {
+      {"--database", "D", "--query", "q", "--sql", "f", "--out", "x.txt"},
+      {"--database", "D", "--out", "x.txt"},
+      {"--query", "q", "--out", "x.txt"},
+      {"--database", "D", "--query", "q", "--out", "x.csv"},
+      {"--database", "D", "--query", "q", "--out", "x.txt", "--out", "y.txt"},
+      {"--database", "D", "--query", "q", "--out"},
+      {"--database", "D", "--query", "q", "--out", "x.txt", "stray"},
+  };
+  for (const QStringList& args : bad)
+    EXPECT_THROW(ParseBatchArguments(args), EBatchArguments) << args.join(' ').toStdString();
+
+  // --help documents every option, with an example.
+  const QString help = BatchHelpText();
+  for (const char* option : {"--database", "--sql", "--query", "--format", "--out", "--force",
+                             "--server", "--help", "Examples:", "Exit codes"})
+    EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
+}
+
+TEST(BatchStatementCount, CountsOneQueryWithoutItsClosingOrder) {
+  struct Case {
+    const char* sql;
+    const char* count;  // empty: not counted ahead
+  };
+  const Case cases[] = {
+      {"select * from Customer", "select count(*) from (\nselect * from Customer\n) qav_rows"},
+      {"  -- customers\nSELECT Id FROM Customer ORDER BY Code DESC, [Order By];  ",
+       "select count(*) from (\n  -- customers\nSELECT Id FROM Customer\n) qav_rows"},
+      {"select a from (select a from t order by a) x where b = 'order by ;'",
+       "select count(*) from (\nselect a from (select a from t order by a) x where b = 'order by "
+       ";'\n) qav_rows"},
+      {"select a from t order by a limit 10",
+       "select count(*) from (\nselect a from t order by a limit 10\n) qav_rows"},
+      {"select top 3 with ties a from t order by a",
+       "select count(*) from (\nselect top 3 with ties a from t order by a\n) qav_rows"},
+      {"with x as (select 1 a) select a from x order by a",
+       "select count(*) from (\nwith x as (select 1 a) select a from x\n) qav_rows"},
+      {"select * into Copy from Customer", ""},
+      {"with x as (select 1 a) delete from t where a in (select a from x)", ""},
+      {"select 1; select 2", ""},
+      {"exec MENUCAPTION 12, 1", ""},
+      {"update t set a = 1", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CountStatementFor(QString::fromUtf8(c.sql)), QString::fromUtf8(c.count)) << c.sql;
+}
+
+TEST(BatchProgressLine, ShowsBarRowsTotalAndRate) {
+  EXPECT_EQ(TBatchProgress::Line(500, 1000, 2.0),
+            "[###############...............]  50%  500/1,000 rows  250 rows/s");
+  EXPECT_EQ(TBatchProgress::Line(1234567, -1, 1.0), "1,234,567 rows  1,234,567 rows/s");
+  EXPECT_EQ(TBatchProgress::Line(0, 0, 0),
+            "[##############################] 100%  0/0 rows  0 rows/s");
+
+  QString shown;
+  TBatchProgress quiet(false, [&](const QString& t) { shown += t; });
+  quiet.Start();
+  quiet.Update(10, 20);
+  quiet.Finish("done");
+  EXPECT_EQ(shown, "done\n");  // off a terminal only the closing line
+}
