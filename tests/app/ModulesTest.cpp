@@ -1,4 +1,5 @@
-// The configuration and company modules against embedded demo suites.
+// The configuration and company modules against demo suites, reached both ways users reach a
+// server: the embedded back end, and ODBC through FreeTDS to the TDS test server.
 #include "app/CommandLine.h"
 #include "app/DM.h"
 #include "app/DMConfig.h"
@@ -7,7 +8,7 @@
 #include "app/db/Database.h"
 #include "app/db/Query.h"
 #include "backup/SQLScript.h"
-#include "tests/support/TestSuite.h"
+#include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -39,9 +40,20 @@ QStringList ConfigSnapshot() {
   return out;
 }
 
-class Modules : public ::testing::Test {
+// The parameter: whether the suite is reached through the TDS test server.
+class Modules : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+    if (GetParam()) {
+      if (!QFile::exists("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"))
+        GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
+      auto tds = std::make_unique<test::TdsDemoSuite>(40);
+      server_ = tds->Address();
+      folder_ = std::move(tds);
+    } else {
+      folder_ = std::make_unique<test::DemoSuiteFolder>(40);
+      server_ = QStringLiteral("embedded:suite");
+    }
     Dialogs::SetAnswerer([this](const DialogRequest& r) {
       shown_ << r.text;
       return DialogReply{true, {}, 1};
@@ -49,20 +61,24 @@ class Modules : public ::testing::Test {
   }
   void TearDown() override { Dialogs::SetAnswerer({}); }
 
-  test::DemoSuiteFolder folder_{40};
+  std::unique_ptr<test::DemoSuiteFolder> folder_;
+  QString server_;  // as Server.Dat names it
   QStringList shown_;
 };
 
+// What only the embedded back end allows: moving the suite on disk.
+class EmbeddedModules : public Modules {};
+
 }  // namespace
 
-TEST_F(Modules, FirstQueryConnectsUpdatesTheSchemaOnceAndFindsTheCompany) {
+TEST_P(Modules, FirstQueryConnectsUpdatesTheSchemaOnceAndFindsTheCompany) {
   TDMConfig config;
   config.GetCompanyConfig(QStringLiteral("demo"));
   EXPECT_EQ(config.CompanyDatabase, "DEMO");
   EXPECT_TRUE(config.DmCfg->Connected());
   EXPECT_FALSE(config.DBMaster->Connected());
   EXPECT_EQ(db::ConnectSettings::Value(config.DmCfg->Params(), "DATABASE NAME"), "QAV_CONFIG");
-  EXPECT_EQ(config.DmCfg->Params(), SuiteConnectionParams("QAV_CONFIG", "embedded:suite"));
+  EXPECT_EQ(config.DmCfg->Params(), SuiteConnectionParams("QAV_CONFIG", server_));
   EXPECT_EQ(config.QCompanyConfig->FieldByName("NameThai").AsString(), "บริษัท ทดสอบ จำกัด");
   EXPECT_EQ(config.QCompanyConfig->FieldByName("YearNo").AsInteger(), 2024);
   EXPECT_EQ(config.QCompany->FieldByName("Code").AsString(), "DEMO");
@@ -79,22 +95,22 @@ TEST_F(Modules, FirstQueryConnectsUpdatesTheSchemaOnceAndFindsTheCompany) {
   EXPECT_EQ(ConfigSnapshot(), once);
 }
 
-TEST_F(Modules, UnknownCompanyShowsItsUpperCasedNameAndEnds) {
+TEST_P(Modules, UnknownCompanyShowsItsUpperCasedNameAndEnds) {
   TDMConfig config;
   EXPECT_THROW(config.GetCompanyConfig(QStringLiteral("Nowhere")), ProgramExit);
   EXPECT_EQ(shown_, QStringList{"Not Found Database : NOWHERE"});
   EXPECT_TRUE(config.CompanyDatabase.isEmpty());
 }
 
-TEST_F(Modules, SiteConfigurationDatabaseIsPreferredWhereTheServerHasOne) {
-  QFile::copy(folder_.Suite() + "/QAV_CONFIG.db", folder_.Suite() + "/QAV_CONFIG_WEP.db");
+TEST_P(Modules, SiteConfigurationDatabaseIsPreferredWhereTheServerHasOne) {
+  QFile::copy(folder_->Suite() + "/QAV_CONFIG.db", folder_->Suite() + "/QAV_CONFIG_WEP.db");
   TDMConfig config;
   config.GetCompanyConfig(QStringLiteral("DEMO2019"));
   EXPECT_EQ(db::ConnectSettings::Value(config.DmCfg->Params(), "DATABASE NAME"), "QAV_CONFIG_WEP");
   EXPECT_EQ(config.QCompanyConfig->FieldByName("YearNo").AsInteger(), 2019);
 }
 
-TEST_F(Modules, RightsCaptionAndLanguageComeFromTheProcedureAndTheUser) {
+TEST_P(Modules, RightsCaptionAndLanguageComeFromTheProcedureAndTheUser) {
   TDMConfig config;
   config.GetCompanyConfig(QStringLiteral("DEMO"));
   struct Case {
@@ -121,7 +137,7 @@ TEST_F(Modules, RightsCaptionAndLanguageComeFromTheProcedureAndTheUser) {
   }
 }
 
-TEST_F(Modules, ErrorLogRowIsWrittenThroughTheProcedure) {
+TEST_P(Modules, ErrorLogRowIsWrittenThroughTheProcedure) {
   TDMConfig config;
   config.GetCompanyConfig(QStringLiteral("DEMO"));
   config.UserId = 2;
@@ -137,7 +153,7 @@ TEST_F(Modules, ErrorLogRowIsWrittenThroughTheProcedure) {
   EXPECT_EQ(q.FieldByName("ErrorMsg").AsString(), "ข้อผิดพลาด: Cannot insert duplicate key");
 }
 
-TEST_F(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
+TEST_P(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
   TDMConfig config;
   config.GetCompanyConfig(QStringLiteral("DEMO"));
   TSQLScript runner;
@@ -145,14 +161,14 @@ TEST_F(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
   runner.SetSQL(
       QStringLiteral("backup database DEMO To Disk = 'C:\\DEMO20261209.Bak' with Format"));
   runner.Run();
-  const QString copy = folder_.Suite() + "/disk/C/DEMO20261209.Bak";
+  const QString copy = folder_->Suite() + "/disk/C/DEMO20261209.Bak";
   ASSERT_TRUE(QFile::exists(copy));
 
   // The copy is a database the suite can open like any other.
-  QFile::copy(copy, folder_.Suite() + "/RESTORED.db");
+  QFile::copy(copy, folder_->Suite() + "/RESTORED.db");
   db::TDatabase restored;
   restored.SetDatabaseName("RESTORED");
-  restored.Params() = SuiteConnectionParams("RESTORED", folder_.ServerName());
+  restored.Params() = SuiteConnectionParams("RESTORED", folder_->ServerName());
   db::TQuery q;
   q.SetDatabaseName("RESTORED");
   q.SetSQL("select NameThai from Customer where Id = 1");
@@ -164,7 +180,7 @@ TEST_F(Modules, BackupStatementRunsOnTheConfigurationModulesMasterConnection) {
   EXPECT_THROW(runner.Run(), db::EDatabaseError);
 }
 
-TEST_F(Modules, CompanyConnectionLoadsTheConfigurationAndReleasesTheLogo) {
+TEST_P(Modules, CompanyConnectionLoadsTheConfigurationAndReleasesTheLogo) {
   SetCommandLine({"12", "1", "  demo  ", "", "EXPORT-TO", "09/12/2026"});
   TDM dm;
   TDMConfig config;
@@ -197,13 +213,13 @@ TEST_F(Modules, CompanyConnectionLoadsTheConfigurationAndReleasesTheLogo) {
   EXPECT_EQ(FormLogo, nullptr);
 }
 
-TEST_F(Modules, CompanyConnectionReadsServerDatAgain) {
+TEST_P(EmbeddedModules, CompanyConnectionReadsServerDatAgain) {
   SetCommandLine({"12", "1", "DEMO", "", "EXPORT-TO", "09/12/2026"});
   TDM dm;
   TDMConfig config;
   config.GetCompanyConfig("DEMO");
   // Moved between start-up and the first statement of the console.
-  QDir().rename(folder_.Suite(), folder_.Root() + "/moved");
+  QDir().rename(folder_->Suite(), folder_->Root() + "/moved");
   QFile dat("Server.Dat");
   ASSERT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
   dat.write("embedded:moved\n");
@@ -211,5 +227,9 @@ TEST_F(Modules, CompanyConnectionReadsServerDatAgain) {
   dm.DMdata->Open();
   EXPECT_EQ(db::ConnectSettings::Value(dm.DMdata->Params(), "SERVER NAME"), "embedded:moved");
   EXPECT_EQ(db::ConnectSettings::Value(config.DmCfg->Params(), "SERVER NAME"), "embedded:suite");
-  QDir().rename(folder_.Root() + "/moved", folder_.Suite());
+  QDir().rename(folder_->Root() + "/moved", folder_->Suite());
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, Modules, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ThroughTds" : "Embedded"; });
+INSTANTIATE_TEST_SUITE_P(Embedded, EmbeddedModules, ::testing::Values(false));
