@@ -11,7 +11,7 @@ class DemoSuiteFolder {
  public:
   // salesRows: size of DEMO's large table; tests keep it small unless they measure.
   explicit DemoSuiteFolder(int salesRows = 500);
-  ~DemoSuiteFolder();
+  virtual ~DemoSuiteFolder();
 
   QString Root() const { return dir_.path(); }
   QString Suite() const { return dir_.path() + QStringLiteral("/suite"); }
