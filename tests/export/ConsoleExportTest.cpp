@@ -4,6 +4,7 @@
 #include "app/db/Database.h"
 #include "app/db/Query.h"
 #include "console/ResultGrid.h"
+#include "export/SaveOutputSettings.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/support/TestSuite.h"
@@ -17,32 +18,9 @@ namespace {
 
 // The settings "Save output TO" gives its text component.
 void UseConsoleSettings(TExportToText& e, TResultGrid* grid, db::TQuery* query) {
-  e.AnimatedStatus = true;
-  e.DataFormats.DateSeparator = u'/';
-  e.DataFormats.TimeSeparator = u':';
-  e.DataFormats.FourDigitYear = true;
-  e.DataFormats.ThousandSeparator = u',';
-  e.DataFormats.DecimalSeparator = u'.';
-  e.DataFormats.CurrencyString = QStringLiteral("฿");
-  e.DataFormats.BooleanTrue = QStringLiteral("True");
-  e.DataFormats.BooleanFalse = QStringLiteral("False");
-  e.DataFormats.DateOrder = doMDY;
-  e.DataFormats.LeadingZerosInDate = true;
-  e.BlankIfZero = false;
-  e.RightToLeft = false;
+  e.Assign(*CreateSaveOutputComponent(TSaveFormat::Text));
   e.SetDBGrid(grid);
   e.SetDataSet(query);
-  e.ColumnSource = csDBGrid;
-  e.AddTitle = true;
-  e.CharacterSet = csANSI_WINDOWS;
-  e.ActionAfterExport = aeNone;
-  e.KeyGenerator = QStringLiteral("DataExport 4.30");
-  e.SelectedRecord = false;
-  e.TextQualifying = tqAny;
-  e.TextQualifier = QChar();
-  e.Separator = u'\t';
-  e.RecordSeparator = QStringLiteral("\r\n");
-  e.Fixed = false;
 }
 
 class ConsoleExport : public ::testing::Test {

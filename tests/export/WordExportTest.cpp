@@ -4,6 +4,7 @@
 #include "app/db/Database.h"
 #include "app/db/Query.h"
 #include "console/ResultGrid.h"
+#include "export/SaveOutputSettings.h"
 #include "export/WordExport.h"
 #include "export/automation/WordServer.h"
 #include "tests/export/DocxProbe.h"
@@ -128,28 +129,9 @@ QStringList CallsOfCell(const QStringList& log, int r, int k) {
 // ---- the console's settings over the demo suite
 
 void UseConsoleSettings(TExportToWord& e, TResultGrid* grid, db::TQuery* query) {
-  e.AnimatedStatus = true;
-  e.DataFormats.DateSeparator = u'/';
-  e.DataFormats.TimeSeparator = u':';
-  e.DataFormats.FourDigitYear = true;
-  e.DataFormats.ThousandSeparator = u',';
-  e.DataFormats.DecimalSeparator = u'.';
-  e.DataFormats.CurrencyString = QStringLiteral("฿");
-  e.DataFormats.DateOrder = doMDY;
-  e.DataFormats.LeadingZerosInDate = true;
-  e.BlankIfZero = false;
-  e.RightToLeft = false;
+  e.Assign(*CreateSaveOutputComponent(TSaveFormat::Word));
   e.SetDBGrid(grid);
   e.SetDataSet(query);
-  e.ColumnSource = csDBGrid;
-  e.AddTitle = true;
-  e.CharacterSet = csANSI_WINDOWS;
-  e.ActionAfterExport = aeNone;
-  e.KeyGenerator = QStringLiteral("DataExport 4.30");
-  e.SelectedRecord = false;
-  e.ExportStyle.SetStyle(esNormal);
-  e.ExportStyle.OddColor = Qt::black;
-  e.ExportStyle.EvenColor = Qt::black;
 }
 
 class ConsoleWordExport : public ::testing::Test {
