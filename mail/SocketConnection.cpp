@@ -397,29 +397,36 @@ void TSocketConnection::CheckConnection() {
   }
 }
 
+bool TSocketConnection::SendBlock(const char* data, qint64 length,
+                                  const std::function<void(qint64)>& onSent) {
+  qint64 offset = 0;
+  while (offset < length && !cancelRequested_) {
+    const ssize_t n =
+        ::send(socket_, data + offset, static_cast<size_t>(length - offset), MSG_NOSIGNAL);
+    if (n > 0) {
+      offset += n;
+      if (onSent) onSent(n);
+    } else if (n == 0) {
+      return false;
+    } else {
+      const int error = errno;
+      if (error == EINTR) continue;
+      CheckSocketError(SocketErrorFromErrno(error));
+      // A full send buffer: let events run, so that the time limit and Cancel can end the
+      // wait for a peer that does not read.
+      PauseFor(true);
+    }
+  }
+  return true;
+}
+
 void TSocketConnection::SendData(const char* block, int length) {
   ReportStatus(4, QStringLiteral("Sending Buffer"));
   StartTimer();
   try {
     if (!cancelRequested_) {
       if (length == 0) length = static_cast<int>(::strnlen(block, IOBufferSize - 1));
-      int sent = 0;
-      while (sent < length && !cancelRequested_) {
-        const ssize_t n =
-            ::send(socket_, block + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-        if (n > 0) {
-          sent += static_cast<int>(n);
-        } else if (n == 0) {
-          break;
-        } else {
-          const int error = errno;
-          if (error == EINTR) continue;
-          CheckSocketError(SocketErrorFromErrno(error));
-          // A full send buffer: let events run, so that the time limit and Cancel can end
-          // the wait for a peer that does not read.
-          PauseFor(true);
-        }
-      }
+      SendBlock(block, length, {});
     }
   } catch (...) {
     StopTimer();
@@ -548,24 +555,12 @@ void TSocketConnection::SendStream(QIODevice& stream) {
       const qint64 got = stream.read(buffer_.get(), IOBufferSize);
       if (got < 0) throw EInOutError(stream.errorString());
       if (got == 0) break;
-      qint64 offset = 0;
-      while (offset < got && !cancelRequested_) {
-        const ssize_t n = ::send(socket_, buffer_.get() + offset, static_cast<size_t>(got - offset),
-                                 MSG_NOSIGNAL);
-        if (n > 0) {
-          offset += n;
-          sentCount_ += n;
-          if (OnPacketSent) OnPacketSent(*this);
-          QCoreApplication::processEvents();
-        } else if (n == 0) {
-          return;
-        } else {
-          const int error = errno;
-          if (error == EINTR) continue;
-          CheckSocketError(SocketErrorFromErrno(error));
-          PauseFor(true);
-        }
-      }
+      const bool open = SendBlock(buffer_.get(), got, [this](qint64 sent) {
+        sentCount_ += sent;
+        if (OnPacketSent) OnPacketSent(*this);
+        QCoreApplication::processEvents();
+      });
+      if (!open) return;
     } while (stream.pos() < stream.size() && !cancelRequested_);
   }
   if (cancelRequested_) {

@@ -132,6 +132,9 @@ class TSocketConnection : public QObject {
   void WaitUntil(const std::function<bool()>& done);
   // Waits up to 2 ms for the socket to become readable (or writable) and processes events.
   void PauseFor(bool forWriting);
+  // Sends the bytes until all are out, Cancel is asked or the peer closes (false); onSent hears
+  // of each part the system took.
+  bool SendBlock(const char* data, qint64 length, const std::function<void(qint64)>& onSent);
 
   std::unique_ptr<char[]> buffer_;
   int socket_ = -1;
