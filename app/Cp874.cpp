@@ -1,7 +1,6 @@
 #include "app/Cp874.h"
 
 #include <iconv.h>
-#include <QHash>
 #include <array>
 
 namespace qav {
@@ -12,7 +11,8 @@ namespace {
 // table is the platform's own definition of Windows-874.
 struct Cp874Table {
   std::array<char16_t, 128> toUnicode{};
-  QHash<char16_t, unsigned char> fromUnicode;
+  // Every character of the basic plane to its byte; 0 where the code page has none.
+  std::array<unsigned char, 65536> fromUnicode{};
 
   Cp874Table() {
     iconv_t cd = iconv_open("UTF-16LE", "CP874");
@@ -32,8 +32,10 @@ struct Cp874Table {
       }
       if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
       toUnicode[i] = unicode;
-      if (unicode != 0xFFFD) fromUnicode.insert(unicode, static_cast<unsigned char>(0x80 + i));
+      if (unicode != 0xFFFD) fromUnicode[unicode] = static_cast<unsigned char>(0x80 + i);
     }
+    for (int c = 1; c < 0x80; ++c)
+      fromUnicode[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
     if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
   }
 };
@@ -45,21 +47,27 @@ const Cp874Table& Table() {
 
 }  // namespace
 
-QByteArray ToCp874(const QString& text) {
-  const Cp874Table& table = Table();
-  QByteArray out;
-  out.reserve(text.size());
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i].unicode();
+char* EncodeCp874(QStringView text, char* out) {
+  const auto& table = Table().fromUnicode;
+  const char16_t* p = text.utf16();
+  const char16_t* const end = p + text.size();
+  for (; p < end; ++p) {
+    const char16_t c = *p;
     if (c < 0x80) {
-      out.append(static_cast<char>(c));
+      *out++ = static_cast<char>(c);
       continue;
     }
     // A character outside the basic plane is two code units but one character.
-    if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
-    auto it = table.fromUnicode.constFind(c);
-    out.append(it != table.fromUnicode.constEnd() ? static_cast<char>(*it) : '?');
+    if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) ++p;
+    const unsigned char b = table[c];
+    *out++ = b ? static_cast<char>(b) : '?';
   }
+  return out;
+}
+
+QByteArray ToCp874(const QString& text) {
+  QByteArray out(text.size(), Qt::Uninitialized);
+  out.truncate(EncodeCp874(text, out.data()) - out.data());
   return out;
 }
 

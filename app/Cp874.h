@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 namespace qav {
 
@@ -10,6 +11,8 @@ namespace qav {
 
 // Characters that code page 874 cannot hold become "?", one per character.
 QByteArray ToCp874(const QString& text);
+// The same into a buffer of at least text.size() bytes; returns the end of what it wrote.
+char* EncodeCp874(QStringView text, char* out);
 // Bytes that code page 874 leaves undefined become U+FFFD.
 QString FromCp874(const QByteArray& bytes);
 

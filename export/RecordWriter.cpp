@@ -20,22 +20,6 @@ namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
 
-// Unicode to code page 874 for the whole basic plane, 0 where the code page has no byte. Built
-// once from the program's own code page table, so it agrees with ToCp874.
-const std::array<unsigned char, 65536>& Cp874Bytes() {
-  static const auto table = [] {
-    std::array<unsigned char, 65536> t{};
-    for (int c = 1; c < 0x80; ++c) t[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
-    for (int b = 0x80; b <= 0xFF; ++b) {
-      const QString u = FromCp874(QByteArray(1, static_cast<char>(b)));
-      if (u.size() == 1 && u[0].unicode() != 0xFFFD)
-        t[u[0].unicode()] = static_cast<unsigned char>(b);
-    }
-    return t;
-  }();
-  return table;
-}
-
 }  // namespace
 
 // Writes a file's data to the disk on request, one fdatasync at a time; requests that come
@@ -158,29 +142,15 @@ void TRecordWriter::WriteRecordHeader(quint16 recordType, quint16 dataLength) {
 }
 
 void TRecordWriter::WriteCp874(QStringView text) {
-  const auto& table = Cp874Bytes();
   const auto n = static_cast<size_t>(text.size());
   if (n > buffer_.size()) {
-    // Rare: a text larger than the whole buffer goes through the general converter.
+    // Rare: a text larger than the whole buffer goes out on its own.
     WriteBytes(ToCp874(text.toString()));
     return;
   }
   if (used_ + n > buffer_.size()) FlushBuffer();
-  char* out = buffer_.data() + used_;
-  const char16_t* p = text.utf16();
-  const char16_t* end = p + n;
-  for (; p < end; ++p) {
-    const char16_t c = *p;
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
-      continue;
-    }
-    // A character outside the basic plane is two code units but one "?".
-    if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) ++p;
-    const unsigned char b = table[c];
-    *out++ = b ? static_cast<char>(b) : '?';
-  }
-  used_ = static_cast<size_t>(out - buffer_.data());
+  char* const start = buffer_.data() + used_;
+  used_ += static_cast<size_t>(EncodeCp874(text, start) - start);
 }
 
 void TRecordWriter::FlushBuffer() {
