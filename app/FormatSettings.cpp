@@ -3,6 +3,7 @@
 #include "app/Exception.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -303,8 +304,10 @@ QDate StrToDate(const QString& text, const TFormatSettings& settings) {
   for (QChar field : order) {
     if (field == u'y' && parts.size() == 2) continue;  // a date without its year is this year's
     const QString& part = parts[p++];
-    static const QRegularExpression kDigits(QStringLiteral("^[0-9]{1,4}$"));
-    if (!kDigits.match(part).hasMatch()) return fail();
+    // One to four digits; dates of every exported cell come through here, so no pattern engine.
+    if (part.isEmpty() || part.size() > 4 ||
+        !std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+      return fail();
     const int v = part.toInt();
     if (field == u'd') day = v;
     if (field == u'm') month = v;

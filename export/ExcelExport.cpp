@@ -117,53 +117,11 @@ bool TryReadTime(QStringView text, QTime& time) {
   return time.isValid();
 }
 
-// The run's own date texts: three fields of digits in the short date format's order, the year
-// in full. Anything else goes to StrToDate, whose rules these follow and whose error a
-// date cell raises; it also asks the clock for the current year on every call.
-bool TryReadFullDate(QStringView text, QDate& date) {
-  const TFormatSettings& fs = FormatSettings();
-  int fields[3] = {0, 0, 0};
-  int digits[3] = {0, 0, 0};
-  int k = 0;
-  for (QChar c : text) {
-    if (c == fs.DateSeparator) {
-      if (++k == 3) return false;
-    } else if (c >= u'0' && c <= u'9' && digits[k] < 4) {
-      fields[k] = fields[k] * 10 + (c.unicode() - u'0');
-      ++digits[k];
-    } else {
-      return false;
-    }
-  }
-  if (k != 2 || !digits[0] || !digits[1]) return false;
-  char order[4] = "dmy";
-  int n = 0;
-  for (QChar c : fs.ShortDateFormat) {
-    const char f = static_cast<char>(c.toLower().unicode());
-    if ((f == 'd' || f == 'm' || f == 'y') && std::find(order, order + n, f) == order + n && n < 3)
-      order[n++] = f;
-  }
-  if (n != 3) std::copy_n("dmy", 3, order);
-  int day = 0, month = 0, year = 0;
-  for (int at = 0; at < 3; ++at) {
-    if (order[at] == 'y') {
-      if (digits[at] < 3) return false;  // a short year is placed by StrToDate
-      year = fields[at];
-    } else {
-      (order[at] == 'd' ? day : month) = fields[at];
-    }
-  }
-  date = QDate(year, month, day);
-  return date.isValid() && year >= 1;
-}
-
 QDate ReadDate(const QString& text) {
-  QDate date;
-  return TryReadFullDate(text, date) ? date : StrToDate(text);
+  return StrToDate(text);
 }
 
 bool TryReadDate(const QString& text, QDate& date) {
-  if (TryReadFullDate(text, date)) return true;
   try {
     date = StrToDate(text);
     return true;
