@@ -1,54 +1,24 @@
 #include "app/Application.h"
 
 #include "app/Dialogs.h"
-#include "app/Exception.h"
-#include "app/ExceptionHandler.h"
+#include "core/Exception.h"
+#include "core/ExceptionHandler.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <QSocketNotifier>
-#include <csignal>
+#include "platform/Signals.h"
+
 #include <cstdio>
 
 namespace qav {
 
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-}  // namespace
-
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  WatchTerminationSignals();
+  auto* requests = new platform::TerminationRequests(this);
+  connect(requests, &platform::TerminationRequests::Requested, this,
+          &TApplication::OnTerminationRequest);
 }
 
-TApplication::~TApplication() {
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, SIG_DFL);
-}
+TApplication::~TApplication() = default;
 
-void TApplication::WatchTerminationSignals() {
-  if (signalPipe[0] < 0) {
-    if (::pipe(signalPipe) != 0) return;
-    for (int fd : signalPipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
-  }
-  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-  connect(notifier, &QSocketNotifier::activated, this, &TApplication::OnTerminationSignal);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
-}
-
-void TApplication::OnTerminationSignal() {
-  char buffer[16];
-  [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], buffer, sizeof buffer);
+void TApplication::OnTerminationRequest() {
   closeAllWindows();
 }
 

@@ -20,8 +20,7 @@ class TApplication : public QApplication {
  private:
   // A termination request (SIGTERM, SIGINT, SIGHUP) closes the windows the way the user would,
   // through their exit question, once the message loop runs.
-  void WatchTerminationSignals();
-  void OnTerminationSignal();
+  void OnTerminationRequest();
 };
 
 // The runtime's last-chance handling: the "Application Error" box with the error's class and

@@ -4,12 +4,12 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
-#include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
 #include "app/FrShowError.h"
-#include "app/TextUtil.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
+#include "core/ExceptionHandler.h"
+#include "core/TextUtil.h"
+#include "db/Database.h"
+#include "db/Query.h"
 
 #include <cstdio>
 #include <memory>

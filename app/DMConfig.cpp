@@ -2,14 +2,14 @@
 
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
-#include "app/Exception.h"
 #include "app/LocalMachine.h"
-#include "app/TextUtil.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/StoredProc.h"
-#include "backup/SQLScript.h"
+#include "core/Exception.h"
+#include "core/TextUtil.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/StoredProc.h"
 #include "mail/SmtpClient.h"
+#include "script/SQLScript.h"
 
 #include <QFile>
 

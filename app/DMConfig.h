@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/DateTime.h"
+#include "db/DateTime.h"
 
 #include <QObject>
 #include <QStringList>

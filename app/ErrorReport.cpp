@@ -1,6 +1,6 @@
 #include "app/ErrorReport.h"
 
-#include "app/TextUtil.h"
+#include "core/TextUtil.h"
 
 #include <QRegularExpression>
 #include <array>

@@ -2,7 +2,7 @@
 
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/ExceptionHandler.h"
+#include "core/ExceptionHandler.h"
 #include "ui/FormHints.h"
 #include "ui/HintWindow.h"
 

@@ -1,9 +1,9 @@
 #include "app/FrShowError.h"
 
 #include "app/DMConfig.h"
-#include "app/ExceptionHandler.h"
 #include "app/LocalMachine.h"
-#include "app/TextUtil.h"
+#include "core/ExceptionHandler.h"
+#include "core/TextUtil.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

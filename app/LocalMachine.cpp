@@ -1,50 +1,23 @@
 #include "app/LocalMachine.h"
 
-#include "app/TextUtil.h"
+#include "core/TextUtil.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <pwd.h>
-#include <unistd.h>
-
-#include <vector>
+#include "platform/LocalHost.h"
 
 namespace qav {
 
 QString LocalComputerName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  return Trim(QString::fromLocal8Bit(name));
+  return Trim(platform::ComputerName());
 }
 
 QString LocalUserName() {
-  QString name;
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-    name = QString::fromLocal8Bit(found->pw_name);
+  QString name = platform::LoggedOnUserName();
   if (name.isEmpty()) name = QStringLiteral("Unknown");
   return UpperAscii(name);
 }
 
 QString LocalIPAddress() {
-  char host[64] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &list) != 0) return {};
-  QString last;
-  for (addrinfo* a = list; a; a = a->ai_next) {
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
-    if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) last = QString::fromLatin1(text);
-  }
-  freeaddrinfo(list);
-  return last;
+  return platform::ComputerIPv4Address();
 }
 
 }  // namespace qav

@@ -5,9 +5,9 @@
 #include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/Exception.h"
 #include "app/FormLogo.h"
-#include "app/FormatSettings.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
 
 namespace qav {
 

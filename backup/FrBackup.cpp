@@ -2,11 +2,11 @@
 
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
-#include "app/TextUtil.h"
-#include "app/db/Database.h"
-#include "backup/SQLScript.h"
+#include "core/ExceptionHandler.h"
+#include "core/TextUtil.h"
+#include "db/Database.h"
+#include "script/SQLScript.h"
 
 #include <QAction>
 #include <QApplication>

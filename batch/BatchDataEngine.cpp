@@ -1,6 +1,6 @@
 #include "batch/BatchDataEngine.h"
 
-#include "app/db/Errors.h"
+#include "db/Errors.h"
 #include "export/ExportProgress.h"
 
 #include <limits>

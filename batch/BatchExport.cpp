@@ -1,27 +1,25 @@
 #include "batch/BatchExport.h"
 
-#include "app/Cp874.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/Errors.h"
-#include "app/db/Query.h"
 #include "batch/BatchDataEngine.h"
 #include "batch/BatchProgress.h"
 #include "batch/StatementCount.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/Errors.h"
+#include "db/Query.h"
 #include "export/ExportComponent.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -108,17 +106,15 @@ class TPartialFile {
               .arg(info.fileName())
               .arg(QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'));
       const QString path = info.dir().filePath(name);
-      const int fd = ::open(QFile::encodeName(path).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        ::close(fd);
+      const int error = platform::CreateNewFile(path);
+      if (error == 0) {
         path_ = path;
         return;
       }
-      if (errno != EEXIST)
+      if (!platform::IsAlreadyExists(error))
         throw EInOutError(
             QStringLiteral("Cannot create file %1. %2")
-                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(QDir::toNativeSeparators(path), platform::SystemErrorText(error)));
     }
     throw EInOutError(QStringLiteral("Cannot create a file beside %1.").arg(target_));
   }
@@ -126,29 +122,19 @@ class TPartialFile {
   // Gives the finished file the target's name. Without `replace` an existing target is never
   // replaced, not even one that appeared while the export ran.
   void Publish(bool replace) {
-    const QByteArray from = QFile::encodeName(path_);
-    const QByteArray to = QFile::encodeName(target_);
-    if (replace) {
-      if (::rename(from.constData(), to.constData()) != 0) Fail();
-    } else if (::link(from.constData(), to.constData()) == 0) {
-      ::unlink(from.constData());
-    } else if (errno == EEXIST) {
+    const int error =
+        replace ? platform::ReplaceFile(path_, target_) : platform::RenameNoReplace(path_, target_);
+    if (platform::IsAlreadyExists(error))
       throw EInOutError(
           QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
-    } else {
-      // A file system without hard links: the check and the rename are two steps there.
-      if (QFileInfo::exists(target_))
-        throw EInOutError(
-            QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
-      if (::rename(from.constData(), to.constData()) != 0) Fail();
-    }
+    if (error) Fail(error);
     path_.clear();
   }
 
  private:
-  [[noreturn]] void Fail() const {
+  [[noreturn]] void Fail(int error) const {
     throw EInOutError(QStringLiteral("Cannot rename %1 to %2. %3")
-                          .arg(path_, target_, QString::fromLocal8Bit(std::strerror(errno))));
+                          .arg(path_, target_, platform::SystemErrorText(error)));
   }
 
   QString target_;
@@ -335,11 +321,11 @@ class TBatchRun {
   QString target_;
 };
 
-extern "C" void OnCancelSignal(int) {
+void OnCancelSignal() {
   RequestBatchCancel();
   static const char kNote[] =
       "\nqavtool-export: stopping after the current row (again to end at once)\n";
-  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+  platform::WriteStandardError(kNote, sizeof kNote - 1);
 }
 
 }  // namespace
@@ -487,13 +473,7 @@ bool BatchCancelRequested() noexcept {
 }
 
 void InstallBatchCancelSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnCancelSignal;
-  sigemptyset(&action.sa_mask);
-  // The first signal asks; the handler then goes, so the second ends the program.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  platform::InstallInterruptHandler(OnCancelSignal);
 }
 
 int RunBatchExport(const QStringList& arguments, const TBatchIo& io) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "export/SaveOutputSettings.h"
 
 #include <QStringList>

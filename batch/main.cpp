@@ -1,6 +1,6 @@
 #include "batch/BatchExport.h"
+#include "platform/Console.h"
 
-#include <unistd.h>
 #include <QApplication>
 #include <cstdio>
 
@@ -33,6 +33,6 @@ int main(int argc, char** argv) {
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
   };
-  io.ErrorIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  io.ErrorIsTerminal = qav::platform::StandardErrorIsTerminal();
   return qav::RunBatchExport(arguments, io);
 }

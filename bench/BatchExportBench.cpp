@@ -3,8 +3,8 @@
 // (the memory must not grow with the rows), then each of the console's file writers on the
 // worksheet benchmark's 60,000 rows.
 //   batch-export-bench [TEXT_ROWS...]   (default 10000 1000000)
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
+#include "db/embedded/EmbeddedSuite.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,11 +1,11 @@
 // Opens a large result in the console's results grid, scrolls through it and closes it,
 // printing how long each step keeps the window busy and the memory it takes.
 //   console-grid-bench [ROWS]     (default 200,000 rows of 10 columns)
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/embedded/EmbeddedSuite.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // Loads a large result through the engine layer and walks it, printing time and memory.
 //   result-load-bench [ROWS]     (default 1,000,000 rows of 10 columns)
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/embedded/EmbeddedSuite.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // Fetches a large result through the ODBC back end (unixODBC, FreeTDS) from the TDS test
 // server, and the same result from the embedded back end directly, printing rows per second.
 //   tds-fetch-bench [ROWS]     (default 200,000 rows of 10 columns)
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "tools/tds/TdsServer.h"
 
 #include <QCoreApplication>

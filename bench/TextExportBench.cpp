@@ -1,11 +1,11 @@
 // Exports a large result from the console's grid to text with the console's settings and
 // compares the time with the sqlite3 shell writing the same rows tab-separated.
 //   text-export-bench [ROWS]     (default 1,000,000 rows of 10 columns)
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "export/TextExport.h"
 
 #include <QApplication>

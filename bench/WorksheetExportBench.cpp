@@ -2,12 +2,12 @@
 // Excel, Lotus, Quattro) and the console's settings, and prints their throughput side by side.
 //   worksheet-export-bench [ROWS] [RUNS]   (default 60,000 rows of 10 columns, best of 3 runs)
 // The worksheet formats number their rows in 16 bits, so ROWS stays below 65,536.
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "app/db/embedded/EmbeddedSuite.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "export/ExcelExport.h"
 #include "export/LotusExport.h"
 #include "export/QuattroExport.h"

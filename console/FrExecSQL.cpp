@@ -1,13 +1,13 @@
 #include "console/FrExecSQL.h"
 
-#include "app/Cp874.h"
 #include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/ExceptionHandler.h"
-#include "app/TextUtil.h"
-#include "app/db/Query.h"
 #include "console/ResultGrid.h"
+#include "core/Cp874.h"
+#include "core/ExceptionHandler.h"
+#include "core/TextUtil.h"
+#include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "export/SaveOutputSettings.h"
 

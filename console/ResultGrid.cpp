@@ -1,7 +1,7 @@
 #include "console/ResultGrid.h"
 
-#include "app/db/DataSet.h"
 #include "console/ResultModel.h"
+#include "db/DataSet.h"
 
 #include <QHeaderView>
 

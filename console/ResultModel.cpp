@@ -1,6 +1,6 @@
 #include "console/ResultModel.h"
 
-#include "app/db/DataSet.h"
+#include "db/DataSet.h"
 
 #include <limits>
 

@@ -3,7 +3,7 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <vector>
-#include "app/db/DataSet.h"
+#include "db/DataSet.h"
 
 namespace qav {
 

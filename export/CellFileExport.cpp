@@ -1,14 +1,13 @@
 #include "export/CellFileExport.h"
 
-#include "app/Cp874.h"
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
-#include "app/db/DateTime.h"
+#include "core/Cp874.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
+#include "db/DateTime.h"
 #include "export/DataEngine.h"
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
 
-#include <iconv.h>
 #include <QDateTime>
 #include <QFile>
 
@@ -59,27 +58,9 @@ QString TExportToCellFile::NumberedFileName(const QString& fileName, int fileNum
 }
 
 QString TExportToCellFile::ToOemText(const QString& text) {
-  // The Windows code page and the OEM code page of a Thai system are both 874; the conversion
-  // goes through iconv all the same, so that characters neither holds come out as "?".
-  static const iconv_t converter = iconv_open("CP874", "CP874");
-  const QByteArray ansi = ToCp874(text);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return FromCp874(ansi);
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  QByteArray oem(ansi.size(), '\0');
-  char* in = const_cast<char*>(ansi.constData());
-  size_t inLeft = static_cast<size_t>(ansi.size());
-  char* out = oem.data();
-  size_t outLeft = static_cast<size_t>(oem.size());
-  while (inLeft > 0) {
-    if (iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)) break;
-    if (outLeft == 0) break;
-    *out++ = '?';  // a byte the code page leaves undefined
-    --outLeft;
-    ++in;
-    --inLeft;
-  }
-  oem.truncate(static_cast<qsizetype>(out - oem.data()));
-  return FromCp874(oem);
+  // The Windows code page and the OEM code page of a Thai system are both 874: the conversion
+  // leaves the characters code page 874 holds and turns the others into "?".
+  return FromCp874(ToCp874(text));
 }
 
 void TExportToCellFile::ExportData() {

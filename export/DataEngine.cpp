@@ -1,6 +1,6 @@
 #include "export/DataEngine.h"
 
-#include "app/db/Errors.h"
+#include "db/Errors.h"
 #include "export/ExportStrings.h"
 
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/DataSet.h"
+#include "db/DataSet.h"
 #include "export/ExportColumns.h"
 
 #include <QObject>

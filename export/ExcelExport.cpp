@@ -1,8 +1,8 @@
 #include "export/ExcelExport.h"
 
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
-#include "app/db/DateTime.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
+#include "db/DateTime.h"
 #include "export/WorksheetRecords.h"
 
 #include <algorithm>

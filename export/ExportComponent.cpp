@@ -1,10 +1,10 @@
 #include "export/ExportComponent.h"
 
-#include "app/Cp874.h"
 #include "app/Dialogs.h"
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
-#include "app/db/DateTime.h"
+#include "core/Cp874.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
+#include "db/DateTime.h"
 #include "export/DataEngine.h"
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
@@ -25,21 +25,6 @@ namespace qav {
 namespace {
 
 using namespace db;
-
-bool IsZeroBlankable(TFieldType type) {
-  switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD:
-    case ftAutoInc:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The date and the time of day of a date-time number, without the time zone work of QDateTime.
 void SplitDateTime(TDateTime value, QDate& date, QTime& time) {
@@ -214,6 +199,21 @@ constexpr MapiULong kMapiDialog = 0x8;
 
 }  // namespace
 
+bool IsExportNumericType(db::TFieldType type) {
+  switch (type) {
+    case db::ftSmallint:
+    case db::ftInteger:
+    case db::ftWord:
+    case db::ftFloat:
+    case db::ftCurrency:
+    case db::ftBCD:
+    case db::ftAutoInc:
+      return true;
+    default:
+      return false;
+  }
+}
+
 TExportDataFormats::TExportDataFormats() {
   const TFormatSettings& fs = FormatSettings();
   DateSeparator = fs.DateSeparator;
@@ -322,7 +322,7 @@ QString TExportCustomBaseComponent::GetFieldText(const db::TField* field) {
   const TFieldType type = field->DataType();
   if (BlankIfZero) {
     try {
-      if (IsZeroBlankable(type) && field->AsFloat() == 0) return {};
+      if (IsExportNumericType(type) && field->AsFloat() == 0) return {};
       if (IsDateTimeType(type) && field->AsDateTime() == 0) return {};
     } catch (const EConvertError&) {
       // A value that is not a number is not zero either.
@@ -355,7 +355,7 @@ TCellType TExportCustomBaseComponent::GetCellTypeOfField(const db::TField* field
     try {
       if (IsDateTimeType(type))
         value = field->AsDateTime();
-      else if (IsZeroBlankable(type))
+      else if (IsExportNumericType(type))
         value = field->AsFloat();
       else
         value = field->AsString();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/DataSet.h"
+#include "db/DataSet.h"
 #include "export/DataEngine.h"
 #include "export/ExportColumns.h"
 #include "export/GridKinds.h"
@@ -90,6 +90,10 @@ struct TExportSendTo {
 };
 
 // Alternate-row colours.
+// The field types the export rules treat as numbers: blanked when zero under the zero-blanking
+// option, right-justified in fixed-width text. ftLargeint is not among them.
+bool IsExportNumericType(db::TFieldType type);
+
 class TExportStyle {
  public:
   TExportStyleKind Style() const { return style_; }

@@ -1,6 +1,6 @@
 #include "export/GridDataEngine.h"
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "export/ExportStrings.h"
 
 namespace qav {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/db/DataSet.h"
-#include "app/db/FieldTypes.h"
+#include "db/DataSet.h"
+#include "db/FieldTypes.h"
 
 #include <QColor>
 #include <QFont>

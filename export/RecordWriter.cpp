@@ -1,13 +1,12 @@
 #include "export/RecordWriter.h"
 
-#include "app/Cp874.h"
-#include "app/Exception.h"
+#include "core/Cp874.h"
+#include "core/Exception.h"
+#include "platform/Files.h"
 
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <array>
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -37,7 +36,7 @@ class TRecordWriter::FileSyncer {
     thread_.join();
   }
 
-  // Returns at once; the errno of an earlier failed sync, else 0.
+  // Returns at once; the error of an earlier failed sync, else 0.
   int Request() {
     std::lock_guard<std::mutex> lock(mutex_);
     requested_ = true;
@@ -45,7 +44,7 @@ class TRecordWriter::FileSyncer {
     return std::exchange(error_, 0);
   }
 
-  // Waits until no sync is asked for or running; the errno of a failed one, else 0.
+  // Waits until no sync is asked for or running; the error of a failed one, else 0.
   int Finish() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !requested_ && !busy_; });
@@ -61,8 +60,7 @@ class TRecordWriter::FileSyncer {
       requested_ = false;
       busy_ = true;
       lock.unlock();
-      const int result = ::fdatasync(handle_);
-      const int error = result == 0 ? 0 : errno;
+      const int error = platform::SyncFileData(handle_);
       lock.lock();
       busy_ = false;
       if (error && !error_) error_ = error;
@@ -177,9 +175,8 @@ void TRecordWriter::Sync() {
 }
 
 void TRecordWriter::FailSync(int error) const {
-  throw EInOutError(
-      QStringLiteral("Cannot flush file %1. %2")
-          .arg(QDir::toNativeSeparators(name_), QString::fromLocal8Bit(std::strerror(error))));
+  throw EInOutError(QStringLiteral("Cannot flush file %1. %2")
+                        .arg(QDir::toNativeSeparators(name_), platform::SystemErrorText(error)));
 }
 
 void TRecordWriter::Close() {

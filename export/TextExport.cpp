@@ -6,22 +6,6 @@ namespace {
 
 using namespace db;
 
-// Right-justified when Fixed.
-bool IsAlignedNumber(TFieldType type) {
-  switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD:
-    case ftAutoInc:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Qualified under tqNoNumber.
 bool IsNumberClass(TFieldType type) {
   return IsIntegerType(type) || IsFloatType(type);
@@ -103,7 +87,7 @@ void TExportToText::WriteCell(const db::TField* field, TCellType cellType, int r
     QString cell = text;
     if (pad) {
       const QString blanks(width - length, u' ');
-      cell = field && IsAlignedNumber(field->DataType()) ? blanks + cell : cell + blanks;
+      cell = field && IsExportNumericType(field->DataType()) ? blanks + cell : cell + blanks;
     }
     if (qualify) {
       cell.replace(TextQualifier, QString(2, TextQualifier));

@@ -1,8 +1,8 @@
 #include "export/WordExport.h"
 
-#include "app/Exception.h"
-#include "app/db/Field.h"
-#include "export/automation/WordServer.h"
+#include "automation/WordServer.h"
+#include "core/Exception.h"
+#include "db/Field.h"
 
 #include <QDir>
 #include <QFile>

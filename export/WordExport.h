@@ -1,7 +1,7 @@
 #pragma once
 
+#include "automation/Automation.h"
 #include "export/CellFileExport.h"
-#include "export/automation/Automation.h"
 
 #include <vector>
 

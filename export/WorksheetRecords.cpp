@@ -1,7 +1,7 @@
 #include "export/WorksheetRecords.h"
 
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
 #include "export/CellFileExport.h"
 #include "export/ExportStrings.h"
 

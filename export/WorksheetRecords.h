@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/FieldTypes.h"
+#include "db/FieldTypes.h"
 #include "export/ExportComponent.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 
 #include <QIODevice>
 #include <memory>

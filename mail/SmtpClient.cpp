@@ -1,6 +1,6 @@
 #include "mail/SmtpClient.h"
 
-#include "app/Cp874.h"
+#include "core/Cp874.h"
 #include "mail/BufferStream.h"
 
 #include <QDir>

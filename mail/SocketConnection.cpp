@@ -1,20 +1,13 @@
 #include "mail/SocketConnection.h"
 
-#include "app/Cp874.h"
+#include "core/Cp874.h"
 #include "mail/ThreadTimer.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QUrl>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -63,18 +56,10 @@ TSocketConnection::~TSocketConnection() {
 }
 
 void TSocketConnection::CreateSocket(bool lingerOff) {
-  const int fd =
-      ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
-  if (fd < 0) CheckSocketError(SocketErrorFromErrno(errno));
-  if (lingerOff) {
-    // Closing the first socket resets the connection at once instead of lingering.
-    const linger noLinger{1, 0};
-    if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger) != 0) {
-      const int error = errno;
-      ::close(fd);
-      CheckSocketError(SocketErrorFromErrno(error));
-    }
-  }
+  // Closing the first socket resets the connection at once instead of lingering.
+  int error = 0;
+  const platform::SocketHandle fd = platform::OpenTcpSocket(lingerOff, error);
+  if (fd == platform::kNoSocket) CheckSocketError(error);
   socket_ = fd;
   const quint64 generation = ++socketGeneration_;
 
@@ -105,11 +90,9 @@ void TSocketConnection::EnableRead(bool enable) {
 }
 
 void TSocketConnection::SocketReadable(quint64 generation) {
-  if (generation != socketGeneration_ || socket_ < 0) return;
+  if (generation != socketGeneration_ || socket_ == platform::kNoSocket) return;
   try {
-    int listening = 0;
-    socklen_t size = sizeof listening;
-    if (::getsockopt(socket_, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening) {
+    if (platform::IsListening(socket_)) {
       eventOk_ = true;
       isConnected_ = true;
       acceptPending_ = true;
@@ -117,14 +100,14 @@ void TSocketConnection::SocketReadable(quint64 generation) {
       return;
     }
     char probe;
-    const ssize_t n = ::recv(socket_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    const int error = n < 0 ? errno : 0;
-    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) {
+    const platform::SocketIo probed = platform::ReceiveSocket(socket_, &probe, 1, true);
+    const int error = probed.error;
+    if (error == sockerr::WouldBlock || error == sockerr::Interrupted) {
       EnableRead(true);
       return;
     }
-    eventOk_ = n >= 0;
-    if (n > 0) {
+    eventOk_ = error == 0;
+    if (probed.count > 0) {
       if (OnDataAvailable) {
         try {
           OnDataAvailable(*this);
@@ -135,22 +118,20 @@ void TSocketConnection::SocketReadable(quint64 generation) {
     }
     // The peer closed or reset the connection. Received data still waiting would be drained
     // by reads first; then this notification comes again.
-    if (error != 0) lastSocketError_ = SocketErrorFromErrno(error);
+    if (error != 0) lastSocketError_ = error;
     if (!DataAvailable()) ReleaseSocket();
   } catch (...) {
   }
 }
 
 void TSocketConnection::SocketWritable(quint64 generation) {
-  if (generation != socketGeneration_ || socket_ < 0 || !connectPending_) return;
+  if (generation != socketGeneration_ || socket_ == platform::kNoSocket || !connectPending_) return;
   connectPending_ = false;
   try {
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+    const int error = platform::PendingSocketError(socket_);
     eventOk_ = error == 0;
     if (!eventOk_) {
-      lastSocketError_ = SocketErrorFromErrno(error);
+      lastSocketError_ = error;
       return;
     }
     isConnected_ = true;
@@ -178,9 +159,8 @@ void TSocketConnection::WaitUntil(const std::function<bool()>& done) {
 }
 
 void TSocketConnection::PauseFor(bool forWriting) {
-  if (socket_ >= 0) {
-    pollfd pfd{socket_, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-    ::poll(&pfd, 1, 2);
+  if (socket_ != platform::kNoSocket) {
+    platform::WaitForSocket(socket_, forWriting, 2);
   } else {
     QThread::msleep(2);
   }
@@ -212,15 +192,12 @@ void TSocketConnection::CheckSocketError(int error, int ignore) {
 
 void TSocketConnection::ResolveHost() {
   ReportStatus(8, QStringLiteral("Resolve Host"));
-  in_addr dotted{};
-  const QByteArray hostBytes = Host.toLatin1();
-  if (!Host.isEmpty() && ::inet_aton(hostBytes.constData(), &dotted) != 0) {
-    remote_.sin_addr = dotted;
+  if (platform::ParseIPv4(Host.toLatin1(), remoteAddress_)) {
     haveAddress_ = true;
     return;
   }
 
-  remote_.sin_addr.s_addr = 0;
+  remoteAddress_ = 0;
   haveAddress_ = false;
   StartTimer();
   lookupDone_ = false;
@@ -229,23 +206,8 @@ void TSocketConnection::ResolveHost() {
   if (name.isEmpty()) name = Host.toUtf8();
   try {
     std::thread([channel = lookupChannel_, generation, name] {
-      addrinfo hints{};
-      hints.ai_family = AF_INET;
-      hints.ai_socktype = SOCK_STREAM;
-      addrinfo* found = nullptr;
-      const int result = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
-      int error = SocketErrorFromLookup(result);
       quint32 address = 0;
-      if (result == 0) {
-        error = 11004;
-        for (addrinfo* entry = found; entry; entry = entry->ai_next) {
-          if (entry->ai_family != AF_INET) continue;
-          address = reinterpret_cast<sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-          error = 0;
-          break;
-        }
-        ::freeaddrinfo(found);
-      }
+      const int error = platform::LookupIPv4(name, address);
       std::lock_guard lock(channel->mutex);
       if (TSocketConnection* receiver = channel->receiver) {
         QMetaObject::invokeMethod(
@@ -257,7 +219,7 @@ void TSocketConnection::ResolveHost() {
       }
     }).detach();
   } catch (const std::system_error&) {
-    LookupFinished(generation, 11002, 0);
+    LookupFinished(generation, sockerr::TryAgain, 0);
   }
 
   try {
@@ -271,7 +233,7 @@ void TSocketConnection::ResolveHost() {
   if (timedOut_) throw ESockError(QStringLiteral("Host Lookup Timed Out"));
   if (cancelRequested_) throw ESockError(QStringLiteral("Host Lookup Canceled"));
   if (!eventOk_) throw ESockError(QStringLiteral("Host Lookup Failed"));
-  remote_.sin_addr.s_addr = lookupAddress_;
+  remoteAddress_ = lookupAddress_;
   haveAddress_ = true;
   if (OnHostResolved) OnHostResolved(*this);
 }
@@ -295,22 +257,19 @@ void TSocketConnection::Connect() {
     ++attempts;
   }
 
-  remote_.sin_family = AF_INET;
-  remote_.sin_port = htons(static_cast<quint16>(Port));
   eventOk_ = true;
   lookupDone_ = false;
   connectPending_ = true;
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) != 0) {
-    // A connect in progress is this platform's "would block"; a refusal reported at once is
-    // the same outcome as one that arrives as a notification.
-    const int error = errno;
-    if (error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH ||
-        error == ETIMEDOUT) {
-      lastSocketError_ = SocketErrorFromErrno(error);
+  if (const int error =
+          platform::StartConnect(socket_, remoteAddress_, static_cast<quint16>(Port))) {
+    // A refusal reported at once is the same outcome as one that arrives as a notification.
+    if (error == sockerr::ConnectionRefused || error == sockerr::NetworkUnreachable ||
+        error == sockerr::HostUnreachable || error == sockerr::TimedOut) {
+      lastSocketError_ = error;
       eventOk_ = false;
-    } else if (error != EINPROGRESS && error != EINTR) {
+    } else {
       connectPending_ = false;
-      CheckSocketError(SocketErrorFromErrno(error));
+      CheckSocketError(error);
     }
   }
   if (eventOk_ && writeNotifier_) writeNotifier_->setEnabled(true);
@@ -341,15 +300,15 @@ void TSocketConnection::Disconnect() {
 void TSocketConnection::ReleaseSocket() {
   ReportStatus(4, QStringLiteral("Request Close Socket"));
   isConnected_ = false;
-  if (socket_ < 0) return;
+  if (socket_ == platform::kNoSocket) return;
   connectPending_ = false;
   acceptPending_ = false;
   // The notifiers must be gone before their descriptor is.
   readNotifier_.reset();
   writeNotifier_.reset();
-  const int fd = socket_;
-  socket_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) CheckSocketError(SocketErrorFromErrno(errno));
+  const platform::SocketHandle fd = socket_;
+  socket_ = platform::kNoSocket;
+  if (const int error = platform::CloseSocket(fd)) CheckSocketError(error);
   if (destroying_) return;
   if (OnDisconnect) OnDisconnect(*this);
   CreateSocket(false);
@@ -401,17 +360,15 @@ bool TSocketConnection::SendBlock(const char* data, qint64 length,
                                   const std::function<void(qint64)>& onSent) {
   qint64 offset = 0;
   while (offset < length && !cancelRequested_) {
-    const ssize_t n =
-        ::send(socket_, data + offset, static_cast<size_t>(length - offset), MSG_NOSIGNAL);
-    if (n > 0) {
-      offset += n;
-      if (onSent) onSent(n);
-    } else if (n == 0) {
+    const platform::SocketIo sent = platform::SendSocket(socket_, data + offset, length - offset);
+    if (sent.count > 0) {
+      offset += sent.count;
+      if (onSent) onSent(sent.count);
+    } else if (sent.error == 0) {
       return false;
     } else {
-      const int error = errno;
-      if (error == EINTR) continue;
-      CheckSocketError(SocketErrorFromErrno(error));
+      if (sent.error == sockerr::Interrupted) continue;
+      CheckSocketError(sent.error);
       // A full send buffer: let events run, so that the time limit and Cancel can end the
       // wait for a peer that does not read.
       PauseFor(true);
@@ -462,17 +419,17 @@ QString TSocketConnection::ReadLn() {
     for (;;) {
       if (consumed == IOBufferSize) throw ERangeError(QStringLiteral("Range check error"));
       char* free = buffer_.get() + consumed;
-      const ssize_t n = ::recv(socket_, free, static_cast<size_t>(IOBufferSize - consumed),
-                               MSG_PEEK | MSG_DONTWAIT);
-      if (n == 0) {
+      const platform::SocketIo peeked =
+          platform::ReceiveSocket(socket_, free, IOBufferSize - consumed, true);
+      const qint64 n = peeked.count;
+      if (n == 0 && peeked.error == 0) {
         // The peer closed the connection: whatever part of a line came is no line.
         line.clear();
         break;
       }
-      if (n < 0) {
-        const int error = errno;
-        if (error != EINTR) {
-          lastSocketError_ = SocketErrorFromErrno(error);
+      if (peeked.error) {
+        if (peeked.error != sockerr::Interrupted) {
+          lastSocketError_ = peeked.error;
           if (lastSocketError_ == sockerr::NotConnected) {
             line.clear();
             break;
@@ -486,14 +443,14 @@ QString TSocketConnection::ReadLn() {
         const int take = lf ? static_cast<int>(lf - free) + 1 : static_cast<int>(n);
         int removed = 0;
         while (removed < take) {
-          const ssize_t got =
-              ::recv(socket_, free + removed, static_cast<size_t>(take - removed), MSG_DONTWAIT);
-          if (got <= 0) {
-            if (got < 0 && errno == EINTR) continue;
-            CheckSocketError(got < 0 ? SocketErrorFromErrno(errno) : sockerr::NotConnected);
+          const platform::SocketIo got =
+              platform::ReceiveSocket(socket_, free + removed, take - removed, false);
+          if (got.count <= 0) {
+            if (got.error == sockerr::Interrupted) continue;
+            CheckSocketError(got.error ? got.error : sockerr::NotConnected);
             break;
           }
-          removed += static_cast<int>(got);
+          removed += static_cast<int>(got.count);
         }
         line.append(free, removed);
         consumed += removed;
@@ -517,9 +474,7 @@ QString TSocketConnection::ReadLn() {
 
 bool TSocketConnection::DataAvailable() {
   ReportStatus(8, QStringLiteral("Data Available"));
-  if (socket_ < 0) return false;
-  int waiting = 0;
-  return ::ioctl(socket_, FIONREAD, &waiting) == 0 && waiting > 0;
+  return socket_ != platform::kNoSocket && platform::BytesWaiting(socket_) > 0;
 }
 
 int TSocketConnection::ParseReplyCode(const QString& reply) {
@@ -569,7 +524,7 @@ void TSocketConnection::SendStream(QIODevice& stream) {
   }
 }
 
-int TSocketConnection::Accept() {
+platform::SocketHandle TSocketConnection::Accept() {
   ReportStatus(4, QStringLiteral("Accepting"));
   // A read notification of a listening socket announces an incoming connection.
   EnableRead(true);
@@ -578,15 +533,14 @@ int TSocketConnection::Accept() {
   if (cancelRequested_) throw ESockError(QStringLiteral("Accepting Canceled"));
   if (!eventOk_) throw ESockError(QStringLiteral("Error creating Data Connection"));
   acceptPending_ = false;
-  sockaddr_in peer{};
-  socklen_t size = sizeof peer;
-  const int fd =
-      ::accept4(socket_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) {
-    CheckSocketError(SocketErrorFromErrno(errno));
-    return -1;
+  int error = 0;
+  quint32 peer = 0;
+  const platform::SocketHandle fd = platform::AcceptConnection(socket_, peer, error);
+  if (fd == platform::kNoSocket) {
+    CheckSocketError(error);
+    return platform::kNoSocket;
   }
-  remote_ = peer;
+  remoteAddress_ = peer;
   return fd;
 }
 

@@ -2,7 +2,6 @@
 
 #include "mail/SocketErrors.h"
 
-#include <netinet/in.h>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -72,7 +71,7 @@ class TSocketConnection : public QObject {
   virtual QString Transaction(const QString& command);
   virtual void Abort();
   // Waits for an incoming connection on a listening socket and returns its handle.
-  virtual int Accept();
+  virtual platform::SocketHandle Accept();
   // Asks the running wait to end; the operation then fails with its abort or cancel error.
   void Cancel();
 
@@ -101,8 +100,8 @@ class TSocketConnection : public QObject {
   bool LookupDone() const { return lookupDone_; }
   qint64 SentCount() const { return sentCount_; }
   qint64 StreamSize() const { return streamSize_; }
-  // The platform socket, -1 when there is none.
-  int Handle() const { return socket_; }
+  // The platform socket, platform::kNoSocket when there is none.
+  platform::SocketHandle Handle() const { return socket_; }
 
   // The leading decimal digits of a reply (at most 10) as a number, 0 without any; a number
   // above 32767 is an ERangeError.
@@ -137,11 +136,12 @@ class TSocketConnection : public QObject {
   bool SendBlock(const char* data, qint64 length, const std::function<void(qint64)>& onSent);
 
   std::unique_ptr<char[]> buffer_;
-  int socket_ = -1;
+  platform::SocketHandle socket_ = platform::kNoSocket;
   quint64 socketGeneration_ = 0;
   std::unique_ptr<QSocketNotifier> readNotifier_;
   std::unique_ptr<QSocketNotifier> writeNotifier_;
-  sockaddr_in remote_{};
+  // The peer's IPv4 address in network byte order.
+  quint32 remoteAddress_ = 0;
   bool haveAddress_ = false;
   std::shared_ptr<LookupChannel> lookupChannel_;
   quint64 lookupGeneration_ = 0;

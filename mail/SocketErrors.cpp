@@ -1,8 +1,5 @@
 #include "mail/SocketErrors.h"
 
-#include <netdb.h>
-#include <cerrno>
-
 namespace qav {
 
 namespace {
@@ -65,33 +62,6 @@ constexpr SocketErrorEntry kSocketErrors[] = {
     {11004, "Valid name, no data record of requested type"},
 };
 
-struct ErrnoEntry {
-  int error;
-  int number;
-};
-
-// The Windows numbers are the BSD errno values plus 10000; the platform's values differ, so
-// each one is named. EPIPE (a send after the peer went away) reads as a reset, which is what
-// Windows reports in that case.
-constexpr ErrnoEntry kErrnoMap[] = {
-    {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
-    {EPERM, 10013},           {EFAULT, 10014},       {EINVAL, 10022},
-    {EMFILE, 10024},          {ENFILE, 10024},       {EAGAIN, 10035},
-    {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},        {ENETUNREACH, 10051},  {ENETRESET, 10052},
-    {ECONNABORTED, 10053},    {ECONNRESET, 10054},   {EPIPE, 10054},
-    {ENOBUFS, 10055},         {ENOMEM, 10055},       {EISCONN, 10056},
-    {ENOTCONN, 10057},        {ESHUTDOWN, 10058},    {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061}, {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},       {EUSERS, 10068},       {EDQUOT, 10069},
-    {ESTALE, 10070},          {EREMOTE, 10071},
-};
-
 }  // namespace
 
 QString SocketErrorMessage(int number) {
@@ -99,30 +69,6 @@ QString SocketErrorMessage(int number) {
     if (entry.number == number)
       return QString::number(number) + u':' + QString::fromLatin1(entry.text);
   return QStringLiteral("Unknown Error No. ") + QString::number(number);
-}
-
-int SocketErrorFromErrno(int error) {
-  for (const ErrnoEntry& entry : kErrnoMap)
-    if (entry.error == error) return entry.number;
-  return 10000 + error;
-}
-
-int SocketErrorFromLookup(int result) {
-  switch (result) {
-    case 0:
-      return 0;
-    case EAI_NONAME:
-      return 11001;
-    case EAI_AGAIN:
-      return 11002;
-    case EAI_FAIL:
-      return 11003;
-    case EAI_SYSTEM:
-      // errno is per thread: call this on the thread that ran the lookup.
-      return SocketErrorFromErrno(errno);
-    default:
-      return 11004;
-  }
 }
 
 }  // namespace qav

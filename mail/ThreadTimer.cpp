@@ -1,6 +1,6 @@
 #include "mail/ThreadTimer.h"
 
-#include "app/ExceptionHandler.h"
+#include "core/ExceptionHandler.h"
 
 #include <QTimer>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "mail/UUProcessor.h"
 
-#include "app/Exception.h"
+#include "core/Exception.h"
 
 #include <QIODevice>
 

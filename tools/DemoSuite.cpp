@@ -1,7 +1,7 @@
 #include "tools/DemoSuite.h"
 
-#include "app/Exception.h"
-#include "app/db/embedded/EmbeddedSuite.h"
+#include "core/Exception.h"
+#include "db/embedded/EmbeddedSuite.h"
 
 #include <sqlite3.h>
 #include <QDate>

@@ -1,6 +1,6 @@
 // make-demo-suite FOLDER [--sales-rows N]: creates the embedded demo suite in FOLDER.
-#include "app/Exception.h"
-#include "app/db/embedded/EmbeddedSuite.h"
+#include "core/Exception.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "tools/DemoSuite.h"
 
 #include <QDir>

@@ -4,13 +4,13 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
-#include "app/ExceptionHandler.h"
 #include "app/FrShowError.h"
 #include "app/LocalMachine.h"
-#include "app/db/Database.h"
-#include "app/db/Errors.h"
-#include "app/db/Query.h"
 #include "console/FrExecSQL.h"
+#include "core/ExceptionHandler.h"
+#include "db/Database.h"
+#include "db/Errors.h"
+#include "db/Query.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>

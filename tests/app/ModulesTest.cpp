@@ -5,9 +5,9 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/FormLogo.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "backup/SQLScript.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "script/SQLScript.h"
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/FormLogo.h"
-#include "app/db/Database.h"
 #include "backup/FrBackup.h"
+#include "db/Database.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>

@@ -1,15 +1,15 @@
 // qavtool-export, the real executable, against the embedded demo suite: its files against what
 // the console's "Save output TO" writes for the same statement, bad input, Ctrl+C, and the ODBC
 // back end through the TDS test server.
-#include "app/Cp874.h"
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/Errors.h"
-#include "app/db/Query.h"
 #include "batch/BatchDataEngine.h"
 #include "batch/BatchExport.h"
 #include "batch/BatchProgress.h"
 #include "batch/StatementCount.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/Errors.h"
+#include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "tests/console/ConsoleFixture.h"
 #include "tests/export/DocxProbe.h"

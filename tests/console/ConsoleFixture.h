@@ -6,9 +6,9 @@
 #include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
 #include "console/FrExecSQL.h"
+#include "core/ExceptionHandler.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>

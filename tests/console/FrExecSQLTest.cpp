@@ -1,16 +1,16 @@
 // The SQL console driven headless against the embedded demo suite.
 #include "app/CommandLine.h"
-#include "app/Cp874.h"
 #include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
-#include "app/ExceptionHandler.h"
 #include "app/FormLogo.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
 #include "console/FrExecSQL.h"
 #include "console/ResultGrid.h"
 #include "console/ResultModel.h"
+#include "core/Cp874.h"
+#include "core/ExceptionHandler.h"
+#include "db/Database.h"
+#include "db/Query.h"
 #include "tests/console/ConsoleFixture.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // "Save output TO": the console's rows saved in each of the five formats and read back.
-#include "app/Cp874.h"
-#include "app/FormatSettings.h"
-#include "app/db/Query.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
+#include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "tests/console/ConsoleFixture.h"
 #include "tests/export/DocxProbe.h"

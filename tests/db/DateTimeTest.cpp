@@ -1,4 +1,4 @@
-#include "app/db/DateTime.h"
+#include "db/DateTime.h"
 
 #include <gtest/gtest.h>
 

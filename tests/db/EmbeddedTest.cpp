@@ -1,9 +1,9 @@
-#include "app/db/Database.h"
-#include "app/db/Errors.h"
-#include "app/db/Query.h"
-#include "app/db/StoredProc.h"
-#include "app/db/embedded/EmbeddedDialect.h"
-#include "app/db/embedded/EmbeddedSuite.h"
+#include "db/Database.h"
+#include "db/Errors.h"
+#include "db/Query.h"
+#include "db/StoredProc.h"
+#include "db/embedded/EmbeddedDialect.h"
+#include "db/embedded/EmbeddedSuite.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

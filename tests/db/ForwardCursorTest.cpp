@@ -1,8 +1,8 @@
 // Reading a result forward only: TQuery with UniDirectional over the embedded back end's cursor,
 // against the same statement read whole.
-#include "app/db/Database.h"
-#include "app/db/Errors.h"
-#include "app/db/Query.h"
+#include "db/Database.h"
+#include "db/Errors.h"
+#include "db/Query.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "app/db/DateTime.h"
-#include "app/db/Errors.h"
-#include "app/db/odbc/OdbcConnection.h"
-#include "app/db/odbc/OdbcConnectionString.h"
-#include "app/db/odbc/OdbcParams.h"
-#include "app/db/odbc/OdbcTypes.h"
+#include "db/DateTime.h"
+#include "db/Errors.h"
+#include "db/odbc/OdbcConnection.h"
+#include "db/odbc/OdbcConnectionString.h"
+#include "db/odbc/OdbcParams.h"
+#include "db/odbc/OdbcTypes.h"
 
 #include <sql.h>
 #include <sqlext.h>

@@ -1,6 +1,6 @@
-#include "app/db/Errors.h"
-#include "app/db/Params.h"
-#include "app/db/Query.h"
+#include "db/Errors.h"
+#include "db/Params.h"
+#include "db/Query.h"
 
 #include <gtest/gtest.h>
 

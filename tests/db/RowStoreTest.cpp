@@ -1,4 +1,4 @@
-#include "app/db/RowStore.h"
+#include "db/RowStore.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
 // The cell-file record loop: where cells go in each layout, the file frame, splitting names,
 // the periodic flush, the OEM conversion and the little-endian record helpers.
-#include "app/Cp874.h"
+#include "core/Cp874.h"
 #include "export/CellFileExport.h"
 #include "export/RecordWriter.h"
 #include "export/TextExport.h"

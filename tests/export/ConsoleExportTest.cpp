@@ -1,9 +1,9 @@
 // The console's grid exported to text with the console's settings, against the demo suite.
-#include "app/Cp874.h"
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
 #include "console/ResultGrid.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/Query.h"
 #include "export/SaveOutputSettings.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"

@@ -1,7 +1,7 @@
 // Column sources: the grid kinds, the column lists each engine builds and the record walks.
-#include "app/Exception.h"
-#include "app/db/Errors.h"
 #include "console/ResultGrid.h"
+#include "core/Exception.h"
+#include "db/Errors.h"
 #include "export/DataEngine.h"
 #include "export/GridDataEngine.h"
 #include "export/TextExport.h"

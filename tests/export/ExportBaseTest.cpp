@@ -1,7 +1,7 @@
 // The export component base: settings at construction, field texts and cell types, style
 // colours, language strings, missing sources, the automatic column list and mail.
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"
 

@@ -1,6 +1,6 @@
 // The progress window: its status line and bar, the windows it disables, the body it runs and
 // the ways the user cancels.
-#include "app/Exception.h"
+#include "core/Exception.h"
 #include "export/ExportProgress.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"

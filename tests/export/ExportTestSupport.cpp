@@ -1,6 +1,6 @@
 #include "tests/export/ExportTestSupport.h"
 
-#include "app/db/DateTime.h"
+#include "db/DateTime.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
-#include "app/db/DataSet.h"
+#include "db/DataSet.h"
 #include "export/GridKinds.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 // The text writer: exact bytes for its settings, appending, splitting, cancelling and failing.
-#include "app/Cp874.h"
-#include "app/FormatSettings.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
 #include "export/ExportProgress.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"

@@ -1,12 +1,12 @@
 // The Word writer: the automation calls it makes (against a recording object), and the
 // documents it has the built-in document server save, read back through libzip and LibreOffice.
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
+#include "automation/WordServer.h"
 #include "console/ResultGrid.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/Query.h"
 #include "export/SaveOutputSettings.h"
 #include "export/WordExport.h"
-#include "export/automation/WordServer.h"
 #include "tests/export/DocxProbe.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/support/TestSuite.h"

@@ -3,11 +3,11 @@
 // format, LibreOffice (soffice --convert-to csv) and gnumeric (ssconvert) turn the file into
 // CSV, and every cell they show is compared with the query's row. Where a reader shows the
 // file in a way of its own, the case says so; the expectations hold those ways exactly.
-#include "app/Cp874.h"
-#include "app/FormatSettings.h"
-#include "app/db/Database.h"
-#include "app/db/DateTime.h"
-#include "app/db/Query.h"
+#include "core/Cp874.h"
+#include "core/FormatSettings.h"
+#include "db/Database.h"
+#include "db/DateTime.h"
+#include "db/Query.h"
 #include "export/ExcelExport.h"
 #include "export/LotusExport.h"
 #include "export/QuattroExport.h"

@@ -1,8 +1,8 @@
 // The bytes of the Excel, Lotus and Quattro writers: their records one by one, and whole files
 // written through Execute from a small in-memory table.
 #include "app/Dialogs.h"
-#include "app/Exception.h"
-#include "app/FormatSettings.h"
+#include "core/Exception.h"
+#include "core/FormatSettings.h"
 #include "export/DataEngine.h"
 #include "export/ExcelExport.h"
 #include "export/LotusExport.h"

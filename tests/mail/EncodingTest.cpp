@@ -1,4 +1,4 @@
-#include "app/Cp874.h"
+#include "core/Cp874.h"
 #include "mail/BufferStream.h"
 #include "mail/UUProcessor.h"
 

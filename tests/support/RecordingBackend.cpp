@@ -1,6 +1,6 @@
 #include "tests/support/RecordingBackend.h"
 
-#include "app/db/Errors.h"
+#include "db/Errors.h"
 
 namespace qav::test {
 

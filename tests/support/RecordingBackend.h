@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/Backend.h"
+#include "db/Backend.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,10 +1,10 @@
 // The ODBC back end end to end: unixODBC and FreeTDS against the TDS test server in front of
 // an embedded demo suite. What the embedded back end gives directly is the reference.
 #include "app/DMConfig.h"
-#include "app/db/DateTime.h"
-#include "app/db/Errors.h"
-#include "app/db/embedded/EmbeddedConnection.h"
-#include "app/db/odbc/OdbcConnection.h"
+#include "db/DateTime.h"
+#include "db/Errors.h"
+#include "db/embedded/EmbeddedConnection.h"
+#include "db/odbc/OdbcConnection.h"
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>

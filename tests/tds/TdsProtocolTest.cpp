@@ -1,6 +1,6 @@
 // The test server's protocol pieces as pure functions: framing, login records, values, tokens,
 // requests and the statement text it handles itself.
-#include "app/db/DateTime.h"
+#include "db/DateTime.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsPacket.h"
 #include "tools/tds/TdsRequests.h"

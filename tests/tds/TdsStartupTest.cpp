@@ -6,11 +6,11 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/FormLogo.h"
-#include "app/db/Database.h"
-#include "app/db/Query.h"
-#include "backup/SQLScript.h"
 #include "console/FrExecSQL.h"
 #include "console/ResultGrid.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "script/SQLScript.h"
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>

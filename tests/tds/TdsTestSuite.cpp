@@ -1,7 +1,7 @@
 #include "tests/tds/TdsTestSuite.h"
 
 #include "app/DMConfig.h"
-#include "app/db/odbc/OdbcConnection.h"
+#include "db/odbc/OdbcConnection.h"
 
 #include <gtest/gtest.h>
 #include <QFile>

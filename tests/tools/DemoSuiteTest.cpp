@@ -1,5 +1,5 @@
-#include "app/Exception.h"
-#include "app/db/embedded/EmbeddedSuite.h"
+#include "core/Exception.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "tools/DemoSuite.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tools/tds/TdsResultSet.h"
 
-#include "app/db/DateTime.h"
+#include "db/DateTime.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/db/Backend.h"
+#include "db/Backend.h"
 #include "tools/tds/TdsTokens.h"
 
 #include <vector>

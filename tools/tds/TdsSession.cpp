@@ -1,8 +1,8 @@
 #include "tools/tds/TdsSession.h"
 
-#include "app/db/Errors.h"
-#include "app/db/embedded/EmbeddedConnection.h"
-#include "app/db/embedded/EmbeddedSuite.h"
+#include "db/Errors.h"
+#include "db/embedded/EmbeddedConnection.h"
+#include "db/embedded/EmbeddedSuite.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsResponse.h"
 #include "tools/tds/TdsResultSet.h"

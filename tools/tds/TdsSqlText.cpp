@@ -1,6 +1,6 @@
 #include "tools/tds/TdsSqlText.h"
 
-#include "app/db/embedded/EmbeddedDialect.h"
+#include "db/embedded/EmbeddedDialect.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #include "tools/tds/TdsTypes.h"
 
-#include "app/Cp874.h"
+#include "core/Cp874.h"
 
 #include <QDateTime>
 #include <QHash>

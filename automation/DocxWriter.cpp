@@ -1,0 +1,531 @@
+#include "automation/DocxWriter.h"
+
+#include "core/Exception.h"
+
+#include <zip.h>
+#include <QDir>
+#include <QHash>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+#include <list>
+
+namespace qav::docx {
+
+namespace {
+
+const QString kW = QStringLiteral("http://schemas.openxmlformats.org/wordprocessingml/2006/main");
+const QString kR =
+    QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships");
+const QString kWp =
+    QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing");
+const QString kA = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/main");
+const QString kPic = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/picture");
+const QString kRelationships =
+    QStringLiteral("http://schemas.openxmlformats.org/package/2006/relationships");
+const QString kRelationshipBase =
+    QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/");
+
+QString ImageContentType(const QString& extension) {
+  static const QHash<QString, QString> types = {
+      {QStringLiteral("png"), QStringLiteral("image/png")},
+      {QStringLiteral("jpeg"), QStringLiteral("image/jpeg")},
+      {QStringLiteral("jpg"), QStringLiteral("image/jpeg")},
+      {QStringLiteral("gif"), QStringLiteral("image/gif")},
+      {QStringLiteral("bmp"), QStringLiteral("image/bmp")},
+      {QStringLiteral("tif"), QStringLiteral("image/tiff")},
+      {QStringLiteral("tiff"), QStringLiteral("image/tiff")},
+      {QStringLiteral("emf"), QStringLiteral("image/x-emf")},
+      {QStringLiteral("wmf"), QStringLiteral("image/x-wmf")},
+  };
+  return types.value(extension.toLower(), QStringLiteral("application/octet-stream"));
+}
+
+QString UnderlineName(int underline) {
+  switch (underline) {
+    case 2:
+      return QStringLiteral("words");
+    case 3:
+      return QStringLiteral("double");
+    case 4:
+      return QStringLiteral("dotted");
+    case 6:
+      return QStringLiteral("thick");
+    case 7:
+      return QStringLiteral("dash");
+    case 9:
+      return QStringLiteral("dotDash");
+    case 10:
+      return QStringLiteral("dotDotDash");
+    case 11:
+      return QStringLiteral("wave");
+    default:
+      return QStringLiteral("single");
+  }
+}
+
+QString AlignmentName(int alignment) {
+  switch (alignment) {
+    case paCenter:
+      return QStringLiteral("center");
+    case paRight:
+      return QStringLiteral("right");
+    case paJustify:
+      return QStringLiteral("both");
+    default:
+      return QStringLiteral("left");
+  }
+}
+
+// A picture stored in the package.
+struct Media {
+  QString relationshipId;
+  QString partName;  // under word/
+  const TPicture* picture;
+};
+
+class DocumentXml {
+ public:
+  explicit DocumentXml(QByteArray* out) : w_(out) {}
+
+  void Write(const TDocument& document) {
+    w_.setAutoFormatting(false);
+    w_.writeStartDocument(QStringLiteral("1.0"), true);
+    w_.writeNamespace(kW, QStringLiteral("w"));
+    w_.writeNamespace(kR, QStringLiteral("r"));
+    w_.writeNamespace(kWp, QStringLiteral("wp"));
+    w_.writeNamespace(kA, QStringLiteral("a"));
+    w_.writeNamespace(kPic, QStringLiteral("pic"));
+    w_.writeStartElement(kW, QStringLiteral("document"));
+    w_.writeStartElement(kW, QStringLiteral("body"));
+    for (const TBlock& block : document.Blocks()) {
+      if (const auto* p = std::get_if<TParagraph>(&block))
+        WriteParagraph(*p);
+      else
+        WriteTable(*std::get<std::shared_ptr<TTable>>(block));
+    }
+    w_.writeStartElement(kW, QStringLiteral("sectPr"));
+    w_.writeEmptyElement(kW, QStringLiteral("pgSz"));
+    WAttribute(QStringLiteral("w"), QString::number(TDocument::kPageWidthTwips));
+    WAttribute(QStringLiteral("h"), QString::number(TDocument::kPageHeightTwips));
+    w_.writeEmptyElement(kW, QStringLiteral("pgMar"));
+    const QString margin = QString::number(TDocument::kMarginTwips);
+    for (const char* side : {"top", "right", "bottom", "left"})
+      WAttribute(QLatin1String(side), margin);
+    WAttribute(QStringLiteral("header"), QStringLiteral("708"));
+    WAttribute(QStringLiteral("footer"), QStringLiteral("708"));
+    WAttribute(QStringLiteral("gutter"), QStringLiteral("0"));
+    w_.writeEndElement();  // sectPr
+    w_.writeEndElement();  // body
+    w_.writeEndElement();  // document
+    w_.writeEndDocument();
+  }
+
+  const std::vector<Media>& Pictures() const { return media_; }
+
+ private:
+  void WAttribute(const QString& name, const QString& value) {
+    w_.writeAttribute(kW, name, XmlSafeText(value));
+  }
+
+  void WriteFormat(const TCharFormat& f) {
+    if (f == TCharFormat()) return;
+    w_.writeStartElement(kW, QStringLiteral("rPr"));
+    if (!f.FontName.isEmpty()) {
+      w_.writeEmptyElement(kW, QStringLiteral("rFonts"));
+      // Thai text is complex script: the name must reach it as well as Latin text.
+      for (const char* slot : {"ascii", "hAnsi", "eastAsia", "cs"})
+        WAttribute(QLatin1String(slot), f.FontName);
+    }
+    if (f.Bold) {
+      w_.writeEmptyElement(kW, QStringLiteral("b"));
+      w_.writeEmptyElement(kW, QStringLiteral("bCs"));
+    }
+    if (f.Italic) {
+      w_.writeEmptyElement(kW, QStringLiteral("i"));
+      w_.writeEmptyElement(kW, QStringLiteral("iCs"));
+    }
+    if (!f.Color.isEmpty()) {
+      w_.writeEmptyElement(kW, QStringLiteral("color"));
+      WAttribute(QStringLiteral("val"), f.Color);
+    }
+    if (f.Highlight > 0) {
+      w_.writeEmptyElement(kW, QStringLiteral("highlight"));
+      WAttribute(QStringLiteral("val"), HighlightName(f.Highlight));
+    }
+    if (f.Underline > 0) {
+      w_.writeEmptyElement(kW, QStringLiteral("u"));
+      WAttribute(QStringLiteral("val"), UnderlineName(f.Underline));
+    }
+    w_.writeEndElement();
+  }
+
+  void WriteParagraph(const TParagraph& p) {
+    w_.writeStartElement(kW, QStringLiteral("p"));
+    if (p.Alignment != paLeft || p.MarkFormat != TCharFormat()) {
+      w_.writeStartElement(kW, QStringLiteral("pPr"));
+      if (p.Alignment != paLeft) {
+        w_.writeEmptyElement(kW, QStringLiteral("jc"));
+        WAttribute(QStringLiteral("val"), AlignmentName(p.Alignment));
+      }
+      WriteFormat(p.MarkFormat);
+      w_.writeEndElement();
+    }
+    for (const TRun& run : p.Runs) {
+      w_.writeStartElement(kW, QStringLiteral("r"));
+      WriteFormat(run.Format);
+      if (run.Picture)
+        WritePicture(*run.Picture);
+      else
+        WriteRunText(run.Text);
+      w_.writeEndElement();
+    }
+    w_.writeEndElement();
+  }
+
+  // Tabs and line breaks are elements of their own in the format.
+  void WriteRunText(const QString& text) {
+    qsizetype from = 0;
+    const auto flush = [&](qsizetype to) {
+      if (to <= from) return;
+      w_.writeStartElement(kW, QStringLiteral("t"));
+      w_.writeAttribute(QStringLiteral("xml:space"), QStringLiteral("preserve"));
+      w_.writeCharacters(XmlSafeText(QStringView(text).mid(from, to - from)));
+      w_.writeEndElement();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      const char16_t c = text[i].unicode();
+      if (c != u'\t' && c != u'\v' && c != u'\f') continue;
+      flush(i);
+      from = i + 1;
+      if (c == u'\t') {
+        w_.writeEmptyElement(kW, QStringLiteral("tab"));
+      } else {
+        w_.writeEmptyElement(kW, QStringLiteral("br"));
+        if (c == u'\f') WAttribute(QStringLiteral("type"), QStringLiteral("page"));
+      }
+    }
+    flush(text.size());
+  }
+
+  const Media& MediaOf(const TPicture& picture) {
+    for (const Media& m : media_)
+      if (m.picture == &picture) return m;
+    const int n = static_cast<int>(media_.size()) + 1;
+    const QString extension =
+        picture.Extension.isEmpty() ? QStringLiteral("bin") : picture.Extension;
+    media_.push_back({QStringLiteral("rIdImage%1").arg(n),
+                      QStringLiteral("media/image%1.%2").arg(n).arg(extension.toLower()),
+                      &picture});
+    return media_.back();
+  }
+
+  void WritePicture(const TPicture& picture) {
+    const Media& media = MediaOf(picture);
+    const QString id = QString::number(++drawingId_);
+    const QString cx = QString::number(picture.WidthEmu);
+    const QString cy = QString::number(picture.HeightEmu);
+    w_.writeStartElement(kW, QStringLiteral("drawing"));
+    w_.writeStartElement(kWp, QStringLiteral("inline"));
+    for (const char* d : {"distT", "distB", "distL", "distR"})
+      w_.writeAttribute(QLatin1String(d), QStringLiteral("0"));
+    w_.writeEmptyElement(kWp, QStringLiteral("extent"));
+    w_.writeAttribute(QStringLiteral("cx"), cx);
+    w_.writeAttribute(QStringLiteral("cy"), cy);
+    w_.writeEmptyElement(kWp, QStringLiteral("docPr"));
+    w_.writeAttribute(QStringLiteral("id"), id);
+    w_.writeAttribute(QStringLiteral("name"), QStringLiteral("Picture ") + id);
+    w_.writeStartElement(kWp, QStringLiteral("cNvGraphicFramePr"));
+    w_.writeEmptyElement(kA, QStringLiteral("graphicFrameLocks"));
+    w_.writeAttribute(QStringLiteral("noChangeAspect"), QStringLiteral("1"));
+    w_.writeEndElement();
+    w_.writeStartElement(kA, QStringLiteral("graphic"));
+    w_.writeStartElement(kA, QStringLiteral("graphicData"));
+    w_.writeAttribute(QStringLiteral("uri"), kPic);
+    w_.writeStartElement(kPic, QStringLiteral("pic"));
+    w_.writeStartElement(kPic, QStringLiteral("nvPicPr"));
+    w_.writeEmptyElement(kPic, QStringLiteral("cNvPr"));
+    w_.writeAttribute(QStringLiteral("id"), QStringLiteral("0"));
+    w_.writeAttribute(QStringLiteral("name"), media.partName.section(u'/', -1));
+    w_.writeEmptyElement(kPic, QStringLiteral("cNvPicPr"));
+    w_.writeEndElement();  // nvPicPr
+    w_.writeStartElement(kPic, QStringLiteral("blipFill"));
+    w_.writeEmptyElement(kA, QStringLiteral("blip"));
+    w_.writeAttribute(kR, QStringLiteral("embed"), media.relationshipId);
+    w_.writeStartElement(kA, QStringLiteral("stretch"));
+    w_.writeEmptyElement(kA, QStringLiteral("fillRect"));
+    w_.writeEndElement();  // stretch
+    w_.writeEndElement();  // blipFill
+    w_.writeStartElement(kPic, QStringLiteral("spPr"));
+    w_.writeStartElement(kA, QStringLiteral("xfrm"));
+    w_.writeEmptyElement(kA, QStringLiteral("off"));
+    w_.writeAttribute(QStringLiteral("x"), QStringLiteral("0"));
+    w_.writeAttribute(QStringLiteral("y"), QStringLiteral("0"));
+    w_.writeEmptyElement(kA, QStringLiteral("ext"));
+    w_.writeAttribute(QStringLiteral("cx"), cx);
+    w_.writeAttribute(QStringLiteral("cy"), cy);
+    w_.writeEndElement();  // xfrm
+    w_.writeStartElement(kA, QStringLiteral("prstGeom"));
+    w_.writeAttribute(QStringLiteral("prst"), QStringLiteral("rect"));
+    w_.writeEmptyElement(kA, QStringLiteral("avLst"));
+    w_.writeEndElement();  // prstGeom
+    w_.writeEndElement();  // spPr
+    w_.writeEndElement();  // pic
+    w_.writeEndElement();  // graphicData
+    w_.writeEndElement();  // graphic
+    w_.writeEndElement();  // inline
+    w_.writeEndElement();  // drawing
+  }
+
+  void WriteBorder(const char* side) {
+    w_.writeEmptyElement(kW, QLatin1String(side));
+    WAttribute(QStringLiteral("val"), QStringLiteral("single"));
+    WAttribute(QStringLiteral("sz"), QStringLiteral("4"));
+    WAttribute(QStringLiteral("space"), QStringLiteral("0"));
+    WAttribute(QStringLiteral("color"), QStringLiteral("auto"));
+  }
+
+  void WriteTable(const TTable& table) {
+    w_.writeStartElement(kW, QStringLiteral("tbl"));
+    w_.writeStartElement(kW, QStringLiteral("tblPr"));
+    w_.writeEmptyElement(kW, QStringLiteral("tblW"));
+    WAttribute(QStringLiteral("w"), QStringLiteral("0"));
+    WAttribute(QStringLiteral("type"), QStringLiteral("auto"));
+    // A new table of the word processor is a grid of single lines.
+    w_.writeStartElement(kW, QStringLiteral("tblBorders"));
+    for (const char* side : {"top", "left", "bottom", "right", "insideH", "insideV"})
+      WriteBorder(side);
+    w_.writeEndElement();
+    // The widths set are the widths shown.
+    w_.writeEmptyElement(kW, QStringLiteral("tblLayout"));
+    WAttribute(QStringLiteral("type"), QStringLiteral("fixed"));
+    w_.writeEndElement();  // tblPr
+    w_.writeStartElement(kW, QStringLiteral("tblGrid"));
+    for (int width : table.ColumnWidths()) {
+      w_.writeEmptyElement(kW, QStringLiteral("gridCol"));
+      WAttribute(QStringLiteral("w"), QString::number(width));
+    }
+    w_.writeEndElement();
+    for (int r = 0; r < table.Rows(); ++r) {
+      w_.writeStartElement(kW, QStringLiteral("tr"));
+      for (int c = 0; c < table.Columns(); ++c) {
+        w_.writeStartElement(kW, QStringLiteral("tc"));
+        w_.writeStartElement(kW, QStringLiteral("tcPr"));
+        w_.writeEmptyElement(kW, QStringLiteral("tcW"));
+        WAttribute(QStringLiteral("w"),
+                   QString::number(table.ColumnWidths()[static_cast<size_t>(c)]));
+        WAttribute(QStringLiteral("type"), QStringLiteral("dxa"));
+        w_.writeEndElement();  // tcPr
+        for (const TParagraph& p : table.Cell(r, c).Paragraphs) WriteParagraph(p);
+        w_.writeEndElement();  // tc
+      }
+      w_.writeEndElement();  // tr
+    }
+    w_.writeEndElement();  // tbl
+  }
+
+  QXmlStreamWriter w_;
+  std::vector<Media> media_;
+  int drawingId_ = 0;
+};
+
+QByteArray StylesXml() {
+  QByteArray out;
+  QXmlStreamWriter w(&out);
+  w.writeStartDocument(QStringLiteral("1.0"), true);
+  w.writeNamespace(kW, QStringLiteral("w"));
+  w.writeStartElement(kW, QStringLiteral("styles"));
+  w.writeStartElement(kW, QStringLiteral("docDefaults"));
+  w.writeStartElement(kW, QStringLiteral("rPrDefault"));
+  w.writeStartElement(kW, QStringLiteral("rPr"));
+  w.writeEmptyElement(kW, QStringLiteral("sz"));
+  w.writeAttribute(kW, QStringLiteral("val"), QStringLiteral("22"));
+  // Thai reads best a size larger than Latin text.
+  w.writeEmptyElement(kW, QStringLiteral("szCs"));
+  w.writeAttribute(kW, QStringLiteral("val"), QStringLiteral("28"));
+  w.writeEmptyElement(kW, QStringLiteral("lang"));
+  w.writeAttribute(kW, QStringLiteral("val"), QStringLiteral("en-US"));
+  w.writeAttribute(kW, QStringLiteral("bidi"), QStringLiteral("th-TH"));
+  w.writeEndElement();  // rPr
+  w.writeEndElement();  // rPrDefault
+  w.writeEndElement();  // docDefaults
+  w.writeEndElement();  // styles
+  w.writeEndDocument();
+  return out;
+}
+
+QByteArray Relationships(const std::vector<std::pair<QString, QString>>& typeAndTarget,
+                         const QStringList& ids) {
+  QByteArray out;
+  QXmlStreamWriter w(&out);
+  w.writeStartDocument(QStringLiteral("1.0"), true);
+  w.writeDefaultNamespace(kRelationships);
+  w.writeStartElement(kRelationships, QStringLiteral("Relationships"));
+  for (size_t i = 0; i < typeAndTarget.size(); ++i) {
+    w.writeEmptyElement(kRelationships, QStringLiteral("Relationship"));
+    w.writeAttribute(QStringLiteral("Id"), ids[static_cast<qsizetype>(i)]);
+    w.writeAttribute(QStringLiteral("Type"), kRelationshipBase + typeAndTarget[i].first);
+    w.writeAttribute(QStringLiteral("Target"), typeAndTarget[i].second);
+  }
+  w.writeEndElement();
+  w.writeEndDocument();
+  return out;
+}
+
+QByteArray ContentTypes(const QStringList& imageExtensions) {
+  const QString ns = QStringLiteral("http://schemas.openxmlformats.org/package/2006/content-types");
+  QByteArray out;
+  QXmlStreamWriter w(&out);
+  w.writeStartDocument(QStringLiteral("1.0"), true);
+  w.writeDefaultNamespace(ns);
+  w.writeStartElement(ns, QStringLiteral("Types"));
+  const auto byDefault = [&](const QString& extension, const QString& type) {
+    w.writeEmptyElement(ns, QStringLiteral("Default"));
+    w.writeAttribute(QStringLiteral("Extension"), extension);
+    w.writeAttribute(QStringLiteral("ContentType"), type);
+  };
+  byDefault(QStringLiteral("rels"),
+            QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
+  byDefault(QStringLiteral("xml"), QStringLiteral("application/xml"));
+  for (const QString& extension : imageExtensions)
+    byDefault(extension, ImageContentType(extension));
+  const auto part = [&](const QString& name, const QString& type) {
+    w.writeEmptyElement(ns, QStringLiteral("Override"));
+    w.writeAttribute(QStringLiteral("PartName"), name);
+    w.writeAttribute(QStringLiteral("ContentType"), type);
+  };
+  part(QStringLiteral("/word/document.xml"),
+       QStringLiteral(
+           "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"));
+  part(QStringLiteral("/word/styles.xml"),
+       QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"));
+  w.writeEndElement();
+  w.writeEndDocument();
+  return out;
+}
+
+[[noreturn]] void ZipFailed(const char* what, zip_error_t* error) {
+  const QString reason = QString::fromLocal8Bit(zip_error_strerror(error));
+  throw EInOutError(QStringLiteral("The document package could not be built (%1): %2")
+                        .arg(QLatin1String(what), reason));
+}
+
+// An archive built in memory; every added part stays alive until the archive is closed.
+class ZipBuilder {
+ public:
+  ZipBuilder() {
+    zip_error_init(&error_);
+    source_ = zip_source_buffer_create(nullptr, 0, 0, &error_);
+    if (!source_) ZipFailed("buffer", &error_);
+    zip_source_keep(source_);
+    archive_ = zip_open_from_source(source_, ZIP_TRUNCATE, &error_);
+    if (!archive_) {
+      zip_source_free(source_);
+      zip_source_free(source_);
+      ZipFailed("open", &error_);
+    }
+  }
+  ~ZipBuilder() {
+    if (archive_) zip_discard(archive_);
+    if (source_) zip_source_free(source_);
+    zip_error_fini(&error_);
+  }
+  ZipBuilder(const ZipBuilder&) = delete;
+  ZipBuilder& operator=(const ZipBuilder&) = delete;
+
+  void Add(const QString& name, QByteArray data) {
+    parts_.push_back(std::move(data));
+    const QByteArray& held = parts_.back();
+    zip_source_t* part =
+        zip_source_buffer(archive_, held.constData(), static_cast<zip_uint64_t>(held.size()), 0);
+    if (!part) ZipFailed("part", zip_get_error(archive_));
+    if (zip_file_add(archive_, name.toUtf8().constData(), part,
+                     ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
+      zip_source_free(part);
+      ZipFailed("part", zip_get_error(archive_));
+    }
+  }
+
+  QByteArray Finish() {
+    if (zip_close(archive_) < 0) ZipFailed("close", zip_get_error(archive_));
+    archive_ = nullptr;
+    QByteArray bytes;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_source_stat(source_, &stat) < 0 || zip_source_open(source_) < 0)
+      ZipFailed("read", zip_source_error(source_));
+    bytes.resize(static_cast<qsizetype>(stat.size));
+    const zip_int64_t got = zip_source_read(source_, bytes.data(), stat.size);
+    zip_source_close(source_);
+    if (got < 0 || static_cast<zip_uint64_t>(got) != stat.size)
+      ZipFailed("read", zip_source_error(source_));
+    return bytes;
+  }
+
+ private:
+  zip_error_t error_;
+  zip_source_t* source_ = nullptr;
+  zip_t* archive_ = nullptr;
+  std::list<QByteArray> parts_;
+};
+
+}  // namespace
+
+QString XmlSafeText(QStringView text) {
+  QString safe;
+  safe.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i].unicode();
+    if (QChar::isHighSurrogate(c)) {
+      if (i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        safe += text[i];
+        safe += text[i + 1];
+        ++i;
+      }
+      continue;
+    }
+    if (QChar::isLowSurrogate(c)) continue;
+    if (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) continue;
+    if (c == 0xFFFE || c == 0xFFFF) continue;
+    safe += text[i];
+  }
+  return safe;
+}
+
+QByteArray WriteDocx(const TDocument& document) {
+  QByteArray documentXml;
+  DocumentXml xml(&documentXml);
+  xml.Write(document);
+
+  QStringList imageExtensions;
+  std::vector<std::pair<QString, QString>> relations = {
+      {QStringLiteral("styles"), QStringLiteral("styles.xml")}};
+  QStringList ids = {QStringLiteral("rIdStyles")};
+  for (const Media& m : xml.Pictures()) {
+    const QString extension = m.partName.section(u'.', -1);
+    if (!imageExtensions.contains(extension)) imageExtensions << extension;
+    relations.emplace_back(QStringLiteral("image"), m.partName);
+    ids << m.relationshipId;
+  }
+
+  ZipBuilder zip;
+  zip.Add(QStringLiteral("[Content_Types].xml"), ContentTypes(imageExtensions));
+  zip.Add(QStringLiteral("_rels/.rels"),
+          Relationships({{QStringLiteral("officeDocument"), QStringLiteral("word/document.xml")}},
+                        {QStringLiteral("rId1")}));
+  zip.Add(QStringLiteral("word/document.xml"), documentXml);
+  zip.Add(QStringLiteral("word/styles.xml"), StylesXml());
+  zip.Add(QStringLiteral("word/_rels/document.xml.rels"), Relationships(relations, ids));
+  for (const Media& m : xml.Pictures())
+    zip.Add(QStringLiteral("word/") + m.partName, m.picture->Data);
+  return zip.Finish();
+}
+
+void SaveDocx(const TDocument& document, const QString& fileName) {
+  const QByteArray package = WriteDocx(document);
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly) || file.write(package) != package.size() || !file.commit())
+    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
+                          .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+}
+
+}  // namespace qav::docx

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/Exception.h"
+
+#include <vector>
+
+namespace qav::db {
+
+// Every failure of the database layer is an EDatabaseError or a descendant.
+QAV_EXCEPTION_CLASS(EDatabaseError, Exception);
+
+// One entry of an engine error's list: the server's (or driver's) own code and text.
+struct TDBError {
+  int ErrorCode = 0;
+  int NativeError = 0;
+  QString Message;
+};
+
+// An error reported by the database server or driver. Its message is the server's own text,
+// so that callers can match well-known messages; the entries keep every diagnostic record.
+class EDBEngineError : public EDatabaseError {
+ public:
+  explicit EDBEngineError(QString message, std::vector<TDBError> errors = {})
+      : EDatabaseError(std::move(message)), errors_(std::move(errors)) {}
+  const char* ClassName() const override { return "EDBEngineError"; }
+
+  const std::vector<TDBError>& Errors() const { return errors_; }
+  int ErrorCount() const { return static_cast<int>(errors_.size()); }
+  void AddError(TDBError error) { errors_.push_back(std::move(error)); }
+
+ private:
+  std::vector<TDBError> errors_;
+};
+
+}  // namespace qav::db

@@ -1,0 +1,427 @@
+#include "db/embedded/EmbeddedConnection.h"
+
+#include "db/Errors.h"
+#include "db/embedded/EmbeddedBackup.h"
+#include "db/embedded/EmbeddedCatalog.h"
+#include "db/embedded/EmbeddedDialect.h"
+#include "db/embedded/SqliteHandle.h"
+#include "db/embedded/SqliteResult.h"
+
+#include <sqlite3.h>
+#include <QFile>
+#include <QFileInfo>
+
+namespace qav::db {
+
+namespace {
+
+using namespace embedded;
+
+constexpr int kBusyTimeoutMs = 5000;
+
+// Supplies the values of a statement's parameters: "?" in order, and named ones.
+class Binder {
+ public:
+  virtual ~Binder() = default;
+  virtual QVariant Positional() = 0;
+  virtual void SkipPositional(int count) = 0;
+  virtual QVariant Named(QStringView name) = 0;
+};
+
+// The arguments of Execute, bound to "?" in order across all statements of the text.
+class ArgsBinder final : public Binder {
+ public:
+  explicit ArgsBinder(const std::vector<QVariant>& args) : args_(args) {}
+  QVariant Positional() override {
+    if (next_ >= args_.size())
+      throw EDBEngineError(
+          QStringLiteral("The statement has more parameters than values given (%1).")
+              .arg(args_.size()),
+          {{SQLITE_RANGE, SQLITE_RANGE, QStringLiteral("parameter index out of range")}});
+    return args_[next_++];
+  }
+  void SkipPositional(int count) override { next_ += static_cast<std::size_t>(count); }
+  QVariant Named(QStringView name) override {
+    // "?NNN" names a value by its position; T-SQL variables have no value here.
+    bool ok = false;
+    const qsizetype n = name.startsWith(u'?') ? name.mid(1).toLongLong(&ok) : 0;
+    if (ok && n >= 1 && static_cast<std::size_t>(n) <= args_.size())
+      return args_[static_cast<std::size_t>(n - 1)];
+    return {};
+  }
+
+ private:
+  const std::vector<QVariant>& args_;
+  std::size_t next_ = 0;
+};
+
+QStringView BareName(QStringView name) {
+  return !name.isEmpty() && (name[0] == u'@' || name[0] == u':' || name[0] == u'$') ? name.mid(1)
+                                                                                    : name;
+}
+
+bool SameName(QStringView a, QStringView b) {
+  return BareName(a).compare(BareName(b), Qt::CaseInsensitive) == 0;
+}
+
+bool SendsValue(TParamType direction) {
+  return direction == ptInput || direction == ptInputOutput || direction == ptUnknown;
+}
+
+// A stored procedure's arguments: "@NAME" binds the argument of that name (null when the call
+// does not supply it), "?" the input arguments in declared order.
+class ProcBinder final : public Binder {
+ public:
+  explicit ProcBinder(const std::vector<ProcArg>& args) : args_(args) {}
+  QVariant Positional() override {
+    while (next_ < args_.size() && !SendsValue(args_[next_].direction)) ++next_;
+    return next_ < args_.size() ? args_[next_++].value : QVariant();
+  }
+  void SkipPositional(int count) override {
+    for (int i = 0; i < count; ++i) Positional();
+  }
+  QVariant Named(QStringView name) override {
+    for (const ProcArg& arg : args_)
+      if (arg.direction != ptResult && SameName(arg.name, name)) return arg.value;
+    return {};
+  }
+
+ private:
+  const std::vector<ProcArg>& args_;
+  std::size_t next_ = 0;
+};
+
+// One Execute or ExecProc: where the values come from and what is kept of the rows.
+struct Run {
+  Binder& binder;
+  bool keepRows;                      // Execute: the rows of the last result
+  std::unique_ptr<ResultSet> result;  // set by every statement that has result columns
+  std::vector<QString> lastRowNames;  // ExecProc: the last row any statement produced
+  std::vector<QVariant> lastRow;
+};
+
+QString StatementVerb(sqlite3_stmt* stmt) {
+  const char* sql = sqlite3_sql(stmt);
+  const QString text = QString::fromUtf8(sql ? sql : "");
+  const qsizetype start = SkipBlank(text, 0);
+  qsizetype end = start;
+  while (end < text.size() && text[end].isLetter()) ++end;
+  return text.mid(start, end - start).toUpper();
+}
+
+// Steps one prepared query as its rows are asked for. Columns without a declared type are typed
+// by their values, so the cursor reads its first window ahead and types them by those rows; a
+// later value of another kind is kept as it is (a text in a column typed as integers, say).
+class SqliteCursor final : public BackendCursor {
+ public:
+  static constexpr int kReadAheadRows = 1024;
+
+  SqliteCursor(sqlite3* db, StmtHandle stmt)
+      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()) {
+    for (int i = 0; i < kReadAheadRows && Step(); ++i) builder_.AddRow();
+    ahead_ = builder_.Finish();
+  }
+
+  const std::vector<FieldDef>& Fields() const override { return ahead_->fields; }
+
+  qint64 Fetch(RowStore& window, int maxRows) override {
+    if (!aheadTaken_) {
+      aheadTaken_ = true;
+      window = std::move(ahead_->rows);
+      ahead_->rows = RowStore();
+      return window.Rows();
+    }
+    window.Clear();
+    while (window.Rows() < maxRows && Step()) builder_.AddRow(window);
+    return window.Rows();
+  }
+
+ private:
+  bool Step() {
+    if (done_) return false;
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) return true;
+    done_ = true;
+    if (rc != SQLITE_DONE) RaiseSqliteError(db_, QString::fromUtf8(sqlite3_sql(stmt_.get())));
+    return false;
+  }
+
+  sqlite3* db_;
+  StmtHandle stmt_;
+  ResultBuilder builder_;
+  std::unique_ptr<ResultSet> ahead_;
+  bool aheadTaken_ = false;
+  bool done_ = false;
+};
+
+class EmbeddedConnection final : public BackendConnection {
+ public:
+  EmbeddedConnection(QString folder, DbHandle db) : folder_(std::move(folder)), db_(std::move(db)) {
+    catalog_.Install(db_.get(), folder_);
+  }
+
+  std::unique_ptr<ResultSet> Execute(const QString& sql,
+                                     const std::vector<QVariant>& args) override {
+    rowsAffected_ = -1;
+    ArgsBinder binder(args);
+    Run run{binder, true, nullptr, {}, {}};
+    RunText(Translate(sql), run);
+    return std::move(run.result);
+  }
+
+  qint64 RowsAffected() const override { return rowsAffected_; }
+
+  std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
+                                            const std::vector<QVariant>& args) override {
+    rowsAffected_ = -1;
+    const QString text = Translate(sql);
+    if (auto cursor = OpenQueryCursor(text, args)) return cursor;
+    // Several statements, the SQL Server forms and statements that change data run as Execute
+    // runs them.
+    ArgsBinder binder(args);
+    Run run{binder, true, nullptr, {}, {}};
+    RunText(text, run);
+    return CursorOverResult(std::move(run.result));
+  }
+
+  bool InTransaction() const override { return sqlite3_get_autocommit(db_.get()) == 0; }
+  void StartTransaction() override { ExecSql(db_.get(), "BEGIN"); }
+  void Commit() override { ExecSql(db_.get(), "COMMIT"); }
+  void Rollback() override { ExecSql(db_.get(), "ROLLBACK"); }
+
+  void ExecProc(const QString& name, std::vector<ProcArg>& args) override {
+    rowsAffected_ = -1;
+    const QString body = ProcedureBody(name);
+    ProcBinder binder(args);
+    Run run{binder, false, nullptr, {}, {}};
+    RunText(Translate(body), run);
+
+    auto column = [&](auto matches) -> const QVariant* {
+      for (std::size_t i = 0; i < run.lastRowNames.size(); ++i)
+        if (matches(run.lastRowNames[i])) return &run.lastRow[i];
+      return nullptr;
+    };
+    for (ProcArg& arg : args) {
+      if (arg.direction == ptResult) {
+        const QVariant* v = column([&](const QString& c) {
+          return SameName(c, arg.name) || SameName(c, u"Result") || SameName(c, u"RETURN_VALUE");
+        });
+        arg.value = ConvertForType(v ? *v : QVariant::fromValue<qint64>(0), arg.type);
+      } else if (arg.direction == ptOutput || arg.direction == ptInputOutput) {
+        const QVariant* v = column([&](const QString& c) { return SameName(c, arg.name); });
+        if (v)
+          arg.value = ConvertForType(*v, arg.type);
+        else if (arg.direction == ptOutput)
+          arg.value = QVariant();
+      }
+    }
+  }
+
+ private:
+  QString Translate(const QString& text) {
+    if (text.contains(QLatin1StringView("sysobjects"), Qt::CaseInsensitive)) catalog_.Refresh();
+    return TranslateFunctions(text);
+  }
+
+  QString ProcedureBody(const QString& name) {
+    QString bare = name.trimmed();
+    if (const qsizetype semicolon = bare.indexOf(u';'); semicolon > 0) bare.truncate(semicolon);
+    if (bare.startsWith(QLatin1StringView("dbo."), Qt::CaseInsensitive)) bare.remove(0, 4);
+    if (bare.startsWith(QLatin1StringView("[dbo]."), Qt::CaseInsensitive)) bare.remove(0, 6);
+    if (bare.startsWith(u'[') && bare.endsWith(u']')) bare = bare.mid(1, bare.size() - 2);
+
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), "SELECT body FROM main.qav_procedures WHERE name = ?1", -1,
+                           &raw, nullptr) == SQLITE_OK) {
+      const StmtHandle stmt(raw);
+      BindValue(raw, 1, bare);
+      const int rc = sqlite3_step(raw);
+      if (rc == SQLITE_ROW)
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+      if (rc != SQLITE_DONE) RaiseSqliteError(db_.get());
+    }
+    const QString text =
+        QStringLiteral("Could not find stored procedure '%1'.").arg(name.trimmed());
+    throw EDBEngineError(text, {{SQLITE_NOTFOUND, SQLITE_NOTFOUND, text}});
+  }
+
+  // A cursor on the text when it is one read-only statement with result columns; else null,
+  // having run nothing.
+  std::unique_ptr<BackendCursor> OpenQueryCursor(QStringView text,
+                                                 const std::vector<QVariant>& args) {
+    qsizetype pos = SkipBlank(text, 0);
+    while (pos < text.size() && text[pos] == u';') pos = SkipBlank(text, pos + 1);
+    if (pos >= text.size() || IsKeywordAt(text, pos, QLatin1StringView("if")) ||
+        IsKeywordAt(text, pos, QLatin1StringView("alter")) ||
+        IsKeywordAt(text, pos, QLatin1StringView("backup")))
+      return nullptr;
+    const char16_t* start = text.utf16() + pos;
+    sqlite3_stmt* raw = nullptr;
+    const void* tail = nullptr;
+    // A statement that does not prepare fails the same way when Execute's path runs it.
+    if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
+                             &tail) != SQLITE_OK)
+      return nullptr;
+    if (!raw) return nullptr;
+    StmtHandle stmt(raw);
+    qsizetype rest = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
+    rest = SkipBlank(text, rest);
+    while (rest < text.size() && text[rest] == u';') rest = SkipBlank(text, rest + 1);
+    if (rest < text.size() || sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw))
+      return nullptr;
+    ArgsBinder binder(args);
+    Bind(raw, binder);
+    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt));
+  }
+
+  // Runs the statements of a text one after another, taking the SQL Server forms apart here
+  // and handing everything else to SQLite.
+  void RunText(QStringView text, Run& run) {
+    qsizetype pos = 0;
+    while (true) {
+      pos = SkipBlank(text, pos);
+      while (pos < text.size() && text[pos] == u';') pos = SkipBlank(text, pos + 1);
+      if (pos >= text.size()) return;
+      if (IsKeywordAt(text, pos, QLatin1StringView("if"))) {
+        if (const auto form = ParseIf(text, pos)) {
+          // The placeholders of the branch not taken still use up their values.
+          if (Condition(form->condition, run)) {
+            RunText(form->thenPart, run);
+            run.binder.SkipPositional(CountPlaceholders(form->elsePart));
+          } else {
+            run.binder.SkipPositional(CountPlaceholders(form->thenPart));
+            RunText(form->elsePart, run);
+          }
+          pos = form->end;
+          continue;
+        }
+      } else if (IsKeywordAt(text, pos, QLatin1StringView("alter"))) {
+        const qsizetype end = StatementEnd(text, pos);
+        const QStringList statements = TranslateAlterTableAdd(text.mid(pos, end - pos));
+        if (!statements.isEmpty()) {
+          for (const QString& statement : statements) RunSqlite(statement, 0, run);
+          pos = end;
+          continue;
+        }
+      } else if (IsKeywordAt(text, pos, QLatin1StringView("backup"))) {
+        const qsizetype end = StatementEnd(text, pos);
+        if (const auto backup = ParseBackup(text.mid(pos, end - pos))) {
+          BackupDatabase(folder_, backup->database, backup->path);
+          pos = end;
+          continue;
+        }
+      }
+      pos = RunSqlite(text, pos, run);
+    }
+  }
+
+  // Prepares the statement at pos, runs it and returns where the next one begins.
+  qsizetype RunSqlite(QStringView text, qsizetype pos, Run& run) {
+    const char16_t* start = text.utf16() + pos;
+    sqlite3_stmt* raw = nullptr;
+    const void* tail = nullptr;
+    if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
+                             &tail) != SQLITE_OK)
+      RaiseSqliteError(db_.get(), text.mid(pos, StatementEnd(text, pos) - pos).toString());
+    const qsizetype next = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
+    if (!raw) return text.size();  // only blanks and comments were left
+    const StmtHandle stmt(raw);
+    Bind(raw, run.binder);
+    Step(raw, run);
+    return std::max(next, pos + 1);
+  }
+
+  void Bind(sqlite3_stmt* stmt, Binder& binder) {
+    const int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 1; i <= count; ++i) {
+      const char* name = sqlite3_bind_parameter_name(stmt, i);
+      const QVariant value = name ? binder.Named(QString::fromUtf8(name)) : binder.Positional();
+      if (BindValue(stmt, i, value) != SQLITE_OK) RaiseSqliteError(db_.get());
+    }
+  }
+
+  void Step(sqlite3_stmt* stmt, Run& run) {
+    const int columns = sqlite3_column_count(stmt);
+    int rc;
+    if (columns > 0 && run.keepRows) {
+      ResultBuilder builder(stmt);
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) builder.AddRow();
+      if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
+      run.result = builder.Finish();
+    } else {
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (run.keepRows) continue;
+        run.lastRowNames.resize(static_cast<std::size_t>(columns));
+        run.lastRow.resize(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i) {
+          run.lastRowNames[static_cast<std::size_t>(i)] =
+              QString::fromUtf8(sqlite3_column_name(stmt, i));
+          run.lastRow[static_cast<std::size_t>(i)] = ColumnValue(stmt, i);
+        }
+      }
+      if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
+    }
+    if (!sqlite3_stmt_readonly(stmt)) {
+      const QString verb = StatementVerb(stmt);
+      if (verb == QLatin1StringView("INSERT") || verb == QLatin1StringView("UPDATE") ||
+          verb == QLatin1StringView("DELETE") || verb == QLatin1StringView("REPLACE") ||
+          verb == QLatin1StringView("WITH"))
+        rowsAffected_ = sqlite3_changes64(db_.get());
+    }
+  }
+
+  bool Condition(const QString& condition, Run& run) {
+    // The line break keeps a trailing "--" comment of the condition from swallowing the rest.
+    const QString sql =
+        QStringLiteral("SELECT CASE WHEN (") + condition + QStringLiteral("\n) THEN 1 ELSE 0 END");
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare16_v2(db_.get(), sql.utf16(), static_cast<int>(sql.size() * 2), &raw,
+                             nullptr) != SQLITE_OK)
+      RaiseSqliteError(db_.get(), sql);
+    const StmtHandle stmt(raw);
+    Bind(raw, run.binder);
+    const int rc = sqlite3_step(raw);
+    if (rc != SQLITE_ROW) RaiseSqliteError(db_.get(), sql);
+    return sqlite3_column_int(raw, 0) != 0;
+  }
+
+  QString folder_;
+  Catalog catalog_;
+  DbHandle db_;  // closed before the catalog whose functions it holds goes
+  qint64 rowsAffected_ = -1;
+};
+
+[[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {
+  std::vector<TDBError> errors{{SQLITE_CANTOPEN, SQLITE_CANTOPEN, text}};
+  if (!detail.isEmpty()) errors.push_back({SQLITE_CANTOPEN, SQLITE_CANTOPEN, detail});
+  throw EDBEngineError(text, std::move(errors));
+}
+
+}  // namespace
+
+std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings) {
+  const QString folder = embedded::SuiteFolder(settings.server);
+  if (!QFileInfo(folder).isDir())
+    FailOpen(QStringLiteral("SQL Server does not exist or access denied. (embedded suite folder "
+                            "'%1' not found)")
+                 .arg(folder));
+  QString name = settings.database.trimmed();
+  if (name.isEmpty()) name = QStringLiteral("master");
+  const QString loginFailed =
+      QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.")
+          .arg(name);
+  const QString file = embedded::FindDatabaseFile(folder, name);
+  if (file.isEmpty()) FailOpen(loginFailed);
+
+  sqlite3* raw = nullptr;
+  const int rc =
+      sqlite3_open_v2(QFile::encodeName(file).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  embedded::DbHandle db(raw);
+  if (rc != SQLITE_OK) FailOpen(loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  embedded::ExecSql(raw, "PRAGMA foreign_keys = ON; PRAGMA temp_store = MEMORY");
+  return std::make_unique<EmbeddedConnection>(folder, std::move(db));
+}
+
+}  // namespace qav::db

@@ -1,0 +1,92 @@
+#include "db/embedded/SqliteHandle.h"
+
+#include "db/Errors.h"
+#include "db/embedded/EmbeddedDialect.h"
+
+#include <sqlite3.h>
+#include <QRegularExpression>
+
+namespace qav::db::embedded {
+
+namespace {
+
+QString FirstWord(const QString& statement) {
+  qsizetype i = SkipBlank(statement, 0);
+  const qsizetype start = i;
+  while (i < statement.size() && (statement[i].isLetter() || statement[i] == u'_')) ++i;
+  return statement.mid(start, i - start).toUpper();
+}
+
+// The table an INSERT, UPDATE or DELETE works on, without schema and quotes.
+QString TargetTable(const QString& statement) {
+  static const QRegularExpression kTarget(
+      QStringLiteral("^(?:delete\\s+(?:from\\s+)?|update\\s+(?:or\\s+\\w+\\s+)?|"
+                     "(?:insert|replace)\\s+(?:or\\s+\\w+\\s+)?into\\s+)"
+                     "(?:(?:\\[[^\\]]+\\]|\"[^\"]+\"|`[^`]+`|[\\w$#@]+)\\s*\\.\\s*)?"
+                     "(\\[[^\\]]+\\]|\"[^\"]+\"|`[^`]+`|[\\w$#@]+)"),
+      QRegularExpression::CaseInsensitiveOption);
+  const auto m = kTarget.match(statement, SkipBlank(statement, 0));
+  if (!m.hasMatch()) return {};
+  QString name = m.captured(1);
+  if (name.startsWith(u'[') || name.startsWith(u'"') || name.startsWith(u'`'))
+    name = name.mid(1, name.size() - 2);
+  return name;
+}
+
+// The first column of a look-up query's rows; empty when it cannot run.
+QStringList Names(sqlite3* db, const char* sql, const QString& arg) {
+  QStringList names;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return names;
+  StmtHandle stmt(raw);
+  const QByteArray utf8 = arg.toUtf8();
+  sqlite3_bind_text(raw, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+  while (sqlite3_step(raw) == SQLITE_ROW)
+    names.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0))));
+  return names;
+}
+
+}  // namespace
+
+void DbCloser::operator()(sqlite3* db) const {
+  sqlite3_close_v2(db);
+}
+
+void StmtFinalizer::operator()(sqlite3_stmt* stmt) const {
+  sqlite3_finalize(stmt);
+}
+
+void RaiseSqliteError(sqlite3* db, const QString& statement) {
+  const int code = sqlite3_extended_errcode(db);
+  const QString raw = QString::fromUtf8(sqlite3_errmsg(db));
+  const QString verb = FirstWord(statement);
+  QStringList tables;
+  bool childSide = false;
+  if (code == SQLITE_CONSTRAINT_FOREIGNKEY) {
+    if (const QString table = TargetTable(statement); !table.isEmpty()) {
+      const QStringList children = Names(
+          db,
+          "SELECT DISTINCT m.name FROM main.sqlite_master m, pragma_foreign_key_list(m.name) f "
+          "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE ORDER BY m.name",
+          table);
+      const QStringList parents =
+          Names(db, "SELECT DISTINCT \"table\" FROM pragma_foreign_key_list(?1) ORDER BY 1", table);
+      if (verb == QLatin1StringView("INSERT") || verb == QLatin1StringView("REPLACE"))
+        childSide = true;
+      else if (verb == QLatin1StringView("UPDATE"))
+        childSide = children.isEmpty() && !parents.isEmpty();
+      tables = childSide ? parents : children;
+    }
+  }
+  const QString text = ServerErrorText(code, raw, verb, tables, childSide);
+  std::vector<TDBError> errors{{code, code & 0xff, text}};
+  if (text != raw) errors.push_back({code, code & 0xff, raw});
+  throw EDBEngineError(text, std::move(errors));
+}
+
+void ExecSql(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+    RaiseSqliteError(db, QString::fromUtf8(sql));
+}
+
+}  // namespace qav::db::embedded

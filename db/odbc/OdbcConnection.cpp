@@ -1,0 +1,583 @@
+#include "db/odbc/OdbcConnection.h"
+
+#include "db/Errors.h"
+#include "db/odbc/OdbcConnectionString.h"
+#include "db/odbc/OdbcError.h"
+#include "db/odbc/OdbcParams.h"
+#include "db/odbc/OdbcTypes.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <QDir>
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace qav::db {
+
+namespace odbc {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be UTF-16");
+
+constexpr SQLULEN kLoginTimeoutSeconds = 15;
+
+SQLWCHAR* Wide(const QString& text) {
+  // The W functions take non-const pointers but do not write through them.
+  return const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(text.utf16()));
+}
+
+// Owns one ODBC handle and frees it on every path.
+class Handle {
+ public:
+  Handle(SQLSMALLINT type, SQLHANDLE parent, SQLSMALLINT parentType) : type_(type) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(type, parent, &handle_))) {
+      handle_ = SQL_NULL_HANDLE;
+      ThrowOdbcError(parentType, parent, QStringLiteral("SQLAllocHandle"));
+    }
+  }
+  Handle(Handle&& other) noexcept : type_(other.type_), handle_(other.handle_) {
+    other.handle_ = SQL_NULL_HANDLE;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (handle_) SQLFreeHandle(type_, handle_);
+  }
+
+  SQLHANDLE get() const { return handle_; }
+
+ private:
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+// The process's one ODBC 3 environment. It is never freed: connections held by long-lived
+// objects may close after static destructors have run.
+SQLHENV Environment() {
+  static const SQLHENV env = [] {
+    SQLHENV h = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
+      throw EDBEngineError(QStringLiteral("Cannot allocate the ODBC environment"));
+    const SQLRETURN rc =
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION,
+                      reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0);
+    if (!SQL_SUCCEEDED(rc)) {
+      const EDBEngineError error =
+          MakeEngineError(ReadDiagRecords(SQL_HANDLE_ENV, h), QStringLiteral("SQLSetEnvAttr"));
+      SQLFreeHandle(SQL_HANDLE_ENV, h);
+      throw error;
+    }
+    return h;
+  }();
+  return env;
+}
+
+QStringList RegisteredDrivers() {
+  QStringList names;
+  SQLWCHAR description[256];
+  SQLWCHAR attributes[1024];
+  SQLSMALLINT descriptionLength = 0;
+  SQLSMALLINT attributesLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDriversW(Environment(), direction, description, 256, &descriptionLength,
+                                   attributes, 1024, &attributesLength))) {
+    names << QString::fromUtf16(reinterpret_cast<const char16_t*>(description),
+                                std::min<SQLSMALLINT>(descriptionLength, 255));
+    direction = SQL_FETCH_NEXT;
+  }
+  return names;
+}
+
+QStringList TdsLibraryCandidates() {
+  QStringList candidates{QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")};
+  // Debian's other architectures, then the usual places of other systems.
+  const QDir lib(QStringLiteral("/usr/lib"));
+  for (const QString& dir : lib.entryList({QStringLiteral("*-linux-gnu*")}, QDir::Dirs))
+    candidates << lib.filePath(dir + QStringLiteral("/odbc/libtdsodbc.so"));
+  candidates << QStringLiteral("/usr/lib/odbc/libtdsodbc.so")
+             << QStringLiteral("/usr/lib64/libtdsodbc.so")
+             << QStringLiteral("/usr/local/lib/libtdsodbc.so")
+             << QStringLiteral("/opt/homebrew/lib/libtdsodbc.so");
+  return candidates;
+}
+
+// Reads the cells of fetched rows into a RowStore. The buffers live as long as the
+// connection, so fetching allocates nothing per cell once they have grown to the largest
+// value seen.
+class CellReader {
+ public:
+  void Read(SQLHSTMT statement, SQLUSMALLINT number, CellFetch fetch, RowStore& rows) {
+    const int column = number - 1;
+    switch (fetch) {
+      case CellFetch::Integer: {
+        qint64 value = 0;
+        SQLLEN indicator = 0;
+        Check(SQLGetData(statement, number, SQL_C_SBIGINT, &value, sizeof value, &indicator),
+              SQL_HANDLE_STMT, statement, "SQLGetData");
+        if (indicator != SQL_NULL_DATA) rows.SetInt(column, value);
+        return;
+      }
+      case CellFetch::Double: {
+        double value = 0;
+        SQLLEN indicator = 0;
+        Check(SQLGetData(statement, number, SQL_C_DOUBLE, &value, sizeof value, &indicator),
+              SQL_HANDLE_STMT, statement, "SQLGetData");
+        if (indicator != SQL_NULL_DATA) rows.SetFloat(column, value);
+        return;
+      }
+      case CellFetch::Decimal: {
+        std::size_t length = 0;
+        if (!ReadAll(statement, number, SQL_C_CHAR, 1, length)) return;
+        const std::string_view text(raw_.data(), length);
+        if (const auto value = ParseOdbcNumber(text))
+          rows.SetFloat(column, *value);
+        else
+          rows.SetBytes(column, text);
+        return;
+      }
+      case CellFetch::DateTime: {
+        std::size_t length = 0;
+        if (!ReadAll(statement, number, SQL_C_WCHAR, 2, length)) return;
+        const std::u16string_view text = Utf16(length);
+        if (const auto value = ParseOdbcDateTime(text)) {
+          rows.SetFloat(column, *value);
+        } else {
+          // A date the driver gave in another form stays as text, so nothing is lost.
+          utf8_.clear();
+          AppendUtf8(text, utf8_);
+          rows.SetBytes(column, utf8_);
+        }
+        return;
+      }
+      case CellFetch::Text:
+      case CellFetch::Guid: {
+        std::size_t length = 0;
+        if (!ReadAll(statement, number, SQL_C_WCHAR, 2, length)) return;
+        const std::u16string_view text = Utf16(length);
+        utf8_.clear();
+        const bool brace = fetch == CellFetch::Guid && !text.empty() && text.front() != u'{';
+        if (brace) utf8_.push_back('{');
+        AppendUtf8(text, utf8_);
+        if (brace) utf8_.push_back('}');
+        rows.SetBytes(column, utf8_);
+        return;
+      }
+      case CellFetch::Binary: {
+        std::size_t length = 0;
+        if (!ReadAll(statement, number, SQL_C_BINARY, 0, length)) return;
+        rows.SetBytes(column, std::string_view(raw_.data(), length));
+        return;
+      }
+    }
+  }
+
+ private:
+  std::u16string_view Utf16(std::size_t bytes) const {
+    return {reinterpret_cast<const char16_t*>(raw_.data()), bytes / sizeof(char16_t)};
+  }
+
+  // Reads the whole value of a column into raw_, in as many pieces as the driver needs;
+  // `terminator` is the size of the null the driver puts after text. Returns false for NULL.
+  bool ReadAll(SQLHSTMT statement, SQLUSMALLINT number, SQLSMALLINT cType, std::size_t terminator,
+               std::size_t& length) {
+    constexpr std::size_t kMinimumRoom = 256;
+    std::size_t used = 0;
+    for (;;) {
+      if (raw_.size() < used + kMinimumRoom) raw_.resize(std::max(raw_.size() * 2, used + 8192));
+      const std::size_t room = raw_.size() - used;
+      SQLLEN indicator = 0;
+      const SQLRETURN rc = SQLGetData(statement, number, cType, raw_.data() + used,
+                                      static_cast<SQLLEN>(room), &indicator);
+      if (rc == SQL_NO_DATA) break;  // the previous piece was the last
+      Check(rc, SQL_HANDLE_STMT, statement, "SQLGetData");
+      if (indicator == SQL_NULL_DATA) return false;
+      // What a cut piece holds: the room less the terminator, in whole characters.
+      std::size_t piece = room - terminator;
+      if (terminator == 2) piece &= ~std::size_t{1};
+      if (rc == SQL_SUCCESS_WITH_INFO &&
+          (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > piece)) {
+        used += piece;
+        if (indicator != SQL_NO_TOTAL) {
+          // The indicator tells how much is left: make room for all of it at once.
+          const std::size_t needed =
+              used + (static_cast<std::size_t>(indicator) - piece) + terminator + kMinimumRoom;
+          if (raw_.size() < needed) raw_.resize(needed);
+        }
+        continue;
+      }
+      used += static_cast<std::size_t>(indicator);
+      break;
+    }
+    length = used;
+    return true;
+  }
+
+  std::vector<char> raw_;
+  std::string utf8_;
+};
+
+class OdbcConnection final : public BackendConnection {
+ public:
+  OdbcConnection(const QString& connectionString, int queryTimeoutSeconds)
+      : dbc_(SQL_HANDLE_DBC, Environment(), SQL_HANDLE_ENV), queryTimeout_(queryTimeoutSeconds) {
+    // An unreachable server must not keep the user waiting for the driver's default.
+    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), SQL_IS_UINTEGER);
+    QString text = connectionString;
+    Check(SQLDriverConnectW(dbc_.get(), nullptr, Wide(text), static_cast<SQLSMALLINT>(text.size()),
+                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, dbc_.get(), "SQLDriverConnect");
+    connected_ = true;
+  }
+
+  ~OdbcConnection() override {
+    if (!connected_) return;
+    if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    SQLDisconnect(dbc_.get());
+  }
+
+  std::unique_ptr<ResultSet> Execute(const QString& sql,
+                                     const std::vector<QVariant>& args) override {
+    Executed executed = Run(sql, args);
+    std::unique_ptr<ResultSet> result;
+    ReadResults(executed.statement.get(), &result);
+    return result;
+  }
+
+  std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
+                                            const std::vector<QVariant>& args) override;
+
+  qint64 RowsAffected() const override { return rowsAffected_; }
+
+  bool InTransaction() const override { return inTransaction_; }
+
+  void StartTransaction() override {
+    if (inTransaction_) throw EDatabaseError(QStringLiteral("A transaction is already active"));
+    SetAutocommit(false);
+    inTransaction_ = true;
+  }
+
+  void Commit() override {
+    if (!inTransaction_) return;
+    // A failed commit leaves the transaction open, so that the caller can still roll back.
+    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(),
+          "SQLEndTran");
+    inTransaction_ = false;
+    SetAutocommit(true);
+  }
+
+  void Rollback() override {
+    if (!inTransaction_) return;
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    inTransaction_ = false;
+    if (!SQL_SUCCEEDED(rc)) {
+      const EDBEngineError error = MakeEngineError(ReadDiagRecords(SQL_HANDLE_DBC, dbc_.get()),
+                                                   QStringLiteral("SQLEndTran"));
+      SQLSetConnectAttrW(
+          dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+          reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_AUTOCOMMIT_ON)),
+          SQL_IS_UINTEGER);
+      throw error;
+    }
+    SetAutocommit(true);
+  }
+
+  void ExecProc(const QString& name, std::vector<ProcArg>& args) override {
+    // The result is the first "?" of the call; the other arguments follow in their order.
+    std::vector<std::size_t> order;
+    std::size_t resultIndex = args.size();
+    for (std::size_t i = 0; i < args.size(); ++i)
+      if (args[i].direction == ptResult) {
+        resultIndex = i;
+        break;
+      }
+    if (resultIndex < args.size()) order.push_back(resultIndex);
+    for (std::size_t i = 0; i < args.size(); ++i)
+      if (args[i].direction != ptResult) order.push_back(i);
+
+    rowsAffected_ = -1;
+    Handle statement = NewStatement();
+    SQLHSTMT stmt = statement.get();
+    QString text = ProcCallText(name, args);
+    Check(SQLPrepareW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
+          stmt, "SQLPrepare");
+    std::vector<BoundParam> params(order.size());
+    for (std::size_t n = 0; n < order.size(); ++n) {
+      const ProcArg& arg = args[order[n]];
+      BoundParam& p = params[n];
+      switch (arg.direction) {
+        case ptResult:
+          p.SetOutput({}, arg.type == ftUnknown ? ftInteger : arg.type, false);
+          break;
+        case ptOutput:
+          p.SetOutput({}, arg.type, false);
+          break;
+        case ptInputOutput:
+          p.SetOutput(arg.value, arg.type, true);
+          break;
+        default:
+          p.SetInput(arg.value, arg.type);
+          break;
+      }
+      p.BindTo(stmt, static_cast<SQLUSMALLINT>(n + 1));
+    }
+    const SQLRETURN rc = SQLExecute(stmt);
+    if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    // Output values arrive with the end of the last result.
+    ReadResults(stmt, nullptr);
+    for (ProcArg& arg : args)
+      if (arg.direction == ptResult) arg.value = QVariant();
+    for (std::size_t n = 0; n < order.size(); ++n)
+      if (params[n].io != SQL_PARAM_INPUT) args[order[n]].value = params[n].OutputValue();
+  }
+
+ private:
+  // An executed statement and the parameter buffers bound to it, which must stay put until
+  // every result has been read.
+  struct Executed {
+    Handle statement;
+    std::vector<BoundParam> params;
+  };
+
+  Executed Run(const QString& sql, const std::vector<QVariant>& args) {
+    rowsAffected_ = -1;
+    Executed executed{NewStatement(), std::vector<BoundParam>(args.size())};
+    SQLHSTMT stmt = executed.statement.get();
+    QString text = sql;
+    SQLRETURN rc;
+    if (args.empty()) {
+      rc = SQLExecDirectW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size()));
+    } else {
+      Check(SQLPrepareW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
+            stmt, "SQLPrepare");
+      for (std::size_t i = 0; i < args.size(); ++i) {
+        executed.params[i].SetInput(args[i], ftUnknown);
+        executed.params[i].BindTo(stmt, static_cast<SQLUSMALLINT>(i + 1));
+      }
+      rc = SQLExecute(stmt);
+    }
+    // SQL_NO_DATA: a statement that touched no rows.
+    if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    return executed;
+  }
+
+  // Moves to the next result of the statement; false when there is none.
+  static bool MoreResults(SQLHSTMT stmt) {
+    const SQLRETURN rc = SQLMoreResults(stmt);
+    if (rc == SQL_NO_DATA) return false;
+    Check(rc, SQL_HANDLE_STMT, stmt, "SQLMoreResults");
+    return true;
+  }
+
+  // The count of a result without columns, for RowsAffected.
+  void NoteRowCount(SQLHSTMT stmt) {
+    SQLLEN count = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt, &count)) && count >= 0) rowsAffected_ = count;
+  }
+
+  Handle NewStatement() {
+    Handle statement(SQL_HANDLE_STMT, dbc_.get(), SQL_HANDLE_DBC);
+    if (queryTimeout_ > 0)
+      SQLSetStmtAttrW(statement.get(), SQL_ATTR_QUERY_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(queryTimeout_)),
+                      SQL_IS_UINTEGER);
+    return statement;
+  }
+
+  void SetAutocommit(bool on) {
+    const std::uintptr_t value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value),
+                             SQL_IS_UINTEGER),
+          SQL_HANDLE_DBC, dbc_.get(), "SQLSetConnectAttr");
+  }
+
+  // Walks every result of the executed statement. With `keep`, the rows of the last result
+  // that has columns end up there; RowsAffected takes the last count of a result without.
+  void ReadResults(SQLHSTMT stmt, std::unique_ptr<ResultSet>* keep) {
+    do {
+      SQLSMALLINT columns = 0;
+      Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+      if (columns > 0) {
+        if (keep) *keep = FetchAll(stmt, columns);
+      } else {
+        NoteRowCount(stmt);
+      }
+    } while (MoreResults(stmt));
+  }
+
+  // The result's fields and how each column's cells are read.
+  static void DescribeColumns(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<FieldDef>& fields,
+                              std::vector<CellFetch>& plan) {
+    plan.reserve(static_cast<std::size_t>(columns));
+    std::vector<SQLWCHAR> name(256);
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
+      SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
+      SQLULEN size = 0;
+      for (;;) {
+        Check(SQLDescribeColW(stmt, c, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                              &nameLength, &dataType, &size, &digits, &nullable),
+              SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
+        if (static_cast<std::size_t>(nameLength) < name.size()) break;
+        name.resize(static_cast<std::size_t>(nameLength) + 1);
+      }
+      SQLWCHAR typeName[128] = {};
+      SQLSMALLINT typeNameBytes = 0;
+      if (!SQL_SUCCEEDED(SQLColAttributeW(stmt, c, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                                          &typeNameBytes, nullptr)))
+        typeNameBytes = 0;
+      const qsizetype typeNameChars =
+          std::min<qsizetype>(typeNameBytes / 2, std::size(typeName) - 1);
+      const ColumnMapping mapping =
+          MapColumn(dataType,
+                    size > static_cast<SQLULEN>(std::numeric_limits<qint64>::max())
+                        ? -1
+                        : static_cast<qint64>(size),
+                    QString::fromUtf16(reinterpret_cast<const char16_t*>(typeName), typeNameChars));
+      fields.push_back(
+          {QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()), nameLength),
+           mapping.type, mapping.size});
+      plan.push_back(mapping.fetch);
+    }
+  }
+
+  // Fetches the next row into `rows`; false at the end of the result.
+  bool FetchRow(SQLHSTMT stmt, const std::vector<CellFetch>& plan, RowStore& rows) {
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) return false;
+    Check(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
+    rows.AddRow();
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(plan.size()); ++c)
+      reader_.Read(stmt, c, plan[c - 1], rows);
+    return true;
+  }
+
+  std::unique_ptr<ResultSet> FetchAll(SQLHSTMT stmt, SQLSMALLINT columns) {
+    auto result = std::make_unique<ResultSet>();
+    std::vector<CellFetch> plan;
+    DescribeColumns(stmt, columns, result->fields, plan);
+    result->rows = RowStore(columns);
+    while (FetchRow(stmt, plan, result->rows)) {
+    }
+    return result;
+  }
+
+  friend class OdbcCursor;
+
+  Handle dbc_;
+  bool connected_ = false;
+  bool inTransaction_ = false;
+  qint64 rowsAffected_ = -1;
+  int queryTimeout_ = 0;
+  CellReader reader_;
+};
+
+// Streams the first result with columns of an executed statement. Execute keeps the last one;
+// a statement that returns another after the streamed one raises at the end rather than leave
+// its reader with rows that are not the ones Execute would give.
+class OdbcCursor final : public BackendCursor {
+ public:
+  OdbcCursor(OdbcConnection& connection, OdbcConnection::Executed executed, SQLSMALLINT columns)
+      : connection_(connection), executed_(std::move(executed)) {
+    OdbcConnection::DescribeColumns(executed_.statement.get(), columns, fields_, plan_);
+  }
+
+  ~OdbcCursor() override {
+    // Unread rows would keep the connection busy: the statement is closed with the cursor.
+    if (!done_) SQLCloseCursor(executed_.statement.get());
+  }
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+
+  qint64 Fetch(RowStore& window, int maxRows) override {
+    window.Clear();
+    if (done_) return 0;
+    SQLHSTMT stmt = executed_.statement.get();
+    while (window.Rows() < maxRows) {
+      if (!connection_.FetchRow(stmt, plan_, window)) {
+        done_ = true;
+        FinishResults();
+        break;
+      }
+    }
+    return window.Rows();
+  }
+
+ private:
+  void FinishResults() {
+    SQLHSTMT stmt = executed_.statement.get();
+    while (OdbcConnection::MoreResults(stmt)) {
+      SQLSMALLINT columns = 0;
+      Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+      if (columns > 0)
+        throw EDatabaseError(QStringLiteral(
+            "The statement returns more than one result set; only a statement with one can be "
+            "read forward."));
+      connection_.NoteRowCount(stmt);
+    }
+  }
+
+  OdbcConnection& connection_;
+  OdbcConnection::Executed executed_;
+  std::vector<FieldDef> fields_;
+  std::vector<CellFetch> plan_;
+  bool done_ = false;
+};
+
+std::unique_ptr<BackendCursor> OdbcConnection::OpenCursor(const QString& sql,
+                                                          const std::vector<QVariant>& args) {
+  Executed executed = Run(sql, args);
+  SQLHSTMT stmt = executed.statement.get();
+  // Counts of the statements before the query, as Execute notes them.
+  do {
+    SQLSMALLINT columns = 0;
+    Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+    if (columns > 0) return std::make_unique<OdbcCursor>(*this, std::move(executed), columns);
+    NoteRowCount(stmt);
+  } while (MoreResults(stmt));
+  return nullptr;
+}
+
+}  // namespace
+
+QString ProcCallText(const QString& name, const std::vector<ProcArg>& args) {
+  const bool hasResult = std::any_of(args.begin(), args.end(),
+                                     [](const ProcArg& a) { return a.direction == ptResult; });
+  const auto inputs = std::count_if(args.begin(), args.end(),
+                                    [](const ProcArg& a) { return a.direction != ptResult; });
+  QString text = hasResult ? QStringLiteral("{? = call ") : QStringLiteral("{call ");
+  text += name;
+  if (inputs > 0) {
+    QStringList marks;
+    for (qsizetype i = 0; i < inputs; ++i) marks << QStringLiteral("?");
+    text += u'(' + marks.join(QLatin1String(", ")) + u')';
+  }
+  return text + u'}';
+}
+
+}  // namespace odbc
+
+std::unique_ptr<BackendConnection> OpenOdbc(const ConnectSettings& settings) {
+#ifdef Q_OS_WIN
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  const QString driver =
+      odbc::ChooseDriver(qEnvironmentVariable("QAV_ODBC_DRIVER"), odbc::RegisteredDrivers(),
+                         odbc::TdsLibraryCandidates(), kWindows);
+  // The old engine's "MAX QUERY TIME": seconds a statement may run before it is cancelled.
+  const int queryTimeout =
+      ConnectSettings::Value(settings.params, QStringLiteral("MAX QUERY TIME")).trimmed().toInt();
+  return std::make_unique<odbc::OdbcConnection>(odbc::BuildConnectionString(settings, driver),
+                                                std::max(queryTimeout, 0));
+}
+
+std::unique_ptr<BackendConnection> OpenOdbcConnectionString(const QString& connectionString) {
+  return std::make_unique<odbc::OdbcConnection>(connectionString, 0);
+}
+
+}  // namespace qav::db

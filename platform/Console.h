@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+
+// What a console program (the batch exporter) needs of its terminal.
+namespace qav::platform {
+
+// For a console program: the first interrupt (Ctrl+C or SIGTERM) calls `handler` inside the
+// signal handler, so it may only do what is safe there (set an atomic flag, call
+// WriteStandardError); a second interrupt ends the process as the system would.
+void InstallInterruptHandler(void (*handler)());
+// Writes bytes to standard error without buffering or locks; safe inside a signal handler.
+void WriteStandardError(const char* text, std::size_t size) noexcept;
+
+// True when standard error is a terminal, where a progress line can redraw itself.
+bool StandardErrorIsTerminal();
+
+}  // namespace qav::platform

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// File operations the program needs beyond what Qt offers: data on the disk for sure, new names
+// in one step. Every function returns 0 on success or the system's error number, which
+// SystemErrorText turns into the system's own reason.
+namespace qav::platform {
+
+// The operating system's text for an error number of the functions below.
+QString SystemErrorText(int error);
+// True for the error of a name that is already taken.
+bool IsAlreadyExists(int error);
+
+// Has the operating system write the file's data to the disk (fdatasync; FlushFileBuffers on
+// Windows). `handle` is the file's descriptor as QFileDevice::handle() gives it.
+int SyncFileData(int handle);
+// Creates `path` as a new, empty file, readable and writable as any new file is; fails with
+// an IsAlreadyExists error when the name is taken.
+int CreateNewFile(const QString& path);
+// Gives `from` the name `to` in one step, replacing an existing `to`.
+int ReplaceFile(const QString& from, const QString& to);
+// Gives `from` the name `to` in one step unless `to` exists, which fails with an
+// IsAlreadyExists error and leaves both as they are. On a file system that cannot do it in one
+// step, the check and the rename are two.
+int RenameNoReplace(const QString& from, const QString& to);
+
+}  // namespace qav::platform
