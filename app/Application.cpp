@@ -6,6 +6,7 @@
 
 #include "platform/Signals.h"
 
+#include <QDialog>
 #include <cstdio>
 
 namespace qav {
@@ -19,7 +20,28 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 TApplication::~TApplication() = default;
 
 void TApplication::OnTerminationRequest() {
-  closeAllWindows();
+  EndOnTerminationRequest();
+}
+
+namespace {
+bool& TerminationFlag() {
+  static bool requested = false;
+  return requested;
+}
+}  // namespace
+
+bool TerminationRequested() {
+  return TerminationFlag();
+}
+
+void EndOnTerminationRequest() {
+  TerminationFlag() = true;
+  // A dialog in its own loop first: a window whose exit question is open closes only after it.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+  QApplication::closeAllWindows();
+  // Ends the nested loops of dialogs as well as the main one.
+  QCoreApplication::exit(0);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

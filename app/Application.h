@@ -18,10 +18,17 @@ class TApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 
  private:
-  // A termination request (SIGTERM, SIGINT, SIGHUP) closes the windows the way the user would,
-  // through their exit question, once the message loop runs.
   void OnTerminationRequest();
 };
+
+// A request of the operating system to end the program (SIGTERM, SIGHUP, SIGINT; logoff or
+// shutdown): nobody is there to answer questions, so the program ends at once and in order.
+// Open dialogs are dismissed, the windows close without their exit question, and every running
+// message loop returns 0; the caller of the outermost one then frees the windows and modules
+// (and so closes the connections).
+void EndOnTerminationRequest();
+// True once EndOnTerminationRequest has run.
+bool TerminationRequested();
 
 // The runtime's last-chance handling: the "Application Error" box with the error's class and
 // message, the same on standard error. The caller ends the process with exit code 1.

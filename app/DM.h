@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/NamedColors.h"
+
 #include <QColor>
 #include <QObject>
 
@@ -27,7 +29,7 @@ class TDM : public QObject {
   db::TQuery* QMiscCurrency;
 
   QString CompanyDatabaseName;  // argument 3, trimmed
-  QColor DialogColor = Qt::blue;
+  QColor DialogColor = NamedColor(TNamedColor::Blue);
   bool IvRefSO = false;
   bool MrRefPO = false;
   bool EditPricePO = false;

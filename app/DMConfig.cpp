@@ -12,6 +12,7 @@
 #include "script/SQLScript.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace qav {
 
@@ -149,6 +150,18 @@ const QStringList kUser = {
     QStringLiteral(" "),
 };
 
+// The error of adding a column that the table already has: SQL Server's error 2705, or the
+// embedded back end's own text for it.
+bool IsDuplicateColumn(const db::EDatabaseError& e) {
+  constexpr int kSqlServerDuplicateColumn = 2705;
+  if (const auto* engine = dynamic_cast<const db::EDBEngineError*>(&e))
+    for (const db::TDBError& error : engine->Errors())
+      if (error.NativeError == kSqlServerDuplicateColumn ||
+          error.Message.contains(QLatin1StringView("duplicate column name:")))
+        return true;
+  return e.Message().contains(QLatin1StringView("duplicate column name:"));
+}
+
 }  // namespace
 
 TDMConfig::TDMConfig(QObject* owner) : QObject(owner) {
@@ -164,6 +177,12 @@ TDMConfig::TDMConfig(QObject* owner) : QObject(owner) {
   SQLUpdate->SetDatabaseName(QStringLiteral("DmCfg"));
   SQLUpdate->SetTransaction(false);
   SQLUpdate->SetSQL(kSchemaUpdate);
+  // Two first starts at once may both find a column missing; the add of the one that comes
+  // second then finds it there, which is what the statement was for.
+  SQLUpdate->OnScriptError = [](TSQLScript&, db::EDatabaseError& e, int, int,
+                                TScriptAction& action) {
+    if (IsDuplicateColumn(e)) action = scaIgnore;
+  };
   QSoftware = Query(this, "QSoftware", "DmCfg",
                     {QStringLiteral("select *"), QStringLiteral("from softwareconfig")});
   QCompanyConfig = Query(this, "QCompanyConfig", "DmCfg", kCompanyConfig);
@@ -210,14 +229,27 @@ TDMConfig::~TDMConfig() {
 }
 
 QString TDMConfig::ReadServerName() {
-  QFile file(QStringLiteral("Server.Dat"));
+  const QString name = QStringLiteral("Server.Dat");
+  const QFileInfo info(name);
+  if (!info.exists()) return {};
+  // A device would be read without end and a named pipe would wait for a writer for ever.
+  if (!info.isFile())
+    throw EInOutError(
+        QStringLiteral("Server.Dat is not a regular file: it must be a text file "
+                       "whose first line names the database server"));
+  QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) return {};
-  const QByteArray data = file.readAll();
+  // One byte beyond the limit tells a line of exactly the limit from a longer one.
+  const QByteArray head = file.read(kServerDatLineLimit + 1);
   if (file.error() != QFileDevice::NoError)
     throw EInOutError(QStringLiteral("Server.Dat: %1").arg(file.errorString()));
   qsizetype end = 0;
-  while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
-  return QString::fromUtf8(data.left(end));
+  while (end < head.size() && head[end] != '\r' && head[end] != '\n') ++end;
+  if (end > kServerDatLineLimit)
+    throw EInOutError(QStringLiteral("Server.Dat: the first line is longer than %1 bytes; it "
+                                     "must hold only the database server's name")
+                          .arg(kServerDatLineLimit));
+  return QString::fromUtf8(head.left(end));
 }
 
 void TDMConfig::DmCfgBeforeConnect(TDatabase&) {

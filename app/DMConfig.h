@@ -62,8 +62,11 @@ class TDMConfig : public QObject {
   void GetCompanyConfig(const QString& name);
   // Fills MenuCaption, UserCode, CanAccess and LanguageThai.
   void CheckRight(int menuId, int userId);
-  // The first line of "Server.Dat" in the current folder, unchanged; empty when the file cannot
-  // be opened. A read error after opening is an EInOutError.
+  // The first line of "Server.Dat" in the current folder, unchanged; empty when there is no such
+  // file or it cannot be opened. Only the first line is read, and it may be at most
+  // kServerDatLineLimit bytes long. Something that is not a regular file (a device, a pipe, a
+  // folder), a longer first line and a read error after opening are each an EInOutError.
+  static constexpr qint64 kServerDatLineLimit = 4096;
   static QString ReadServerName();
   // Writes one row to the error log through "AddErrorLog".
   void WriteErrorLog(const QString& message);

@@ -1,5 +1,7 @@
 #include "app/Dialogs.h"
 
+#include "ui/NamedColors.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -57,8 +59,9 @@ QStringList QtFilters(const QString& filter) {
 void Colour(QWidget& w, const DialogRequest& r) {
   if (!r.background.isValid()) return;
   w.setStyleSheet(QStringLiteral("QMessageBox { background-color: %1; } QLabel { color: %2; }")
-                      .arg(r.background.name(),
-                           r.foreground.isValid() ? r.foreground.name() : QStringLiteral("white")));
+                      .arg(r.background.name(), r.foreground.isValid()
+                                                    ? r.foreground.name()
+                                                    : NamedColor(TNamedColor::White).name()));
 }
 
 void Centre(QWidget& w) {
@@ -78,6 +81,7 @@ DialogReply ShowReal(const DialogRequest& r) {
                                          ? QMessageBox::Information
                                          : QMessageBox::NoIcon;
       QMessageBox box(icon, r.title, r.text, QMessageBox::Ok);
+      box.setTextFormat(Qt::PlainText);
       Colour(box, r);
       box.exec();
       reply.accepted = true;
@@ -85,6 +89,7 @@ DialogReply ShowReal(const DialogRequest& r) {
     }
     case DialogRequest::Kind::Confirm: {
       QMessageBox box(QMessageBox::Question, r.title, r.text, QMessageBox::NoButton);
+      box.setTextFormat(Qt::PlainText);
       QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
       QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
       box.setDefaultButton(yes);
@@ -137,10 +142,11 @@ void Dialogs::SetAnswerer(DialogAnswerer answerer) {
 }
 
 void Dialogs::InstallScriptFromEnvironment() {
-  if (!qEnvironmentVariableIsSet("QAV_DIALOG_SCRIPT")) return;
+  // An empty value counts as unset: only a test that means it may answer for the user.
+  const QString value = qEnvironmentVariable(kTestDialogScriptVariable);
+  if (value.isEmpty()) return;
   ScriptActive() = true;
-  auto script = std::make_shared<QStringList>(
-      qEnvironmentVariable("QAV_DIALOG_SCRIPT").split(u',', Qt::SkipEmptyParts));
+  auto script = std::make_shared<QStringList>(value.split(u',', Qt::SkipEmptyParts));
   SetAnswerer([script](const DialogRequest& r) {
     std::fprintf(stderr, "DIALOG %s [%s] %s\n", KindName(r.kind), r.title.toUtf8().constData(),
                  r.text.toUtf8().constData());
@@ -183,7 +189,7 @@ bool Dialogs::Confirm(const QString& text, const QColor& background) {
   r.title = QStringLiteral("Confirm");
   r.text = text;
   r.background = background;
-  r.foreground = Qt::white;
+  r.foreground = NamedColor(TNamedColor::White);
   return Show(r).accepted;
 }
 

@@ -14,7 +14,7 @@ struct DialogRequest {
   enum class Kind { Message, Confirm, Error, OpenFile, SaveFile, Information };
   Kind kind = Kind::Message;
   QString title;
-  QString text;
+  QString text;       // shown as plain text, never as markup: it carries names, files, errors
   QColor background;  // invalid: the toolkit's own colours
   QColor foreground;
   // File dialogs.
@@ -33,6 +33,9 @@ struct DialogReply {
 
 using DialogAnswerer = std::function<DialogReply(const DialogRequest&)>;
 
+// The environment variable of the tests' dialog script (see InstallScriptFromEnvironment).
+inline constexpr char kTestDialogScriptVariable[] = "QAV_TEST_ONLY_DIALOG_SCRIPT";
+
 // The application's title: the title of plain message boxes. Windows set it to their caption.
 const QString& ApplicationTitle();
 void SetApplicationTitle(const QString& title);
@@ -41,10 +44,10 @@ class Dialogs {
  public:
   // Installs (or with an empty function removes) the answerer used instead of real dialogs.
   static void SetAnswerer(DialogAnswerer answerer);
-  // With QAV_DIALOG_SCRIPT set in the environment (a comma-separated list of "yes", "no",
-  // "ok", "cancel" or a file name), every dialog is written to standard error and answered from
-  // the list in turn ("ok"/"yes" once the list runs out). This lets tests drive the real
-  // executable headless.
+  // For the tests only: with kTestDialogScriptVariable set in the environment to a
+  // comma-separated list of "yes", "no", "ok", "cancel" or a file name, every dialog is written
+  // to standard error and answered from the list in turn ("ok"/"yes" once the list runs out),
+  // so that tests drive the real executable headless. Unset or empty, real dialogs show.
   static void InstallScriptFromEnvironment();
 
   static DialogReply Show(const DialogRequest& request);

@@ -1,10 +1,12 @@
 #include "app/FrForm.h"
 
+#include "app/Application.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "core/ExceptionHandler.h"
 #include "ui/FormHints.h"
 #include "ui/HintWindow.h"
+#include "ui/NamedColors.h"
 
 #include <QAction>
 #include <QApplication>
@@ -176,6 +178,7 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
   for (int i = 0; i < 2; ++i) {
     panels_[i] = new QLabel(this);
     panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panels_[i]->setTextFormat(Qt::PlainText);  // file names, not markup
   }
   panels_[0]->setFixedWidth(200);
   statusBar()->setFixedHeight(19);
@@ -184,8 +187,6 @@ TFrForm::TFrForm(QWidget* parent) : QMainWindow(parent) {
   statusBar()->setSizeGripEnabled(false);
 
   setFixedSize(632, 421);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
   qApp->installEventFilter(this);
 
   if (!HintApplication::MainWindow()) HintApplication::SetMainWindow(this);
@@ -277,9 +278,24 @@ bool TFrForm::FormKeyDown(int key, Qt::KeyboardModifiers) {
 }
 
 bool TFrForm::FormClose() {
+  if (TerminationRequested()) return true;
   const bool thai = DMConfig && DMConfig->LanguageThai;
-  return Dialogs::Confirm(
-      thai ? QStringLiteral("ออกจากโปรแกรม ?") : QStringLiteral("Exit Program ?"), Qt::green);
+  // The question may be dismissed by a termination request, which closes the window anyway.
+  const bool yes =
+      Dialogs::Confirm(thai ? QStringLiteral("ออกจากโปรแกรม ?") : QStringLiteral("Exit Program ?"),
+                       NamedColor(TNamedColor::Green));
+  return yes || TerminationRequested();
+}
+
+void TFrForm::setVisible(bool visible) {
+  // Descendants size themselves after the base is built, so the window is centred on the
+  // desktop with its final size, just before it first shows.
+  if (visible && !placed_) {
+    placed_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - rect().center());
+  }
+  QMainWindow::setVisible(visible);
 }
 
 void TFrForm::showEvent(QShowEvent* event) {

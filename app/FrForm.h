@@ -72,6 +72,9 @@ class TFrForm : public QMainWindow {
   // Asks the exit question; false keeps the window open.
   virtual bool FormClose();
 
+  // Centres the window on the desktop with its final size before it first shows.
+  void setVisible(bool visible) override;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -88,6 +91,7 @@ class TFrForm : public QMainWindow {
   QWidget* client_;
   QLabel* panels_[2];
   bool keyPreview_ = true;
+  bool placed_ = false;
 };
 
 }  // namespace qav

@@ -4,6 +4,7 @@
 #include "app/LocalMachine.h"
 #include "core/ExceptionHandler.h"
 #include "core/TextUtil.h"
+#include "ui/NamedColors.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -38,7 +39,7 @@ TFrShowError::TFrShowError(QWidget* parent)
   font.setPixelSize(11);
   setFont(font);
   QPalette p = palette();
-  p.setColor(QPalette::Window, Qt::red);
+  p.setColor(QPalette::Window, NamedColor(TNamedColor::Red));
   setPalette(p);
   setAutoFillBackground(true);
 

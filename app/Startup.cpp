@@ -56,7 +56,8 @@ int RunProgram(int argc, char** argv, const WindowFactory& createWindow) {
     ShowLastChanceError("Exception", QString::fromUtf8(e.what()));
     return 1;
   }
-  if (!mainWindow) return 0;
+  // A termination request during start-up ended its dialogs' loops; no window is due then.
+  if (!mainWindow || TerminationRequested()) return 0;
   mainWindow->show();
   Dialogs::Trace(
       QStringLiteral("WINDOW %1 [%2]").arg(mainWindow->objectName(), mainWindow->windowTitle()));

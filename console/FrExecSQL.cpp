@@ -10,6 +10,7 @@
 #include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "export/SaveOutputSettings.h"
+#include "ui/NamedColors.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,9 +71,9 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   BtnOpen = MakeCommandButton(client, "BtnOpen", QStringLiteral("Open SQL Script"), 151, QColor(),
                               QStyle::SP_DialogOpenButton);
   BtnExec = MakeCommandButton(client, "BtnExec", QStringLiteral("Execute  (F5)      "), 155,
-                              Qt::blue, QStyle::SP_MediaPlay);
+                              NamedColor(TNamedColor::Blue), QStyle::SP_MediaPlay);
   BtnExport = MakeCommandButton(client, "BtnExport", QStringLiteral("Save output TO  "), 155,
-                                Qt::red, QStyle::SP_DialogSaveButton);
+                                NamedColor(TNamedColor::Red), QStyle::SP_DialogSaveButton);
 
   DBGExecSQL = new TResultGrid(client);
   DBGExecSQL->setFixedHeight(159);

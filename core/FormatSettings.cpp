@@ -277,7 +277,9 @@ double StrToFloat(const QString& text, const TFormatSettings& settings) {
 }
 
 int StrToInt(const QString& text) {
-  static const QRegularExpression kInteger(QStringLiteral("^[+-]?[0-9]+$"));
+  // Anchored to the whole text: "$" alone would also match before a trailing line end.
+  static const QRegularExpression kInteger(
+      QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
   bool ok = kInteger.match(text).hasMatch();
   qlonglong value = 0;
   if (ok) value = text.toLongLong(&ok);

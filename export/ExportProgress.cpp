@@ -102,6 +102,7 @@ TfrmExportProcess::TfrmExportProcess(QWidget* parent)
   Bevel->setGeometry(0, 0, 442, 87);
 
   lblStatus = new QLabel(this);
+  lblStatus->setTextFormat(Qt::PlainText);
   lblStatus->setObjectName(QStringLiteral("lblStatus"));
   lblStatus->setGeometry(8, 56, 339, 13);
 

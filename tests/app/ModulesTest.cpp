@@ -95,6 +95,22 @@ TEST_P(Modules, FirstQueryConnectsUpdatesTheSchemaOnceAndFindsTheCompany) {
   EXPECT_EQ(ConfigSnapshot(), once);
 }
 
+TEST_P(Modules, AnAddOfAColumnAnotherStartHasJustAddedCountsAsDone) {
+  TDMConfig config;
+  config.GetCompanyConfig(QStringLiteral("DEMO"));  // brings the schema up to date
+  const QStringList updated = ConfigSnapshot();
+  // What the later of two racing starts runs once its check has found the column missing.
+  config.SQLUpdate->SetSQL(QStringList{QStringLiteral("Alter Table Menu Add Version Integer"),
+                                       QStringLiteral("/"),
+                                       QStringLiteral("Update Menu Set Version = 3 Where Version "
+                                                      "Is Null And Command Is Not Null")});
+  EXPECT_NO_THROW(config.SQLUpdate->Run());
+  EXPECT_EQ(ConfigSnapshot(), updated);
+  // Any other failure still ends the update.
+  config.SQLUpdate->SetSQL(QStringList{QStringLiteral("Alter Table NoSuchTable Add X Integer")});
+  EXPECT_THROW(config.SQLUpdate->Run(), db::EDatabaseError);
+}
+
 TEST_P(Modules, UnknownCompanyShowsItsUpperCasedNameAndEnds) {
   TDMConfig config;
   EXPECT_THROW(config.GetCompanyConfig(QStringLiteral("Nowhere")), ProgramExit);

@@ -9,7 +9,8 @@ TEST(FormatSettings, StrToIntTakesADecimalInt32AndNothingElse) {
   EXPECT_EQ(StrToInt("12"), 12);
   EXPECT_EQ(StrToInt("-2147483648"), -2147483648LL);
   EXPECT_EQ(StrToInt("+7"), 7);
-  for (const char* bad : {"", " 1", "1 ", "12x", "0x1F", "2147483648", "1.0"}) {
+  for (const char* bad :
+       {"", " 1", "1 ", "12\n", "12\r\n", "\n12", "12x", "0x1F", "2147483648", "1.0"}) {
     try {
       StrToInt(QString::fromLatin1(bad));
       ADD_FAILURE() << bad;
