@@ -100,8 +100,9 @@ bool IsDelimiter(QChar c, QStringView extra) {
          extra.contains(c);
 }
 
-// A name written in quotes loses one pair of single quotes, then one pair of double quotes.
-QString StripQuotes(QString name) {
+}  // namespace
+
+QString StripNameQuotes(QString name) {
   for (QChar quote : {QChar(u'\''), QChar(u'"')}) {
     if (name.startsWith(quote)) {
       name.remove(0, 1);
@@ -110,8 +111,6 @@ QString StripQuotes(QString name) {
   }
   return name;
 }
-
-}  // namespace
 
 std::vector<ParamToken> ScanParamTokens(QStringView text, QChar marker, QStringView extra) {
   std::vector<ParamToken> tokens;
@@ -133,7 +132,7 @@ std::vector<ParamToken> ScanParamTokens(QStringView text, QChar marker, QStringV
         ++j;
       }
       QString name = text.mid(i + 1, j - i - 1).toString();
-      if (!name.isEmpty() && IsQuote(name[0])) name = StripQuotes(name);
+      if (!name.isEmpty() && IsQuote(name[0])) name = StripNameQuotes(name);
       tokens.push_back({name, i, j - i});
       i = j + 1;  // the character that ended the name is not examined again
       continue;

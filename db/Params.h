@@ -98,6 +98,9 @@ struct ParamToken {
 std::vector<ParamToken> ScanParamTokens(QStringView text, QChar marker,
                                         QStringView extraDelimiters = {});
 
+// A name written in quotes loses one pair of single quotes, then one pair of double quotes.
+QString StripNameQuotes(QString name);
+
 // The distinct names of ScanParamTokens, in order of first appearance.
 QStringList ScanParamNames(QStringView text, QChar marker, QStringView extraDelimiters = {});
 

@@ -3,6 +3,7 @@
 #include "core/ExceptionHandler.h"
 #include "core/TextUtil.h"
 #include "db/Database.h"
+#include "script/ScriptSplitter.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -87,7 +88,7 @@ void TSQLScript::SetSQL(const QString& text) {
 
 void TSQLScript::SQLChanged() {
   TParams fresh;
-  for (const QString& name : ScanParamNames(sql_.join(QStringLiteral("\r\n")), u':'))
+  for (const QString& name : ScriptParamNames(sql_.join(QStringLiteral("\r\n")), u':'))
     fresh.CreateParam(ftUnknown, name, ptUnknown);
   // While loading, the stored parameter definitions follow and take over as they are.
   if (!loading_) fresh.AssignValues(params_);
@@ -129,37 +130,16 @@ void TSQLScript::RunStatements(int statementNo) {
   }
 
   try {
-    const QString term(term_);
-    int i = 0;
+    // The whole script is split before anything runs: a literal or comment left open at its
+    // end stops the run before its first statement.
+    const std::vector<TScriptStatement> statements = SplitScript(sql_, semicolonTerm_, term_);
     int n = 0;
     bool found = false;
-    QString carry;
-    while (i < sql_.size() || !carry.isEmpty()) {
-      QStringList statement;
-      for (;;) {
-        if (!carry.isEmpty()) {
-          statement.append(carry);
-          carry.clear();
-        }
-        if (i >= sql_.size()) break;
-        const QString line = Trim(sql_[i]);
-        ++i;
-        const qsizetype semicolon = semicolonTerm_ ? line.indexOf(u';') : -1;
-        if (semicolon >= 0) {
-          // Only the first semicolon splits; what follows opens the next statement as it is.
-          carry = Trim(line.mid(semicolon + 1));
-          const QString before = line.left(semicolon);
-          if (!before.isEmpty()) statement.append(before);
-          break;
-        }
-        if (line == term) break;
-        if (!line.isEmpty()) statement.append(line);
-      }
-      query_->SetSQL(statement);
-      if (statement.isEmpty()) continue;
+    for (const TScriptStatement& statement : statements) {
+      query_->SetSQL(statement.lines);
       if (statementNo < 0 || statementNo == n) {
         found = true;
-        ExecuteOne(i - 1, n);
+        ExecuteOne(statement.lastLine, n);
         if (statementNo == n) break;
       }
       ++n;

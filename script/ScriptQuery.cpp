@@ -1,5 +1,7 @@
 #include "script/ScriptQuery.h"
 
+#include "script/ScriptSplitter.h"
+
 namespace qav {
 
 using namespace qav::db;
@@ -9,24 +11,13 @@ namespace {
 // A name also ends at a dot, so that "%alias.column" names the macro "alias".
 constexpr QStringView kExtraMacroDelimiters = u".";
 
-bool EndsMacroName(QChar c) {
-  return c == u'\n' || c == u'\r' || c == u' ' || c == u')' || c == u',' || c == u';' || c == u'.';
-}
-
-qsizetype CountQuotes(QStringView text) {
-  qsizetype count = 0;
-  for (QChar c : text)
-    if (c == u'\'' || c == u'"') ++count;
-  return count;
-}
-
 }  // namespace
 
 TScriptQuery::TScriptQuery(QObject* owner) : TQuery(owner) {}
 
 void TScriptQuery::SQLChanged() {
   TParams fresh;
-  for (const QString& name : ScanParamNames(Text(), MacroChar, kExtraMacroDelimiters)) {
+  for (const QString& name : ScriptParamNames(Text(), MacroChar, kExtraMacroDelimiters)) {
     TParam& macro = fresh.CreateParam(ftString, name, ptInput);
     if (const TParam* known = macros_.FindParam(name))
       macro.SetValue(known->Value());
@@ -36,34 +27,23 @@ void TScriptQuery::SQLChanged() {
   macros_ = std::move(fresh);
 }
 
-QString TScriptQuery::ExpandLine(QString line) const {
-  for (int m = macros_.Count() - 1; m >= 0; --m) {
-    const QString reference = QString(MacroChar) + macros_[m].Name();
-    const QString value = macros_[m].AsString();
-    qsizetype from = 0;
-    for (;;) {
-      const qsizetype at = line.indexOf(reference, from);
-      if (at < 0) break;
-      const qsizetype after = at + reference.size();
-      // Only the first occurrence is judged: a reference inside a quoted literal, or one that
-      // is merely the start of a longer name, leaves this macro alone for the line.
-      const bool counts = (after >= line.size() || EndsMacroName(line[after])) &&
-                          CountQuotes(QStringView(line).left(at)) % 2 == 0;
-      if (!counts) break;
-      line.replace(at, reference.size(), value);
-      // Searching on after the inserted value: a value that names its own macro cannot loop.
-      from = at + value.size();
-    }
-  }
-  return line;
-}
-
 QString TScriptQuery::StatementText() const {
-  if (macros_.IsEmpty()) return Text();
-  QStringList lines;
-  lines.reserve(SQL().size());
-  for (const QString& line : SQL()) lines.append(ExpandLine(line));
-  return lines.join(QStringLiteral("\r\n"));
+  const QString text = Text();
+  if (macros_.IsEmpty()) return text;
+  // One pass over the references in code: a "%" inside a literal, a bracketed name or a comment
+  // is text, and a value that holds a reference is inserted as it is.
+  QString expanded;
+  qsizetype copied = 0;
+  for (const ParamToken& t : ScriptParamTokens(text, MacroChar, kExtraMacroDelimiters)) {
+    const TParam* macro = macros_.FindParam(t.name);
+    // A name written in quotes is no reference to expand.
+    if (!macro || text.mid(t.start + 1, t.length - 1) != t.name) continue;
+    expanded += QStringView(text).mid(copied, t.start - copied);
+    expanded += macro->AsString();
+    copied = t.start + t.length;
+  }
+  expanded += QStringView(text).mid(copied);
+  return expanded;
 }
 
 }  // namespace qav

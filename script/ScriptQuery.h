@@ -28,8 +28,6 @@ class TScriptQuery : public db::TQuery {
   void SQLChanged() override;
 
  private:
-  QString ExpandLine(QString line) const;
-
   db::TParams macros_;
 };
 

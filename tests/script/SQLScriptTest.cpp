@@ -94,11 +94,34 @@ TEST(SQLScript, SplitsStatementsAndReportsTheirLines) {
        u'/',
        {{"select 0", 1}, {"select 1 ", 2}, {"select 2", 2}}},
       {"only the first semicolon splits", {"a; b; c"}, true, u'/', {{"a", 0}, {"b; c", 0}}},
-      {"semicolon inside quotes splits too",
-       {"insert into t values ('x;y')", "/"},
+      {"semicolons in literals, bracketed names and comments end nothing",
+       {"insert into t values ('x;y', \"a;b\", [c;d]) -- old value ; delete from Customer", "/",
+        "select 1 /* block ; comment */ from t; select 'it''s;'", "/"},
        true,
        u'/',
-       {{"insert into t values ('x", 0}, {"y')", 1}}},
+       {{"insert into t values ('x;y', \"a;b\", [c;d])", 1},
+        {"select 1   from t", 2},
+        {"select 'it''s;'", 3}}},
+      {"comments are left out, also over several lines",
+       {"-- heading", "select a, -- first", "  b /* one", "/", "; two */ from t", "/*", "*/ /"},
+       true,
+       u'/',
+       {{"select a,\r\nb\r\nfrom t", 6}}},
+      {"literals running over lines keep their blanks and blank lines",
+       {"insert into t values ('one  ", "", "  two;", "/", "three')", "/"},
+       true,
+       u'/',
+       {{"insert into t values ('one  \r\n\r\n  two;\r\n/\r\nthree')", 5}}},
+      {"after the first semicolon a literal still counts",
+       {"select 1; select ';", "'", "/"},
+       true,
+       u'/',
+       {{"select 1", 0}, {"select ';\r\n'", 2}}},
+      {"comment marks inside literals are text",
+       {"select '--x', '/*', [a--b] from t", "/"},
+       true,
+       u'/',
+       {{"select '--x', '/*', [a--b] from t", 1}}},
       {"semicolons ending and opening lines",
        {"select 1;", "select 2;", "; select 3"},
        true,
@@ -181,6 +204,28 @@ TEST(SQLScript, SplitsStatementsAndReportsTheirLines) {
       EXPECT_EQ(seen[i].lineNo, c.expected[i].lineNo) << i;
       EXPECT_EQ(numbers[i], static_cast<int>(i));
     }
+  }
+}
+
+TEST(SQLScript, AnUnterminatedLiteralOrCommentStopsTheRunBeforeItsFirstStatement) {
+  struct Case {
+    QStringList sql;
+    QString error;
+  };
+  const Case cases[] = {
+      {{"select 1", "/", "select 'abc;", "/"}, "Unterminated string on line 2"},
+      {{"select 1 /* never", "closed */ -- or", "is it /* no"}, "Unterminated comment on line 2"},
+      {{"select [a", "/"}, "Unterminated bracketed name on line 0"},
+      {{"select 1; select \"a"}, "Unterminated quoted name on line 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql.join('|').toStdString());
+    Env env(c.sql);
+    const Outcome out = Capture([&] { env.script.Run(); });
+    EXPECT_EQ(out.className, "EDatabaseError");
+    EXPECT_EQ(out.message, c.error);
+    EXPECT_TRUE(env.server.AttemptedTexts().isEmpty());
+    EXPECT_EQ(env.after, 0);
   }
 }
 
@@ -297,7 +342,7 @@ TEST(SQLScript, FailingStatementCarriesItsLineAndStopsTheRun) {
       EXPECT_EQ(lineNo, 4);
       EXPECT_EQ(statementNo, 1);
     }
-    EXPECT_EQ(env.server.AttemptedTexts(), QStringList({"s1", "-- note\r\ns2"}));
+    EXPECT_EQ(env.server.AttemptedTexts(), QStringList({"s1", "s2"}));
     EXPECT_EQ(env.server.Durable(), QStringList({"s1"}));
     EXPECT_EQ(env.after, 0);
     EXPECT_EQ(env.db.UseCount(), 0);
@@ -456,14 +501,22 @@ TEST(SQLScript, BindsScriptParametersPerStatement) {
        {},
        {},
        "No value for parameter 'p'. Error on line 0"},
-      // Split inside a literal, the second half holds a reference the whole script does not.
+      {"markers in comments and bracketed names are text",
+       {"select :p -- :q", "/* :r */ from t where [a%b] = 1"},
+       {"p"},
+       [](TParams& p) { p.ParamByName("p").SetAsInteger(2); },
+       {"select ?\r\nfrom t where [a%b] = 1"},
+       {QVariant::fromValue(qint64(2))},
+       ""},
+      // The database layer finds its own references in the statement; a bracketed name holding
+      // a colon reads as one there, and the script has no value for it.
       {"parameter missing from the script's list",
-       {"select 'it;", "select :q from t where x = 'y'"},
+       {"select 1", "/", "select [a:q] from t"},
        {},
        none,
-       {"select 'it"},
+       {"select 1"},
        {},
-       "Parameter 'q' not found. Error on line 1"},
+       "Parameter 'q]' not found. Error on line 2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -516,6 +569,11 @@ TEST(ScriptQuery, ExpandsMacrosOutsideQuotes) {
       {{"where name like '" + kThai + "%' and %c"},
        {"c"},
        "where name like '" + kThai + "%' and 0=0"},
+      // One quote kind inside the other, brackets and comments do not end the literal.
+      {{"select 'a\"b%c', [x%y], \"p'%q\" /* %z */ , %m"},
+       {"m"},
+       "select 'a\"b%c', [x%y], \"p'%q\" /* %z */ , 0=0"},
+      {{"where '%a' = %a"}, {"a"}, "where '%a' = 0=0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql.join('|').toStdString());
