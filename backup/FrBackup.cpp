@@ -79,8 +79,10 @@ TFrBackup::TFrBackup(QWidget* parent) : TFrForm(parent) {
   RunSQL2->SetDatabaseName(QStringLiteral("DBMaster"));
   RunSQL2->SetSessionName(QStringLiteral("Default"));
   RunSQL2->SetTransaction(false);
-  // The statement is one line that may hold a quoted ";": it must reach the server whole.
+  // The statement is one line that may hold a quoted ";": it must reach the server whole, and
+  // it has no parameters: a ":" or "%" in a name stays text.
   RunSQL2->SetSemicolonTerm(false);
+  RunSQL2->SetIgnoreParams(true);
 
   DBMaster = new db::TDatabase(this);
   DBMaster->setObjectName(QStringLiteral("DBMaster"));
@@ -141,14 +143,21 @@ void TFrBackup::AcSaveExecute() {
   QApplication::processEvents();
 
   bool ok = true;
+  QString reason;
   try {
     RunSQL2->SetSQL(
         QStringList{BackupStatement(DMConfig ? DMConfig->CompanyDatabase : QString(), fileName)});
     RunSQL2->Run();
+  } catch (const Exception& e) {
+    ok = false;
+    reason = e.Message();
   } catch (...) {
     ok = false;
   }
-  Dialogs::ShowMessage(ok ? QStringLiteral("Backup Ok") : QStringLiteral("*** Backup Error ***"));
+  // The server's own words tell a missing folder from a full disk or a missing right.
+  Dialogs::ShowMessage(ok                 ? QStringLiteral("Backup Ok")
+                       : reason.isEmpty() ? QStringLiteral("*** Backup Error ***")
+                                          : QStringLiteral("*** Backup Error ***\n") + reason);
   StatusPanel(1)->clear();
   DBMaster->Close();
 }

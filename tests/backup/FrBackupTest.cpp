@@ -98,24 +98,66 @@ TEST_F(Backup, F10BacksUpIntoAReadableCopyOnTheServersDisk) {
 }
 
 TEST_F(Backup, NamesThatCannotBeUsed) {
+  const QString drive = "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD";
+  // The caption comes first and the server's reason beneath it.
+  const QString failed = "*** Backup Error ***\n";
   struct Case {
-    const char* name;
-    const char* message;
+    QString name;
+    QString message;  // the whole message, or its start where the server's words follow
+    QString reason;   // part of the server's words
   };
   const Case cases[] = {
-      {"\\\\server\\share\\x.Bak", "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"},
-      {"DEMO.Bak", "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"},
-      {"C:\\no\\such\\folder\\x.Bak", "*** Backup Error ***"},
+      {"\\\\server\\share\\x.Bak", drive, ""},
+      {"DEMO.Bak", drive, ""},
+      {"C:\\no\\such\\folder\\x.Bak", failed,
+       "Cannot open backup device 'C:\\no\\such\\folder\\x.Bak'. Operating system error 3"},
+      {"D:\\x.Bak", failed, "Operating system error 3"},
+      {"C:\\" + QString(300, 'n') + ".Bak", failed, "Cannot open backup device"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.name.toStdString());
     messages_.clear();
-    window_->BackupName->setText(QString::fromUtf8(c.name));
+    window_->BackupName->setText(c.name);
     window_->AcSave->trigger();
-    EXPECT_EQ(messages_, QStringList{QString::fromUtf8(c.message)});
+    ASSERT_EQ(messages_.size(), 1);
+    if (c.reason.isEmpty()) {
+      EXPECT_EQ(messages_[0], c.message);
+    } else {
+      EXPECT_TRUE(messages_[0].startsWith(c.message)) << messages_[0].toStdString();
+      EXPECT_TRUE(messages_[0].contains(c.reason)) << messages_[0].toStdString();
+    }
     EXPECT_TRUE(window_->StatusPanel(1)->text().isEmpty());
   }
   EXPECT_TRUE(QDir(folder_.Suite() + "/disk/C").isEmpty());
+}
+
+// Names with quotes, colons and percent signs reach the server exactly as typed: none of them
+// is a parameter, a macro or the end of a quoted text.
+TEST_F(Backup, EveryCompanyNameAndFileNameIsBackedUpAsNamed) {
+  ASSERT_TRUE(QDir().mkpath(Disk("sub")));
+  struct Case {
+    QString database;
+    QString file;  // under C:\sub
+  };
+  const Case cases[] = {
+      {"DE'MO", "a.Bak"},     {"DE:MO", "b.Bak"},        {"DE%MO", "c.Bak"},
+      {"DE\"MO", "d.Bak"},    {"DE[M]O", "e.Bak"},       {"DEMO", "a\"b%c.Bak"},
+      {"DEMO", "x:y %z.Bak"}, {"DEMO", "it's 100%.Bak"}, {"DEMO", "--[not]; comment.Bak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.database + " " + c.file).toStdString());
+    if (c.database != "DEMO") {
+      ASSERT_TRUE(
+          QFile::copy(folder_.Suite() + "/DEMO.db", folder_.Suite() + "/" + c.database + ".db"));
+    }
+    config_->CompanyDatabase = c.database;
+    messages_.clear();
+    window_->BackupName->setText("C:\\sub\\" + c.file);
+    window_->AcSave->trigger();
+    EXPECT_EQ(messages_, QStringList{"Backup Ok"});
+    EXPECT_EQ(CustomerRows(Disk("sub/" + c.file)), 200);
+  }
+  EXPECT_EQ(QDir(Disk("sub")).entryList(QDir::Files).size(), std::size(cases));
 }
 
 TEST_F(Backup, TypedTextNeverBecomesSqlOfItsOwn) {
