@@ -339,10 +339,15 @@ void TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
       m.Attachments.clear();
       m.Subject = subject;
       SMTPClient1->SendPost();
-      SMTPClient1->Disconnect();
     }
   } catch (...) {
     // The report is a courtesy: nothing about it may reach the user.
+  }
+  // Whatever happened, the connection ends here: one refused report must not keep the next
+  // one from connecting.
+  try {
+    SMTPClient1->Disconnect();
+  } catch (...) {
   }
 }
 

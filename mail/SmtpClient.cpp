@@ -2,6 +2,7 @@
 
 #include "core/Cp874.h"
 #include "mail/BufferStream.h"
+#include "mail/MimeEncoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,47 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// A value that goes into a header line or a command must stay on that line: a carriage
-// return or line feed in it (a subject built from database texts, say) would start lines of
-// its own, in the header or in the dialogue.
-QString OneLine(QString text) {
-  for (QChar& c : text)
-    if (c == u'\r' || c == u'\n') c = u' ';
-  return text;
+// A value that goes into a header line or a command must stay on that line: a line break in it
+// (a subject built from database texts, say) would start lines of its own, and a zero character
+// would end the text early.
+QString OneLine(const QString& text) {
+  return CleanHeaderText(text);
 }
 
+// A reply that holds far more lines than any server sends is no reply.
+constexpr int kMaxReplyLines = 1000;
+
 // An empty reply means the server closed the connection without answering; the step has not
-// succeeded, whatever the missing reply code would have said.
+// succeeded, whatever the missing reply code would have said. A reply that does not begin with
+// a reply code (2xx to 5xx) is no answer to the command either: the dialogue is out of step.
 void RequireReply(const QString& reply) {
   if (reply.isEmpty()) throw Exception(QStringLiteral("Not Connected"));
+  const bool coded = reply.size() >= 3 && reply[0] >= u'2' && reply[0] <= u'5' &&
+                     reply[1].isDigit() && reply[2].isDigit() &&
+                     (reply.size() == 3 || !reply[3].isDigit());
+  if (!coded) throw Exception(QStringLiteral("Unexpected reply: ") + reply);
+}
+
+// Entries joined by ",", folded after a comma where the line would pass 78 characters.
+QString FoldedList(const QString& name, const QStringList& entries) {
+  QString out;
+  qsizetype used = name.size() + 2;
+  for (qsizetype i = 0; i < entries.size(); ++i) {
+    const QString entry = EncodeRecipientEntry(entries[i]);
+    const qsizetype firstLine = entry.indexOf(u'\r') < 0 ? entry.size() : entry.indexOf(u'\r');
+    if (i > 0) {
+      out += u',';
+      ++used;
+      if (used + firstLine > 78) {
+        out += QStringLiteral("\r\n ");
+        used = 1;
+      }
+    }
+    out += entry;
+    const qsizetype lastBreak = entry.lastIndexOf(u'\n');
+    used = lastBreak < 0 ? used + entry.size() : entry.size() - lastBreak - 1;
+  }
+  return out;
 }
 
 QString ContentType(TSubType subType) {
@@ -81,10 +110,29 @@ TSMTPClient::TSMTPClient(QObject* owner) : TSocketConnection(owner) {
 
 TSMTPClient::~TSMTPClient() = default;
 
-QString TSMTPClient::SkipContinuation(QString line) {
+bool TSMTPClient::ContinuesReply(const QString& line) {
   // "220-more" and lines starting with a blank continue a reply.
-  while (line.startsWith(u' ') || (line.size() >= 4 && line[3] == u'-')) line = ReadLn();
-  return line;
+  return line.startsWith(u' ') || (line.size() >= 4 && line[3] == u'-');
+}
+
+QString TSMTPClient::ReadReply() {
+  QString reply;
+  for (int lines = 1;; ++lines) {
+    const QString line = ReadLn();
+    // A reply cut off by the peer's close is no reply.
+    if (line.isEmpty()) return {};
+    reply += line;
+    if (!ContinuesReply(line)) return reply;
+    if (lines == kMaxReplyLines) throw Exception(QStringLiteral("Reply too long"));
+  }
+}
+
+void TSMTPClient::CloseAtOnce() {
+  try {
+    TSocketConnection::Disconnect();
+  } catch (...) {
+    // The socket is gone either way.
+  }
 }
 
 void TSMTPClient::Connect() {
@@ -97,16 +145,22 @@ void TSMTPClient::Connect() {
     throw;
   }
 
+  // Clear while a reply is awaited: a time-out, a cancel or a broken reply leaves the dialogue
+  // out of step, and then the connection is closed without waiting for a QUIT reply as well.
+  bool inStep = false;
   try {
-    const QString greeting = SkipContinuation(ReadLn());
+    const QString greeting = ReadReply();
     RequireReply(greeting);
+    inStep = true;
     if (ParseReplyCode(greeting) >= 400) throw Exception(greeting);
 
     int attempts = 0;
     // A 2xx reply is the only success; the handler gets one chance to repair a refusal.
     for (;;) {
-      SkipContinuation(Transaction(QStringLiteral("HELO ") + OneLine(UserID)));
+      inStep = false;
+      Transaction(QStringLiteral("HELO ") + OneLine(UserID));
       RequireReply(LastReply());
+      inStep = true;
       if (ReplyCode() < 300) break;
       bool handled = false;
       if (attempts == 0 && OnAuthenticationFailed) OnAuthenticationFailed(handled);
@@ -115,9 +169,13 @@ void TSMTPClient::Connect() {
     }
   } catch (...) {
     // The error that ended the dialogue is the one to report, not a failing QUIT after it.
-    try {
-      Disconnect();
-    } catch (...) {
+    if (inStep) {
+      try {
+        Disconnect();
+      } catch (...) {
+      }
+    } else {
+      CloseAtOnce();
     }
     if (!wasBusy) busy_ = false;
     throw;
@@ -128,6 +186,11 @@ void TSMTPClient::Connect() {
 
 void TSMTPClient::Disconnect() {
   ClearCancel();
+  // QUIT only over a connection that is still there.
+  if (!IsConnected()) {
+    TSocketConnection::Disconnect();
+    return;
+  }
   try {
     const QString reply = Transaction(QStringLiteral("QUIT"));
     if (ReplyCode() >= 340) throw Exception(reply);
@@ -146,6 +209,9 @@ void TSMTPClient::SendPost() {
   if (busy_) return;
   busy_ = true;
   bool success = false;
+  // Clear from a command until its whole reply is read, and while the message is on its way:
+  // a failure then leaves the dialogue out of step, and the connection is closed at once.
+  bool inStep = true;
   try {
     BuildMessage();
     CheckConnection();
@@ -164,9 +230,15 @@ void TSMTPClient::SendPost() {
     }
     if (OnSendStart) OnSendStart(*this);
 
-    auto command = [this](const QString& text, int failFrom) {
+    auto exchange = [this, &inStep](const QString& text) {
+      inStep = false;
       const QString reply = Transaction(text);
       RequireReply(reply);
+      inStep = true;
+      return reply;
+    };
+    auto command = [&](const QString& text, int failFrom) {
+      const QString reply = exchange(text);
       if (ReplyCode() >= failFrom) throw Exception(reply);
     };
     command(QStringLiteral("RSET"), 400);
@@ -178,19 +250,25 @@ void TSMTPClient::SendPost() {
       for (const QString& entry : list) {
         const QString address = AddressOf(entry);
         if (address.isEmpty()) continue;
-        RequireReply(Transaction(QStringLiteral("RCPT TO:<") + OneLine(address) + u'>'));
+        exchange(QStringLiteral("RCPT TO:<") + OneLine(address) + u'>');
         if (ReplyCode() > 300 && OnRecipientNotFound) OnRecipientNotFound(entry);
       }
     }
 
-    command(QStringLiteral("DATA"), 400);
-    QString header;
-    for (const QString& line : FinalHeader) header += line + kCrLf;
-    Write(header + kCrLf + kCrLf);
+    // Only an intermediate reply opens the data: after any other, message lines would reach the
+    // server as commands.
+    const QString dataReply = exchange(QStringLiteral("DATA"));
+    if (ReplyCode() < 300 || ReplyCode() >= 400) throw Exception(dataReply);
+
+    // The header goes whole: no buffer size and no zero character may cut a line of it.
+    inStep = false;
+    QByteArray header;
+    for (const QString& line : FinalHeader) header += ToCp874(line) + "\r\n";
+    header += "\r\n\r\n";
+    SendData(header.constData(), static_cast<int>(header.size()));
     SendStream(bodyStream_);
 
-    const QString reply = Transaction(QStringLiteral("."));
-    RequireReply(reply);
+    const QString reply = exchange(QStringLiteral("."));
     if (ReplyCode() >= 400) {
       if (OnFailure) OnFailure(*this);
       throw Exception(reply);
@@ -198,6 +276,7 @@ void TSMTPClient::SendPost() {
     success = true;
     if (ClearParams) ClearRecipients();
   } catch (...) {
+    if (!inStep) CloseAtOnce();
     busy_ = false;
     throw;
   }
@@ -219,18 +298,33 @@ void TSMTPClient::WriteBody(const QByteArray& bytes) {
 void TSMTPClient::BuildMessage() {
   const TMailMessage& m = PostMessage;
   FinalHeader.clear();
-  FinalHeader.append(QStringLiteral("From: ") + OneLine(m.FromName) + u'<' +
+  FinalHeader.append(QStringLiteral("From: ") + EncodePhrase(m.FromName) + u'<' +
                      OneLine(m.FromAddress) + u'>');
   if (!m.ToAddress.isEmpty())
-    FinalHeader.append(QStringLiteral("To: ") + OneLine(m.ToAddress.join(u',')));
+    FinalHeader.append(QStringLiteral("To: ") + FoldedList(QStringLiteral("To"), m.ToAddress));
   if (!m.ToCarbonCopy.isEmpty())
-    FinalHeader.append(QStringLiteral("CC: ") + OneLine(m.ToCarbonCopy.join(u',')));
-  FinalHeader.SetHeaderValue(QStringLiteral("Subject"), OneLine(m.Subject));
-  FinalHeader.SetHeaderValue(QStringLiteral("X-Mailer"), OneLine(m.LocalProgram));
+    FinalHeader.append(QStringLiteral("CC: ") + FoldedList(QStringLiteral("CC"), m.ToCarbonCopy));
+  FinalHeader.SetHeaderValue(
+      QStringLiteral("Subject"),
+      m.Subject.isEmpty() ? QString() : EncodeUnstructured(QStringLiteral("Subject"), m.Subject));
+  FinalHeader.SetHeaderValue(QStringLiteral("X-Mailer"),
+                             m.LocalProgram.isEmpty()
+                                 ? QString()
+                                 : EncodeUnstructured(QStringLiteral("X-Mailer"), m.LocalProgram));
   if (!m.ReplyTo.isEmpty())
     FinalHeader.SetHeaderValue(QStringLiteral("Reply-To"), OneLine(m.ReplyTo));
   if (!m.Date.isEmpty()) FinalHeader.SetHeaderValue(QStringLiteral("Date"), OneLine(m.Date));
   FinalHeader.append(QStringLiteral("Mime-Version: 1.0"));
+
+  // Every body line of the text, each entry's own line breaks included, and every line ends in
+  // CR LF: a bare line feed must not reach the server.
+  static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+  QStringList lines;
+  for (const QString& entry : m.Body) lines += entry.split(lineBreak);
+  const TEncodedText text = EncodeText(lines, OneLine(Charset));
+  const QString transferEncoding =
+      text.quotedPrintable ? QStringLiteral("Content-Transfer-Encoding: quoted-printable")
+                           : QString();
 
   const bool multipart = !m.Attachments.isEmpty();
   if (multipart) {
@@ -242,26 +336,22 @@ void TSMTPClient::BuildMessage() {
     FinalHeader.append(QStringLiteral("Content-Type: multipart/mixed; boundary=\"") + boundary_ +
                        u'"');
   } else {
-    FinalHeader.append(ContentType(SubType) + OneLine(Charset));
+    FinalHeader.append(ContentType(SubType) + text.charset);
+    if (!transferEncoding.isEmpty()) FinalHeader.append(transferEncoding);
   }
 
   bodyStream_.close();
   body_.clear();
   if (multipart) {
     WriteBody(ToCp874(QStringLiteral("--") + boundary_ + kCrLf +
-                      QStringLiteral("Content-Type: text/plain; charset=") + OneLine(Charset) +
-                      kCrLf + kCrLf));
+                      QStringLiteral("Content-Type: text/plain; charset=") + text.charset + kCrLf +
+                      (transferEncoding.isEmpty() ? QString() : transferEncoding + kCrLf) + kCrLf));
   }
-  // A line that starts with "." gets one more, so that no line can end the data early. An
-  // entry holding line breaks is several lines, each stuffed on its own, and every line ends
-  // in CR LF: a bare line feed must not reach the server either.
-  static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-  for (const QString& entry : m.Body) {
-    for (const QString& line : entry.split(lineBreak)) {
-      if (line.startsWith(u'.')) WriteBody(".");
-      WriteBody(ToCp874(line));
-      WriteBody("\r\n");
-    }
+  // A line that starts with "." gets one more, so that no line can end the data early.
+  for (const QByteArray& line : text.lines) {
+    if (line.startsWith('.')) WriteBody(".");
+    WriteBody(line);
+    WriteBody("\r\n");
   }
   if (multipart) {
     for (int i = 0; i < m.Attachments.size(); ++i) AppendAttachment(i);
@@ -272,12 +362,13 @@ void TSMTPClient::BuildMessage() {
 
 void TSMTPClient::AppendAttachment(int index) {
   const QString path = PostMessage.Attachments.at(index);
-  const QString name = OneLine(FileNamePart(path));
+  const QString name = FileNamePart(path);
   WriteBody(ToCp874(QStringLiteral("--") + boundary_ + kCrLf +
-                    QStringLiteral("Content-Type: application/octet-stream; name=\"") + name +
-                    u'"' + kCrLf + QStringLiteral("Content-Transfer-Encoding: base64") + kCrLf +
-                    QStringLiteral("Content-Disposition: attachment; filename=\"") + name + u'"' +
-                    kCrLf + kCrLf));
+                    QStringLiteral("Content-Type: application/octet-stream; ") +
+                    MimeParameter(QStringLiteral("name"), name) + kCrLf +
+                    QStringLiteral("Content-Transfer-Encoding: base64") + kCrLf +
+                    QStringLiteral("Content-Disposition: attachment; ") +
+                    MimeParameter(QStringLiteral("filename"), name) + kCrLf + kCrLf));
 
   TUUProcessor encoder;
   encoder.Method = EncodeType;

@@ -79,7 +79,12 @@ class TSMTPClient : public TSocketConnection {
   const QString& Boundary() const { return boundary_; }
 
  private:
-  QString SkipContinuation(QString line);
+  // A whole reply: its continuation lines ("250-...", or lines starting with a blank) up to
+  // the last; empty when the peer closed before the end.
+  QString ReadReply() override;
+  static bool ContinuesReply(const QString& line);
+  // Closes the socket without a QUIT: the dialogue is out of step.
+  void CloseAtOnce();
   void AppendAttachment(int index);
   void WriteBody(const QByteArray& bytes);
   void ClearRecipients();

@@ -492,7 +492,7 @@ QString TSocketConnection::Transaction(const QString& command) {
   ReportStatus(8, QStringLiteral("Transaction"));
   replyCode_ = 0;
   Writeln(command);
-  lastReply_ = ReadLn();
+  lastReply_ = ReadReply();
   if (!lastReply_.isEmpty()) {
     ReportStatus(1, lastReply_);
     replyCode_ = ParseReplyCode(lastReply_);
@@ -503,21 +503,34 @@ QString TSocketConnection::Transaction(const QString& command) {
 void TSocketConnection::SendStream(QIODevice& stream) {
   ReportStatus(8, QStringLiteral("SendStream"));
   stream.seek(0);
-  if (!cancelRequested_) {
-    sentCount_ = 0;
-    streamSize_ = stream.size();
-    do {
-      const qint64 got = stream.read(buffer_.get(), IOBufferSize);
-      if (got < 0) throw EInOutError(stream.errorString());
-      if (got == 0) break;
-      const bool open = SendBlock(buffer_.get(), got, [this](qint64 sent) {
-        sentCount_ += sent;
-        if (OnPacketSent) OnPacketSent(*this);
-        QCoreApplication::processEvents();
-      });
-      if (!open) return;
-    } while (stream.pos() < stream.size() && !cancelRequested_);
+  // A peer that stops taking data must not hold the sender for ever: the time limit runs
+  // afresh after every part the system took.
+  StartTimer();
+  try {
+    if (!cancelRequested_) {
+      sentCount_ = 0;
+      streamSize_ = stream.size();
+      do {
+        const qint64 got = stream.read(buffer_.get(), IOBufferSize);
+        if (got < 0) throw EInOutError(stream.errorString());
+        if (got == 0) break;
+        const bool open = SendBlock(buffer_.get(), got, [this](qint64 sent) {
+          sentCount_ += sent;
+          StartTimer();
+          if (OnPacketSent) OnPacketSent(*this);
+          QCoreApplication::processEvents();
+        });
+        if (!open) {
+          StopTimer();
+          return;
+        }
+      } while (stream.pos() < stream.size() && !cancelRequested_);
+    }
+  } catch (...) {
+    StopTimer();
+    throw;
   }
+  StopTimer();
   if (cancelRequested_) {
     cancelRequested_ = false;
     throw EAbortError(QStringLiteral("Socket send aborted"));

@@ -66,8 +66,8 @@ class TSocketConnection : public QObject {
   virtual void Connect();
   // Closes the socket and prepares a fresh one, so that the instance can connect again.
   virtual void Disconnect();
-  // Writes Command and CR LF and returns the first reply line; sets ReplyCode from its leading
-  // digits.
+  // Writes Command and CR LF and returns the reply (ReadReply); sets ReplyCode from its
+  // leading digits.
   virtual QString Transaction(const QString& command);
   virtual void Abort();
   // Waits for an incoming connection on a listening socket and returns its handle.
@@ -85,7 +85,7 @@ class TSocketConnection : public QObject {
   void Writeln(const QString& text);
   // The next line including its line feed; empty when the peer closed the connection first.
   QString ReadLn();
-  // Sends the whole stream from its start; no time limit applies.
+  // Sends the whole stream from its start; TimeOut limits each wait for the peer to take more.
   void SendStream(QIODevice& stream);
   bool DataAvailable();
 
@@ -109,6 +109,9 @@ class TSocketConnection : public QObject {
   QString SocketErrorText(int number);
 
  protected:
+  // The reply to a command: one line here; a protocol whose replies run over several lines
+  // reads them all.
+  virtual QString ReadReply() { return ReadLn(); }
   void ReportStatus(int level, const QString& text);
   // Raises the ESockError of a failed socket call unless the error is the one to ignore.
   void CheckSocketError(int error, int ignore = sockerr::WouldBlock);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace qav {
 namespace {
@@ -14,8 +15,6 @@ using test::Close;
 using test::PeerStep;
 using test::ScriptedPeer;
 using test::Send;
-
-const char kThaiCp874[] = "\xba\xc3\xd4\xc9\xd1\xb7 \xb7\xb4\xca\xcd\xba \xa8\xd3\xa1\xd1\xb4";
 
 // The client's side of a dialogue, with every event counted.
 struct Client {
@@ -86,7 +85,7 @@ TEST(SmtpDialogueTest, SendsTheWholeMessageAndGoesOnAfterARefusedRecipient) {
   m.ToAddress = QStringList{"Ann <ann@example.com>", "SMTP:bob@example.com"};
   m.ToCarbonCopy = QStringList{"carol@example.com"};
   m.Subject = QStringLiteral("Error DEMO บริษัท");
-  m.Body = QStringList{"first", ".", ".x", "", QStringLiteral("บริษัท ทดสอบ จำกัด")};
+  m.Body = QStringList{"first", ".", ".x", "", "last"};
 
   client.smtp.Connect();
   EXPECT_EQ(client.connects, 1);
@@ -108,13 +107,13 @@ TEST(SmtpDialogueTest, SendsTheWholeMessageAndGoesOnAfterARefusedRecipient) {
       "From: <sender@example.com>\r\n"
       "To: Ann <ann@example.com>,SMTP:bob@example.com\r\n"
       "CC: carol@example.com\r\n"
-      "Subject: Error DEMO \xba\xc3\xd4\xc9\xd1\xb7\r\n"
+      "Subject: =?utf-8?B?" +
+      QStringLiteral("Error DEMO บริษัท").toUtf8().toBase64().toStdString() +
+      "?=\r\n"
       "Mime-Version: 1.0\r\n"
       "Content-Type: text/plain; charset=us-ascii\r\n"
       "\r\n\r\n"
-      "first\r\n..\r\n..x\r\n\r\n" +
-      std::string(kThaiCp874) +
-      "\r\n"
+      "first\r\n..\r\n..x\r\n\r\nlast\r\n"
       ".\r\n"
       "QUIT\r\n";
   EXPECT_EQ(peer.Received(), expected);
@@ -365,6 +364,86 @@ TEST(SmtpDialogueTest, MissingAttachmentStopsBeforeAnythingIsSent) {
   EXPECT_FALSE(client.smtp.Busy());
   client.smtp.Disconnect();
   EXPECT_EQ(peer.Received(), "HELO qav@example.com\r\nQUIT\r\n");
+}
+
+// Every reply is read whole, at every step: the next command never reads the rest of the last
+// reply, and message lines never reach a server that has not opened the data.
+TEST(SmtpDialogueTest, MultiLineRepliesKeepTheDialogueInStep) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> replies;  // greeting, HELO, RSET, MAIL, RCPT, DATA, end, QUIT
+    QString error;                     // of SendPost
+    bool messageSent;
+  };
+  const Case cases[] = {
+      {"every reply over several lines",
+       {"220-a\r\n220 b\r\n", "250-a\r\n 250 folded\r\n250 b\r\n", "250-a\r\n250 b\r\n",
+        "250-a\r\n250-b\r\n250 c\r\n", "250-a\r\n250 b\r\n", "354-a\r\n354 go\r\n",
+        "250-a\r\n250 queued\r\n", "221-a\r\n221 bye\r\n"},
+       "(no error)",
+       true},
+      {"DATA refused after a reset answered over two lines",
+       {"220 ready\r\n", "250 hello\r\n", "250-a\r\n250 b\r\n", "250 sender\r\n", "250 rcpt\r\n",
+        "554-no\r\n554 thanks\r\n", nullptr, "221 bye\r\n"},
+       "554-no\r\n554 thanks\r\n",
+       false},
+      {"DATA answered as if it were a command",
+       {"220 ready\r\n", "250 hello\r\n", "250 reset\r\n", "250 sender\r\n", "250 rcpt\r\n",
+        "250 ok\r\n", nullptr, "221 bye\r\n"},
+       "250 ok\r\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<PeerStep> script{Send(c.replies[0])};
+    for (size_t step = 1; step < c.replies.size(); ++step) {
+      if (!c.replies[step]) continue;
+      script.push_back(step == 6 ? AwaitData() : AwaitLine());
+      script.push_back(Send(c.replies[step]));
+    }
+    ScriptedPeer peer(script);
+    Client client(peer);
+    client.smtp.Connect();
+    EXPECT_EQ(ErrorOf([&] { client.smtp.SendPost(); }), c.error);
+    EXPECT_EQ(client.successes, c.messageSent ? 1 : 0);
+    EXPECT_EQ(ErrorOf([&] { client.smtp.Disconnect(); }), "(no error)");
+    const std::string received = peer.Received();
+    EXPECT_EQ(received.find("From: ") != std::string::npos, c.messageSent) << received;
+    EXPECT_TRUE(peer.Completed());
+    EXPECT_EQ(received.substr(received.size() - 6), "QUIT\r\n");
+  }
+}
+
+// A cancel or a time-out ends the attempt at once: no QUIT afterwards that waits once more.
+TEST(SmtpDialogueTest, OneCancelOrTimeOutEndsTheWholeAttempt) {
+  for (bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel ? "cancel" : "time-out");
+    ScriptedPeer peer({AwaitLine()});  // accepts, says nothing, records
+    Client client(peer);
+    client.smtp.TimeOut = cancel ? 20000 : 300;
+    if (cancel) QTimer::singleShot(200, [&] { client.smtp.Abort(); });
+    EXPECT_EQ(ErrorOf([&] { client.smtp.Connect(); }), "Socket readln aborted");
+    EXPECT_FALSE(client.smtp.IsConnected());
+    EXPECT_TRUE(peer.WaitForClientClose());
+    EXPECT_EQ(peer.Received(), "");
+    EXPECT_EQ(client.connects, 0);
+  }
+}
+
+TEST(SmtpDialogueTest, AServerThatStopsReadingTheMessageTimesOut) {
+  auto script = Replies({Send("220 ready\r\n")}, {"250 hello\r\n", "250 reset\r\n",
+                                                  "250 sender\r\n", "250 rcpt\r\n", "354 go\r\n"});
+  script.push_back(test::Pause(15000));  // reads nothing meanwhile
+  ScriptedPeer peer(script);
+  Client client(peer);
+  client.smtp.TimeOut = 1000;
+  // Far more than the socket buffers on both sides hold.
+  client.smtp.PostMessage.Body = QStringList(200000, QString(79, u'x'));
+  client.smtp.Connect();
+  EXPECT_EQ(ErrorOf([&] { client.smtp.SendPost(); }), "Socket send aborted");
+  EXPECT_FALSE(client.smtp.IsConnected());
+  EXPECT_FALSE(client.smtp.Busy());
+  EXPECT_EQ(client.successes, 0);
 }
 
 }  // namespace

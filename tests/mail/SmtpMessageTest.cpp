@@ -89,15 +89,29 @@ TEST(SmtpMessageTest, HeaderLinesFollowTheMessage) {
         "CC: cc@example.com", "Subject: s", "X-Mailer: qavtool", "Reply-To: r@example.com",
         "Date: Mon, 1 Jan 2024 10:00:00 +0700", "Mime-Version: 1.0",
         "Content-Type: text/html; charset=windows-874"}},
+      {"names that are not plain ASCII",
+       [](TSMTPClient& c) {
+         TMailMessage& m = c.PostMessage;
+         m.FromName = QStringLiteral("สมชาย");
+         m.FromAddress = "a@example.com";
+         m.ToAddress = QStringList{QStringLiteral("ลูกค้า <c@example.com>"), "Bob <b@example.com>"};
+         m.Subject = "=?utf-8?B?QQ==?=";
+         m.LocalProgram = "Smith, John";
+       },
+       {"From: =?utf-8?B?4Liq4Lih4LiK4Liy4Lii?= <a@example.com>",
+        "To: =?utf-8?B?4Lil4Li54LiB4LiE4LmJ4Liy?= <c@example.com>,Bob <b@example.com>",
+        "Subject: =?utf-8?B?PT91dGYtOD9CP1FRPT0/PQ==?=", "X-Mailer: Smith, John",
+        "Mime-Version: 1.0", "Content-Type: text/plain; charset=us-ascii"}},
       {"line breaks in header values stay on their line",
        [](TSMTPClient& c) {
          c.PostMessage.FromAddress = "a@example.com";
-         c.PostMessage.Subject = "Error\r\nBcc: victim@example.com\nx";
+         c.PostMessage.Subject = QStringLiteral("Error\r\nBcc: victim@example.com\nx") + QChar(0) +
+                                 QStringLiteral("y\tz");
          c.PostMessage.ToAddress = QStringList{"b@example.com\r\nX-Injected: 1"};
          c.Charset = "us-ascii\r\n";
        },
        {"From: <a@example.com>", "To: b@example.com  X-Injected: 1",
-        "Subject: Error  Bcc: victim@example.com x", "Mime-Version: 1.0",
+        "Subject: Error  Bcc: victim@example.com x y z", "Mime-Version: 1.0",
         "Content-Type: text/plain; charset=us-ascii  "}},
   };
   for (const Case& c : cases) {
@@ -135,15 +149,69 @@ TEST(SmtpMessageTest, DefaultsAreTheErrorMailSettings) {
   EXPECT_FALSE(client.IsConnected());
 }
 
-TEST(SmtpMessageTest, BodyLinesAreDotStuffedCodePage874) {
-  TSMTPClient client;
-  client.PostMessage.Body =
-      QStringList{".", ".x", "", "a.b", QStringLiteral("ไทย"), "two\r\n.lines", "bare\n.\rends"};
-  client.BuildMessage();
-  EXPECT_EQ(
-      client.BodyBytes(),
-      QByteArray(
-          "..\r\n..x\r\n\r\na.b\r\n\xe4\xb7\xc2\r\ntwo\r\n..lines\r\nbare\r\n..\r\nends\r\n"));
+// Lines that could end the data early are dot-stuffed; ASCII text goes as it is, anything else
+// as UTF-8 quoted-printable within the line limits.
+TEST(SmtpMessageTest, BodyLinesAreDotStuffedAndEncodedWhereNeeded) {
+  struct Case {
+    const char* name;
+    QStringList body;
+    QByteArray bytes;
+    QString charset;
+    bool quotedPrintable;
+  };
+  const QByteArray full(75, 'a');
+  const Case cases[] = {
+      {"ASCII",
+       {".", ".x", "", "a.b", "two\r\n.lines", "bare\n.\rends"},
+       "..\r\n..x\r\n\r\na.b\r\ntwo\r\n..lines\r\nbare\r\n..\r\nends\r\n",
+       "us-ascii",
+       false},
+      {"Thai",
+       {QStringLiteral("ไทย"), ".x", "a = b "},
+       "=E0=B9=84=E0=B8=97=E0=B8=A2\r\n..x\r\na =3D b=20\r\n",
+       "utf-8",
+       true},
+      {"a line over 998 characters",
+       {QString(1000, u'a')},
+       (full + "=\r\n").repeated(13) + QByteArray(25, 'a') + "\r\n",
+       "us-ascii",
+       true},
+      {"control characters",
+       {QStringLiteral("a") + QChar(0) + QStringLiteral("b\x7f")},
+       "a=00b=7F\r\n",
+       "us-ascii",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSMTPClient client;
+    client.PostMessage.Body = c.body;
+    client.BuildMessage();
+    EXPECT_EQ(client.BodyBytes(), c.bytes);
+    EXPECT_EQ(client.FinalHeader.at(client.FinalHeader.IndexOfHeader("Content-Type")),
+              "Content-Type: text/plain; charset=" + c.charset);
+    EXPECT_EQ(client.FinalHeader.IndexOfHeader("Content-Transfer-Encoding") >= 0,
+              c.quotedPrintable);
+  }
+}
+
+TEST(SmtpMessageTest, LongHeaderValuesAreFoldedWithinTheLineLimit) {
+  QString words;
+  for (int i = 0; words.size() < 300; ++i) words += QStringLiteral("word%1 ").arg(i);
+  for (const QString& subject :
+       {words.trimmed(), QString(300, u'x'), QStringLiteral("ไทย").repeated(100)}) {
+    TSMTPClient client;
+    client.PostMessage.Subject = subject;
+    client.BuildMessage();
+    const QString line = client.FinalHeader.at(client.FinalHeader.IndexOfHeader("Subject"));
+    const QStringList folded = line.split(QStringLiteral("\r\n"));
+    EXPECT_GT(folded.size(), 1);
+    for (const QString& part : folded) {
+      EXPECT_LE(part.size(), 78) << part.toStdString();
+      EXPECT_FALSE(part.trimmed().isEmpty());
+    }
+    for (const QString& part : folded.mid(1)) EXPECT_TRUE(part.startsWith(u' '));
+  }
 }
 
 TEST(SmtpMessageTest, AttachmentsMakeAMultipartBody) {
@@ -184,9 +252,11 @@ TEST(SmtpMessageTest, AttachmentsMakeAMultipartBody) {
       "see attached\r\n"
       "--" +
       b +
-      "\r\nContent-Type: application/octet-stream; name=\"\xa2\xe9\xcd\xc1\xd9\xc5.bin\"\r\n"
+      "\r\nContent-Type: application/octet-stream; "
+      "name*=utf-8''%E0%B8%82%E0%B9%89%E0%B8%AD%E0%B8%A1%E0%B8%B9%E0%B8%A5.bin\r\n"
       "Content-Transfer-Encoding: base64\r\n"
-      "Content-Disposition: attachment; filename=\"\xa2\xe9\xcd\xc1\xd9\xc5.bin\"\r\n\r\n" +
+      "Content-Disposition: attachment; "
+      "filename*=utf-8''%E0%B8%82%E0%B9%89%E0%B8%AD%E0%B8%A1%E0%B8%B9%E0%B8%A5.bin\r\n\r\n" +
       base64.left(60) + "\r\n" + base64.mid(60) + "\r\n" + "--" + b +
       "\r\nContent-Type: application/octet-stream; name=\"empty.txt\"\r\n"
       "Content-Transfer-Encoding: base64\r\n"

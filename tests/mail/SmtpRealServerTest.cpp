@@ -1,5 +1,6 @@
 #include "core/Cp874.h"
 #include "mail/SmtpClient.h"
+#include "tests/mail/MailReader.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
@@ -101,25 +102,31 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
 
   const QByteArray data = Stored(1, ".eml");
   const QByteArray b = boundary.toLatin1();
+  // The Thai subject goes as an encoded word; a reader gets it back below.
   const QByteArray header =
       "From: <qav@example.com>\r\n"
       "To: Ann <ann@example.com>,SMTP:bob@example.com\r\n"
-      "Subject: Error DEMO " +
-      ToCp874(QStringLiteral("บริษัท")) +
-      "\r\n"
+      "Subject: =?utf-8?B?" +
+      QStringLiteral("Error DEMO บริษัท").toUtf8().toBase64() +
+      "?=\r\n"
       "Mime-Version: 1.0\r\n"
       "Content-Type: multipart/mixed; boundary=\"" +
       b + "\"\r\n\r\n";
   ASSERT_TRUE(data.startsWith(header)) << data.left(400).toStdString();
-
-  const QByteArray textPart =
-      "\r\n--" + b +
-      "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
-      "Report\r\n.\r\n..two\r\n.leading dot\r\n\r\n"
-      "\xba\xc3\xd4\xc9\xd1\xb7 \xb7\xb4\xca\xcd\xba \xa8\xd3\xa1\xd1\xb4\r\n"
-      "--" +
-      b + "\r\n";
+  const QByteArray textPart = "\r\n--" + b +
+                              "\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                              "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                              "Report\r\n.\r\n..two\r\n.leading dot\r\n\r\n=E0=B8";
   EXPECT_EQ(data.mid(header.size(), textPart.size()), textPart);
+
+  const QJsonObject mail = test::ReadMail(folder_.filePath("1.eml"));
+  EXPECT_EQ(test::HeaderOf(mail, "Subject"), "Error DEMO บริษัท");
+  const QJsonArray parts = mail["parts"].toArray();
+  ASSERT_EQ(parts.size(), 2);
+  EXPECT_EQ(parts[0]["charset"].toString(), "utf-8");
+  EXPECT_EQ(parts[0]["text"].toString().replace("\r\n", "\n"),
+            "Report\n.\n..two\n.leading dot\n\nบริษัท ทดสอบ จำกัด");
+  EXPECT_EQ(parts[1]["filename"].toString(), "data.bin");
 
   const QByteArray partHeader =
       "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
@@ -143,6 +150,127 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
   EXPECT_TRUE(
       secondData.contains("Content-Type: text/plain; charset=us-ascii\r\n\r\n\r\nsecond\r\n"))
       << "ClearParams dropped the attachment too: " << secondData.toStdString();
+}
+
+// Whatever the texts hold, a standard reader gets back exactly what the program meant: no value
+// turns into header lines of its own, Thai survives in every place, and no line on the wire
+// passes the 998 characters that servers accept.
+TEST_F(SmtpRealServerTest, StandardReadersGetEveryTextBackAsWritten) {
+  QTemporaryDir files;
+  auto attach = [&](const QString& name, const QByteArray& bytes) {
+    QFile file(files.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return file.fileName();
+  };
+  QString words;
+  while (words.size() < 70000) words += QStringLiteral("word%1 ").arg(words.size());
+  words.chop(1);
+  const QString thaiLine = QString(QStringLiteral("บริษัท ทดสอบ จำกัด ")).repeated(300);
+  const QString asciiLine = QString(QStringLiteral("0123456789")).repeated(500);
+
+  struct Case {
+    const char* name;
+    QString fromName;
+    QStringList to;
+    QString subject;
+    QStringList body;
+    QStringList attachments;  // file names, holding their own names as bytes
+    QString fromHeader;       // as decoded, where it matters
+    QString toHeader;
+  };
+  const Case cases[] = {
+      {"control characters in the subject, header-like body lines",
+       "",
+       {"ann@example.com"},
+       QStringLiteral("Report") + QChar(0) + QStringLiteral("tail\x01x\ty"),
+       {"Bcc: evil@example.com", "Content-Type: text/html", "", "end"},
+       {},
+       "qav@example.com",
+       "ann@example.com"},
+      {"Thai names, subject, text and attachment names",
+       QStringLiteral("สมชาย ใจดี"),
+       {QStringLiteral("ฝ่ายบริการ <ann@example.com>"), "bob@example.com"},
+       QStringLiteral("Error DEMO ส่งออกข้อมูล"),
+       {QStringLiteral("ป้อนวันที่ไม่ถูกต้อง"), "'X' IS NOT A VALID DATE", ".", ""},
+       {QStringLiteral("รายงาน ปี 2569.xls"), "a \"quoted\" name.bin",
+        QStringLiteral("ชื่อแฟ้มที่ยาวมาก").repeated(4) + ".txt"},
+       QStringLiteral("สมชาย ใจดี <qav@example.com>"),
+       QStringLiteral("ฝ่ายบริการ <ann@example.com>, bob@example.com")},
+      {"a 70,000-character subject of words",
+       "Smith, John",
+       {"ann@example.com"},
+       words,
+       {"short"},
+       {},
+       "\"Smith, John\" <qav@example.com>",
+       "ann@example.com"},
+      {"a 70,000-character subject without a blank and over-long lines",
+       "",
+       {"ann@example.com"},
+       QString(70000, u'x'),
+       {thaiLine, asciiLine, "." + asciiLine},
+       {},
+       "qav@example.com",
+       "ann@example.com"},
+  };
+
+  TSMTPClient client;
+  client.Host = QStringLiteral("127.0.0.1");
+  client.Port = port_;
+  client.TimeOut = 10000;
+  client.UserID = QStringLiteral("qavtool.example");
+  client.Connect();
+  for (const Case& c : cases) {
+    TMailMessage& m = client.PostMessage;
+    m.FromName = c.fromName;
+    m.FromAddress = QStringLiteral("qav@example.com");
+    m.ToAddress = c.to;
+    m.Subject = c.subject;
+    m.Body = c.body;
+    m.Attachments.clear();
+    for (const QString& name : c.attachments) m.Attachments << attach(name, name.toUtf8());
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_THROW(client.SendPost());
+  }
+  client.Disconnect();
+
+  for (size_t n = 0; n < std::size(cases); ++n) {
+    const Case& c = cases[n];
+    SCOPED_TRACE(c.name);
+    const QJsonObject mail = test::ReadMail(folder_.filePath(QString::number(n + 1) + ".eml"));
+    ASSERT_FALSE(mail.isEmpty());
+    EXPECT_TRUE(mail["defects"].toArray().isEmpty())
+        << QJsonDocument(mail["defects"].toArray()).toJson().toStdString();
+    EXPECT_LE(mail["longest_line"].toInt(), 998);
+    QStringList names;
+    for (const QJsonValue& h : mail["headers"].toArray()) names << h[0].toString();
+    EXPECT_EQ(names.mid(0, 5),
+              (QStringList{"From", "To", "Subject", "Mime-Version", "Content-Type"}))
+        << names.join(',').toStdString();
+    EXPECT_FALSE(names.contains("Bcc"));
+    EXPECT_EQ(names.count("Content-Type"), 1);
+    QString subject = c.subject;
+    for (QChar& ch : subject)
+      if (ch.category() == QChar::Other_Control) ch = u' ';
+    EXPECT_EQ(test::HeaderOf(mail, "Subject"), subject);
+    EXPECT_EQ(test::HeaderOf(mail, "From"), c.fromHeader);
+    EXPECT_EQ(test::HeaderOf(mail, "To"), c.toHeader);
+
+    const QJsonArray parts = mail["parts"].toArray();
+    ASSERT_EQ(parts.size(), 1 + c.attachments.size());
+    EXPECT_EQ(parts[0]["type"].toString(), "text/plain");
+    // A single-part body starts with one empty line, as it always has; in a multipart body the
+    // line break before the boundary belongs to the boundary.
+    const QString text = c.body.join('\n');
+    EXPECT_EQ(parts[0]["text"].toString().replace("\r\n", "\n"),
+              c.attachments.isEmpty() ? "\n" + text + "\n" : text);
+    for (qsizetype a = 0; a < c.attachments.size(); ++a) {
+      EXPECT_EQ(parts[1 + a]["filename"].toString(), c.attachments[a]);
+      EXPECT_EQ(QByteArray::fromBase64(parts[1 + a]["data"].toString().toLatin1()),
+                c.attachments[a].toUtf8());
+    }
+  }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 
 Usage: smtp_sink.py FOLDER. Stores every message it accepts as FOLDER/<n>.eml (the data as
 received, after the server has undone dot-stuffing) and FOLDER/<n>.json (HELO name, sender
-and recipients), prints its port on the first line of standard output and runs until standard
+and recipients), refuses at the end of the data ("554") a message that holds the text
+REFUSE-THIS-MESSAGE, prints its port on the first line of standard output and runs until standard
 input closes.
 """
 import json
@@ -19,6 +20,8 @@ class Store:
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
+        if b"REFUSE-THIS-MESSAGE" in envelope.content:
+            return "554 Refused for the test"
         self.count += 1
         base = os.path.join(self.folder, str(self.count))
         data = envelope.original_content
