@@ -407,6 +407,8 @@ TEST(SmtpDialogueTest, MultiLineRepliesKeepTheDialogueInStep) {
     EXPECT_EQ(ErrorOf([&] { client.smtp.SendPost(); }), c.error);
     EXPECT_EQ(client.successes, c.messageSent ? 1 : 0);
     EXPECT_EQ(ErrorOf([&] { client.smtp.Disconnect(); }), "(no error)");
+    // The peer records until the client has closed; by then its script has run to the end.
+    ASSERT_TRUE(peer.WaitForClientClose());
     const std::string received = peer.Received();
     EXPECT_EQ(received.find("From: ") != std::string::npos, c.messageSent) << received;
     EXPECT_TRUE(peer.Completed());
