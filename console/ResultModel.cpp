@@ -13,6 +13,14 @@ void TResultModel::SetDataSet(db::TDataSet* dataSet) {
   dataSet_ = dataSet;
   if (dataSet_) {
     connect(dataSet_, &db::TDataSet::AfterOpen, this, &TResultModel::Reload);
+    // Rows of a background fetch are added at the end as they arrive.
+    connect(dataSet_, &db::TDataSet::RowsFetched, this, [this](qint64 total) {
+      const int rows = static_cast<int>(std::min<qint64>(total, std::numeric_limits<int>::max()));
+      if (rows <= rows_ || columns_.empty()) return;
+      beginInsertRows({}, rows_, rows - 1);
+      rows_ = rows;
+      endInsertRows();
+    });
     connect(dataSet_, &db::TDataSet::BeforeClose, this, [this] {
       beginResetModel();
       columns_.clear();
