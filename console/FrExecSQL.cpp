@@ -13,6 +13,7 @@
 #include "export/SaveOutputSettings.h"
 #include "ui/NamedColors.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
