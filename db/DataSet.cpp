@@ -52,8 +52,15 @@ void TDataSet::Open() {
         result->fields = cursor->Fields();
         result->rows = RowStore(static_cast<int>(result->fields.size()));
         // The first window comes on this thread, so that Open raises the statement's errors.
-        if (cursor->Fetch(result->rows, kWindowRows) == 0) {
+        const qint64 first = cursor->Fetch(result->rows, kWindowRows);
+        if (first == 0) {
           cursor.reset();  // read through already
+        } else if (background && first < kWindowRows) {
+          // A short result: its end (and what the statement does after its rows) is read here,
+          // as a whole read would, rather than leave the connection to a worker for it.
+          RowStore rest(result->rows.Columns());
+          while (cursor->Fetch(rest, kWindowRows) > 0) result->rows.AppendRows(rest);
+          cursor.reset();
         } else if (background) {
           // Each window the worker finishes is taken on this thread, in its event loop.
           QPointer<TDataSet> self(this);
