@@ -1,10 +1,10 @@
 // The console while a long result arrives: the first rows show at once, the rest come in the
 // background while the window takes input, Escape stops the statement, "Save output TO" waits
 // for the rows, and a statement that fails half way reports its error and keeps its rows.
-#include "tests/console/ConsoleFixture.h"
 #include "console/ResultGrid.h"
 #include "console/ResultModel.h"
 #include "db/Query.h"
+#include "tests/console/ConsoleFixture.h"
 
 #include <QLabel>
 #include <QStatusBar>
