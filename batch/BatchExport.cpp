@@ -122,6 +122,7 @@ class TPartialFile {
   // Gives the finished file the target's name. Without `replace` an existing target is never
   // replaced, not even one that appeared while the export ran.
   void Publish(bool replace) {
+    SyncData();
     const int error =
         replace ? platform::ReplaceFile(path_, target_) : platform::RenameNoReplace(path_, target_);
     if (platform::IsAlreadyExists(error))
@@ -132,6 +133,17 @@ class TPartialFile {
   }
 
  private:
+  // The file's data reaches the disk before its name says it is complete; the writers' own
+  // flushes along the way leave the last rows to this one.
+  void SyncData() const {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+      throw EInOutError(QStringLiteral("Cannot flush file %1. %2").arg(path_, file.errorString()));
+    if (const int error = platform::SyncFileData(file.handle()))
+      throw EInOutError(
+          QStringLiteral("Cannot flush file %1. %2").arg(path_, platform::SystemErrorText(error)));
+  }
+
   [[noreturn]] void Fail(int error) const {
     throw EInOutError(QStringLiteral("Cannot rename %1 to %2. %3")
                           .arg(path_, target_, platform::SystemErrorText(error)));
@@ -225,6 +237,9 @@ class TBatchRun {
     query->setObjectName(QStringLiteral("QExport"));
     query->SetDatabaseName(QStringLiteral("DMDATA"));
     query->SetUniDirectional(forward);
+    // Nothing else uses the connection while the rows are written: the next window can be
+    // fetched beside the writing.
+    query->SetReadAhead(forward);
     query->SetSQL(lines);
     query->Open();
     if (!forward) {

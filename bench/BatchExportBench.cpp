@@ -1,14 +1,14 @@
 // Runs qavtool-export, the real executable, on table Big and prints its time and peak memory
 // beside the sqlite3 shell's for the same dump: text for 10,000 and 1,000,000 rows side by side
 // (the memory must not grow with the rows), then each of the console's file writers on the
-// worksheet benchmark's 60,000 rows.
-//   batch-export-bench [TEXT_ROWS...]   (default 10000 1000000)
+// worksheet benchmark's 60,000 rows. The two programs run in turns, several rounds, and the
+// figures are the medians, so that a machine busy with other work weighs on both alike.
+//   batch-export-bench [--rounds N] [TEXT_ROWS...]   (default 3 rounds; 10000 1000000 rows)
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QCoreApplication>
@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -32,11 +33,19 @@ struct Run {
   double megabytes = 0;
 };
 
+// GNU time forks the program from its own small process and reports the program's peak
+// resident memory alone. wait4's figure for a child spawned from here would not do: on Linux a
+// child started by vfork and exec inherits the high-water mark of the memory it was started
+// from, which is this benchmark's.
+const char* const kTime = "/usr/bin/time";
+
 // Runs the program with its standard output in `outFile` (when given) and its standard error in
-// `errFile`, and reads its resources as it ends.
+// `errFile`, and reads its peak memory as it ends.
 Run Measure(const QStringList& command, const QString& outFile, const QString& errFile) {
-  std::vector<std::string> args;
-  for (const QString& a : command) args.push_back(a.toStdString());
+  const QString peakFile = errFile + QStringLiteral(".peak");
+  std::vector<std::string> args = {kTime, "-f", "%M", "-o",
+                                   QFile::encodeName(peakFile).toStdString()};
+  for (const QString& a : command) args.push_back(QFile::encodeName(a).toStdString());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -56,12 +65,39 @@ Run Measure(const QStringList& command, const QString& outFile, const QString& e
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return run;
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) return run;
+  if (waitpid(pid, &status, 0) != pid) return run;
   run.seconds = timer.nsecsElapsed() / 1e9;
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  run.peakKb = usage.ru_maxrss;
+  QFile peak(peakFile);
+  if (peak.open(QIODevice::ReadOnly)) {
+    // The last line: time puts a note about an abnormal end before it.
+    const QList<QByteArray> lines = peak.readAll().trimmed().split('\n');
+    run.peakKb = lines.last().trimmed().toLong();
+  }
   return run;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The medians of several runs of one program; failed when any run failed.
+Run MedianRun(const std::vector<Run>& runs) {
+  Run m;
+  m.ok = !runs.empty();
+  std::vector<double> seconds, peaks;
+  for (const Run& r : runs) {
+    m.ok = m.ok && r.ok;
+    seconds.push_back(r.seconds);
+    peaks.push_back(static_cast<double>(r.peakKb));
+    m.megabytes = r.megabytes;
+  }
+  m.seconds = Median(seconds);
+  m.peakKb = static_cast<long>(Median(peaks));
+  return m;
 }
 
 QString Table(const QString& folder, long rows) {
@@ -96,30 +132,59 @@ void Print(const char* what, long rows, const Run& r) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  int rounds = 3;
   std::vector<long> textRows;
-  for (int i = 1; i < argc; ++i) textRows.push_back(std::stol(argv[i]));
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::stoi(argv[++i]));
+    else
+      textRows.push_back(std::stol(argv[i]));
+  }
   if (textRows.empty()) textRows = {10000, 1000000};
+  if (!QFileInfo(QString::fromLatin1(kTime)).isExecutable()) {
+    std::printf("%s: not installed (Debian package time)\n", kTime);
+    return 1;
+  }
   const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
   if (shell.isEmpty()) std::printf("sqlite3 shell: not installed (Debian package sqlite3)\n");
 
+  std::printf("medians of %d interleaved rounds\n", rounds);
   std::printf("%-22s %10s %9s %11s %9s %10s\n", "program", "rows", "seconds", "rows/s", "file MB",
               "peak MB");
   int failures = 0;
   for (long rows : textRows) {
     QTemporaryDir dir;
     const QString suite = Table(dir.path(), rows);
-    const Run batch =
-        Export(suite, QStringLiteral("txt"), dir.filePath(QStringLiteral("export.txt")));
-    Print("qavtool-export txt", rows, batch);
-    failures += !batch.ok;
-    if (!shell.isEmpty()) {
+    std::vector<Run> ours, theirs;
+    const auto runOurs = [&] {
+      ours.push_back(
+          Export(suite, QStringLiteral("txt"), dir.filePath(QStringLiteral("export.txt"))));
+    };
+    const auto runShell = [&] {
       const QString out = dir.filePath(QStringLiteral("shell.txt"));
       Run sqlite = Measure(
           {shell, QStringLiteral("-separator"), QStringLiteral("\t"),
            QDir(suite).filePath(QStringLiteral("BENCH.db")), QStringLiteral("select * from Big")},
           out, out + QStringLiteral(".log"));
       sqlite.megabytes = QFileInfo(out).size() / 1048576.0;
+      theirs.push_back(sqlite);
+    };
+    for (int round = 0; round < rounds; ++round) {
+      // Each goes first in every other round: neither always meets a warm or a cold cache.
+      if (round % 2 == 0 || shell.isEmpty()) runOurs();
+      if (!shell.isEmpty()) runShell();
+      if (round % 2 == 1 && !shell.isEmpty()) runOurs();
+    }
+    const Run batch = MedianRun(ours);
+    Print("qavtool-export txt", rows, batch);
+    failures += !batch.ok;
+    if (!theirs.empty()) {
+      const Run sqlite = MedianRun(theirs);
       Print("sqlite3 -separator TAB", rows, sqlite);
+      if (batch.ok && sqlite.ok)
+        std::printf("%-22s %10ld   speed %.2f x the shell's, peak memory %.2f x\n", "ratio", rows,
+                    sqlite.seconds / batch.seconds,
+                    sqlite.peakKb > 0 ? static_cast<double>(batch.peakKb) / sqlite.peakKb : 0.0);
     }
   }
 
@@ -129,8 +194,11 @@ int main(int argc, char** argv) {
   const QString suite = Table(dir.path(), kSheetRows);
   std::printf("\n");
   for (const char* format : {"txt", "xls", "wks", "wq1"}) {
-    const Run r = Export(suite, QString::fromLatin1(format),
-                         dir.filePath(QStringLiteral("export.") + QString::fromLatin1(format)));
+    std::vector<Run> runs;
+    for (int round = 0; round < rounds; ++round)
+      runs.push_back(Export(suite, QString::fromLatin1(format),
+                            dir.filePath(QStringLiteral("export.") + QString::fromLatin1(format))));
+    const Run r = MedianRun(runs);
     Print((std::string("qavtool-export ") + format).c_str(), kSheetRows, r);
     failures += !r.ok;
   }

@@ -9,18 +9,23 @@
 #include "core/TextUtil.h"
 #include "db/Query.h"
 #include "export/ExportComponent.h"
+#include "export/ExportProgress.h"
 #include "export/SaveOutputSettings.h"
 #include "ui/NamedColors.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qav {
@@ -81,7 +86,13 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   QExport = new db::TQuery(this);
   QExport->setObjectName(QStringLiteral("QExport"));
   QExport->SetDatabaseName(QStringLiteral("DMDATA"));
+  // The first rows show at once; the rest arrive while the window stays in the user's hands.
+  QExport->SetBackgroundFetch(true);
   DBGExecSQL->SetDataSource(QExport);
+  fetchTicker_ = new QTimer(this);
+  fetchTicker_->setInterval(250);
+  connect(fetchTicker_, &QTimer::timeout, this, [this] { ShowFetchStatus(); });
+  connect(QExport, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
 
   const auto exporter = [this](TSaveFormat format) {
     TExportBaseComponent* c =
@@ -184,12 +195,74 @@ void TFrExecSQL::BtnOpenClick() {
 
 void TFrExecSQL::BtnExecClick() {
   QExport->Close();
+  fetchTicker_->stop();
+  StatusPanel(1)->clear();
   QExport->SetSQL(Memo1->toPlainText().split(u'\n'));
+  fetchClock_.start();
   QExport->Open();
   BtnExport->setEnabled(true);
+  ShowFetchStatus();
+  if (QExport->Fetching()) fetchTicker_->start();
+}
+
+void TFrExecSQL::ShowFetchStatus() {
+  if (!QExport->Active() || !fetchClock_.isValid()) return;
+  const QString rows = QString::number(QExport->RecordCount());
+  const QString seconds = QString::number(fetchClock_.elapsed() / 1000.0, 'f', 1);
+  QString text;
+  if (QExport->Fetching())
+    text = QStringLiteral("Fetching: %1 rows, %2 s (Esc stops)").arg(rows, seconds);
+  else if (!QExport->FetchError().isEmpty())
+    text = QStringLiteral("%1 rows, failed after %2 s").arg(rows, seconds);
+  else if (QExport->FetchCancelled())
+    text = QStringLiteral("%1 rows, stopped after %2 s").arg(rows, seconds);
+  else
+    text = QStringLiteral("%1 rows in %2 s").arg(rows, seconds);
+  StatusPanel(1)->setText(text);
+}
+
+void TFrExecSQL::FetchEnded() {
+  fetchTicker_->stop();
+  ShowFetchStatus();
+  fetchClock_.invalidate();  // the figures stay as they ended
+  // A statement that failed half way: its rows stay, and its error is reported as any other.
+  if (!QExport->FetchError().isEmpty()) RunEventHandler([this] { QExport->CompleteFetch(); });
+}
+
+void TFrExecSQL::StopFetch() {
+  QExport->CancelFetch();
+}
+
+bool TFrExecSQL::CompleteFetch() {
+  if (!QExport->Fetching()) {
+    QExport->CompleteFetch();  // raises the error of a fetch that failed
+    return true;
+  }
+  ShowExportProgress(windowTitle(), QStringLiteral("Fetching rows..."), QStringLiteral("&Cancel"),
+                     0, 0, 0);
+  if (TfrmExportProcess* progress = ExportProgressWindow()) {
+    progress->show();
+    progress->ProgressBar->setRange(0, 0);  // the total is not known until the end
+  }
+  bool done = false;
+  try {
+    done = QExport->CompleteFetch([](qint64 rows) {
+      if (TfrmExportProcess* progress = ExportProgressWindow()) {
+        progress->lblStatus->setText(QStringLiteral("Fetching rows... (%1)").arg(rows));
+        QCoreApplication::processEvents();
+      }
+      return !IsExportCancelled();
+    });
+  } catch (...) {
+    HideExportProgress();
+    throw;
+  }
+  HideExportProgress();
+  return done;
 }
 
 void TFrExecSQL::BtnExportClick() {
+  if (!CompleteFetch()) return;
   DialogReply reply;
   for (;;) {
     DialogRequest request;
@@ -238,6 +311,15 @@ void TFrExecSQL::Memo1KeyDown(int key) {
 // The base window already watches every event of the application (its key preview); the memo's
 // focus and key events are picked out of that stream.
 bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
+  // Escape while rows arrive stops the statement, wherever the focus is, instead of leaving.
+  if (event->type() == QEvent::KeyPress && QExport->Fetching() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this) {
+      StopFetch();
+      return true;
+    }
+  }
   if (watched == Memo1) {
     switch (event->type()) {
       case QEvent::FocusIn:

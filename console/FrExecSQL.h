@@ -2,7 +2,10 @@
 
 #include "app/FrForm.h"
 
+#include <QElapsedTimer>
+
 class QPlainTextEdit;
+class QTimer;
 class QPushButton;
 class QTabWidget;
 
@@ -56,12 +59,25 @@ class TFrExecSQL : public TFrForm {
   // Reads a script file: code page 874, or UTF-8 when the file starts with a byte-order mark.
   static QString ReadScriptFile(const QString& fileName);
 
+  // Stops the statement whose rows are still arriving (also Escape while they arrive); the rows
+  // that came stay in the grid.
+  void StopFetch();
+  // Brings in the rest of a result still arriving, under the progress window's counter and
+  // Cancel; false when the user cancelled. Raises the error of a fetch that failed.
+  bool CompleteFetch();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Replaces the memo's text without it counting as the user's change.
   void SetMemoTextSilently(const QString& text);
+  // The rows fetched and the time taken, in the status bar.
+  void ShowFetchStatus();
+  void FetchEnded();
+
+  QElapsedTimer fetchClock_;
+  QTimer* fetchTicker_;
 };
 
 }  // namespace qav

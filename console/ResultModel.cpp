@@ -6,13 +6,34 @@
 
 namespace qav {
 
-TResultModel::TResultModel(QObject* parent) : QAbstractTableModel(parent) {}
+TResultModel::TResultModel(QObject* parent) : QAbstractTableModel(parent) {
+  growTimer_.setSingleShot(true);
+  growTimer_.setInterval(kGrowIntervalMs);
+  connect(&growTimer_, &QTimer::timeout, this, &TResultModel::Grow);
+}
+
+void TResultModel::Grow() {
+  growTimer_.stop();
+  if (!dataSet_ || !dataSet_->Active() || columns_.empty()) return;
+  const int rows =
+      static_cast<int>(std::min<qint64>(dataSet_->RecordCount(), std::numeric_limits<int>::max()));
+  if (rows <= rows_) return;
+  beginInsertRows({}, rows_, rows - 1);
+  rows_ = rows;
+  endInsertRows();
+}
 
 void TResultModel::SetDataSet(db::TDataSet* dataSet) {
   if (dataSet_) disconnect(dataSet_, nullptr, this, nullptr);
   dataSet_ = dataSet;
   if (dataSet_) {
     connect(dataSet_, &db::TDataSet::AfterOpen, this, &TResultModel::Reload);
+    // Rows of a background fetch are added at the end as they arrive, a few times a second:
+    // each addition makes the view lay out and paint again.
+    connect(dataSet_, &db::TDataSet::RowsFetched, this, [this] {
+      if (!growTimer_.isActive()) growTimer_.start();
+    });
+    connect(dataSet_, &db::TDataSet::FetchEnded, this, &TResultModel::Grow);
     connect(dataSet_, &db::TDataSet::BeforeClose, this, [this] {
       beginResetModel();
       columns_.clear();

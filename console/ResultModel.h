@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <QTimer>
 #include <vector>
 #include "db/DataSet.h"
 
@@ -34,12 +35,17 @@ class TResultModel : public QAbstractTableModel {
   void SetCurrentRow(int row);
 
  private:
+  static constexpr int kGrowIntervalMs = 100;
+
   void Reload();
+  // Shows the rows a background fetch has added since the last time.
+  void Grow();
 
   QPointer<db::TDataSet> dataSet_;
   std::vector<db::TField*> columns_;
   int rows_ = 0;
   int currentRow_ = -1;
+  QTimer growTimer_;
 };
 
 }  // namespace qav

@@ -173,10 +173,16 @@ QString FloatToStr(double value, const TFormatSettings& settings) {
   if (std::isnan(value)) return QStringLiteral("NAN");
   if (std::isinf(value)) return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
   if (value == 0) return QStringLiteral("0");
-  // 15 significant digits, rounded once: "d.dddddddddddddde+XX".
+  // 15 significant digits, rounded once: "d.dddddddddddddde+XX". The shortest form that reads
+  // back as the value is much quicker to find; when it has 15 digits or fewer it is that
+  // rounding already (the value lies within half a unit of its last bit of it, far closer than
+  // half a unit of the 15th digit), so the slower rounding is only needed for longer ones.
   char buf[40];
-  const auto result =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  int shortest = 0;
+  for (const char* q = buf; q < result.ptr && *q != 'e'; ++q) shortest += *q >= '0' && *q <= '9';
+  if (shortest > 15)
+    result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
   const char* p = buf;
   const bool negative = *p == '-';
   if (negative) ++p;

@@ -43,6 +43,9 @@ class BackendCursor {
   // end that reads ahead to type its columns hands its read-ahead rows over whole in the first
   // window, and one that cannot stream hands over its whole result there.
   virtual qint64 Fetch(RowStore& window, int maxRows) = 0;
+  // Asks a Fetch running on another thread to stop soon; that Fetch then raises the server's
+  // "cancelled" error. Safe to call from any thread, and harmless when nothing runs.
+  virtual void Interrupt() {}
 };
 
 // A cursor over rows already read: the whole result goes out in the first window.

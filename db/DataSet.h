@@ -4,6 +4,8 @@
 #include "db/Field.h"
 
 #include <QObject>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +36,32 @@ class TDataSet : public QObject {
   void SetUniDirectional(bool forwardOnly);
   // Rows a forward-only dataset fetches at a time.
   static constexpr int kWindowRows = 1024;
+  // Rows a background fetch appends at a time.
+  static constexpr int kBackgroundWindowRows = 1024;
+  // With UniDirectional: the next window is fetched on a worker thread while the current one
+  // is read, so the connection belongs to that worker until the dataset reaches its end or
+  // closes; nothing else may use the connection meanwhile. Settable while closed only.
+  bool ReadAhead() const { return readAhead_; }
+  void SetReadAhead(bool readAhead);
+
+  // Without UniDirectional: Open returns with the first window of rows, and the rest is fetched
+  // on a worker thread and appended on this dataset's thread as each window arrives (through
+  // its event loop), with RowsFetched after each. The connection belongs to the worker until the
+  // fetch ends; the connection hands it back (finishing the fetch) before anything else uses it.
+  // Settable while closed only.
+  bool BackgroundFetch() const { return backgroundFetch_; }
+  void SetBackgroundFetch(bool background);
+  // A background fetch is under way.
+  bool Fetching() const { return fetching_; }
+  // Stops a background fetch: the statement is interrupted, and the rows that came stay.
+  void CancelFetch();
+  // Fetches the remaining rows on this thread, window by window, calling `progress` with the
+  // rows so far after each; false from it cancels the fetch. Returns false when cancelled.
+  // Raises the fetch's error (the rows that came stay).
+  bool CompleteFetch(const std::function<bool(qint64 rows)>& progress = {});
+  // How the last background fetch ended: the error's message, empty when it did not fail.
+  const QString& FetchError() const { return fetchError_; }
+  bool FetchCancelled() const { return fetchCancelled_; }
 
   bool IsEmpty() const { return !result_ || result_->rows.Rows() == 0; }
   qint64 RecordCount() const {
@@ -72,6 +100,10 @@ class TDataSet : public QObject {
  signals:
   void AfterOpen();
   void BeforeClose();
+  // A background fetch appended rows; `total` rows are there now.
+  void RowsFetched(qint64 total);
+  // A background fetch ended: read through, cancelled or failed (FetchError).
+  void FetchEnded();
 
  protected:
   // Runs the dataset's statement and returns its rows.
@@ -79,14 +111,25 @@ class TDataSet : public QObject {
   // Opens the statement for reading forward; the default reads it whole through OpenCursor.
   virtual std::unique_ptr<BackendCursor> OpenForwardCursor();
   virtual void CloseCursor() {}
+  // A background fetch takes (true) or gives back (false) the dataset's connection.
+  virtual void ConnectionHeld(bool /*held*/) {}
   QString DataSetLabel() const;
 
  private:
   [[noreturn]] void RaiseForwardOnly() const;
+  // Appends the window the worker has ready; false when the fetch has ended.
+  bool TakeWindow();
+  void EndFetch();
 
   std::unique_ptr<ResultSet> result_;
   std::vector<std::unique_ptr<TField>> fields_;
   bool uniDirectional_ = false;
+  bool readAhead_ = false;
+  bool backgroundFetch_ = false;
+  bool fetching_ = false;
+  bool fetchCancelled_ = false;
+  QString fetchError_;
+  std::exception_ptr fetchFailure_;
   // Forward-only while open: the cursor (gone once the last row is fetched), the window that
   // the next one is fetched into, the records before the current window, whether Next has run.
   bool forward_ = false;

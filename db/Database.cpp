@@ -63,6 +63,13 @@ void TDatabase::Close() {
 BackendConnection& TDatabase::Backend() {
   if (!backend_)
     throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed database"));
+  if (TDataSet* user = backgroundUser_) {
+    // Its rows come in whole; a failure stays the fetch's own (FetchError), not this caller's.
+    try {
+      user->CompleteFetch();
+    } catch (const std::exception&) {
+    }
+  }
   return *backend_;
 }
 

@@ -76,7 +76,11 @@ class TDatabase : public QObject {
   void DetachDataSet(TDataSet* dataSet);
 
   // The open back end; raises "Cannot perform this operation on a closed database" when closed.
+  // A dataset fetching its rows on a worker thread holds the connection: the fetch is finished
+  // here first, so that the connection is only ever used by one thread at a time.
   BackendConnection& Backend();
+  // The dataset whose background fetch holds the connection, or null.
+  void SetBackgroundUser(TDataSet* dataSet) { backgroundUser_ = dataSet; }
 
  private:
   TSession* session_ = nullptr;
@@ -91,6 +95,7 @@ class TDatabase : public QObject {
   int useCount_ = 0;
   bool closing_ = false;
   std::vector<TDataSet*> dataSets_;
+  TDataSet* backgroundUser_ = nullptr;
 };
 
 // An engine session: the connections registered in it, in order of creation.

@@ -101,6 +101,10 @@ void TQuery::CloseCursor() {
   db->ReleaseUse();
 }
 
+void TQuery::ConnectionHeld(bool held) {
+  if (openOn_) openOn_->SetBackgroundUser(held ? this : nullptr);
+}
+
 void TQuery::ExecSQL() {
   Close();
   TDatabase& db = Database();

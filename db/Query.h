@@ -47,6 +47,7 @@ class TQuery : public TDataSet {
   std::unique_ptr<ResultSet> OpenCursor() override;
   std::unique_ptr<BackendCursor> OpenForwardCursor() override;
   void CloseCursor() override;
+  void ConnectionHeld(bool held) override;
   // The text to send when the text changes; a query with macros expands them here.
   virtual QString StatementText() const { return Text(); }
   // Called after the lines change, before parameters are discovered.

@@ -130,6 +130,8 @@ QVariant TCustomDBDataEngine::GetFieldValue(const TExportColumn& column) {
 int TCustomDBDataEngine::RecordCount() {
   db::TDataSet* ds = GetDataset();
   if (!ds) return 0;
+  // An export counts and writes the whole result: rows still arriving are waited for.
+  if (ds->Fetching()) ds->CompleteFetch();
   return static_cast<int>(std::min<qint64>(ds->RecordCount(), std::numeric_limits<int>::max()));
 }
 

@@ -6,7 +6,7 @@ set -euo pipefail
 QAV_PACKAGES=(
   cmake ninja-build pkg-config g++
   qt6-base-dev
-  libsqlite3-dev libjpeg-dev sqlite3
+  libsqlite3-dev libjpeg-dev sqlite3 time
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   fonts-thai-tlwg python3-aiosmtpd
   libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric

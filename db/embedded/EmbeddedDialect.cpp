@@ -314,6 +314,8 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
   const qsizetype colon = message.indexOf(QLatin1StringView(": "));
   const QString detail = colon < 0 ? QString() : message.mid(colon + 2).trimmed();
   switch (code) {
+    case SQLITE_INTERRUPT:
+      return QStringLiteral("Operation canceled");
     case SQLITE_CONSTRAINT_NOTNULL: {
       const qsizetype dot = detail.lastIndexOf(u'.');
       if (dot <= 0) break;

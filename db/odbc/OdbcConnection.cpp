@@ -492,16 +492,27 @@ class OdbcCursor final : public BackendCursor {
 
   const std::vector<FieldDef>& Fields() const override { return fields_; }
 
+  // ODBC allows SQLCancel from another thread while a fetch on the statement runs: the driver
+  // sends the server an attention and the fetch ends with "Operation canceled".
+  void Interrupt() override { SQLCancel(executed_.statement.get()); }
+
   qint64 Fetch(RowStore& window, int maxRows) override {
     window.Clear();
     if (done_) return 0;
     SQLHSTMT stmt = executed_.statement.get();
-    while (window.Rows() < maxRows) {
-      if (!connection_.FetchRow(stmt, plan_, window)) {
-        done_ = true;
-        FinishResults();
-        break;
+    if (!rowsRead_) {
+      while (window.Rows() < maxRows) {
+        if (!connection_.FetchRow(stmt, plan_, window)) {
+          rowsRead_ = true;
+          break;
+        }
       }
+    }
+    // The last rows go to the reader before the statements after the query run, which may take
+    // their time (and be cancelled meanwhile).
+    if (rowsRead_ && window.Rows() == 0) {
+      done_ = true;
+      FinishResults();
     }
     return window.Rows();
   }
@@ -524,7 +535,8 @@ class OdbcCursor final : public BackendCursor {
   OdbcConnection::Executed executed_;
   std::vector<FieldDef> fields_;
   std::vector<CellFetch> plan_;
-  bool done_ = false;
+  bool rowsRead_ = false;  // the query's rows are all fetched
+  bool done_ = false;      // and the results after them too
 };
 
 std::unique_ptr<BackendCursor> OdbcConnection::OpenCursor(const QString& sql,

@@ -51,3 +51,30 @@ TEST(FormatSettings, StrToDateReadsTheShortDateFormatsOrder) {
   mdy.ShortDateFormat = "m/d/yyyy";
   EXPECT_EQ(StrToDate("12/9/2026", mdy), QDate(2026, 12, 9));
 }
+
+TEST(FormatSettings, FloatToStrGivesFifteenSignificantDigitsInTheGeneralForm) {
+  TFormatSettings fs;
+  fs.DecimalSeparator = u',';
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {1200.5, "1200,5"},
+      {-0.25, "-0,25"},
+      {0.1 + 0.2, "0,3"},  // 17 digits to read back, 15 shown
+      {1.0 / 3, "0,333333333333333"},
+      {2.0 / 3, "0,666666666666667"},
+      {1.0 / 7777, "0,000128584287000129"},
+      {123456789012345.0, "123456789012345"},
+      {999999999999999.9, "1E15"},  // rounds up into the exponent form
+      {1e15, "1E15"},
+      {1.5e20, "1,5E20"},
+      {0.00001, "0,00001"},
+      {0.0000099, "9,9E-6"},
+      {0.000001234, "1,234E-6"},
+      {12.34, "12,34"},
+      {4.35, "4,35"},
+      {100, "100"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FloatToStr(c.value, fs).toStdString(), c.text) << c.value;
+}

@@ -19,11 +19,12 @@ class ForwardCursor : public ::testing::Test {
                     QStringLiteral("SERVER NAME=") + suite_.ServerName()};
   }
 
-  std::unique_ptr<TQuery> Query(const QString& sql, bool forward) {
+  std::unique_ptr<TQuery> Query(const QString& sql, bool forward, bool readAhead = false) {
     auto q = std::make_unique<TQuery>();
     q->setObjectName(forward ? QStringLiteral("Forward") : QStringLiteral("Whole"));
     q->SetDatabaseName(QStringLiteral("FWD"));
     q->SetUniDirectional(forward);
+    q->SetReadAhead(readAhead);
     q->SetSQL(sql);
     return q;
   }
@@ -39,33 +40,67 @@ TEST_F(ForwardCursor, GivesEveryRowOfTheWholeResultInWindows) {
       "select s.Id, s.DocNo, s.DocDate, s.Qty, s.Price, s.ExchangeRate, s.Paid, s.Remark,\n"
       "       c.NameThai || ' / ' || s.DocNo as Label, s.Id * 2 as Twice\n"
       "from Sales s join Customer c on c.Id = s.Customer order by s.Id");
-  auto whole = Query(sql, false);
-  auto forward = Query(sql, true);
-  whole->Open();
-  forward->Open();
-  ASSERT_GT(whole->RecordCount(), 2 * TDataSet::kWindowRows);
-  EXPECT_EQ(forward->RecordCount(), -1);
-  ASSERT_EQ(forward->FieldCount(), whole->FieldCount());
-  for (int f = 0; f < whole->FieldCount(); ++f) {
-    EXPECT_EQ(forward->Fields(f).FieldName(), whole->Fields(f).FieldName());
-    EXPECT_EQ(forward->Fields(f).DataType(), whole->Fields(f).DataType()) << f;
-    EXPECT_EQ(forward->Fields(f).Size(), whole->Fields(f).Size()) << f;
+  // Read on this thread, and with the next window fetched on a second one.
+  for (const bool readAhead : {false, true}) {
+    SCOPED_TRACE(readAhead ? "read ahead" : "read in turn");
+    auto whole = Query(sql, false);
+    auto forward = Query(sql, true, readAhead);
+    whole->Open();
+    forward->Open();
+    ASSERT_GT(whole->RecordCount(), 2 * TDataSet::kWindowRows);
+    EXPECT_EQ(forward->RecordCount(), -1);
+    ASSERT_EQ(forward->FieldCount(), whole->FieldCount());
+    for (int f = 0; f < whole->FieldCount(); ++f) {
+      EXPECT_EQ(forward->Fields(f).FieldName(), whole->Fields(f).FieldName());
+      EXPECT_EQ(forward->Fields(f).DataType(), whole->Fields(f).DataType()) << f;
+      EXPECT_EQ(forward->Fields(f).Size(), whole->Fields(f).Size()) << f;
+    }
+    qint64 rows = 0;
+    for (; !forward->Eof(); forward->Next(), whole->Next()) {
+      ASSERT_FALSE(whole->Eof());
+      ++rows;
+      ASSERT_EQ(forward->RecNo(), rows);
+      ASSERT_LE(forward->Store()->Rows(), TDataSet::kWindowRows);
+      for (int f = 0; f < whole->FieldCount(); ++f)
+        ASSERT_EQ(forward->Fields(f).AsVariant(), whole->Fields(f).AsVariant()) << rows << "," << f;
+    }
+    EXPECT_TRUE(whole->Eof());
+    EXPECT_EQ(rows, whole->RecordCount());
+    // As with the whole result, the last record stays current past the end.
+    EXPECT_EQ(forward->FieldByName(QStringLiteral("Id")).AsLargeInt(),
+              whole->FieldByName(QStringLiteral("Id")).AsLargeInt());
+    EXPECT_TRUE(forward->FieldByName(QStringLiteral("Label")).AsString().contains(u'/'));
   }
+}
+
+TEST_F(ForwardCursor, AnErrorOfAWindowReadAheadIsRaisedWhereItsRowsWouldBe) {
+  // The rows before the failing one all come; the error comes in their place, and the dataset
+  // closes cleanly after it, also while a window is still being read.
+  const QString failing = QStringLiteral(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 10000)\n"
+      "select i, case when i > 3000 then json('not json') else i end as V from n");
+  auto q = Query(failing, true, true);
+  q->Open();
   qint64 rows = 0;
-  for (; !forward->Eof(); forward->Next(), whole->Next()) {
-    ASSERT_FALSE(whole->Eof());
-    ++rows;
-    ASSERT_EQ(forward->RecNo(), rows);
-    ASSERT_LE(forward->Store()->Rows(), TDataSet::kWindowRows);
-    for (int f = 0; f < whole->FieldCount(); ++f)
-      ASSERT_EQ(forward->Fields(f).AsVariant(), whole->Fields(f).AsVariant()) << rows << "," << f;
+  try {
+    for (; !q->Eof(); q->Next()) ASSERT_EQ(q->Fields(0).AsLargeInt(), ++rows);
+    ADD_FAILURE() << "no error";
+  } catch (const EDBEngineError& e) {
+    EXPECT_TRUE(e.Message().contains(QLatin1String("malformed JSON"))) << e.what();
   }
-  EXPECT_TRUE(whole->Eof());
-  EXPECT_EQ(rows, whole->RecordCount());
-  // As with the whole result, the last record stays current past the end.
-  EXPECT_EQ(forward->FieldByName(QStringLiteral("Id")).AsLargeInt(),
-            whole->FieldByName(QStringLiteral("Id")).AsLargeInt());
-  EXPECT_TRUE(forward->FieldByName(QStringLiteral("Label")).AsString().contains(u'/'));
+  EXPECT_GE(rows, TDataSet::kWindowRows);
+  EXPECT_LE(rows, 3000);
+  q->Close();
+
+  auto endless = Query(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 "
+                                      "from n) select i from n where i <= 2000 or i > 4e9"),
+                       true, true);
+  endless->Open();
+  endless->Next();
+  endless->Close();  // interrupts the worker's window instead of waiting for it
+  auto after = Query(QStringLiteral("select count(*) from Customer"), true, true);
+  after->Open();
+  EXPECT_EQ(after->Fields(0).AsInteger(), 200);
 }
 
 TEST_F(ForwardCursor, RefusesToGoBackOnceItHasMoved) {

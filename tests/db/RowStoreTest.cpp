@@ -41,3 +41,39 @@ TEST(RowStore, ValuesAcrossAndBeyondBlockBoundariesStayIntact) {
   for (int i = 0; i < 20000; ++i)
     ASSERT_EQ(store.BytesAt(i, 0), expected[static_cast<size_t>(i)]) << i;
 }
+
+TEST(RowStore, AppendedAndRefilledRowsReadAsTheyWereWritten) {
+  // Lengths on both sides of the one-byte length, rows across chunk boundaries, and a store
+  // cleared and refilled as a forward reader's window is.
+  const auto fill = [](RowStore& s, int from, int rows) {
+    for (int i = from; i < from + rows; ++i) {
+      s.AddRow();
+      if (i % 5) s.SetInt(0, i);
+      s.SetBytes(1, std::string(static_cast<size_t>(i % 300), char('a' + i % 26)));
+      if (i % 7 == 0) s.SetFloat(2, i / 4.0);
+    }
+  };
+  const auto check = [](const RowStore& s, qint64 row, int i) {
+    if (i % 5) {
+      ASSERT_EQ(s.IntAt(row, 0), i);
+    } else {
+      ASSERT_TRUE(s.IsNull(row, 0)) << i;
+    }
+    ASSERT_EQ(s.BytesAt(row, 1), std::string(static_cast<size_t>(i % 300), char('a' + i % 26)));
+    if (i % 7 == 0) {
+      ASSERT_EQ(s.FloatAt(row, 2), i / 4.0);
+    } else {
+      ASSERT_TRUE(s.IsNull(row, 2)) << i;
+    }
+  };
+  RowStore all(3), window(3);
+  fill(all, 0, 5000);
+  for (int from = 5000; from < 20000; from += 3000) {
+    window.Clear();
+    fill(window, from, 3000);
+    all.AppendRows(window);
+  }
+  ASSERT_EQ(all.Rows(), 20000);
+  for (int i = 0; i < 20000; ++i) check(all, i, i);
+  EXPECT_THROW(all.AppendRows(RowStore(2)), std::invalid_argument);
+}

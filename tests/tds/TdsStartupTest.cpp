@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -202,6 +203,34 @@ TEST_F(TdsConsole, TheGridShowsTheResultInFieldOrderWithThaiText) {
   EXPECT_TRUE(window_->BtnExport->isEnabled());
   EXPECT_TRUE(shown_.isEmpty()) << shown_.join('\n').toStdString();
   EXPECT_EQ(window_->QExport->FieldByName("Id").AsInteger(), 1);
+}
+
+TEST_F(TdsConsole, EscapeCancelsTheStatementOnTheServerAndTheGridKeepsItsRows) {
+  // Rows at once, then a statement that would keep the server busy for two minutes.
+  Run("with recursive n(i) as (select 1 union all select i + 1 from n where i < 5000)\n"
+      "select i as Number from n;\n"
+      "waitfor delay '00:02:00'");
+  db::TQuery& q = *window_->QExport;
+  // More than the first window arrives in the background while the statement runs.
+  QTRY_VERIFY_WITH_TIMEOUT(q.RecordCount() > db::TDataSet::kWindowRows, 60000);
+  ASSERT_TRUE(q.Fetching());
+  QElapsedTimer timer;
+  timer.start();
+  window_->DBGExecSQL->setFocus();
+  QTest::keyClick(window_->DBGExecSQL, Qt::Key_Escape);
+  EXPECT_LT(timer.elapsed(), 60000) << "the server answers the cancel at once, not after the wait";
+  EXPECT_FALSE(q.Fetching());
+  EXPECT_TRUE(q.FetchCancelled());
+  const qint64 kept = q.RecordCount();
+  EXPECT_GT(kept, db::TDataSet::kWindowRows);
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), kept);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(shown_.isEmpty()) << shown_.join('\n').toStdString();
+  // The session goes on.
+  Run("select count(*) as N from Salesman");
+  EXPECT_FALSE(q.Fetching());
+  EXPECT_EQ(q.Fields(0).AsInteger(), 8);
+  EXPECT_TRUE(shown_.isEmpty()) << shown_.join('\n').toStdString();
 }
 
 }  // namespace
