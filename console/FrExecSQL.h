@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FrForm.h"
+#include "export/SaveOutputSettings.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -53,8 +54,8 @@ class TFrExecSQL : public TFrForm {
   virtual void Memo1Exit();
   virtual void Memo1KeyDown(int key);
 
-  // Reads a script file: code page 874, or UTF-8 when the file starts with a byte-order mark.
-  static QString ReadScriptFile(const QString& fileName);
+  // The component that writes a format of the save dialog.
+  TExportBaseComponent* ExportComponentFor(TSaveFormat format) const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +63,8 @@ class TFrExecSQL : public TFrForm {
  private:
   // Replaces the memo's text without it counting as the user's change.
   void SetMemoTextSilently(const QString& text);
+  // Runs one save and tells the user how it ended.
+  void SaveOutput(TExportBaseComponent* component, const QString& fileName);
 };
 
 }  // namespace qav
