@@ -56,6 +56,35 @@ QStringList QtFilters(const QString& filter) {
   return out;
 }
 
+// The patterns part of a filter as a dialog lists it: "Text (*.txt)" gives "*.txt".
+QString FilterPatterns(const QString& filter) {
+  const qsizetype open = filter.lastIndexOf(u'(');
+  const qsizetype close = filter.lastIndexOf(u')');
+  return (open >= 0 && close > open ? filter.mid(open + 1, close - open - 1) : filter).simplified();
+}
+
+// The one-based position of the dialog's chosen filter in the request's list, 0 for none. The
+// dialog collapses blanks in the descriptions it shows ("Microsoft  Excel fies" comes back
+// with one blank), so a filter is known by its position or its patterns, never by its text.
+int ChosenFilterIndex(const QStringList& requested, const QStringList& shown,
+                      const QString& chosen) {
+  const qsizetype at = shown.indexOf(chosen);
+  if (at >= 0 && at < requested.size()) return static_cast<int>(at) + 1;
+  for (qsizetype i = 0; i < requested.size(); ++i)
+    if (FilterPatterns(requested[i]) == FilterPatterns(chosen)) return static_cast<int>(i) + 1;
+  return 0;
+}
+
+// The extension a name typed without one takes under a filter: that of its first pattern, none
+// for "*" or "*.*". The request's own suffix keeps its spelling when it is that extension.
+QString FilterSuffix(const QString& filter, const QString& requestedSuffix) {
+  const QString first = FilterPatterns(filter).section(u' ', 0, 0);
+  if (!first.startsWith(QLatin1String("*."))) return {};
+  const QString suffix = first.mid(2);
+  if (suffix.isEmpty() || suffix.contains(u'*') || suffix.contains(u'?')) return {};
+  return suffix.compare(requestedSuffix, Qt::CaseInsensitive) == 0 ? requestedSuffix : suffix;
+}
+
 void Colour(QWidget& w, const DialogRequest& r) {
   if (!r.background.isValid()) return;
   w.setStyleSheet(QStringLiteral("QMessageBox { background-color: %1; } QLabel { color: %2; }")
@@ -103,15 +132,24 @@ DialogReply ShowReal(const DialogRequest& r) {
     case DialogRequest::Kind::OpenFile:
     case DialogRequest::Kind::SaveFile: {
       QFileDialog dialog(nullptr, r.title, r.folder);
+      // Qt's own dialog on every platform: it behaves the same under every platform plugin,
+      // and the journey tests drive it as a user does.
+      dialog.setOption(QFileDialog::DontUseNativeDialog);
       const QStringList filters = QtFilters(r.filter);
       dialog.setNameFilters(filters);
-      if (r.filterIndex >= 1 && r.filterIndex <= filters.size())
-        dialog.selectNameFilter(filters[r.filterIndex - 1]);
+      const QStringList shown = dialog.nameFilters();
+      if (r.filterIndex >= 1 && r.filterIndex <= shown.size())
+        dialog.selectNameFilter(shown[r.filterIndex - 1]);
       dialog.setDefaultSuffix(r.defaultSuffix);
       if (r.kind == DialogRequest::Kind::SaveFile) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         // The program asks its own overwrite question.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // A name typed without an extension takes the extension of the type chosen last.
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog, &r](const QString& filter) {
+                           dialog.setDefaultSuffix(FilterSuffix(filter, r.defaultSuffix));
+                         });
       } else {
         dialog.setFileMode(QFileDialog::ExistingFile);
       }
@@ -119,7 +157,7 @@ DialogReply ShowReal(const DialogRequest& r) {
       if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         reply.accepted = true;
         reply.fileName = dialog.selectedFiles().first();
-        reply.filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+        reply.filterIndex = ChosenFilterIndex(filters, shown, dialog.selectedNameFilter());
       }
       break;
     }

@@ -5,20 +5,17 @@
 #include "batch/BatchDataEngine.h"
 #include "batch/BatchProgress.h"
 #include "batch/StatementCount.h"
-#include "core/Cp874.h"
 #include "core/FormatSettings.h"
+#include "core/ScriptFile.h"
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
-#include "platform/Files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-#include <QStringDecoder>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -58,23 +55,16 @@ QString RowsText(qint64 rows) {
   throw EBatchArguments(message);
 }
 
-// A script file as a person or a program writes it: UTF-8 (with or without a byte-order mark),
-// or else code page 874, the console's encoding of script files. Thai text in code page 874 is
-// never valid UTF-8, so the two cannot be mistaken for one another.
+// The statement file, read as the console reads its script files.
 QString ReadStatementFile(const QString& fileName) {
   const QFileInfo info(fileName);
   if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
   if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
-  QFile file(fileName);
-  if (!file.open(QIODevice::ReadOnly))
-    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError)
-    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  const QString text = utf8(bytes);
-  return utf8.hasError() ? FromCp874(bytes) : text;
+  try {
+    return ReadScriptFile(fileName);
+  } catch (const EInOutError& e) {
+    Bad(QStringLiteral("cannot read the statement file: %1").arg(e.Message()));
+  }
 }
 
 // The statement's lines as the console's memo hands them over: line breaks of any system become
@@ -84,74 +74,6 @@ QStringList StatementLines(QString text) {
   text.replace(u'\r', u'\n');
   return text.split(u'\n');
 }
-
-// The export is written under a name of its own beside the target and takes the target's name
-// only once it is complete, so that a failed or cancelled run leaves no half-written file and an
-// existing file as it was.
-class TPartialFile {
- public:
-  explicit TPartialFile(const QString& target) : target_(target) {}
-  ~TPartialFile() {
-    if (!path_.isEmpty()) QFile::remove(path_);
-  }
-
-  const QString& Path() const { return path_; }
-
-  // Creates the file (mode 0666 less the umask, as any new file gets).
-  void Create() {
-    const QFileInfo info(target_);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const QString name =
-          QStringLiteral(".%1.%2.part")
-              .arg(info.fileName())
-              .arg(QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'));
-      const QString path = info.dir().filePath(name);
-      const int error = platform::CreateNewFile(path);
-      if (error == 0) {
-        path_ = path;
-        return;
-      }
-      if (!platform::IsAlreadyExists(error))
-        throw EInOutError(
-            QStringLiteral("Cannot create file %1. %2")
-                .arg(QDir::toNativeSeparators(path), platform::SystemErrorText(error)));
-    }
-    throw EInOutError(QStringLiteral("Cannot create a file beside %1.").arg(target_));
-  }
-
-  // Gives the finished file the target's name. Without `replace` an existing target is never
-  // replaced, not even one that appeared while the export ran.
-  void Publish(bool replace) {
-    SyncData();
-    const int error =
-        replace ? platform::ReplaceFile(path_, target_) : platform::RenameNoReplace(path_, target_);
-    if (platform::IsAlreadyExists(error))
-      throw EInOutError(
-          QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
-    if (error) Fail(error);
-    path_.clear();
-  }
-
- private:
-  // The file's data reaches the disk before its name says it is complete; the writers' own
-  // flushes along the way leave the last rows to this one.
-  void SyncData() const {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-      throw EInOutError(QStringLiteral("Cannot flush file %1. %2").arg(path_, file.errorString()));
-    if (const int error = platform::SyncFileData(file.handle()))
-      throw EInOutError(
-          QStringLiteral("Cannot flush file %1. %2").arg(path_, platform::SystemErrorText(error)));
-  }
-
-  [[noreturn]] void Fail(int error) const {
-    throw EInOutError(QStringLiteral("Cannot rename %1 to %2. %3")
-                          .arg(path_, target_, platform::SystemErrorText(error)));
-  }
-
-  QString target_;
-  QString path_;
-};
 
 // Every dialog the export components would show is answered here instead, its text kept.
 class TDialogCapture {
@@ -256,8 +178,6 @@ class TBatchRun {
     engine->Total = total;
     engine->CheckTotal = forward && needTotal;
 
-    TPartialFile partial(target_);
-    partial.Create();
     std::unique_ptr<TExportBaseComponent> component =
         CreateSaveOutputComponent(options_.Format, &owner);
     component->ColumnSource = csDataEngine;
@@ -267,10 +187,7 @@ class TBatchRun {
     component->AnimatedStatus = false;
     component->Options &= ~TExportOptions(soWaitCursor | soDisableControls);
     component->FileName = target_;
-    const QString partialPath = partial.Path();
-    component->OnGetFileName = [partialPath](QObject*, int, QString& fileName) {
-      fileName = partialPath;
-    };
+    component->FileCommit = options_.Force ? fcReplaceWhenDone : fcNewWhenDone;
     component->OnProgress = [this, engine, total](QObject*, int, int, bool& abort) {
       progress_.Update(engine->RecordsRead(), total);
       if (BatchCancelRequested()) abort = true;
@@ -294,7 +211,6 @@ class TBatchRun {
         return bxFailed;
       }
     }
-    partial.Publish(options_.Force);
     const double seconds = progress_.Seconds();
     progress_.Finish(
         QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")

@@ -5,11 +5,14 @@
 #include "app/Dialogs.h"
 #include "console/ResultGrid.h"
 #include "core/Cp874.h"
+#include "core/Exception.h"
 #include "core/ExceptionHandler.h"
+#include "core/ScriptFile.h"
 #include "core/TextUtil.h"
 #include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "export/ExportProgress.h"
+#include "export/ExportStrings.h"
 #include "export/SaveOutputSettings.h"
 #include "ui/NamedColors.h"
 
@@ -21,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -42,7 +46,14 @@ QPushButton* MakeCommandButton(QWidget* parent, const char* name, const QString&
   f.setBold(true);
   b->setFont(f);
   b->setFixedSize(width, 25);
-  if (colour.isValid()) b->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
+  // The colour goes to the enabled states only, so that a disabled button greys out as any
+  // other does (a style sheet colour would hold in every state).
+  if (colour.isValid()) {
+    QPalette palette = b->palette();
+    palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
+    b->setPalette(palette);
+  }
   return b;
 }
 
@@ -183,7 +194,13 @@ void TFrExecSQL::BtnOpenClick() {
     BtnExec->setEnabled(true);
     SetMemoTextSilently(QString());
     if (QFileInfo::exists(reply.fileName)) {
-      const QString text = ReadScriptFile(reply.fileName);
+      QString text;
+      try {
+        text = ReadScriptFile(reply.fileName);
+      } catch (const EInOutError& e) {
+        // A pipe, a device or a huge file: said plainly, and the memo stays empty.
+        Dialogs::ShowMessage(e.Message());
+      }
       if (!text.isEmpty()) Memo1->setPlainText(text);  // counts as the memo's change
     } else {
       Dialogs::ShowMessage(QStringLiteral("File not found!!!"));
@@ -262,34 +279,67 @@ bool TFrExecSQL::CompleteFetch() {
 }
 
 void TFrExecSQL::BtnExportClick() {
+  // After a failed statement the button stays enabled, but there is nothing to write.
+  if (!QExport->Active()) {
+    Dialogs::ShowMessage(QStringLiteral("No result to save: run a statement first (F5)."));
+    return;
+  }
   if (!CompleteFetch()) return;
   DialogReply reply;
+  const TSaveType* type = nullptr;
   for (;;) {
     DialogRequest request;
     request.kind = DialogRequest::Kind::SaveFile;
     request.folder = StartFolder;
-    request.filter = QString::fromUtf8(kSaveOutputFilter);
+    request.filter = SaveOutputFilter();
     request.filterIndex = SaveDialogFilterIndex;
     request.defaultSuffix = SaveDialogDefaultExt;
     reply = Dialogs::Show(request);
     if (!reply.accepted) return;
+    type = SaveTypeAt(reply.filterIndex);
+    if (!type) return;  // no type of ours: nothing to run
     SaveDialogFilterIndex = reply.filterIndex;
+    // A name typed without an extension takes the chosen type's, whatever the dialog proposed.
+    if (QFileInfo(reply.fileName).suffix().isEmpty())
+      reply.fileName += u'.' + SaveTypeExtension(*type);
     if (!QFileInfo::exists(reply.fileName)) break;
     if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
   }
-
-  TExportBaseComponent* const components[] = {ExportToXLS, ExportToWord, ExportToText, ExportToWKS,
-                                              ExportToQuattro};
-  if (reply.filterIndex >= 1 && reply.filterIndex <= 5) {
-    TExportBaseComponent* component = components[reply.filterIndex - 1];
-    component->FileName = reply.fileName;
-    SaveDialogDefaultExt = DefaultExtensionAfter(static_cast<TSaveFormat>(reply.filterIndex));
-    component->Execute();
-    // A failed or cancelled run has had its own message; only a finished one is reported done.
-    if (component->RunStatus() == rsDone)
-      Dialogs::ShowMessage(QStringLiteral("OK !! Exported To ") + reply.fileName);
-  }
+  SaveDialogDefaultExt = QString::fromUtf8(type->ProposedExtension);
+  SaveOutput(ExportComponentFor(type->Format), reply.fileName);
   SetCurrentFolder(StartFolder);
+}
+
+void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& fileName) {
+  component->FileName = fileName;
+  component->Execute();
+  // A failed run has had its own message.
+  switch (component->RunStatus()) {
+    case rsDone:
+      Dialogs::ShowMessage(QStringLiteral("OK !! Exported To ") + fileName);
+      break;
+    case rsCancelled:
+      Dialogs::ShowMessage(component->GetLanguageString(lsExportCanceled));
+      break;
+    default:
+      break;
+  }
+}
+
+TExportBaseComponent* TFrExecSQL::ExportComponentFor(TSaveFormat format) const {
+  switch (format) {
+    case TSaveFormat::Xls:
+      return ExportToXLS;
+    case TSaveFormat::Word:
+      return ExportToWord;
+    case TSaveFormat::Text:
+      return ExportToText;
+    case TSaveFormat::Wks:
+      return ExportToWKS;
+    case TSaveFormat::Quattro:
+      return ExportToQuattro;
+  }
+  return nullptr;
 }
 
 void TFrExecSQL::Memo1Change() {
@@ -343,15 +393,6 @@ bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
 void TFrExecSQL::SetMemoTextSilently(const QString& text) {
   const QSignalBlocker block(Memo1);
   Memo1->setPlainText(text);
-}
-
-QString TFrExecSQL::ReadScriptFile(const QString& fileName) {
-  QFile file(fileName);
-  if (!file.open(QIODevice::ReadOnly))
-    throw EInOutError(QStringLiteral("%1: %2").arg(fileName, file.errorString()));
-  const QByteArray bytes = file.readAll();
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  return FromCp874(bytes);
 }
 
 }  // namespace qav

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FrForm.h"
+#include "export/SaveOutputSettings.h"
 
 #include <QElapsedTimer>
 
@@ -56,8 +57,8 @@ class TFrExecSQL : public TFrForm {
   virtual void Memo1Exit();
   virtual void Memo1KeyDown(int key);
 
-  // Reads a script file: code page 874, or UTF-8 when the file starts with a byte-order mark.
-  static QString ReadScriptFile(const QString& fileName);
+  // The component that writes a format of the save dialog.
+  TExportBaseComponent* ExportComponentFor(TSaveFormat format) const;
 
   // Stops the statement whose rows are still arriving (also Escape while they arrive); the rows
   // that came stay in the grid.
@@ -78,6 +79,8 @@ class TFrExecSQL : public TFrForm {
 
   QElapsedTimer fetchClock_;
   QTimer* fetchTicker_;
+  // Runs one save and tells the user how it ended.
+  void SaveOutput(TExportBaseComponent* component, const QString& fileName);
 };
 
 }  // namespace qav

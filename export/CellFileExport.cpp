@@ -153,7 +153,7 @@ void TExportToCellFile::StartFile(const QString& fileName, int fileNumber) {
   if (!fileName.isEmpty()) {
     QString name = fileNumber == 0 ? fileName : NumberedFileName(fileName, fileNumber);
     if (OnGetFileName) OnGetFileName(this, fileNumber, name);
-    CreateStream(name);
+    CreateStream(OutputFileName(name));
   }
   WriteFileBegin();
 

@@ -97,6 +97,7 @@ void TCustomDBDataEngine::FillFromFields(TExportColumns& columns, bool rightToLe
     const db::TField& field = ds->Fields(rightToLeft ? count - 1 - k : k);
     TExportColumn& column = columns.Add();
     column.FieldName = field.FieldName();
+    column.FieldIndex = field.Index();
     column.Alignment = field.Alignment();
     column.Color = QColor(255, 255, 255);
     column.Width = field.DisplayWidth();
@@ -152,17 +153,28 @@ db::TField* TCustomDBDataEngine::FindColumnField(const TExportColumn& column) {
     if (i >= count) i -= count;
     CachedField& entry = fieldCache_[i];
     if (entry.column != &column) continue;
-    if (entry.name != column.FieldName) {
-      entry.field = &ds.FieldByName(column.FieldName);
+    if (entry.name != column.FieldName || entry.index != column.FieldIndex) {
+      entry.field = &FieldOfColumn(ds, column);
       entry.name = column.FieldName;
+      entry.index = column.FieldIndex;
     }
     nextCached_ = i + 1;
     return entry.field;
   }
-  db::TField* field = &ds.FieldByName(column.FieldName);
-  fieldCache_.push_back(CachedField{&column, column.FieldName, field});
+  db::TField* field = &FieldOfColumn(ds, column);
+  fieldCache_.push_back(CachedField{&column, column.FieldName, column.FieldIndex, field});
   nextCached_ = fieldCache_.size();
   return field;
+}
+
+db::TField& TCustomDBDataEngine::FieldOfColumn(db::TDataSet& ds, const TExportColumn& column) {
+  // The position decides while it still holds a field of the column's name; a column moved to
+  // another dataset falls back to the name.
+  if (column.FieldIndex >= 0 && column.FieldIndex < ds.FieldCount()) {
+    db::TField& field = ds.Fields(column.FieldIndex);
+    if (field.FieldName().compare(column.FieldName, Qt::CaseInsensitive) == 0) return field;
+  }
+  return ds.FieldByName(column.FieldName);
 }
 
 db::TDataSet& TCustomDBDataEngine::RequireDataset() const {

@@ -85,11 +85,14 @@ class TCustomDBDataEngine : public TCustomDataEngine {
   void FillFromFields(TExportColumns& columns, bool rightToLeft);
   db::TDataSet& RequireDataset() const;
   void ForgetFields();
+  // The field a column shows: by its FieldIndex where that holds, else by its FieldName.
+  static db::TField& FieldOfColumn(db::TDataSet& ds, const TExportColumn& column);
 
  private:
   struct CachedField {
     const TExportColumn* column;
     QString name;
+    int index;
     db::TField* field;
   };
   // The writers ask for the field of every cell; a name search over the fields per cell

@@ -19,6 +19,7 @@ int TExportColumn::Index() const {
 void TExportColumn::Assign(const TExportColumn& source) {
   if (collection_) collection_->BeginUpdate();
   FieldName = source.FieldName;
+  FieldIndex = source.FieldIndex;
   Color = source.Color;
   Width = source.Width;
   Font = source.Font;

@@ -30,6 +30,10 @@ class TExportColumn {
   explicit TExportColumn(TExportColumns* collection = nullptr) : collection_(collection) {}
 
   QString FieldName;
+  // The field's position in the dataset when the column was filled from the dataset's fields;
+  // -1 when the column names its field only. Results often hold several fields of one name
+  // (a join's "Code" and "Code"), and only the position tells them apart.
+  int FieldIndex = -1;
   QColor Color = QColor(255, 255, 255);
   int Width = 0;  // in characters
   QFont Font;

@@ -9,6 +9,7 @@
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
 #include "export/GridDataEngine.h"
+#include "export/PartialFile.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -480,6 +481,7 @@ void TExportBaseComponent::Assign(const TExportCustomBaseComponent& source) {
   Columns.Assign(other->Columns);
   ColumnSource = other->ColumnSource;
   FileName = other->FileName;
+  FileCommit = other->FileCommit;
   ActionAfterExport = other->ActionAfterExport;
   Layout = other->Layout;
   dbGrid_ = other->dbGrid_;
@@ -604,6 +606,8 @@ void TExportBaseComponent::EndExport() {
     Columns.Clear();
     columnsFilled_ = false;
   }
+  // The file takes its name before anything reports it done; a failure here fails the run.
+  if (partial_ && !IsExportCancelled()) partial_->Publish(FileCommit == fcReplaceWhenDone);
   QString status;
   if (IsExportCancelled()) {
     SetRunStatus(rsCancelled);
@@ -628,6 +632,7 @@ void TExportBaseComponent::EndExport() {
 
 void TExportBaseComponent::RestoreProcessState() {
   HideExportProgress();
+  partial_.reset();  // an unpublished file goes
   if (columnsFilled_) {
     Columns.Clear();
     columnsFilled_ = false;
@@ -656,6 +661,17 @@ void TExportBaseComponent::RestoreProcessState() {
     }
   }
   FreeDataEngine();
+}
+
+QString TExportBaseComponent::OutputFileName(const QString& name) {
+  if (FileCommit == fcDirect || name != FileName) return name;
+  // Merging into an existing file needs that file itself.
+  if (Options & soMergeData && QFileInfo::exists(name)) return name;
+  if (!partial_) {
+    partial_ = std::make_unique<TPartialFile>(name);
+    partial_->Create();
+  }
+  return partial_->Path();
 }
 
 void TExportBaseComponent::DoActionAfterExport() {

@@ -14,8 +14,11 @@
 #include <QVariant>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 namespace qav {
+
+class TPartialFile;
 
 // The kind of a cell handed to the writers; one byte in every cell record.
 enum TCellType : quint8 {
@@ -58,6 +61,15 @@ enum TExportStyleKind {
   esRose,
   esSpruce,
   esWheat,
+};
+
+// How a run's file takes its name. The last two write it under a temporary name beside FileName
+// (TPartialFile) that takes FileName only when the run is done, so that a failed or cancelled run
+// leaves no partial file and an existing file as it was.
+enum TFileCommit {
+  fcDirect,           // straight into FileName
+  fcReplaceWhenDone,  // replaces an existing FileName once done
+  fcNewWhenDone,      // never replaces an existing FileName: the run fails instead
 };
 
 // Run status of an export component.
@@ -207,6 +219,7 @@ class TExportBaseComponent : public TExportCustomBaseComponent {
   QString FileName;
   TActionAfterExport ActionAfterExport = aeNone;
   TExportLayout Layout = elColumnar;
+  TFileCommit FileCommit = fcDirect;
 
   QWidget* DBGrid() const { return dbGrid_; }
   // Raises "Assigned DBGrid (NAME) is not a supported type" for a control of none of the grid
@@ -235,6 +248,9 @@ class TExportBaseComponent : public TExportCustomBaseComponent {
   virtual void BeginExport();
   virtual void EndExport();
   virtual void DoActionAfterExport();
+  // Where the writer opens the file `name` (FileName, or what OnGetFileName made of it): under
+  // FileCommit, FileName itself is written under its temporary name, created here.
+  QString OutputFileName(const QString& name);
 
  private:
   // Puts back whatever BeginExport changed and has not been put back; EndExport and a failed
@@ -259,6 +275,7 @@ class TExportBaseComponent : public TExportCustomBaseComponent {
   SavedFormats saved_;
   bool waitCursor_ = false;
   bool controlsDisabled_ = false;
+  std::unique_ptr<TPartialFile> partial_;
 };
 
 }  // namespace qav

@@ -3,6 +3,8 @@
 #include "core/Exception.h"
 #include "export/ExportStrings.h"
 
+#include <vector>
+
 namespace qav {
 
 namespace {
@@ -96,33 +98,33 @@ void TSelectedListGridDataEngine::FillColumns(TExportColumns& columns, bool righ
   TSelectedListGrid* grid = Grid();
   db::TDataSet* ds = GetDataset();
   if (!grid || !ds) return;
+  // The list is made afresh from the result the grid shows now: a list kept from an earlier
+  // export would filter this one down to the columns the two results share, and a name alone
+  // cannot tell apart the fields of one name that a join gives.
   QStringList& list = grid->SelectedFieldList();
-  if (list.isEmpty()) {
-    for (int i = 0; i < ds->FieldCount(); ++i) {
-      const db::TField& field = ds->Fields(i);
-      if (field.Visible())
-        list << field.FieldName() + u'\t' + QString::number(field.DisplayWidth()) + u'\t' +
-                    field.DisplayLabel();
-    }
+  list.clear();
+  std::vector<int> fields;
+  for (int i = 0; i < ds->FieldCount(); ++i) {
+    const db::TField& field = ds->Fields(i);
+    if (!field.Visible()) continue;
+    list << field.FieldName() + u'\t' + QString::number(field.DisplayWidth()) + u'\t' +
+                field.DisplayLabel();
+    fields.push_back(i);
   }
   const QColor color = grid->GridColor();
   const QFont font = grid->GridFont();
   const QFont titleFont = grid->GridTitleFont();
-  const qsizetype count = list.size();
-  for (qsizetype k = 0; k < count; ++k) {
-    const QString& line = list[rightToLeft ? count - 1 - k : k];
-    const QString name = line.left(line.indexOf(u'\t'));
-    // The list keeps the first export's columns; a later result set may lack one of them,
-    // and its line is passed over rather than failing every export from this grid.
-    const db::TField* field = ds->FindField(name);
-    if (!field) continue;
+  const size_t count = fields.size();
+  for (size_t k = 0; k < count; ++k) {
+    const db::TField& field = ds->Fields(fields[rightToLeft ? count - 1 - k : k]);
     TExportColumn& column = columns.Add();
-    column.FieldName = name;
-    column.Alignment = field->Alignment();
-    column.Width = field->DisplayWidth();
-    column.Visible = field->Visible();
-    column.Title.Caption = field->DisplayLabel();
-    column.Title.Alignment = field->Alignment();
+    column.FieldName = field.FieldName();
+    column.FieldIndex = field.Index();
+    column.Alignment = field.Alignment();
+    column.Width = field.DisplayWidth();
+    column.Visible = field.Visible();
+    column.Title.Caption = field.DisplayLabel();
+    column.Title.Alignment = field.Alignment();
     column.Color = color;
     column.Font = font;
     column.Title.Font = titleFont;

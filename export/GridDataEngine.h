@@ -57,8 +57,9 @@ class TDBGridDataEngine : public TGridDataEngine {
   size_t selectedIndex_ = 0;
 };
 
-// The console's results grid. Its selected-fields list is filled from the dataset's visible
-// fields by the first export and kept, so every later export has that export's columns.
+// The console's results grid. Every export writes the grid's columns as they are now: the
+// dataset's visible fields in field order, which it also records in the grid's selected-fields
+// list.
 class TSelectedListGridDataEngine : public TGridDataEngine {
   Q_OBJECT
 

@@ -6,6 +6,9 @@
 #include "export/TextExport.h"
 #include "export/WordExport.h"
 
+#include <QStringList>
+#include <iterator>
+
 namespace qav {
 
 namespace {
@@ -32,6 +35,8 @@ void ApplyCommonSettings(TExportBaseComponent& c) {
   c.CharacterSet = csANSI_WINDOWS;
   c.Options = soShowMessage | soWaitCursor | soDisableControls;
   c.ActionAfterExport = aeNone;
+  // A cancelled or failed save must not leave half a file, nor lose the one it was to replace.
+  c.FileCommit = fcReplaceWhenDone;
 }
 
 void BlackRows(TExportBaseComponent& c) {
@@ -88,20 +93,22 @@ std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat form
   return c;
 }
 
-QString DefaultExtensionAfter(TSaveFormat format) {
-  switch (format) {
-    case TSaveFormat::Xls:
-      return QStringLiteral("XLS");
-    case TSaveFormat::Word:
-      return QStringLiteral("Doc");
-    case TSaveFormat::Text:
-      return QStringLiteral("txt");
-    case TSaveFormat::Wks:
-      return QStringLiteral("Wks");
-    case TSaveFormat::Quattro:
-      break;
-  }
-  return {};
+QString SaveOutputFilter() {
+  QStringList parts;
+  for (const TSaveType& type : kSaveTypes)
+    parts << QString::fromUtf8(type.Description) << QString::fromUtf8(type.Pattern);
+  return parts.join(u'|');
+}
+
+const TSaveType* SaveTypeAt(int filterIndex) {
+  if (filterIndex < 1 || filterIndex > static_cast<int>(std::size(kSaveTypes))) return nullptr;
+  return &kSaveTypes[filterIndex - 1];
+}
+
+QString SaveTypeExtension(const TSaveType& type) {
+  const QString proposed = QString::fromUtf8(type.ProposedExtension);
+  if (!proposed.isEmpty()) return proposed;
+  return QString::fromUtf8(type.Pattern).remove(QStringLiteral("*."));
 }
 
 }  // namespace qav

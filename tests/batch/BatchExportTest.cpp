@@ -16,6 +16,7 @@
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -195,6 +196,7 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
     int exitCode;
     QString message;
   };
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Out("pipe.sql")).constData(), 0600), 0);
   const Case cases[] = {
       {"unknown format", query + QStringList{"--format", "pdf", "--out", Out("a.pdf")},
        bxBadArguments, "unknown format pdf"},
@@ -216,13 +218,18 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
        "exists; give --force to replace it"},
       {"unknown option", query + QStringList{"--out", Out("a.txt"), "--fast"}, bxBadArguments,
        "unknown option --fast"},
+      // Reading a pipe would wait for a writer for ever.
+      {"statement file that is a pipe",
+       {"--database", "DEMO", "--sql", Out("pipe.sql"), "--out", Out("a.txt")},
+       bxBadArguments,
+       Out("pipe.sql") + " is not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Outcome o = RunTool(c.args, suite_.Root());
     EXPECT_EQ(o.exitCode, c.exitCode);
     EXPECT_TRUE(o.err.contains(c.message)) << o.err.toStdString();
-    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "exists.txt"}), QStringList());
+    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "exists.txt", "pipe.sql"}), QStringList());
   }
   EXPECT_EQ(ReadAll(Out("exists.txt")), "keep me");
 
@@ -233,6 +240,30 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
   EXPECT_TRUE(ReadAll(Out("exists.txt"))
                   .startsWith("Code\tNameThai\r\nC0001\t" +
                               ToCp874(QStringLiteral("บริษัท สยามการค้า จำกัด"))));
+}
+
+// A join's columns of one name, and names that differ in case only, keep their own values.
+TEST_F(BatchTool, ColumnsOfOneNameKeepTheirOwnValues) {
+  const Outcome o = RunTool({"--database", "DEMO", "--out", Out("join.txt"), "--query",
+                             "select c.Code, s.Code, c.NameEng as n, c.NameThai as N "
+                             "from Customer c join Salesman s on s.Id = c.Salesman "
+                             "order by c.Id limit 1"},
+                            suite_.Root());
+  ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  const QStringList lines = FromCp874(ReadAll(Out("join.txt"))).split(QStringLiteral("\r\n"));
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_EQ(lines[0], "Code\tCode\tn\tN");
+  const QStringList cells = lines[1].split(u'\t');
+  ASSERT_EQ(cells.size(), 4);
+  EXPECT_TRUE(cells[0].startsWith(u'C')) << cells[0].toStdString();
+  EXPECT_TRUE(cells[1].startsWith(u'S')) << cells[1].toStdString();
+  // The English name, then the Thai one.
+  const auto thai = [](const QString& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar ch) { return ch.unicode() >= 0x0E00 && ch.unicode() <= 0x0E7F; });
+  };
+  EXPECT_FALSE(thai(cells[2])) << cells[2].toStdString();
+  EXPECT_TRUE(thai(cells[3])) << cells[3].toStdString();
 }
 
 TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {

@@ -9,11 +9,13 @@
 #include "console/ResultModel.h"
 #include "core/Cp874.h"
 #include "core/ExceptionHandler.h"
+#include "core/ScriptFile.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "tests/console/ConsoleFixture.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -118,8 +120,19 @@ TEST_F(Console, OpeningScriptFiles) {
     QByteArray bytes;  // null: the file does not exist
     QString memo;
     States buttons;
-    QStringList messages;
+    QStringList messages;  // "%1": the file's path
+    QString path;          // a file that is there already
   };
+  // What is not a regular file, or is too large, is refused with a message and never read.
+  const QString pipe = files_.path() + "/pipe.sql";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  const QString huge = files_.path() + "/huge.sql";
+  {
+    QFile f(huge);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(kMaxScriptFileBytes + 1));
+  }
+  const QString notAFile = "%1 is not a regular file; only a file can be read as a script.";
   const QByteArray thai =
       ToCp874(QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"));
   const Case cases[] = {
@@ -127,33 +140,54 @@ TEST_F(Console, OpeningScriptFiles) {
        QByteArray(" \r\n\t\r\n"),
        QStringLiteral(" \n\t\n"),
        {false, false, false},
+       {},
        {}},
-      {"empty.sql", QByteArray(""), QString(), {false, true, false}, {}},
-      {"missing.sql", QByteArray(), QString(), {false, true, false}, {"File not found!!!"}},
+      {"empty.sql", QByteArray(""), QString(), {false, true, false}, {}, {}},
+      {"missing.sql", QByteArray(), QString(), {false, true, false}, {"File not found!!!"}, {}},
       {"thai.sql",
        thai,
        QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"),
        {false, true, false},
+       {},
        {}},
       {"bom.sql",
        QByteArray("\xEF\xBB\xBFselect 'ไทย'"),
        QStringLiteral("select 'ไทย'"),
        {false, true, false},
+       {},
        {}},
+      // UTF-8 without a byte-order mark, as most editors save it.
+      {"utf8.sql",
+       QStringLiteral("select * from Customer where NameThai like 'บริษัท%'").toUtf8(),
+       QStringLiteral("select * from Customer where NameThai like 'บริษัท%'"),
+       {false, true, false},
+       {},
+       {}},
+      {"pipe", QByteArray(), QString(), {false, true, false}, {notAFile}, pipe},
+      {"device", QByteArray(), QString(), {false, true, false}, {notAFile}, "/dev/zero"},
+      {"huge",
+       QByteArray(),
+       QString(),
+       {false, true, false},
+       {"%1 is larger than 64 MiB; a script file must be smaller."},
+       huge},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     window_->AcNewExecute();
     asked_.clear();
-    const QString path =
-        c.bytes.isNull() ? files_.path() + "/" + c.name : WriteFile(c.name, c.bytes);
+    const QString path = !c.path.isEmpty()  ? c.path
+                         : c.bytes.isNull() ? files_.path() + "/" + c.name
+                                            : WriteFile(c.name, c.bytes);
     answers_ = {path};
     // The dialog may leave the process in another folder; the window goes back.
     onOpen_ = [this] { QDir::setCurrent(files_.path()); };
     window_->BtnOpen->click();
     EXPECT_EQ(window_->Memo1->toPlainText(), c.memo);
     EXPECT_EQ(Buttons(), c.buttons);
-    EXPECT_EQ(Texts(DialogRequest::Kind::Message), c.messages);
+    QStringList messages;
+    for (const QString& m : c.messages) messages << m.arg(path);
+    EXPECT_EQ(Texts(DialogRequest::Kind::Message), messages);
     EXPECT_EQ(window_->PageControl1->tabText(0), "SQL Script " + path);
     ASSERT_FALSE(asked_.empty());
     EXPECT_EQ(asked_[0].filter, "SQL Script files|*.sql|All files|*.*");
@@ -191,4 +225,34 @@ TEST_F(Console, TheFirstExecutionOpensTheCompanyConnectionAndReleasesTheLogo) {
   EXPECT_TRUE(dm_->DMdata->Connected());
   EXPECT_EQ(FormLogo, nullptr);
   EXPECT_EQ(window_->QExport->FieldByName("N").AsInteger(), 60);
+}
+
+// "Execute" and "Save output TO" have coloured captions while enabled; disabled (no statement
+// yet, or while the progress window runs) they grey out as any button does.
+TEST_F(Console, DisabledButtonsLookDisabled) {
+  // Pixels of the caption's own colour in the button as it is painted.
+  const auto colouredPixels = [](QPushButton* b, const QColor& colour) {
+    const QImage image = b->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor p = image.pixelColor(x, y);
+        n += std::abs(p.red() - colour.red()) + std::abs(p.green() - colour.green()) +
+                 std::abs(p.blue() - colour.blue()) <
+             90;
+      }
+    return n;
+  };
+  ASSERT_FALSE(window_->BtnExec->isEnabled());
+  EXPECT_EQ(colouredPixels(window_->BtnExec, Qt::blue), 0);
+  EXPECT_EQ(colouredPixels(window_->BtnExport, Qt::red), 0);
+  Type("select 1");
+  window_->BtnExec->click();
+  EXPECT_GT(colouredPixels(window_->BtnExec, Qt::blue), 0);
+  EXPECT_GT(colouredPixels(window_->BtnExport, Qt::red), 0);
+  // A disabled window, as the progress window leaves it, disables its buttons too.
+  window_->setEnabled(false);
+  EXPECT_EQ(colouredPixels(window_->BtnExec, Qt::blue), 0);
+  EXPECT_EQ(colouredPixels(window_->BtnExport, Qt::red), 0);
+  window_->setEnabled(true);
 }

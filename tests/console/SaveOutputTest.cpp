@@ -184,3 +184,84 @@ TEST_F(SaveOutput, AFailedRunIsNotReportedAsExported) {
   for (const QString& m : Messages())
     EXPECT_FALSE(m.startsWith("OK !! Exported To")) << m.toStdString();
 }
+
+// Each export takes the columns of the result it exports, and each cell comes from its own
+// column: a join's fields of one name (or of names that differ in case) keep their values.
+TEST_F(SaveOutput, EveryExportWritesTheColumnsOfItsOwnResult) {
+  const auto saveText = [this](const char* statement, const QString& name) -> QByteArray {
+    window_->Memo1->setPlainText(QString::fromLatin1(statement));
+    window_->BtnExec->click();
+    Save(name, 3);
+    QFile file(files_.path() + u'/' + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  // The text the grid shows, row by row, taken by position.
+  const auto gridText = [this] {
+    db::TQuery& q = *window_->QExport;
+    QStringList lines, title;
+    for (int f = 0; f < q.FieldCount(); ++f) title << q.Fields(f).DisplayLabel();
+    lines << title.join(u'\t');
+    for (q.First(); !q.Eof(); q.Next()) {
+      QStringList row;
+      for (int f = 0; f < q.FieldCount(); ++f) row << q.Fields(f).AsString();
+      lines << row.join(u'\t');
+    }
+    return ToCp874(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+  };
+  saveText("select * from Customer where Id <= 2", QStringLiteral("customers.txt"));
+  struct Case {
+    const char* statement;
+    int columns;
+  };
+  const Case cases[] = {
+      // All of these columns, not only the two (Id, Salesman) they share with Customer's.
+      {"select Id, DocNo, ItemNo, Customer, Salesman, Product from Sales where Id <= 3", 6},
+      // Nothing in common with anything before.
+      {"select count(*) as Total from Sales", 1},
+      {"select c.Code, s.Code, c.NameEng as n, c.NameThai as N from Customer c "
+       "join Salesman s on s.Id = c.Salesman where c.Id <= 5 order by c.Id",
+       4},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statement);
+    const QByteArray written = saveText(c.statement, QStringLiteral("result%1.txt").arg(++k));
+    EXPECT_EQ(window_->QExport->FieldCount(), c.columns);
+    EXPECT_EQ(written, gridText());
+  }
+}
+
+TEST_F(SaveOutput, WithNoResultOpenNothingIsWrittenAndTheUserIsTold) {
+  RunQuery();
+  window_->Memo1->setPlainText(QStringLiteral("select NoSuchColumn from Customer"));
+  window_->BtnExec->click();
+  ASSERT_EQ(errors_.size(), 1);
+  asked_.clear();
+  Save("nothing.txt", 3);
+  EXPECT_EQ(Messages(), QStringList{"No result to save: run a statement first (F5)."});
+  for (const auto& r : asked_) EXPECT_NE(r.kind, DialogRequest::Kind::SaveFile);
+  EXPECT_FALSE(QFileInfo::exists(files_.path() + "/nothing.txt"));
+}
+
+// The dialog's answer without an extension takes that of the type chosen in it.
+TEST_F(SaveOutput, ANameWithoutExtensionTakesTheChosenTypes) {
+  RunQuery();
+  struct Case {
+    const char* typed;
+    int type;
+    const char* written;
+  };
+  const Case cases[] = {{"plain", 3, "plain.txt"},
+                        {"lotus", 4, "lotus.Wks"},
+                        {"quattro", 5, "quattro.wq1"},
+                        {"sheet", 1, "sheet.XLS"},
+                        {"dotted.name", 3, "dotted.name"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    asked_.clear();
+    Save(QString::fromLatin1(c.typed), c.type);
+    const QString path = files_.path() + u'/' + QString::fromLatin1(c.written);
+    EXPECT_EQ(Messages(), QStringList{"OK !! Exported To " + path});
+    EXPECT_TRUE(QFileInfo::exists(path));
+  }
+}

@@ -88,15 +88,17 @@ TEST_F(ConsoleExport, WritesTheDemoRowsExactly) {
   EXPECT_EQ(FormatSettings().DateSeparator, u'-');
 }
 
-TEST_F(ConsoleExport, LaterExportsKeepTheFirstExportsColumns) {
+TEST_F(ConsoleExport, ALaterExportTakesTheColumnsOfItsOwnResult) {
   Run(QStringLiteral("select Id, Code from Customer where Id <= 2 order by Id"));
   export_.Execute();
   ASSERT_EQ(export_.RunStatus(), rsDone);
-  // Another statement with the same fields in another order, and one more.
+  // Another statement with the same fields in another order, and one more: its own columns.
   Run(QStringLiteral("select NameEng, Code, Id from Customer where Id <= 2 order by Id"));
   export_.Execute();
   EXPECT_EQ(export_.RunStatus(), rsDone);
-  EXPECT_EQ(test::ReadFileBytes(export_.FileName), "Id\tCode\r\n1\tC0001\r\n2\tC0002\r\n");
+  EXPECT_EQ(test::ReadFileBytes(export_.FileName),
+            "NameEng\tCode\tId\r\nSiam Trading Co., Ltd.\tC0001\t1\r\n"
+            "Rungrueang Trading Ltd., Part.\tC0002\t2\r\n");
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST(GridKinds, AreTestedInOrderAndAWrongControlIsRefused) {
   EXPECT_EQ(listEngine.DBGrid(), nullptr);
 }
 
-TEST(SelectedListEngine, TheFirstExportFillsTheGridsListAndLaterOnesKeepItsColumns) {
+TEST(SelectedListEngine, EveryExportTakesTheColumnsOfTheResultItShows) {
   auto a = Table({{"Id", ftInteger, 0},
                   {"Name", ftString, 20},
                   {"Hidden", ftString, 5},
@@ -119,20 +119,45 @@ TEST(SelectedListEngine, TheFirstExportFillsTheGridsListAndLaterOnesKeepItsColum
   engine.FillColumns(columns, true);
   EXPECT_EQ(FieldNames(columns), (QStringList{"Qty", "Name", "Id"}));
 
-  // Another statement: other order and more fields; the first export's columns stay.
+  // Another statement, with other fields in another order, and one that shares none: an
+  // earlier export's columns never filter a later one.
   auto b = Table({{"Qty", ftInteger, 0},
                   {"Extra", ftString, 5},
                   {"Name", ftString, 20},
                   {"Id", ftInteger, 0}});
   grid.SetDataSource(b.get());
   engine.FillColumns(columns, false);
-  EXPECT_EQ(FieldNames(columns), (QStringList{"Id", "Name", "Qty"}));
-  // A statement without one of them: that column is left out.
-  auto c = Table({{"Qty", ftInteger, 0}, {"Id", ftInteger, 0}});
+  EXPECT_EQ(FieldNames(columns), (QStringList{"Qty", "Extra", "Name", "Id"}));
+  auto c = Table({{"Total", ftInteger, 0}});
   grid.SetDataSource(c.get());
   engine.FillColumns(columns, false);
-  EXPECT_EQ(FieldNames(columns), (QStringList{"Id", "Qty"}));
-  EXPECT_EQ(grid.SelectedFields.size(), 3);
+  EXPECT_EQ(FieldNames(columns), (QStringList{"Total"}));
+  EXPECT_EQ(grid.SelectedFields, QStringList{"Total\t11\tTotal"});
+}
+
+// A join gives several fields of one name, and names may differ in case only: every engine that
+// fills its columns from the fields reads each cell from its own field.
+TEST(DataEngines, FieldsOfOneNameKeepTheirOwnValues) {
+  auto ds = std::make_unique<TMemoryDataSet>(
+      std::vector<FieldDef>{
+          {"Code", ftString, 5}, {"Code", ftString, 5}, {"n", ftString, 5}, {"N", ftString, 5}},
+      std::vector<std::vector<QVariant>>{{"v0", "v1", "v2", "v3"}});
+  ds->Open();
+  TResultGrid grid;
+  grid.SetDataSource(ds.get());
+  TSelectedListGridDataEngine listEngine;
+  listEngine.SetDBGrid(&grid);
+  TDatasetDataEngine dataEngine;
+  dataEngine.SetDataset(ds.get());
+  for (TCustomDBDataEngine* engine :
+       std::initializer_list<TCustomDBDataEngine*>{&listEngine, &dataEngine}) {
+    TExportColumns columns;
+    engine->FillColumns(columns, false);
+    ASSERT_EQ(columns.Count(), 4);
+    QStringList values;
+    for (const auto& column : columns) values << engine->GetFieldValue(*column).toString();
+    EXPECT_EQ(values, (QStringList{"v0", "v1", "v2", "v3"}));
+  }
 }
 
 TEST(DatasetEngine, TakesEveryFieldAndLooksColumnsUpByName) {

@@ -1,0 +1,43 @@
+#include "core/ScriptFile.h"
+
+#include "core/Cp874.h"
+#include "core/Exception.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+namespace qav {
+
+QString ReadScriptFile(const QString& fileName) {
+  const QString shown = QDir::toNativeSeparators(fileName);
+  const QFileInfo info(fileName);
+  if (!info.exists()) throw EInOutError(QStringLiteral("File %1 not found.").arg(shown));
+  // Opening a pipe waits for a writer, and a device such as /dev/zero never ends.
+  if (!info.isFile())
+    throw EInOutError(QStringLiteral("%1 is not a regular file; only a file can be read as a "
+                                     "script.")
+                          .arg(shown));
+  if (info.size() > kMaxScriptFileBytes)
+    throw EInOutError(QStringLiteral("%1 is larger than %2 MiB; a script file must be smaller.")
+                          .arg(shown)
+                          .arg(kMaxScriptFileBytes / (1024 * 1024)));
+  QFile file(fileName);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EInOutError(QStringLiteral("Cannot read file %1. %2").arg(shown, file.errorString()));
+  // The size may have changed since it was looked at: never read past the cap.
+  const QByteArray bytes = file.read(kMaxScriptFileBytes + 1);
+  if (file.error() != QFileDevice::NoError)
+    throw EInOutError(QStringLiteral("Cannot read file %1. %2").arg(shown, file.errorString()));
+  if (bytes.size() > kMaxScriptFileBytes)
+    throw EInOutError(QStringLiteral("%1 is larger than %2 MiB; a script file must be smaller.")
+                          .arg(shown)
+                          .arg(kMaxScriptFileBytes / (1024 * 1024)));
+  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  const QString text = utf8(bytes);
+  return utf8.hasError() ? FromCp874(bytes) : text;
+}
+
+}  // namespace qav
