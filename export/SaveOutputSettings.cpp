@@ -1,10 +1,12 @@
 #include "export/SaveOutputSettings.h"
 
+#include "export/CsvExport.h"
 #include "export/ExcelExport.h"
 #include "export/LotusExport.h"
 #include "export/QuattroExport.h"
 #include "export/TextExport.h"
 #include "export/WordExport.h"
+#include "export/XlsxExport.h"
 
 namespace qav {
 
@@ -84,6 +86,16 @@ std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat form
       c->setObjectName(QStringLiteral("ExportToQuattro"));
       ApplyCommonSettings(*c);
       break;
+    case TSaveFormat::Xlsx:
+      c = std::make_unique<TExportToXlsx>(owner);
+      c->setObjectName(QStringLiteral("ExportToXlsx"));
+      ApplyCommonSettings(*c);
+      break;
+    case TSaveFormat::Csv:
+      c = std::make_unique<TExportToCsv>(owner);
+      c->setObjectName(QStringLiteral("ExportToCsv"));
+      ApplyCommonSettings(*c);
+      break;
   }
   return c;
 }
@@ -100,6 +112,10 @@ QString DefaultExtensionAfter(TSaveFormat format) {
       return QStringLiteral("Wks");
     case TSaveFormat::Quattro:
       break;
+    case TSaveFormat::Xlsx:
+      return QStringLiteral("xlsx");
+    case TSaveFormat::Csv:
+      return QStringLiteral("csv");
   }
   return {};
 }

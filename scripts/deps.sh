@@ -10,6 +10,7 @@ QAV_PACKAGES=(
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   fonts-thai-tlwg python3-aiosmtpd
   libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
+  libxlsxwriter-dev python3-openpyxl
 )
 
 qav_missing_packages() {
