@@ -78,18 +78,19 @@ void TExportToXlsx::CreateStream(const QString& fileName) {
   // layout fills the columns of every row at once and needs the rows kept.
   options.constant_memory = Layout == elReversedColumnar ? LXW_FALSE : LXW_TRUE;
   book->book = workbook_new_opt(name.constData(), &options);
-  if (!book->book) throw EInOutError(QStringLiteral("Cannot start the workbook %1").arg(fileName));
-  book_ = std::move(book);
-  book_->sheet = workbook_add_worksheet(book_->book, nullptr);
-  book_->title = workbook_add_format(book_->book);
-  format_set_bold(book_->title);
-  book_->date = book_->NumberFormat("dd/mm/yyyy");
-  book_->dateTime = book_->NumberFormat("dd/mm/yyyy hh:mm:ss");
-  book_->time = book_->NumberFormat("hh:mm:ss");
-  book_->money = book_->NumberFormat("#,##0.00");
-  book_->decimal = book_->NumberFormat("#,##0.00##");
-  if (!book_->sheet)
+  if (book->book) book->sheet = workbook_add_worksheet(book->book, nullptr);
+  if (!book->sheet) {
+    if (book->book) lxw_workbook_free(book->book);
     throw EInOutError(QStringLiteral("Cannot start the workbook %1").arg(fileName));
+  }
+  book->title = workbook_add_format(book->book);
+  format_set_bold(book->title);
+  book->date = book->NumberFormat("dd/mm/yyyy");
+  book->dateTime = book->NumberFormat("dd/mm/yyyy hh:mm:ss");
+  book->time = book->NumberFormat("hh:mm:ss");
+  book->money = book->NumberFormat("#,##0.00");
+  book->decimal = book->NumberFormat("#,##0.00##");
+  book_ = std::move(book);
 }
 
 void TExportToXlsx::WriteFileBegin() {
@@ -195,7 +196,11 @@ void TExportToXlsx::CloseFile() {
   try {
     WriteFooter();
   } catch (...) {
-    Finish();
+    try {
+      Finish();
+    } catch (...) {
+      // The error that ended the footer is the one reported.
+    }
     throw;
   }
   const int title = TitleRow();
