@@ -27,6 +27,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace qav {
 
@@ -106,6 +107,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   ExportToText = exporter(TSaveFormat::Text);
   ExportToWKS = exporter(TSaveFormat::Wks);
   ExportToQuattro = exporter(TSaveFormat::Quattro);
+  ExportToXlsx = exporter(TSaveFormat::Xlsx);
+  ExportToCsv = exporter(TSaveFormat::Csv);
 
   // Buttons sit beside the page at the heights of the window's design (100, 134 and 166 from
   // the window's top, under a 40-pixel toolbar panel).
@@ -278,9 +281,11 @@ void TFrExecSQL::BtnExportClick() {
     if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
   }
 
-  TExportBaseComponent* const components[] = {ExportToXLS, ExportToWord, ExportToText, ExportToWKS,
-                                              ExportToQuattro};
-  if (reply.filterIndex >= 1 && reply.filterIndex <= 5) {
+  // In the order of the save dialog's filter.
+  TExportBaseComponent* const components[] = {ExportToXLS, ExportToWord,    ExportToText,
+                                              ExportToWKS, ExportToQuattro, ExportToXlsx,
+                                              ExportToCsv};
+  if (reply.filterIndex >= 1 && reply.filterIndex <= static_cast<int>(std::size(components))) {
     TExportBaseComponent* component = components[reply.filterIndex - 1];
     component->FileName = reply.fileName;
     SaveDialogDefaultExt = DefaultExtensionAfter(static_cast<TSaveFormat>(reply.filterIndex));
