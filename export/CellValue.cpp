@@ -5,6 +5,20 @@
 
 namespace qav {
 
+bool IsTypedCell(TCellType cellType, bool fieldMask) {
+  switch (cellType) {
+    case ctInteger:
+    case ctFloat:
+    case ctCurrency:
+    case ctDate:
+    case ctDateTime:
+    case ctTime:
+      return !fieldMask;
+    default:
+      return false;
+  }
+}
+
 TCellValue CellValueOf(const db::TField* field, TCellType cellType, const QString& text,
                        bool fieldMask) {
   TCellValue v;
@@ -58,7 +72,7 @@ TCellValue CellValueOf(const db::TField* field, TCellType cellType, const QStrin
     // A value the database handed over in a form of its own is written as it came.
   }
   v = TCellValue();
-  if (!text.isEmpty()) v.kind = TCellValue::Text;
+  v.kind = TCellValue::Text;
   return v;
 }
 

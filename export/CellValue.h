@@ -20,10 +20,14 @@ struct TCellValue {
   bool boolean = false;
 };
 
+// The cell types whose value the typed formats read from the field (numbers, money, dates
+// and times), unless every cell is to be text (fieldMask).
+bool IsTypedCell(TCellType cellType, bool fieldMask);
+
 // The value of a cell handed to WriteCell. Cells without a field (titles, header and footer
 // lines, columns an engine supplies itself), cells the run made text (soFieldMask, a cell
-// handler's choice) and values the database handed over in a form of their own are Text;
-// blanked cells are Empty.
+// handler's choice) and values the database handed over in a form of their own are Text (the
+// writer's CellText gives it when the run left it empty); blanked cells are Empty.
 TCellValue CellValueOf(const db::TField* field, TCellType cellType, const QString& text,
                        bool fieldMask);
 

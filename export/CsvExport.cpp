@@ -73,6 +73,10 @@ void TExportToCsv::EndRow(bool extraRow) {
   TExportToCellFile::EndRow(extraRow);
 }
 
+bool TExportToCsv::ReadsFieldValue(const db::TField&, TCellType cellType) const {
+  return IsTypedCell(cellType, Options & soFieldMask);
+}
+
 void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, int,
                              const QString& text, db::TAlignment, const QFont*, const QColor&) {
   if (cellsInRow_++ > 0) Stream()->WriteByte(',');
@@ -85,7 +89,8 @@ void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, i
       break;
     case TCellValue::Number:
       // Infinities and NaN keep the words of the cell's text.
-      WriteUtf8(std::isfinite(value.number) ? NumberText(value.number) : Field(text));
+      WriteUtf8(std::isfinite(value.number) ? NumberText(value.number)
+                                            : Field(CellText(field, text)));
       break;
     case TCellValue::Date:
     case TCellValue::Time:
@@ -94,7 +99,7 @@ void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, i
       break;
     case TCellValue::Boolean:
     case TCellValue::Text:
-      WriteUtf8(Field(text));
+      WriteUtf8(Field(CellText(field, text)));
       break;
   }
 }

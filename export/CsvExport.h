@@ -24,6 +24,7 @@ class TExportToCsv : public TExportToCellFile {
   void WriteFileBegin() override;
   void BeginRow(bool extraRow) override;
   void EndRow(bool extraRow) override;
+  bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
                  const QColor& color) override;

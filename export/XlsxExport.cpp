@@ -137,6 +137,10 @@ void TExportToXlsx::WriteText(int row, int column, const QString& text, bool tit
                           .arg(QString::fromUtf8(lxw_strerror(error))));
 }
 
+bool TExportToXlsx::ReadsFieldValue(const db::TField&, TCellType cellType) const {
+  return IsTypedCell(cellType, Options & soFieldMask);
+}
+
 void TExportToXlsx::WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                               const QString& text, db::TAlignment, const QFont*, const QColor&) {
   CheckWorksheetCell(FormatName(), row, column, kLastColumn, kLastRow);
@@ -156,7 +160,7 @@ void TExportToXlsx::WriteCell(const db::TField* field, TCellType cellType, int r
       break;
     case TCellValue::Number: {
       // Excel has no infinities: they keep the cell's text.
-      if (!std::isfinite(value.number)) return WriteText(row, column, text, false);
+      if (!std::isfinite(value.number)) return WriteText(row, column, CellText(field, text), false);
       lxw_format* format = nullptr;
       if (field && field->DataType() == db::ftCurrency) format = book_->money;
       if (field && field->DataType() == db::ftBCD) format = book_->decimal;
@@ -171,7 +175,7 @@ void TExportToXlsx::WriteCell(const db::TField* field, TCellType cellType, int r
     case TCellValue::Date:
     case TCellValue::DateTime: {
       const double number = ExcelDateNumber(value.number);
-      if (number < 0) return WriteText(row, column, text, false);
+      if (number < 0) return WriteText(row, column, CellText(field, text), false);
       error =
           worksheet_write_number(book_->sheet, r, c, number,
                                  value.kind == TCellValue::Date ? book_->date : book_->dateTime);
@@ -181,7 +185,7 @@ void TExportToXlsx::WriteCell(const db::TField* field, TCellType cellType, int r
       error = worksheet_write_boolean(book_->sheet, r, c, value.boolean, nullptr);
       break;
     case TCellValue::Text:
-      return WriteText(row, column, text, !field && row == TitleRow());
+      return WriteText(row, column, CellText(field, text), !field && row == TitleRow());
   }
   if (error != LXW_NO_ERROR)
     throw EInOutError(QStringLiteral("%1: row %2, column %3: %4")

@@ -39,6 +39,7 @@ class TExportToXlsx : public TExportToCellFile {
   void WriteFileBegin() override;
   void WriteDimensions(int rowCount, int columnCount) override;
   void WriteColumnWidth(int column, int width) override;
+  bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
                  const QColor& color) override;
