@@ -272,7 +272,8 @@ TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
              "select i, 'บริษัท ทดสอบ จำกัด' as Name from n"});
     ASSERT_TRUE(p.waitForStarted());
     // The partial file shows that rows are being written.
-    for (int i = 0; i < 200 && LeftOver(suite_.Root(), {"Server.Dat", name}).isEmpty(); ++i)
+    for (int i = 0;
+         i < 200 && LeftOver(suite_.Root(), {"Server.Dat", "big.txt", "big.xlsx"}).isEmpty(); ++i)
       QTest::qWait(50);
     QTest::qWait(200);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
