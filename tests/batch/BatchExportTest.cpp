@@ -257,7 +257,7 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
 
 TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
   // The workbook writes its rows through a library of its own: it stops as cleanly.
-  for (const QString name : {QStringLiteral("big.txt"), QStringLiteral("big.xlsx")}) {
+  for (const QString& name : {QStringLiteral("big.txt"), QStringLiteral("big.xlsx")}) {
     SCOPED_TRACE(name.toStdString());
     QFile existing(Out(name));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
