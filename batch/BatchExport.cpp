@@ -33,12 +33,22 @@ const QString kProgram = QStringLiteral("qavtool-export");
 struct FormatName {
   const char* name;
   TSaveFormat format;
+  // The format tells its size before its cells, so the rows are counted first.
+  bool announcesSize;
 };
-constexpr FormatName kFormats[] = {{"xls", TSaveFormat::Xls},
-                                   {"doc", TSaveFormat::Word},
-                                   {"txt", TSaveFormat::Text},
-                                   {"wks", TSaveFormat::Wks},
-                                   {"wq1", TSaveFormat::Quattro}};
+constexpr FormatName kFormats[] = {
+    {"xls", TSaveFormat::Xls, true},     {"doc", TSaveFormat::Word, true},
+    {"txt", TSaveFormat::Text, false},   {"wks", TSaveFormat::Wks, true},
+    {"wq1", TSaveFormat::Quattro, true}, {"xlsx", TSaveFormat::Xlsx, false},
+    {"csv", TSaveFormat::Csv, false},
+};
+const QString kFormatList = QStringLiteral("xls, doc, txt, wks, wq1, xlsx or csv");
+
+bool AnnouncesSize(TSaveFormat format) {
+  for (const FormatName& f : kFormats)
+    if (f.format == format) return f.announcesSize;
+  return true;
+}
 
 std::optional<TSaveFormat> FormatNamed(const QString& name) {
   for (const FormatName& f : kFormats)
@@ -149,8 +159,8 @@ class TBatchRun {
     if (BatchCancelRequested()) return Cancelled(0, existed);
 
     const QStringList lines = StatementLines(text);
-    // The worksheet and document formats announce their size before their cells.
-    const bool needTotal = options_.Format != TSaveFormat::Text;
+    // The classic worksheet and document formats announce their size before their cells.
+    const bool needTotal = AnnouncesSize(options_.Format);
     qint64 total = needTotal || io_.ErrorIsTerminal ? CountRows(owner, lines) : -1;
     if (BatchCancelRequested()) return Cancelled(0, existed);
     const bool forward = !needTotal || total >= 0;
@@ -304,7 +314,7 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
       o.Query = value;
     } else if (name == QLatin1String("--format")) {
       const auto format = FormatNamed(value);
-      if (!format) Bad(QStringLiteral("unknown format %1 (xls, doc, txt, wks or wq1)").arg(value));
+      if (!format) Bad(QStringLiteral("unknown format %1 (%2)").arg(value, kFormatList));
       o.Format = *format;
       formatGiven = true;
     } else if (name == QLatin1String("--out")) {
@@ -330,9 +340,9 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
   if (!formatGiven) {
     const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());
     if (!format)
-      Bad(
-          QStringLiteral("no format: give --format (xls, doc, txt, wks or wq1) or an output file "
-                         "with one of those extensions"));
+      Bad(QStringLiteral("no format: give --format (%1) or an output file with one of those "
+                         "extensions")
+              .arg(kFormatList));
     o.Format = *format;
   }
   return o;
@@ -355,6 +365,9 @@ QString BatchHelpText() {
       "  --format FORMAT  xls   Excel worksheet          doc  Word document\n"
       "                   txt   tab-separated text       wks  Lotus 1-2-3 worksheet\n"
       "                   wq1   Quattro Pro worksheet\n"
+      "                   xlsx  Excel workbook (up to 1,048,576 rows, Unicode text, real\n"
+      "                         numbers and dates)\n"
+      "                   csv   comma-separated values, UTF-8 with a byte-order mark\n"
       "                   Without it, the extension of the output file chooses.\n"
       "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
       "                   replaced only with --force; without it the run stops at once and\n"
@@ -371,7 +384,7 @@ QString BatchHelpText() {
       "was.\n"
       "\n"
       "Rows are read forward a window at a time, so memory does not grow with the number of\n"
-      "rows. The worksheet and document formats need that number first; it comes from\n"
+      "rows. The xls, doc, wks and wq1 formats need that number first; it comes from\n"
       "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
       "statements, a stored procedure) is read whole first, as the console reads it.\n"
       "\n"

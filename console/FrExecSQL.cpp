@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <iterator>
 
 namespace qav {
 
@@ -117,6 +118,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   ExportToText = exporter(TSaveFormat::Text);
   ExportToWKS = exporter(TSaveFormat::Wks);
   ExportToQuattro = exporter(TSaveFormat::Quattro);
+  ExportToXlsx = exporter(TSaveFormat::Xlsx);
+  ExportToCsv = exporter(TSaveFormat::Csv);
 
   // Buttons sit beside the page at the heights of the window's design (100, 134 and 166 from
   // the window's top, under a 40-pixel toolbar panel).
@@ -338,6 +341,10 @@ TExportBaseComponent* TFrExecSQL::ExportComponentFor(TSaveFormat format) const {
       return ExportToWKS;
     case TSaveFormat::Quattro:
       return ExportToQuattro;
+    case TSaveFormat::Xlsx:
+      return ExportToXlsx;
+    case TSaveFormat::Csv:
+      return ExportToCsv;
   }
   return nullptr;
 }

@@ -43,6 +43,8 @@ class TFrExecSQL : public TFrForm {
   TExportBaseComponent* ExportToText;
   TExportBaseComponent* ExportToWKS;
   TExportBaseComponent* ExportToQuattro;
+  TExportBaseComponent* ExportToXlsx;
+  TExportBaseComponent* ExportToCsv;
   // The save dialog's state between showings.
   QString SaveDialogDefaultExt = QStringLiteral("XLS");
   int SaveDialogFilterIndex = 1;

@@ -103,6 +103,10 @@ void TExportToCellFile::EndRow(bool) {
   }
 }
 
+bool TExportToCellFile::ReadsFieldValue(const db::TField&, TCellType) const {
+  return false;
+}
+
 void TExportToCellFile::WriteCell(const db::TField*, TCellType, int, int, const QString&,
                                   db::TAlignment, const QFont*, const QColor&) {}
 
@@ -276,8 +280,8 @@ void TExportToCellFile::RunExport() {
         QString text;
         TCellType cellType;
         if (field) {
-          text = GetFieldText(field);
           cellType = GetCellTypeOfField(field, BlankIfZero);
+          if (OnGetCellParams || !ReadsFieldValue(*field, cellType)) text = GetFieldText(field);
         } else {
           text = ValueText(source->GetFieldValue(column));
           cellType = GetValueCellType(source->GetFieldType(column), text, BlankIfZero);

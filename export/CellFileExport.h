@@ -63,6 +63,15 @@ class TExportToCellFile : public TExportBaseComponent {
   virtual void StartFile(const QString& fileName, int fileNumber);
   virtual void CloseFile();
 
+  // True when the writer takes this record cell's value from the field itself rather than
+  // from its text (the typed formats do for numbers and dates): without a cell handler, which
+  // sees every text, the run then leaves the text empty instead of formatting it for nothing.
+  virtual bool ReadsFieldValue(const db::TField& field, TCellType cellType) const;
+  // The cell's text, made now when the run left it to ReadsFieldValue.
+  QString CellText(const db::TField* field, const QString& text) {
+    return text.isEmpty() && field ? GetFieldText(field) : text;
+  }
+
   // Where the output goes; CreateStream sets it (tests hand in a device of their own).
   void SetStream(std::unique_ptr<TRecordWriter> stream) { stream_ = std::move(stream); }
 

@@ -1,10 +1,12 @@
 #include "export/SaveOutputSettings.h"
 
+#include "export/CsvExport.h"
 #include "export/ExcelExport.h"
 #include "export/LotusExport.h"
 #include "export/QuattroExport.h"
 #include "export/TextExport.h"
 #include "export/WordExport.h"
+#include "export/XlsxExport.h"
 
 #include <QStringList>
 #include <iterator>
@@ -87,6 +89,16 @@ std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat form
     case TSaveFormat::Quattro:
       c = std::make_unique<TExportToQuattro>(owner);
       c->setObjectName(QStringLiteral("ExportToQuattro"));
+      ApplyCommonSettings(*c);
+      break;
+    case TSaveFormat::Xlsx:
+      c = std::make_unique<TExportToXlsx>(owner);
+      c->setObjectName(QStringLiteral("ExportToXlsx"));
+      ApplyCommonSettings(*c);
+      break;
+    case TSaveFormat::Csv:
+      c = std::make_unique<TExportToCsv>(owner);
+      c->setObjectName(QStringLiteral("ExportToCsv"));
       ApplyCommonSettings(*c);
       break;
   }

@@ -8,8 +8,9 @@ namespace qav {
 
 class TExportBaseComponent;
 
-// The five formats of the console's "Save output TO", numbered as the save dialog's filter.
-enum class TSaveFormat { Xls = 1, Word = 2, Text = 3, Wks = 4, Quattro = 5 };
+// The formats of the console's "Save output TO", numbered as the save dialog's filter: the five
+// classic ones, then today's Excel workbook and UTF-8 CSV.
+enum class TSaveFormat { Xls = 1, Word = 2, Text = 3, Wks = 4, Quattro = 5, Xlsx = 6, Csv = 7 };
 
 // One type of the save dialog: its description and pattern as the filter lists them, the format
 // it writes and the extension the dialog proposes after a save in it (none when empty).
@@ -29,6 +30,8 @@ inline constexpr TSaveType kSaveTypes[] = {
     {"Text", "*.txt", TSaveFormat::Text, "txt"},
     {"Lotus 1-2-3", "*.wks", TSaveFormat::Wks, "Wks"},
     {"QuattroPro spreadsheet", "*.wq1", TSaveFormat::Quattro, ""},
+    {"Excel workbook", "*.xlsx", TSaveFormat::Xlsx, "xlsx"},
+    {"CSV (UTF-8)", "*.csv", TSaveFormat::Csv, "csv"},
 };
 
 // The save dialog's filter, as the users know it: "Description|*.ext|...".

@@ -16,12 +16,13 @@ void RequireOutputFile(TExportToCellFile& exporter) {
                                      QStringLiteral("FileName")));
 }
 
-void CheckWorksheetCell(const QString& formatName, int row, int column, int lastColumn) {
+void CheckWorksheetCell(const QString& formatName, int row, int column, int lastColumn,
+                        int lastRow) {
   // Messages count rows and columns from 1, as the spreadsheet programs show them.
-  if (row > kWorksheetLastRow)
+  if (row > lastRow)
     throw ERangeError(QStringLiteral("%1 files hold at most %2 rows; row %3 cannot be written.")
                           .arg(formatName)
-                          .arg(kWorksheetLastRow + 1)
+                          .arg(static_cast<qint64>(lastRow) + 1)
                           .arg(static_cast<qint64>(row) + 1));
   if (column > lastColumn)
     throw ERangeError(

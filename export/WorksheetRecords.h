@@ -23,7 +23,8 @@ constexpr int kWorksheetLastRow = 65535;
 
 // Raises ERangeError naming the format's limit when a cell would go to a row or column the
 // format cannot number: written as its low bits it would land on top of another cell.
-void CheckWorksheetCell(const QString& formatName, int row, int column, int lastColumn);
+void CheckWorksheetCell(const QString& formatName, int row, int column, int lastColumn,
+                        int lastRow = kWorksheetLastRow);
 
 // The text read as a 32-bit integer (sign and digits, nothing else); 0 when it is not one.
 int IntegerOrZero(QStringView text);

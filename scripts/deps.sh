@@ -11,6 +11,7 @@ QAV_PACKAGES=(
   fonts-thai-tlwg python3-aiosmtpd
   libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
   xvfb xdotool
+  libxlsxwriter-dev python3-openpyxl
 )
 
 qav_missing_packages() {

@@ -55,6 +55,19 @@ QByteArray ReadAll(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A workbook's cells as openpyxl reads them, one JSON row per line (read_back.py).
+QByteArray ReadWorkbook(const QString& path) {
+  QProcess p;
+  p.start(QStringLiteral(QAV_SYSTEM_PYTHON),
+          {QStringLiteral(QAV_READ_BACK_SCRIPT), QStringLiteral("xlsx"), path});
+  if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+    ADD_FAILURE() << "openpyxl could not read " << path.toStdString() << ": "
+                  << p.readAllStandardError().toStdString();
+    return {};
+  }
+  return p.readAllStandardOutput();
+}
+
 // The file's entries other than `keep`, which tests leave in the folder.
 QStringList LeftOver(const QString& folder, const QStringList& keep) {
   QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
@@ -143,7 +156,9 @@ TEST_F(BatchAgainstConsole, WritesTheCellsTheConsoleWritesInEveryFormat) {
                         {"xls", 1, {0x0001, 0x0002, 0x0003, 0x0004}, true},
                         {"wks", 4, {0x000C, 0x000D, 0x000E, 0x000F}, false},
                         {"wq1", 5, {0x000C, 0x000D, 0x000E, 0x000F}, false},
-                        {"doc", 2, {}, false}};
+                        {"doc", 2, {}, false},
+                        {"xlsx", 6, {}, false},
+                        {"csv", 7, {}, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     const QString console = files_.path() + "/console." + c.format;
@@ -163,6 +178,11 @@ TEST_F(BatchAgainstConsole, WritesTheCellsTheConsoleWritesInEveryFormat) {
         for (size_t k = 0; k < want.FirstTable()->Rows[r].size(); ++k)
           ASSERT_EQ(got.FirstTable()->Rows[r][k].Text(), want.FirstTable()->Rows[r][k].Text())
               << r << "," << k;
+    } else if (QLatin1String(c.format) == QLatin1String("xlsx")) {
+      // The workbook's package carries the time it was made: compare the cells openpyxl reads.
+      const QByteArray want = ReadWorkbook(console);
+      EXPECT_EQ(want.count('\n'), 1601);
+      EXPECT_EQ(ReadWorkbook(batch), want);
     } else if (c.cellTypes.size() == 0) {
       EXPECT_EQ(ReadAll(batch), ReadAll(console));
     } else {
@@ -267,32 +287,37 @@ TEST_F(BatchTool, ColumnsOfOneNameKeepTheirOwnValues) {
 }
 
 TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
-  QFile existing(Out("big.txt"));
-  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-  existing.write("keep me");
-  existing.close();
-  QProcess p;
-  p.setWorkingDirectory(suite_.Root());
-  // Rows enough to be still running when the signal comes.
-  p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
-          {"--database", "DEMO", "--out", Out("big.txt"), "--force", "--query",
-           "with recursive n(i) as (select 1 union all select i + 1 from n where i < 50000000)\n"
-           "select i, 'บริษัท ทดสอบ จำกัด' as Name from n"});
-  ASSERT_TRUE(p.waitForStarted());
-  // The partial file shows that rows are being written.
-  for (int i = 0; i < 200 && LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}).isEmpty(); ++i)
-    QTest::qWait(50);
-  QTest::qWait(200);
-  ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-  ASSERT_TRUE(p.waitForFinished(30000));
-  const QString err = QString::fromUtf8(p.readAllStandardError());
-  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(p.exitCode(), bxCancelled) << err.toStdString();
-  EXPECT_TRUE(err.contains(
-      QRegularExpression("Cancelled after [0-9,]+ rows; .*big.txt was left as it was.")))
-      << err.toStdString();
-  EXPECT_EQ(ReadAll(Out("big.txt")), "keep me");
-  EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}), QStringList());
+  // The workbook writes its rows through a library of its own: it stops as cleanly.
+  for (const QString& name : {QStringLiteral("big.txt"), QStringLiteral("big.xlsx")}) {
+    SCOPED_TRACE(name.toStdString());
+    QFile existing(Out(name));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("keep me");
+    existing.close();
+    QProcess p;
+    p.setWorkingDirectory(suite_.Root());
+    // Rows enough to be still running when the signal comes.
+    p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+            {"--database", "DEMO", "--out", Out(name), "--force", "--query",
+             "with recursive n(i) as (select 1 union all select i + 1 from n where i < 50000000)\n"
+             "select i, 'บริษัท ทดสอบ จำกัด' as Name from n"});
+    ASSERT_TRUE(p.waitForStarted());
+    // The partial file shows that rows are being written.
+    for (int i = 0;
+         i < 200 && LeftOver(suite_.Root(), {"Server.Dat", "big.txt", "big.xlsx"}).isEmpty(); ++i)
+      QTest::qWait(50);
+    QTest::qWait(200);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), bxCancelled) << err.toStdString();
+    EXPECT_TRUE(err.contains(
+        QRegularExpression("Cancelled after [0-9,]+ rows; .*" + name + " was left as it was.")))
+        << err.toStdString();
+    EXPECT_EQ(ReadAll(Out(name)), "keep me");
+    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "big.txt", "big.xlsx"}), QStringList());
+  }
 }
 
 TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
@@ -409,12 +434,18 @@ TEST(BatchArguments, ReadsEveryFormOfTheCommandLine) {
                 {"--database", "D", "--sql", "a.sql", "--format", "DOC", "--out", "x.txt"})
                 .Format,
             TSaveFormat::Word);
+  EXPECT_EQ(ParseBatchArguments({"--database", "D", "--query", "q", "--out", "x.XLSX"}).Format,
+            TSaveFormat::Xlsx);
+  EXPECT_EQ(
+      ParseBatchArguments({"--database", "D", "--query", "q", "--out", "x.txt", "--format", "csv"})
+          .Format,
+      TSaveFormat::Csv);
 
   const QStringList bad[] = {
       {"--database", "D", "--query", "q", "--sql", "f", "--out", "x.txt"},
       {"--database", "D", "--out", "x.txt"},
       {"--query", "q", "--out", "x.txt"},
-      {"--database", "D", "--query", "q", "--out", "x.csv"},
+      {"--database", "D", "--query", "q", "--out", "x.pdf"},
       {"--database", "D", "--query", "q", "--out", "x.txt", "--out", "y.txt"},
       {"--database", "D", "--query", "q", "--out"},
       {"--database", "D", "--query", "q", "--out", "x.txt", "stray"},

@@ -92,7 +92,9 @@ TEST_F(SaveOutput, WorksheetsReadBackWithTheGridsCells) {
   };
   const Case cases[] = {{"sheet.xls", 1, test::SheetKind::Xls, false},
                         {"sheet.wks", 4, test::SheetKind::Wks, false},
-                        {"sheet.wq1", 5, test::SheetKind::Wq1, true}};
+                        {"sheet.wq1", 5, test::SheetKind::Wq1, true},
+                        {"sheet.xlsx", 6, test::SheetKind::Xlsx, false},
+                        {"sheet.csv", 7, test::SheetKind::Csv, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Save(QString::fromLatin1(c.name), c.format);
@@ -164,7 +166,10 @@ TEST_F(SaveOutput, TheProposedExtensionFollowsTheLastFormatAndTheFolderComesBack
   save("c.wks", 4);
   save("d.xls", 1);
   save("e.txt", 3);
-  EXPECT_EQ(proposed, QStringList({"XLS", "", "txt", "Wks", "XLS"}));
+  save("f.xlsx", 6);
+  save("g.csv", 7);
+  save("h.xls", 1);
+  EXPECT_EQ(proposed, QStringList({"XLS", "", "txt", "Wks", "XLS", "txt", "xlsx", "csv"}));
 
   // A cancelled dialog: no message, and the folder stays where the dialog left it.
   asked_.clear();

@@ -28,15 +28,21 @@ QString ConvertToCsv(SheetReader reader, SheetKind kind, const QString& file,
       // system's code page, and so does LibreOffice under a Thai locale.
       env.insert(QStringLiteral("LC_ALL"), QStringLiteral("th_TH.TIS-620"));
       env.insert(QStringLiteral("LANG"), QStringLiteral("th_TH.TIS-620"));
-    } else {
+    } else if (kind == SheetKind::Csv) {
+      // Comma, quote, UTF-8, from the first line; the texts are the file's, the rest Calc's.
+      args << QStringLiteral("--infilter=CSV:44,34,76,1");
+    } else if (kind != SheetKind::Xlsx) {
       // The filter LibreOffice chooses itself for both, told the code page.
       args << QStringLiteral("--infilter=WPS_Lotus_Calc:CP874");
     }
-    // UTF-8, the cells' values rather than their formatted texts.
+    // UTF-8, the cells' values rather than their formatted texts; in a folder of its own, so
+    // that a CSV file read is not overwritten by the one written.
+    const QString outDir = QDir(workDir).filePath(QStringLiteral("converted"));
+    QDir().mkpath(outDir);
     args << QStringLiteral("--convert-to")
          << QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false")
-         << QStringLiteral("--outdir") << workDir << file;
-    csv = QDir(workDir).filePath(QFileInfo(file).completeBaseName() + QStringLiteral(".csv"));
+         << QStringLiteral("--outdir") << outDir << file;
+    csv = QDir(outDir).filePath(QFileInfo(file).completeBaseName() + QStringLiteral(".csv"));
   } else {
     program = QStandardPaths::findExecutable(QStringLiteral("ssconvert"));
     csv = file + QStringLiteral(".csv");

@@ -7,7 +7,7 @@
 namespace qav::test {
 
 // Real spreadsheet programs reading back the worksheet files we write.
-enum class SheetKind { Xls, Wks, Wq1 };
+enum class SheetKind { Xls, Wks, Wq1, Xlsx, Csv };
 enum class SheetReader { LibreOffice, Gnumeric };
 
 // Runs the reader on the file (soffice --convert-to csv in a profile of its own under workDir,

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "export/CellFileExport.h"
+
+namespace qav {
+
+// Comma-separated values as RFC 4180 has them, in UTF-8 with a byte-order mark (so that Excel
+// reads Thai): one line per row ending in CR LF; a field holding a comma, a quote, CR or LF is
+// quoted, its quotes doubled. Numbers use "." whatever the process-wide settings, dates and
+// times are ISO 8601 (yyyy-mm-dd, yyyy-mm-dd hh:mm:ss, hh:mm:ss; milliseconds when there are
+// any), NULL is an empty field. Every character is kept.
+class TExportToCsv : public TExportToCellFile {
+  Q_OBJECT
+
+ public:
+  explicit TExportToCsv(QObject* owner = nullptr);
+
+  QString GetDefaultExt() override { return QStringLiteral(".CSV"); }
+
+  // The field's text as it goes into the file.
+  static QString Field(const QString& text);
+
+ protected:
+  void WriteFileBegin() override;
+  void BeginRow(bool extraRow) override;
+  void EndRow(bool extraRow) override;
+  bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
+  void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
+                 const QString& text, db::TAlignment alignment, const QFont* font,
+                 const QColor& color) override;
+
+ private:
+  void WriteUtf8(const QString& text);
+
+  // Cells written in the current row: every one after the first takes a comma before it.
+  int cellsInRow_ = 0;
+};
+
+}  // namespace qav
