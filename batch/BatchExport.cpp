@@ -10,6 +10,7 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
@@ -39,6 +40,8 @@ struct FormatName {
 };
 constexpr FormatName kFormats[] = {{"xls", TSaveFormat::Xls},
                                    {"doc", TSaveFormat::Word},
+                                   // The Word writer's file is Office Open XML under either name.
+                                   {"docx", TSaveFormat::Word},
                                    {"txt", TSaveFormat::Text},
                                    {"wks", TSaveFormat::Wks},
                                    {"wq1", TSaveFormat::Quattro}};
@@ -280,11 +283,14 @@ class TBatchRun {
       }
     }
     partial.Publish(options_.Force);
+    const auto* cells = dynamic_cast<const TExportToCellFile*>(component.get());
+    const QString unwritable = cells ? cells->UnwritableNote() : QString();
     const double seconds = progress_.Seconds();
     progress_.Finish(
         QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")
             .arg(RowsText(rows), target_, QString::number(seconds, 'f', 1),
                  TBatchProgress::Grouped(seconds > 0 ? static_cast<qint64>(rows / seconds) : 0)));
+    if (!unwritable.isEmpty()) Say(QStringLiteral("note: ") + unwritable);
     return bxDone;
   }
 
@@ -373,7 +379,8 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
       o.Query = value;
     } else if (name == QLatin1String("--format")) {
       const auto format = FormatNamed(value);
-      if (!format) Bad(QStringLiteral("unknown format %1 (xls, doc, txt, wks or wq1)").arg(value));
+      if (!format)
+        Bad(QStringLiteral("unknown format %1 (xls, doc, docx, txt, wks or wq1)").arg(value));
       o.Format = *format;
       formatGiven = true;
     } else if (name == QLatin1String("--out")) {
@@ -399,9 +406,9 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
   if (!formatGiven) {
     const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());
     if (!format)
-      Bad(
-          QStringLiteral("no format: give --format (xls, doc, txt, wks or wq1) or an output file "
-                         "with one of those extensions"));
+      Bad(QStringLiteral(
+          "no format: give --format (xls, doc, docx, txt, wks or wq1) or an output file "
+          "with one of those extensions"));
     o.Format = *format;
   }
   return o;
@@ -423,8 +430,11 @@ QString BatchHelpText() {
       "  --query TEXT     the statement itself.\n"
       "  --format FORMAT  xls   Excel worksheet          doc  Word document\n"
       "                   txt   tab-separated text       wks  Lotus 1-2-3 worksheet\n"
-      "                   wq1   Quattro Pro worksheet\n"
-      "                   Without it, the extension of the output file chooses.\n"
+      "                   wq1   Quattro Pro worksheet    docx the same Word document\n"
+      "                   Without it, the extension of the output file chooses. The Word\n"
+      "                   document is Office Open XML whatever its extension: Word 2007 and\n"
+      "                   later and LibreOffice open it, readers of the older binary .doc\n"
+      "                   format do not.\n"
       "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
       "                   replaced only with --force; without it the run stops at once and\n"
       "                   touches nothing.\n"
@@ -439,8 +449,10 @@ QString BatchHelpText() {
       "complete: a failed or cancelled run leaves no partial file, and an existing FILE as it\n"
       "was.\n"
       "\n"
-      "Rows are read forward a window at a time, so memory does not grow with the number of\n"
-      "rows. The worksheet and document formats need that number first; it comes from\n"
+      "Rows are read forward a window at a time, so the memory of the text and worksheet\n"
+      "formats does not grow with the number of rows. A Word document is built whole before\n"
+      "it is saved: its memory grows with its rows, to about 220 MB at its limit of 32,766\n"
+      "records. The worksheet and document formats need the number of rows first; it comes from\n"
       "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
       "statements, a stored procedure) is read whole first, as the console reads it.\n"
       "\n"

@@ -8,6 +8,7 @@
 #include "core/ExceptionHandler.h"
 #include "core/TextUtil.h"
 #include "db/Query.h"
+#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "export/SaveOutputSettings.h"
 #include "ui/NamedColors.h"
@@ -213,8 +214,14 @@ void TFrExecSQL::BtnExportClick() {
     SaveDialogDefaultExt = DefaultExtensionAfter(static_cast<TSaveFormat>(reply.filterIndex));
     component->Execute();
     // A failed or cancelled run has had its own message; only a finished one is reported done.
-    if (component->RunStatus() == rsDone)
-      Dialogs::ShowMessage(QStringLiteral("OK !! Exported To ") + reply.fileName);
+    if (component->RunStatus() == rsDone) {
+      QString message = QStringLiteral("OK !! Exported To ") + reply.fileName;
+      // Characters the 8-bit formats cannot hold are not lost without a word.
+      const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
+      if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
+        message += QStringLiteral("\n\n") + note;
+      Dialogs::ShowMessage(message);
+    }
   }
   SetCurrentFolder(StartFolder);
 }

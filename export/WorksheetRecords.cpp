@@ -16,21 +16,6 @@ void RequireOutputFile(TExportToCellFile& exporter) {
                                      QStringLiteral("FileName")));
 }
 
-void CheckWorksheetCell(const QString& formatName, int row, int column, int lastColumn) {
-  // Messages count rows and columns from 1, as the spreadsheet programs show them.
-  if (row > kWorksheetLastRow)
-    throw ERangeError(QStringLiteral("%1 files hold at most %2 rows; row %3 cannot be written.")
-                          .arg(formatName)
-                          .arg(kWorksheetLastRow + 1)
-                          .arg(static_cast<qint64>(row) + 1));
-  if (column > lastColumn)
-    throw ERangeError(
-        QStringLiteral("%1 files hold at most %2 columns; column %3 cannot be written.")
-            .arg(formatName)
-            .arg(static_cast<qint64>(lastColumn) + 1)
-            .arg(static_cast<qint64>(column) + 1));
-}
-
 int IntegerOrZero(QStringView text) {
   qsizetype i = 0;
   const bool negative = !text.isEmpty() && text[0] == u'-';
@@ -74,6 +59,10 @@ double NumberOrZero(const QString& text) {
   return TryStrToFloat(text, value) ? value : 0.0;
 }
 
+bool IsNonFiniteText(QStringView text) {
+  return text == u"INF" || text == u"-INF" || text == u"NAN";
+}
+
 QStringView CutToBytes(QStringView text, int maxBytes, int& byteCount) {
   qsizetype i = 0;
   int bytes = 0;
@@ -105,6 +94,7 @@ TLotusCell ChooseLotusCell(TCellType cellType, const QString& text, bool fieldMa
       break;
     case ctFloat:
     case ctCurrency:
+      if (IsNonFiniteText(text)) break;
       cell.Record = lrNumber;
       cell.Number = NumberOrZero(text);
       break;
