@@ -4,9 +4,12 @@
 
 #include <zip.h>
 #include <QDir>
+#include <QFile>
 #include <QHash>
-#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QXmlStreamWriter>
+#include <cerrno>
 #include <list>
 
 namespace qav::docx {
@@ -85,7 +88,7 @@ struct Media {
 
 class DocumentXml {
  public:
-  explicit DocumentXml(QByteArray* out) : w_(out) {}
+  explicit DocumentXml(QIODevice* out) : w_(out) {}
 
   void Write(const TDocument& document) {
     w_.setAutoFormatting(false);
@@ -403,30 +406,22 @@ QByteArray ContentTypes(const QStringList& imageExtensions) {
   return out;
 }
 
-[[noreturn]] void ZipFailed(const char* what, zip_error_t* error) {
-  const QString reason = QString::fromLocal8Bit(zip_error_strerror(error));
-  throw EInOutError(QStringLiteral("The document package could not be built (%1): %2")
-                        .arg(QLatin1String(what), reason));
-}
-
-// An archive built in memory; every added part stays alive until the archive is closed.
+// An archive written to a file by libzip, which writes it under a temporary name beside the
+// file and gives it the file's name only when it is complete. Every part added stays alive (in
+// memory, or in its own file for the large document part) until the archive is closed.
 class ZipBuilder {
  public:
-  ZipBuilder() {
+  explicit ZipBuilder(const QString& fileName) : fileName_(fileName) {
     zip_error_init(&error_);
-    source_ = zip_source_buffer_create(nullptr, 0, 0, &error_);
-    if (!source_) ZipFailed("buffer", &error_);
-    zip_source_keep(source_);
-    archive_ = zip_open_from_source(source_, ZIP_TRUNCATE, &error_);
+    int code = 0;
+    archive_ = zip_open(QFile::encodeName(fileName).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!archive_) {
-      zip_source_free(source_);
-      zip_source_free(source_);
-      ZipFailed("open", &error_);
+      zip_error_set(&error_, code, errno);
+      Failed(&error_);
     }
   }
   ~ZipBuilder() {
     if (archive_) zip_discard(archive_);
-    if (source_) zip_source_free(source_);
     zip_error_fini(&error_);
   }
   ZipBuilder(const ZipBuilder&) = delete;
@@ -435,38 +430,63 @@ class ZipBuilder {
   void Add(const QString& name, QByteArray data) {
     parts_.push_back(std::move(data));
     const QByteArray& held = parts_.back();
-    zip_source_t* part =
-        zip_source_buffer(archive_, held.constData(), static_cast<zip_uint64_t>(held.size()), 0);
-    if (!part) ZipFailed("part", zip_get_error(archive_));
-    if (zip_file_add(archive_, name.toUtf8().constData(), part,
-                     ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
-      zip_source_free(part);
-      ZipFailed("part", zip_get_error(archive_));
-    }
+    AddSource(name, zip_source_buffer(archive_, held.constData(),
+                                      static_cast<zip_uint64_t>(held.size()), 0));
   }
 
-  QByteArray Finish() {
-    if (zip_close(archive_) < 0) ZipFailed("close", zip_get_error(archive_));
+  // The part's bytes are read from the file when the archive is written.
+  void AddFile(const QString& name, const QString& file) {
+    AddSource(name, zip_source_file(archive_, QFile::encodeName(file).constData(), 0, -1));
+  }
+
+  void Finish() {
+    if (zip_close(archive_) < 0) Failed(zip_get_error(archive_));
     archive_ = nullptr;
-    QByteArray bytes;
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    if (zip_source_stat(source_, &stat) < 0 || zip_source_open(source_) < 0)
-      ZipFailed("read", zip_source_error(source_));
-    bytes.resize(static_cast<qsizetype>(stat.size));
-    const zip_int64_t got = zip_source_read(source_, bytes.data(), stat.size);
-    zip_source_close(source_);
-    if (got < 0 || static_cast<zip_uint64_t>(got) != stat.size)
-      ZipFailed("read", zip_source_error(source_));
-    return bytes;
   }
 
  private:
+  void AddSource(const QString& name, zip_source_t* part) {
+    if (!part) Failed(zip_get_error(archive_));
+    if (zip_file_add(archive_, name.toUtf8().constData(), part,
+                     ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
+      zip_source_free(part);
+      Failed(zip_get_error(archive_));
+    }
+  }
+
+  [[noreturn]] void Failed(zip_error_t* error) const {
+    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
+                          .arg(QDir::toNativeSeparators(fileName_),
+                               QString::fromLocal8Bit(zip_error_strerror(error))));
+  }
+
+  QString fileName_;
   zip_error_t error_;
-  zip_source_t* source_ = nullptr;
   zip_t* archive_ = nullptr;
   std::list<QByteArray> parts_;
 };
+
+// The parts of the package beside the document part, which is written on its own.
+void AddPackageParts(ZipBuilder& zip, const DocumentXml& xml) {
+  QStringList imageExtensions;
+  std::vector<std::pair<QString, QString>> relations = {
+      {QStringLiteral("styles"), QStringLiteral("styles.xml")}};
+  QStringList ids = {QStringLiteral("rIdStyles")};
+  for (const Media& m : xml.Pictures()) {
+    const QString extension = m.partName.section(u'.', -1);
+    if (!imageExtensions.contains(extension)) imageExtensions << extension;
+    relations.emplace_back(QStringLiteral("image"), m.partName);
+    ids << m.relationshipId;
+  }
+  zip.Add(QStringLiteral("[Content_Types].xml"), ContentTypes(imageExtensions));
+  zip.Add(QStringLiteral("_rels/.rels"),
+          Relationships({{QStringLiteral("officeDocument"), QStringLiteral("word/document.xml")}},
+                        {QStringLiteral("rId1")}));
+  zip.Add(QStringLiteral("word/styles.xml"), StylesXml());
+  zip.Add(QStringLiteral("word/_rels/document.xml.rels"), Relationships(relations, ids));
+  for (const Media& m : xml.Pictures())
+    zip.Add(QStringLiteral("word/") + m.partName, m.picture->Data);
+}
 
 }  // namespace
 
@@ -492,40 +512,35 @@ QString XmlSafeText(QStringView text) {
 }
 
 QByteArray WriteDocx(const TDocument& document) {
-  QByteArray documentXml;
-  DocumentXml xml(&documentXml);
-  xml.Write(document);
-
-  QStringList imageExtensions;
-  std::vector<std::pair<QString, QString>> relations = {
-      {QStringLiteral("styles"), QStringLiteral("styles.xml")}};
-  QStringList ids = {QStringLiteral("rIdStyles")};
-  for (const Media& m : xml.Pictures()) {
-    const QString extension = m.partName.section(u'.', -1);
-    if (!imageExtensions.contains(extension)) imageExtensions << extension;
-    relations.emplace_back(QStringLiteral("image"), m.partName);
-    ids << m.relationshipId;
-  }
-
-  ZipBuilder zip;
-  zip.Add(QStringLiteral("[Content_Types].xml"), ContentTypes(imageExtensions));
-  zip.Add(QStringLiteral("_rels/.rels"),
-          Relationships({{QStringLiteral("officeDocument"), QStringLiteral("word/document.xml")}},
-                        {QStringLiteral("rId1")}));
-  zip.Add(QStringLiteral("word/document.xml"), documentXml);
-  zip.Add(QStringLiteral("word/styles.xml"), StylesXml());
-  zip.Add(QStringLiteral("word/_rels/document.xml.rels"), Relationships(relations, ids));
-  for (const Media& m : xml.Pictures())
-    zip.Add(QStringLiteral("word/") + m.partName, m.picture->Data);
-  return zip.Finish();
+  QTemporaryDir dir;
+  if (!dir.isValid())
+    throw EInOutError(
+        QStringLiteral("Cannot create a temporary folder. %1").arg(dir.errorString()));
+  const QString file = dir.filePath(QStringLiteral("document.docx"));
+  SaveDocx(document, file);
+  QFile package(file);
+  if (!package.open(QIODevice::ReadOnly))
+    throw EInOutError(QStringLiteral("Cannot open file %1. %2")
+                          .arg(QDir::toNativeSeparators(file), package.errorString()));
+  return package.readAll();
 }
 
 void SaveDocx(const TDocument& document, const QString& fileName) {
-  const QByteArray package = WriteDocx(document);
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly) || file.write(package) != package.size() || !file.commit())
+  // The document part grows with the table: it goes to a file of its own, from which the
+  // archive compresses it, rather than into memory whole.
+  QTemporaryFile part(QDir::temp().filePath(QStringLiteral("qavdocXXXXXX.xml")));
+  if (!part.open())
     throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+                          .arg(QDir::toNativeSeparators(part.fileTemplate()), part.errorString()));
+  DocumentXml xml(&part);
+  xml.Write(document);
+  if (!part.flush() || part.error() != QFileDevice::NoError)
+    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
+                          .arg(QDir::toNativeSeparators(part.fileName()), part.errorString()));
+  ZipBuilder zip(fileName);
+  AddPackageParts(zip, xml);
+  zip.AddFile(QStringLiteral("word/document.xml"), part.fileName());
+  zip.Finish();
 }
 
 }  // namespace qav::docx

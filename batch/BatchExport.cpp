@@ -10,6 +10,7 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
 
@@ -38,11 +39,13 @@ struct FormatName {
 };
 constexpr FormatName kFormats[] = {
     {"xls", TSaveFormat::Xls, true},     {"doc", TSaveFormat::Word, true},
+    // The Word writer's file is Office Open XML under either name.
+    {"docx", TSaveFormat::Word, true},
     {"txt", TSaveFormat::Text, false},   {"wks", TSaveFormat::Wks, true},
     {"wq1", TSaveFormat::Quattro, true}, {"xlsx", TSaveFormat::Xlsx, false},
     {"csv", TSaveFormat::Csv, false},
 };
-const QString kFormatList = QStringLiteral("xls, doc, txt, wks, wq1, xlsx or csv");
+const QString kFormatList = QStringLiteral("xls, doc, docx, txt, wks, wq1, xlsx or csv");
 
 bool AnnouncesSize(TSaveFormat format) {
   for (const FormatName& f : kFormats)
@@ -221,11 +224,14 @@ class TBatchRun {
         return bxFailed;
       }
     }
+    const auto* cells = dynamic_cast<const TExportToCellFile*>(component.get());
+    const QString unwritable = cells ? cells->UnwritableNote() : QString();
     const double seconds = progress_.Seconds();
     progress_.Finish(
         QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")
             .arg(RowsText(rows), target_, QString::number(seconds, 'f', 1),
                  TBatchProgress::Grouped(seconds > 0 ? static_cast<qint64>(rows / seconds) : 0)));
+    if (!unwritable.isEmpty()) Say(QStringLiteral("note: ") + unwritable);
     return bxDone;
   }
 
@@ -364,11 +370,14 @@ QString BatchHelpText() {
       "  --query TEXT     the statement itself.\n"
       "  --format FORMAT  xls   Excel worksheet          doc  Word document\n"
       "                   txt   tab-separated text       wks  Lotus 1-2-3 worksheet\n"
-      "                   wq1   Quattro Pro worksheet\n"
+      "                   wq1   Quattro Pro worksheet    docx the same Word document\n"
       "                   xlsx  Excel workbook (up to 1,048,576 rows, Unicode text, real\n"
       "                         numbers and dates)\n"
       "                   csv   comma-separated values, UTF-8 with a byte-order mark\n"
-      "                   Without it, the extension of the output file chooses.\n"
+      "                   Without it, the extension of the output file chooses. The Word\n"
+      "                   document is Office Open XML whatever its extension: Word 2007 and\n"
+      "                   later and LibreOffice open it, readers of the older binary .doc\n"
+      "                   format do not.\n"
       "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
       "                   replaced only with --force; without it the run stops at once and\n"
       "                   touches nothing.\n"
@@ -383,8 +392,10 @@ QString BatchHelpText() {
       "complete: a failed or cancelled run leaves no partial file, and an existing FILE as it\n"
       "was.\n"
       "\n"
-      "Rows are read forward a window at a time, so memory does not grow with the number of\n"
-      "rows. The xls, doc, wks and wq1 formats need that number first; it comes from\n"
+      "Rows are read forward a window at a time, so the memory of the text, CSV and worksheet\n"
+      "formats does not grow with the number of rows. A Word document is built whole before\n"
+      "it is saved: its memory grows with its rows, to about 220 MB at its limit of 32,766\n"
+      "records. The xls, doc, wks and wq1 formats need the number of rows first; it comes from\n"
       "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
       "statements, a stored procedure) is read whole first, as the console reads it.\n"
       "\n"

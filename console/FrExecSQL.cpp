@@ -10,6 +10,7 @@
 #include "core/ScriptFile.h"
 #include "core/TextUtil.h"
 #include "db/Query.h"
+#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
@@ -318,9 +319,15 @@ void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& file
   component->Execute();
   // A failed run has had its own message.
   switch (component->RunStatus()) {
-    case rsDone:
-      Dialogs::ShowMessage(QStringLiteral("OK !! Exported To ") + fileName);
+    case rsDone: {
+      QString message = QStringLiteral("OK !! Exported To ") + fileName;
+      // Characters the 8-bit formats cannot hold are not lost without a word.
+      const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
+      if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
+        message += QStringLiteral("\n\n") + note;
+      Dialogs::ShowMessage(message);
       break;
+    }
     case rsCancelled:
       Dialogs::ShowMessage(component->GetLanguageString(lsExportCanceled));
       break;

@@ -33,8 +33,9 @@ const Cp874Table& Table() {
 
 }  // namespace
 
-char* EncodeCp874(QStringView text, char* out) {
+char* EncodeCp874(QStringView text, char* out, qsizetype* unmapped) {
   const auto& table = Table().fromUnicode;
+  qsizetype missing = 0;
   const char16_t* p = text.utf16();
   const char16_t* const end = p + text.size();
   for (; p < end; ++p) {
@@ -46,14 +47,20 @@ char* EncodeCp874(QStringView text, char* out) {
     // A character outside the basic plane is two code units but one character.
     if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1])) ++p;
     const unsigned char b = table[c];
-    *out++ = b ? static_cast<char>(b) : '?';
+    if (b) {
+      *out++ = static_cast<char>(b);
+    } else {
+      *out++ = '?';
+      ++missing;
+    }
   }
+  if (unmapped) *unmapped += missing;
   return out;
 }
 
-QByteArray ToCp874(const QString& text) {
+QByteArray ToCp874(const QString& text, qsizetype* unmapped) {
   QByteArray out(text.size(), Qt::Uninitialized);
-  out.truncate(EncodeCp874(text, out.data()) - out.data());
+  out.truncate(EncodeCp874(text, out.data(), unmapped) - out.data());
   return out;
 }
 

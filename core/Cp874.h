@@ -10,9 +10,10 @@ namespace qav {
 // export files carry these bytes, never UTF-8.
 
 // Characters that code page 874 cannot hold become "?", one per character.
-QByteArray ToCp874(const QString& text);
-// The same into a buffer of at least text.size() bytes; returns the end of what it wrote.
-char* EncodeCp874(QStringView text, char* out);
+QByteArray ToCp874(const QString& text, qsizetype* unmapped = nullptr);
+// The same into a buffer of at least text.size() bytes; returns the end of what it wrote. With
+// unmapped, adds to it the characters that became "?".
+char* EncodeCp874(QStringView text, char* out, qsizetype* unmapped = nullptr);
 // Bytes that code page 874 leaves undefined become U+FFFD.
 QString FromCp874(const QByteArray& bytes);
 

@@ -10,6 +10,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLocale>
+#include <algorithm>
 
 namespace qav {
 
@@ -37,13 +39,20 @@ QString ValueText(const QVariant& value) {
   }
 }
 
-// Drops the stream however the closing steps end.
-struct StreamReset {
-  std::unique_ptr<TRecordWriter>& stream;
-  ~StreamReset() { stream.reset(); }
-};
+// Numbers in messages, grouped as people read them: 65,536.
+QString Grouped(qint64 n) {
+  QLocale locale = QLocale::c();
+  locale.setNumberOptions(QLocale::DefaultNumberOptions);
+  return locale.toString(n);
+}
 
 }  // namespace
+
+// Drops the stream however the closing steps end.
+struct TExportToCellFile::StreamDrop {
+  TExportToCellFile& exporter;
+  ~StreamDrop() { exporter.DropStream(); }
+};
 
 TExportToCellFile::TExportToCellFile(QObject* owner) : TExportBaseComponent(owner) {}
 
@@ -57,10 +66,10 @@ QString TExportToCellFile::NumberedFileName(const QString& fileName, int fileNum
          fileName.mid(cut);
 }
 
-QString TExportToCellFile::ToOemText(const QString& text) {
+QString TExportToCellFile::ToOemText(const QString& text, qsizetype* unmapped) {
   // The Windows code page and the OEM code page of a Thai system are both 874: the conversion
   // leaves the characters code page 874 holds and turns the others into "?".
-  return FromCp874(ToCp874(text));
+  return FromCp874(ToCp874(text, unmapped));
 }
 
 void TExportToCellFile::ExportData() {
@@ -114,7 +123,15 @@ void TExportToCellFile::PrepareCell(const db::TField* field, QString& text,
                                     db::TAlignment& alignment, QColor& color, TCellType& cellType) {
   if (OnGetCellParams)
     OnGetCellParams(this, field, text, cellFont_.get(), alignment, color, cellType);
-  if (CharacterSet == csASCII_MSDOS) text = ToOemText(text);
+  if (CharacterSet == csASCII_MSDOS) {
+    // The "?" the conversion leaves is written as it is: count the loss here.
+    qsizetype missing = 0;
+    text = ToOemText(text, &missing);
+    if (missing) {
+      unwritableCharacters_ += missing;
+      ++unwritableTexts_;
+    }
+  }
 }
 
 void TExportToCellFile::WriteHeader() {
@@ -152,8 +169,76 @@ int TExportToCellFile::RecordsInFile(int fileNumber) const {
   return std::clamp(exportRecordCount_ - fileNumber * RowsPerFile, 0, RowsPerFile);
 }
 
+QString TExportToCellFile::UnwritableNote() const {
+  if (!unwritableCharacters_) return {};
+  const auto counted = [](qint64 n, const char* one, const char* many) {
+    return Grouped(n) + u' ' + QLatin1String(n == 1 ? one : many);
+  };
+  return QStringLiteral(
+             "%1 in %2 could not be written in code page 874 and became \"?\". A Word "
+             "document keeps every character.")
+      .arg(counted(unwritableCharacters_, "character", "characters"),
+           counted(unwritableTexts_, "cell", "cells"));
+}
+
+int TExportToCellFile::GridRows(int records) const {
+  const qint64 headers = static_cast<qint64>(Header.size());
+  const qint64 footers = static_cast<qint64>(Footer.size());
+  const qint64 visible = VisibleColumnCount();
+  const bool lines = GridLimits().LinesInGrid;
+  // The row after the last record, where the footer lines start.
+  const qint64 end = headers + titleRowCount_ + records;
+  qint64 rows = 0;
+  switch (Layout) {
+    case elColumnar:
+      rows = titleRowCount_ + records + (lines ? headers + footers : 0);
+      break;
+    case elReversedColumnar:
+      rows = std::max(visible, lines && footers ? end + footers : lines ? headers : 0);
+      break;
+    case elTabularForm:
+      rows = std::max(records ? visible * end : 0, lines && footers ? end + footers : headers);
+      break;
+  }
+  return static_cast<int>(std::min<qint64>(rows, INT_MAX));
+}
+
+int TExportToCellFile::GridColumns(int records) const {
+  const bool lines = GridLimits().LinesInGrid && (!Header.isEmpty() || !Footer.isEmpty());
+  // Header and footer lines go to the second column.
+  const int lineColumns = lines ? 2 : 0;
+  switch (Layout) {
+    case elColumnar:
+      return std::max(VisibleColumnCount(), lineColumns);
+    case elReversedColumnar:
+      return std::max(static_cast<int>(Header.size()) + titleRowCount_ + records, lineColumns);
+    case elTabularForm:
+      return 2;
+  }
+  return 0;
+}
+
+void TExportToCellFile::CheckFits(int records) const {
+  const TGridLimits limits = GridLimits();
+  const int columns = GridColumns(records);
+  if (columns > limits.Columns)
+    throw ERangeError(QStringLiteral("%1 hold at most %2 columns; this result has %3.")
+                          .arg(limits.Holder, Grouped(limits.Columns), Grouped(columns)));
+  const int rows = GridRows(records);
+  if (rows > limits.Rows) {
+    const QString need =
+        rows == records ? QString() : QStringLiteral(", which need %1").arg(Grouped(rows));
+    throw ERangeError(QStringLiteral("%1 hold at most %2 rows; this result has %3 records%4.")
+                          .arg(limits.Holder, Grouped(limits.Rows), Grouped(records), need));
+  }
+}
+
 void TExportToCellFile::StartFile(const QString& fileName, int fileNumber) {
   if (fileNumber > 0) CloseFile();
+  // Before the file exists: one that cannot hold the records is never begun.
+  recordsInFile_ = 0;
+  checkedRecords_ = RecordsInFile(fileNumber);
+  CheckFits(checkedRecords_);
   if (!fileName.isEmpty()) {
     QString name = fileNumber == 0 ? fileName : NumberedFileName(fileName, fileNumber);
     if (OnGetFileName) OnGetFileName(this, fileNumber, name);
@@ -225,9 +310,16 @@ void TExportToCellFile::WriteTitleRow() {
 
 void TExportToCellFile::CloseFile() {
   if (!stream_) return;
-  StreamReset reset{stream_};
+  StreamDrop drop{*this};
   WriteFooter();
   stream_->Close();
+}
+
+void TExportToCellFile::DropStream() {
+  if (!stream_) return;
+  unwritableCharacters_ += stream_->UnmappedCharacters();
+  unwritableTexts_ += stream_->UnmappedTexts();
+  stream_.reset();
 }
 
 void TExportToCellFile::CloseFileAfterError() noexcept {
@@ -236,7 +328,7 @@ void TExportToCellFile::CloseFileAfterError() noexcept {
   } catch (...) {
     // The error that ended the run is the one reported.
   }
-  stream_.reset();
+  DropStream();
 }
 
 void TExportToCellFile::RunExport() {
@@ -245,6 +337,8 @@ void TExportToCellFile::RunExport() {
     throw Exception(
         FormatExportText(GetLanguageString(lsPropertyNotSpecified), QStringLiteral("DataEngine")));
   cellFont_ = std::make_unique<QFont>();
+  unwritableCharacters_ = 0;
+  unwritableTexts_ = 0;
   source->DisableControls();
   try {
     source->BeforeExecute();
@@ -267,6 +361,8 @@ void TExportToCellFile::RunExport() {
       }
       if (RowsPerFile > 0 && n > 0 && n % RowsPerFile == 0) StartFile(FileName, n / RowsPerFile);
       ++n;
+      // A source that brings more records than it counted must still not overflow the format.
+      if (++recordsInFile_ > checkedRecords_) CheckFits(recordsInFile_);
       const bool tabular = Layout == elTabularForm;
       if (!tabular) BeginRow(false);
       int c = 0;
@@ -280,11 +376,15 @@ void TExportToCellFile::RunExport() {
         QString text;
         TCellType cellType;
         if (field) {
-          cellType = GetCellTypeOfField(field, BlankIfZero);
+          // A missing value is no value, not 0: every writer leaves the cell blank.
+          cellType = field->IsNull() ? ctBlank : GetCellTypeOfField(field, BlankIfZero);
           if (OnGetCellParams || !ReadsFieldValue(*field, cellType)) text = GetFieldText(field);
         } else {
-          text = ValueText(source->GetFieldValue(column));
-          cellType = GetValueCellType(source->GetFieldType(column), text, BlankIfZero);
+          const QVariant value = source->GetFieldValue(column);
+          text = ValueText(value);
+          cellType = value.isNull()
+                         ? ctBlank
+                         : GetValueCellType(source->GetFieldType(column), text, BlankIfZero);
         }
         GetStyleColor(headerCount + titleRowCount_ + n, color);
         PrepareCell(field, text, alignment, color, cellType);

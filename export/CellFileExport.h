@@ -3,9 +3,23 @@
 #include "export/ExportComponent.h"
 #include "export/RecordWriter.h"
 
+#include <climits>
 #include <memory>
 
 namespace qav {
+
+// What one file of a format can hold. The run checks a file against it before the file is
+// created, so an export that cannot fit fails before any work instead of writing cells that a
+// reader would misplace or drop.
+struct TGridLimits {
+  // The subject of the messages: "Excel worksheets", "Word tables".
+  QString Holder;
+  int Rows = INT_MAX;
+  int Columns = INT_MAX;
+  // Header and footer lines take rows of the grid (not so in a document, where they are
+  // paragraphs around its table).
+  bool LinesInGrid = true;
+};
 
 // The base of the writers that see their output as a grid of cells. It walks the records of
 // the column source, turns every visible column into a cell (text, type, alignment, font,
@@ -27,7 +41,8 @@ class TExportToCellFile : public TExportBaseComponent {
   // The name of file k of a split export: "001" and so on before the extension.
   static QString NumberedFileName(const QString& fileName, int fileNumber);
   // Cell text in the OEM code page, which on a Thai system is code page 874 as well.
-  static QString ToOemText(const QString& text);
+  // With unmapped, adds to it the characters that became "?".
+  static QString ToOemText(const QString& text, qsizetype* unmapped = nullptr);
 
   void ExportData() override;
 
@@ -41,6 +56,20 @@ class TExportToCellFile : public TExportBaseComponent {
   QFont* CellFont() const { return cellFont_.get(); }
   // Header + title + records + footer of the run; nothing reads it.
   int RowTotal() const { return rowTotal_; }
+
+  // What one file of this writer's format holds; unlimited unless the writer says otherwise.
+  virtual TGridLimits GridLimits() const { return {}; }
+  // The rows and columns a file of that many records takes in the layout, as GridLimits counts
+  // them.
+  int GridRows(int records) const;
+  int GridColumns(int records) const;
+
+  // Characters that the file's 8-bit code page could not hold, written as "?", and the texts
+  // (cells, header and footer lines) that had any, over every file of the last run.
+  qint64 UnwritableCharacters() const { return unwritableCharacters_; }
+  qint64 UnwritableTexts() const { return unwritableTexts_; }
+  // What the user is told about them after the run; empty when every character was written.
+  QString UnwritableNote() const;
 
  protected:
   virtual bool CanAppend() { return false; }
@@ -86,6 +115,12 @@ class TExportToCellFile : public TExportBaseComponent {
   int RecordsInFile(int fileNumber) const;
   // Closes the file after an error without letting a second error replace the first.
   void CloseFileAfterError() noexcept;
+  // Raises ERangeError when a file of that many records does not fit the format.
+  void CheckFits(int records) const;
+  // Adds the stream's count of unwritable characters to the run's and drops the stream.
+  void DropStream();
+
+  struct StreamDrop;
 
   std::unique_ptr<TRecordWriter> stream_;
   std::unique_ptr<QFont> cellFont_;
@@ -95,6 +130,11 @@ class TExportToCellFile : public TExportBaseComponent {
   int rowsSinceFlush_ = 0;
   bool inData_ = false;
   int rowTotal_ = 0;
+  // Records of the current file so far, and as many as it was checked for.
+  int recordsInFile_ = 0;
+  int checkedRecords_ = 0;
+  qint64 unwritableCharacters_ = 0;
+  qint64 unwritableTexts_ = 0;
 };
 
 }  // namespace qav

@@ -12,11 +12,6 @@ namespace qav {
 
 namespace {
 
-const QString& FormatName() {
-  static const QString name = QStringLiteral("Excel worksheet");
-  return name;
-}
-
 quint8 AlignmentCode(db::TAlignment alignment) {
   switch (alignment) {
     case db::taRightJustify:
@@ -216,17 +211,22 @@ void TExportToXLS::WriteFileEnd() {
   WriteEof();
 }
 
+TGridLimits TExportToXLS::GridLimits() const {
+  return {QStringLiteral("Excel worksheets"), kRows, kColumns};
+}
+
 void TExportToXLS::WriteDimensions(int rowCount, int columnCount) {
-  // The rows announced are all written, so an export that cannot fit fails before its cells.
-  CheckWorksheetCell(FormatName(), rowCount - 1, 0, std::numeric_limits<quint16>::max());
-  WriteDimensionsRecord(rowCount, columnCount);
+  // The run has checked the rows; the columns announced are one more than those filled, which
+  // at the last column would name a column the sheet does not have.
+  WriteDimensionsRecord(rowCount, std::min(columnCount, kColumns));
 }
 
 void TExportToXLS::WriteColumnWidth(int column, int width) {
   if (width < 1) return;
   if (width == 10) width = 12;
-  // COLWIDTH has one byte for the column: a later column would resize an earlier one.
-  if (column > kLastWidthColumn) return;
+  // COLWIDTH has one byte for the column: a later column (the reversed layout announces one
+  // more than it fills) would resize an earlier one.
+  if (column >= kColumns) return;
   // Beyond 255 characters the width's low bits would shrink or hide the column.
   WriteColWidth(column, std::min(width, 255));
 }
@@ -234,7 +234,6 @@ void TExportToXLS::WriteColumnWidth(int column, int width) {
 void TExportToXLS::WriteCell(const db::TField*, TCellType cellType, int row, int column,
                              const QString& text, db::TAlignment alignment, const QFont* font,
                              const QColor&) {
-  CheckWorksheetCell(FormatName(), row, column, std::numeric_limits<quint16>::max());
   int integer = 0;
   if (Options & soFieldMask) {
     cellType = ctString;
@@ -244,6 +243,8 @@ void TExportToXLS::WriteCell(const db::TField*, TCellType cellType, int row, int
     integer = IntegerOrZero(text);
     if (integer < 0 || integer > 255) cellType = ctFloat;
   }
+  // An infinity is no number a NUMBER record holds as itself: it keeps its text.
+  if ((cellType == ctFloat || cellType == ctCurrency) && IsNonFiniteText(text)) cellType = ctString;
   const auto attributes = static_cast<quint8>(RegisterFont(font) * 64 + FormatIndexOf(cellType));
   switch (cellType) {
     case ctBlank:

@@ -39,8 +39,12 @@ class TExportToXLS : public TExportToCellFile {
   // A cell's font index takes two bits.
   static constexpr int kMaxFonts = 4;
   static constexpr int kLabelBytes = 255;
-  // COLWIDTH names its column in one byte.
-  static constexpr int kLastWidthColumn = 255;
+  // What a worksheet of this format holds: DIMENSIONS counts rows in 16 bits, and a column
+  // past the 256th is dropped by the readers.
+  static constexpr int kRows = 65535;
+  static constexpr int kColumns = 256;
+
+  TGridLimits GridLimits() const override;
 
   // The fonts the current file's cells used, in the order first used.
   const std::vector<QFont>& FontList() const { return fontList_; }

@@ -6,9 +6,8 @@ TExportToWKS::TExportToWKS(QObject* owner) : TLotusFamilyExport(owner) {
   SetExportType(9);
 }
 
-const QString& TExportToWKS::FormatName() const {
-  static const QString name = QStringLiteral("Lotus 1-2-3 worksheet");
-  return name;
+TGridLimits TExportToWKS::GridLimits() const {
+  return {QStringLiteral("Lotus 1-2-3 worksheets"), kRows, kColumns};
 }
 
 // Lotus keeps no column widths.

@@ -18,15 +18,18 @@ class TExportToWKS : public TLotusFamilyExport {
   static constexpr quint16 kVersion = 0x0404;
   // Longest label text, in bytes.
   static constexpr int kLabelBytes = 254;
-  // Columns are 16-bit words.
-  static constexpr int kLastColumn = 65535;
+  // What a worksheet holds as the readers read it: columns past the 256th are wrapped onto the
+  // first ones or refused, though the records number them in 16 bits, and a row past the
+  // 32,768th makes the file unreadable.
+  static constexpr int kRows = 32768;
+  static constexpr int kColumns = 256;
+
+  TGridLimits GridLimits() const override;
 
  protected:
   void WriteColumnWidth(int column, int width) override;
 
-  const QString& FormatName() const override;
   quint16 Version() const override { return kVersion; }
-  int LastColumn() const override { return kLastColumn; }
   int LabelBytes() const override { return kLabelBytes; }
   quint8 CellFormat(quint16 opcode) const override;
   void WriteColumnNumber(int column) override;

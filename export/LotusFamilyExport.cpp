@@ -2,6 +2,8 @@
 
 #include "export/WorksheetRecords.h"
 
+#include <algorithm>
+
 namespace qav {
 
 void TLotusFamilyExport::WriteFileBegin() {
@@ -15,15 +17,15 @@ void TLotusFamilyExport::WriteFileEnd() {
 }
 
 void TLotusFamilyExport::WriteDimensions(int rowCount, int columnCount) {
-  // The rows announced are all written, so an export that cannot fit fails before its cells.
-  CheckWorksheetCell(FormatName(), rowCount - 1, 0, LastColumn());
-  WriteRange(columnCount - 1, rowCount - 1);
+  // The run has checked the rows; the columns announced are one more than those filled, which
+  // at the last column would name a column the sheet does not have (or, as its low byte, the
+  // first).
+  WriteRange(std::min(columnCount, GridLimits().Columns) - 1, rowCount - 1);
 }
 
 void TLotusFamilyExport::WriteCell(const db::TField*, TCellType cellType, int row, int column,
                                    const QString& text, db::TAlignment alignment, const QFont*,
                                    const QColor&) {
-  CheckWorksheetCell(FormatName(), row, column, LastColumn());
   const TLotusCell cell = ChooseLotusCell(cellType, text, Options & soFieldMask);
   switch (cell.Record) {
     case lrBlank:

@@ -42,10 +42,8 @@ class TLotusFamilyExport : public TExportToCellFile {
   void WriteLabel(int column, int row, db::TAlignment alignment, QStringView text);
   void WriteEof();
 
-  // What the format fixes.
-  virtual const QString& FormatName() const = 0;
+  // What the format fixes (its limits in GridLimits).
   virtual quint16 Version() const = 0;
-  virtual int LastColumn() const = 0;
   virtual int LabelBytes() const = 0;
   virtual quint8 CellFormat(quint16 opcode) const = 0;
   // A column number as the format's records hold it.

@@ -8,15 +8,14 @@ TExportToQuattro::TExportToQuattro(QObject* owner) : TLotusFamilyExport(owner) {
   SetExportType(10);
 }
 
-const QString& TExportToQuattro::FormatName() const {
-  static const QString name = QStringLiteral("Quattro Pro worksheet");
-  return name;
+TGridLimits TExportToQuattro::GridLimits() const {
+  return {QStringLiteral("Quattro Pro worksheets"), kRows, kColumns};
 }
 
 void TExportToQuattro::WriteColumnWidth(int column, int width) {
   // A column past the last one cannot be named; its low byte would give another column this
   // width. The reversed layout announces one column more than it fills.
-  if (column > kLastColumn) return;
+  if (column >= kColumns) return;
   WriteColW1(column, width);
 }
 

@@ -19,16 +19,18 @@ class TExportToQuattro : public TLotusFamilyExport {
   static constexpr quint16 kVersion = 0x5120;
   // Longest label text, in bytes.
   static constexpr int kLabelBytes = 255;
-  // Columns are one byte.
-  static constexpr int kLastColumn = 255;
+  // What a worksheet holds: columns are one byte, and a row past the 32,768th makes the file
+  // unreadable.
+  static constexpr int kRows = 32768;
+  static constexpr int kColumns = 256;
+
+  TGridLimits GridLimits() const override;
 
  protected:
   void WriteColumnWidth(int column, int width) override;
   void WriteColW1(int column, int width);
 
-  const QString& FormatName() const override;
   quint16 Version() const override { return kVersion; }
-  int LastColumn() const override { return kLastColumn; }
   int LabelBytes() const override { return kLabelBytes; }
   quint8 CellFormat(quint16) const override { return 0x00; }
   void WriteColumnNumber(int column) override;

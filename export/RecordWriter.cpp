@@ -141,14 +141,18 @@ void TRecordWriter::WriteRecordHeader(quint16 recordType, quint16 dataLength) {
 
 void TRecordWriter::WriteCp874(QStringView text) {
   const auto n = static_cast<size_t>(text.size());
+  qsizetype missing = 0;
   if (n > buffer_.size()) {
     // Rare: a text larger than the whole buffer goes out on its own.
-    WriteBytes(ToCp874(text.toString()));
-    return;
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    bytes.truncate(EncodeCp874(text, bytes.data(), &missing) - bytes.data());
+    WriteBytes(bytes);
+  } else {
+    if (used_ + n > buffer_.size()) FlushBuffer();
+    char* const start = buffer_.data() + used_;
+    used_ += static_cast<size_t>(EncodeCp874(text, start, &missing) - start);
   }
-  if (used_ + n > buffer_.size()) FlushBuffer();
-  char* const start = buffer_.data() + used_;
-  used_ += static_cast<size_t>(EncodeCp874(text, start) - start);
+  if (missing) CountUnmapped(missing);
 }
 
 void TRecordWriter::FlushBuffer() {

@@ -40,8 +40,12 @@ class TRecordWriter {
   void WriteDouble(double value);
   // The 4 bytes before every record's data: record type, then data length.
   void WriteRecordHeader(quint16 recordType, quint16 dataLength);
-  // The text as code page 874 bytes; a character that code page cannot hold becomes "?".
+  // The text as code page 874 bytes; a character that code page cannot hold becomes "?" and is
+  // counted.
   void WriteCp874(QStringView text);
+  // Characters written as "?" so far, and the texts that had any.
+  qint64 UnmappedCharacters() const { return unmappedCharacters_; }
+  qint64 UnmappedTexts() const { return unmappedTexts_; }
 
   // Hands the buffer to the device.
   void Flush();
@@ -61,6 +65,10 @@ class TRecordWriter {
   void FlushBuffer();
   [[noreturn]] void Fail() const;
   [[noreturn]] void FailSync(int error) const;
+  void CountUnmapped(qsizetype missing) {
+    unmappedCharacters_ += missing;
+    ++unmappedTexts_;
+  }
 
   class FileSyncer;
 
@@ -70,6 +78,8 @@ class TRecordWriter {
   std::vector<char> buffer_;
   size_t used_ = 0;
   qint64 written_ = 0;
+  qint64 unmappedCharacters_ = 0;
+  qint64 unmappedTexts_ = 0;
   // Destroyed before owned_, so no disk write outlives the file.
   std::unique_ptr<FileSyncer> syncer_;
 };

@@ -88,6 +88,11 @@ int TExportToWord::WordColorIndex(const QColor& color) {
   return 0;
 }
 
+TGridLimits TExportToWord::GridLimits() const {
+  // Header and footer lines are paragraphs around the table, not rows of it.
+  return {QStringLiteral("Word tables"), kRows, kColumns, false};
+}
+
 void TExportToWord::CreateStream(const QString& fileName) {
   if (wordApp_.IsEmpty()) {
     bool attached = false;

@@ -29,6 +29,12 @@ class TExportToWord : public TExportToCellFile {
   void Assign(const TExportCustomBaseComponent& source) override;
   QString GetDefaultExt() override { return QStringLiteral(".DOC"); }
 
+  // What the word processor's tables hold.
+  static constexpr int kRows = 32767;
+  static constexpr int kColumns = 63;
+
+  TGridLimits GridLimits() const override;
+
   // The word processor's colour index of a colour: 1 black to 16 silver; 0 for any colour
   // outside its table, which means "leave unchanged".
   static int WordColorIndex(const QColor& color);

@@ -75,6 +75,10 @@ double NumberOrZero(const QString& text) {
   return TryStrToFloat(text, value) ? value : 0.0;
 }
 
+bool IsNonFiniteText(QStringView text) {
+  return text == u"INF" || text == u"-INF" || text == u"NAN";
+}
+
 QStringView CutToBytes(QStringView text, int maxBytes, int& byteCount) {
   qsizetype i = 0;
   int bytes = 0;
@@ -106,6 +110,7 @@ TLotusCell ChooseLotusCell(TCellType cellType, const QString& text, bool fieldMa
       break;
     case ctFloat:
     case ctCurrency:
+      if (IsNonFiniteText(text)) break;
       cell.Record = lrNumber;
       cell.Number = NumberOrZero(text);
       break;

@@ -32,6 +32,10 @@ int IntegerOrZero(QStringView text);
 // is not one.
 double NumberOrZero(const QString& text);
 
+// The text of a value that no NUMBER record holds as itself: "INF", "-INF" and "NAN", as the
+// program writes infinities and not-a-number. Such a cell is written as a label with its text.
+bool IsNonFiniteText(QStringView text);
+
 // The longest start of the text that fits in maxBytes code page 874 bytes. The code page has
 // one byte per character (a character it lacks becomes one "?"), so byteCount, the bytes the
 // result takes, is its character count; a surrogate pair is never split.
@@ -48,7 +52,8 @@ struct TLotusCell {
 };
 
 // With fieldMask every cell is a label; an integer outside -32767..32767 becomes a number.
-// Texts that do not convert give 0; an empty text keeps its type.
+// Texts that do not convert give 0; an empty text keeps its type; an infinite or not-a-number
+// value is a label.
 TLotusCell ChooseLotusCell(TCellType cellType, const QString& text, bool fieldMask);
 
 // The character in front of a label's text that tells the alignment.

@@ -286,6 +286,36 @@ TEST_F(BatchTool, ColumnsOfOneNameKeepTheirOwnValues) {
   EXPECT_TRUE(thai(cells[3])) << cells[3].toStdString();
 }
 
+TEST_F(BatchTool, SaysWhatAFormatCannotHold) {
+  // Characters outside code page 874 are counted on standard error after the run.
+  const QStringList foreign{"--database", "DEMO", "--query",
+                            "select 'emoji 😀 中文' as A, 'ok' as B"};
+  Outcome o = RunTool(foreign + QStringList{"--out", Out("foreign.txt")}, suite_.Root());
+  ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  EXPECT_TRUE(
+      o.err.contains("note: 3 characters in 1 cell could not be written in code page 874 "
+                     "and became \"?\". A Word document keeps every character."))
+      << o.err.toStdString();
+  // The Word document keeps them, under either name, and says nothing.
+  o = RunTool(foreign + QStringList{"--out", Out("foreign.docx")}, suite_.Root());
+  ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  EXPECT_FALSE(o.err.contains("note:")) << o.err.toStdString();
+  EXPECT_TRUE(ReadAll(Out("foreign.docx")).startsWith("PK"));
+
+  // 40,000 rows do not fit a Word table: refused before any work.
+  o = RunTool({"--database", "DEMO", "--query",
+               "with recursive n(i) as (select 1 union all select i + 1 from n where i < 40000) "
+               "select i from n",
+               "--format", "doc", "--out", Out("sales.doc")},
+              suite_.Root());
+  EXPECT_EQ(o.exitCode, bxFailed);
+  EXPECT_TRUE(
+      o.err.contains("Word tables hold at most 32,767 rows; this result has 40,000 "
+                     "records, which need 40,001."))
+      << o.err.toStdString();
+  EXPECT_FALSE(QFile::exists(Out("sales.doc")));
+}
+
 TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
   // The workbook writes its rows through a library of its own: it stops as cleanly.
   for (const QString& name : {QStringLiteral("big.txt"), QStringLiteral("big.xlsx")}) {
@@ -440,6 +470,13 @@ TEST(BatchArguments, ReadsEveryFormOfTheCommandLine) {
       ParseBatchArguments({"--database", "D", "--query", "q", "--out", "x.txt", "--format", "csv"})
           .Format,
       TSaveFormat::Csv);
+  // The Word writer's file is Office Open XML: docx names the same writer.
+  EXPECT_EQ(ParseBatchArguments({"--database", "D", "--query", "q", "--out", "x.docx"}).Format,
+            TSaveFormat::Word);
+  EXPECT_EQ(
+      ParseBatchArguments({"--database", "D", "--query", "q", "--format", "docx", "--out", "x.doc"})
+          .Format,
+      TSaveFormat::Word);
 
   const QStringList bad[] = {
       {"--database", "D", "--query", "q", "--sql", "f", "--out", "x.txt"},

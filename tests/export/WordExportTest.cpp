@@ -563,4 +563,52 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
 }
 
 }  // namespace
+TEST_F(WordExport, TablesPastTheWordProcessorsLimitsAreRefusedBeforeWordStarts) {
+  const struct {
+    int columns, records;
+    const char* message;  // after "Error of data export.: "; none: the table is made
+  } cases[] = {
+      {63, 1, nullptr},
+      {64, 1, "Word tables hold at most 63 columns; this result has 64."},
+      {1, 32767,
+       "Word tables hold at most 32,767 rows; this result has 32,767 records, which need "
+       "32,768."},
+      {1, 50000,
+       "Word tables hold at most 32,767 rows; this result has 50,000 records, which need "
+       "50,001."},
+  };
+  for (const auto& c : cases) {
+    std::vector<db::FieldDef> fields;
+    for (int k = 0; k < c.columns; ++k)
+      fields.push_back({QStringLiteral("C%1").arg(k), ftInteger, 3});
+    std::vector<std::vector<QVariant>> rows(
+        static_cast<size_t>(c.records), std::vector<QVariant>(static_cast<size_t>(c.columns), 1));
+    TMemoryDataSet data(fields, rows);
+    data.Open();
+    RecordingWord word;
+    dialogs_.requests.clear();
+    TExportToWord e;
+    e.ColumnSource = csDataSet;
+    e.SetDataSet(&data);
+    e.AnimatedStatus = false;
+    e.AddTitle = true;
+    e.FileName = dir_.filePath(QStringLiteral("limits.doc"));
+    e.Execute();
+    const std::string what = std::to_string(c.columns) + "x" + std::to_string(c.records);
+    if (!c.message) {
+      EXPECT_EQ(e.RunStatus(), rsDone) << what;
+      EXPECT_TRUE(
+          word.state->log.join(u'\n').contains(QStringLiteral("NumColumns:=%1)").arg(c.columns)))
+          << what;
+      continue;
+    }
+    EXPECT_EQ(e.RunStatus(), rsFailed) << what;
+    EXPECT_EQ(dialogs_.Texts(),
+              QStringList{QStringLiteral("Error of data export.: ") + QString::fromUtf8(c.message)})
+        << what;
+    // Nothing was asked of the word processor: not even started.
+    EXPECT_TRUE(word.state->log.isEmpty()) << what << word.state->log.join(u'\n').toStdString();
+  }
+}
+
 }  // namespace qav

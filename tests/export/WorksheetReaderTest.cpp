@@ -91,15 +91,15 @@ QString Cp850Reading(const QString& text) {
 }
 
 // What a cell of the field holds in the format, worked out from the value, not from the
-// writers: Excel keeps numbers, dates and times as numbers and nulls as blanks; Lotus and
-// Quattro keep dates as their texts and a null number as 0.
+// writers: Excel keeps numbers, dates and times as numbers; Lotus and Quattro keep dates as
+// their texts; every writer leaves a null blank.
 Expected ExpectedCell(const db::TField& field, Kind kind) {
   const TFormatSettings& fs = FormatSettings();
   const db::TFieldType type = field.DataType();
   const bool excel = kind == kXls;
   const bool number =
       db::IsIntegerType(type) || type == db::ftFloat || type == db::ftCurrency || type == db::ftBCD;
-  if (field.IsNull()) return number && !excel ? Number(0) : Expected{};
+  if (field.IsNull()) return Expected{};
   if (number) return Number(field.AsFloat());
   if (type != db::ftDate && type != db::ftDateTime) return Text(field.AsString());
   const db::TDateTime value = field.AsDateTime();
