@@ -7,6 +7,7 @@
 #include "core/Cp874.h"
 #include "core/ExceptionHandler.h"
 #include "core/TextUtil.h"
+#include "db/Database.h"
 #include "db/Query.h"
 #include "export/ExportComponent.h"
 #include "export/SaveOutputSettings.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -185,7 +187,17 @@ void TFrExecSQL::BtnOpenClick() {
 void TFrExecSQL::BtnExecClick() {
   QExport->Close();
   QExport->SetSQL(Memo1->toPlainText().split(u'\n'));
-  QExport->Open();
+  // What the script PRINTs goes to the status bar, also when a later statement fails.
+  auto showPrinted = [this] {
+    StatusPanel(1)->setText(QExport->Database().TakeMessages().join(QStringLiteral("  ")));
+  };
+  try {
+    QExport->Open();
+  } catch (...) {
+    showPrinted();
+    throw;
+  }
+  showPrinted();
   BtnExport->setEnabled(true);
 }
 

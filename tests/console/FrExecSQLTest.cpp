@@ -51,6 +51,27 @@ TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
   EXPECT_TRUE(errors_.isEmpty());
 }
 
+TEST_F(Console, PrintedTextShowsInTheStatusBarBesideTheResult) {
+  Type(
+      "declare @n int = 3\nprint 'rows: ' + cast(@n as varchar)\n"
+      "select top (@n) Code from Customer order by Code\nprint N'เสร็จ'");
+  window_->BtnExec->click();
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 3);
+  EXPECT_EQ(window_->StatusPanel(1)->text(), QStringLiteral("rows: 3  เสร็จ"));
+
+  // A failing statement still shows what was printed before it; the next run starts afresh.
+  window_->Memo1->clear();
+  Type("print 'before'\nselect 'a' + 1");
+  window_->BtnExec->click();
+  EXPECT_EQ(window_->StatusPanel(1)->text(), "before");
+  ASSERT_EQ(errors_.size(), 1);
+  EXPECT_TRUE(errors_[0].contains("Conversion failed")) << errors_[0].toStdString();
+  window_->Memo1->clear();
+  Type("select 1");
+  window_->BtnExec->click();
+  EXPECT_EQ(window_->StatusPanel(1)->text(), "");
+}
+
 TEST_F(Console, TheGridShowsTheResultInFieldOrderWithThaiText) {
   Type("select Id, Code, NameThai, NameEng from Customer where Id <= 3 order by Id");
   QTest::keyClick(window_->Memo1, Qt::Key_F5);
