@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -52,16 +53,16 @@ TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
 }
 
 TEST_F(Console, PrintedTextShowsInTheStatusBarBesideTheResult) {
-  Type(
-      "declare @n int = 3\nprint 'rows: ' + cast(@n as varchar)\n"
-      "select top (@n) Code from Customer order by Code\nprint N'เสร็จ'");
+  window_->Memo1->setPlainText(
+      QStringLiteral("declare @n int = 3\nprint 'rows: ' + cast(@n as varchar)\n"
+                     "select top (@n) Code from Customer order by Code\nprint N'เสร็จ'"));
   window_->BtnExec->click();
   EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 3);
   EXPECT_EQ(window_->StatusPanel(1)->text(), QStringLiteral("rows: 3  เสร็จ"));
 
   // A failing statement still shows what was printed before it; the next run starts afresh.
   window_->Memo1->clear();
-  Type("print 'before'\nselect 'a' + 1");
+  window_->Memo1->setPlainText(QStringLiteral("print 'before'\nselect 'a' + 1"));
   window_->BtnExec->click();
   EXPECT_EQ(window_->StatusPanel(1)->text(), "before");
   ASSERT_EQ(errors_.size(), 1);
