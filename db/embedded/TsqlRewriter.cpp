@@ -211,6 +211,85 @@ void RewriteCalls(Tokens& t) {
   }
 }
 
+bool IsKeyword(const TsqlToken& t);
+
+// The end of the select list that starts at `from`.
+std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
+  int depth = 0;
+  int cases = 0;
+  for (std::size_t i = from; i < t.size(); ++i) {
+    if (IsSymbol(t, i, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, i, ')')) {
+      if (depth-- == 0) return i;
+    } else if (depth == 0) {
+      if (t[i].Is(u"case")) ++cases;
+      if (t[i].Is(u"end") && cases > 0) {
+        --cases;
+        continue;
+      }
+      if (IsSymbol(t, i, ';') ||
+          (cases == 0 && (t[i].IsAny({"from", "into", "where", "group", "order", "having", "union",
+                                      "except", "intersect", "option", "limit"}) ||
+                          StartsStatement(t[i]))))
+        return i;
+    }
+  }
+  return t.size();
+}
+
+// A select-list item ending in an alias: "expr AS name" or "expr name".
+bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
+  if (to < from + 2) return false;
+  const TsqlToken& last = t[to - 1];
+  const TsqlToken& before = t[to - 2];
+  if (last.kind == Kind::String && before.Is(u"as")) return true;
+  if (last.kind != Kind::Name && (last.kind != Kind::Word || IsKeyword(last))) return false;
+  return before.Is(u"as") || (before.kind != Kind::Symbol && !IsKeyword(before)) ||
+         IsSymbol(t, to - 2, ')');
+}
+
+// SQLite names a result column by its expression's text; an item the rewriter changes keeps the
+// name it was written with, not the functions it became.
+void NameSelectItems(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"select")) continue;
+    std::size_t from = i + 1;
+    if (IsWordAt(t, from, "distinct") || IsWordAt(t, from, "all")) ++from;
+    if (IsWordAt(t, from, "top")) {
+      from += 2;
+      if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
+      if (IsWordAt(t, from, "percent")) ++from;
+      if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
+    }
+    const std::size_t end = SelectListEnd(t, from);
+    std::vector<std::pair<std::size_t, std::size_t>> items;
+    int depth = 0;
+    std::size_t start = from;
+    for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
+      if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
+        items.emplace_back(start, k);
+        start = k + 1;
+      } else if (IsSymbol(t, k, '(')) {
+        ++depth;
+      } else if (IsSymbol(t, k, ')')) {
+        --depth;
+      }
+    }
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      const auto [a, b] = *it;
+      if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
+        continue;
+      const QString text = Join(t, a, b);
+      if (RewriteTsql(text) == text) continue;
+      QString name = text;
+      name.replace(u'"', QLatin1StringView("\"\""));
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
+               {Make(Kind::Symbol, QStringLiteral("AS")), Make(Kind::Symbol, u'"' + name + u'"')});
+    }
+  }
+}
+
 // TOP n [PERCENT] after SELECT [DISTINCT|ALL] becomes a LIMIT at the end of that query.
 void RewriteTop(Tokens& t) {
   for (std::size_t i = 0; i < t.size(); ++i) {
@@ -506,6 +585,7 @@ void RefuseTsql(const QString& what) {
 QString RewriteTsql(QStringView text) {
   TsqlTokens parsed = Tokenize(text);
   Tokens& t = parsed.tokens;
+  NameSelectItems(t);
   RewriteCalls(t);
   RewriteTop(t);
   RewriteStatements(t);

@@ -130,8 +130,8 @@ TEST(EmbeddedDialectTest, ParsesBackupStatements) {
 }
 
 TEST(EmbeddedDialectTest, RewritesIsnullAndCountsPlaceholders) {
-  EXPECT_EQ(RewriteTsql(u"select IsNull (a, 'isnull(') from t where b isnull -- isnull(x)"),
-            QStringLiteral("select ifnull (a, 'isnull(') from t where b isnull -- isnull(x)"));
+  EXPECT_EQ(RewriteTsql(u"select IsNull (a, 'isnull(') n from t where b isnull -- isnull(x)"),
+            QStringLiteral("select ifnull (a, 'isnull(') n from t where b isnull -- isnull(x)"));
   EXPECT_EQ(CountPlaceholders(u"select ? , '?', \"?\" -- ?\n, ? /* ? */"), 2);
 }
 
