@@ -52,13 +52,59 @@ int FullYear(int year, qsizetype digits) {
   return year <= 49 ? 2000 + year : 1900 + year;  // SQL Server's two-digit year cutoff, 2049
 }
 
+// "2024-01-31[( |T)13:05[:07[.123]]]", the form the suite stores, read without a regular
+// expression: functions read it on every row.
+std::optional<QDateTime> ParseIso(QStringView s) {
+  auto number = [&](qsizetype at, qsizetype count, int& out) {
+    if (at + count > s.size()) return false;
+    out = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+      if (s[i] < u'0' || s[i] > u'9') return false;
+      out = out * 10 + (s[i].unicode() - '0');
+    }
+    return true;
+  };
+  int y, mo, d, h = 0, mi = 0, sec = 0, ms = 0;
+  if (!number(0, 4, y) || s.size() < 10 || s[4] != u'-' || !number(5, 2, mo) || s[7] != u'-' ||
+      !number(8, 2, d))
+    return std::nullopt;
+  qsizetype at = 10;
+  if (at < s.size()) {
+    if ((s[at] != u' ' && s[at] != u'T') || !number(at + 1, 2, h) || at + 3 >= s.size() ||
+        s[at + 3] != u':' || !number(at + 4, 2, mi))
+      return std::nullopt;
+    at += 6;
+    if (at < s.size()) {
+      if (s[at] != u':' || !number(at + 1, 2, sec)) return std::nullopt;
+      at += 3;
+      if (at < s.size()) {
+        if (s[at] != u'.') return std::nullopt;
+        qsizetype digits = 0;
+        for (++at; at < s.size(); ++at, ++digits) {
+          if (s[at] < u'0' || s[at] > u'9') return std::nullopt;
+          if (digits < 3) ms = ms * 10 + (s[at].unicode() - '0');
+        }
+        if (digits == 0) return std::nullopt;
+        for (; digits < 3; ++digits) ms *= 10;
+      }
+    }
+  }
+  const QDate date(y, mo, d);
+  const QTime time(h, mi, sec, ms);
+  if (!date.isValid() || !time.isValid()) return std::nullopt;
+  return Make(date, time);
+}
+
 enum class Order { Ymd, Mdy, Dmy };
 
 // A date in the given order with one separator, an optional time after it.
 std::optional<QDateTime> ParseOrdered(QStringView s, Order order, QChar sep) {
-  const QString pattern =
-      QStringLiteral("^(\\d{1,4})\\%1(\\d{1,2})\\%1(\\d{1,4})(?:[ T](.*))?$").arg(sep);
-  const QRegularExpression re(pattern);
+  static const QString kSeparators = QStringLiteral("-/.");
+  static const QRegularExpression kForms[] = {
+      QRegularExpression(QStringLiteral("^(\\d{1,4})-(\\d{1,2})-(\\d{1,4})(?:[ T](.*))?$")),
+      QRegularExpression(QStringLiteral("^(\\d{1,4})/(\\d{1,2})/(\\d{1,4})(?:[ T](.*))?$")),
+      QRegularExpression(QStringLiteral("^(\\d{1,4})\\.(\\d{1,2})\\.(\\d{1,4})(?:[ T](.*))?$"))};
+  const QRegularExpression& re = kForms[kSeparators.indexOf(sep)];
   const auto m = re.match(s.toString());
   if (!m.hasMatch()) return std::nullopt;
   int a = m.captured(1).toInt(), b = m.captured(2).toInt(), c = m.captured(3).toInt();
@@ -131,6 +177,8 @@ std::optional<QDateTime> ParseTsqlDate(QStringView raw, int style) {
   const QStringView s = raw.trimmed();
   if (s.isEmpty())
     return Make(QDate(1900, 1, 1), QTime(0, 0));  // SQL Server reads '' as 1900-01-01
+  if (style == 0 || style == 20 || style == 21 || style == 23 || style >= 120)
+    if (auto v = ParseIso(s)) return v;
   switch (style % 100) {
     case 1:
     case 10:
@@ -166,6 +214,10 @@ std::optional<QDateTime> ParseTsqlDate(QStringView raw, int style) {
   if (s.contains(u':'))
     if (const auto time = ParseTime(s)) return Make(QDate(1900, 1, 1), *time);
   return std::nullopt;
+}
+
+std::optional<QDateTime> ParseStoredDate(QStringView text) {
+  return ParseIso(text);
 }
 
 QDateTime DateFromNumber(double days) {

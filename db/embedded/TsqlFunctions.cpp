@@ -59,12 +59,8 @@ std::optional<QDateTime> DateArg(sqlite3_context* c, sqlite3_value* v) {
 // A text in the form the suite stores date-times in ("2024-01-31[ 13:05:00[.000]]").
 std::optional<QDateTime> StoredDate(sqlite3_value* v) {
   if (sqlite3_value_type(v) != SQLITE_TEXT) return std::nullopt;
-  static const QRegularExpression kStored(
-      QStringLiteral("^\\d{4}-\\d{2}-\\d{2}(?:[ T]\\d{2}:\\d{2}(?::\\d{2}(?:\\.\\d+)?)?)?$"));
   const QString text = Text(v);
-  if (sqlite3_value_subtype(v) != kDateTimeSubtype && !kStored.match(text).hasMatch())
-    return std::nullopt;
-  return ParseTsqlDate(text);
+  return sqlite3_value_subtype(v) == kDateTimeSubtype ? ParseTsqlDate(text) : ParseStoredDate(text);
 }
 
 enum class Part {
@@ -494,7 +490,8 @@ std::optional<double> TextAsNumber(sqlite3_context* c, sqlite3_value* text, bool
   }
   const double v = s.toDouble(&ok);
   if (!ok) {
-    Fail(c, QStringLiteral("Error converting data type varchar to float."));
+    // A literal with a decimal point is numeric on SQL Server.
+    Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
     return std::nullopt;
   }
   return v;

@@ -276,6 +276,7 @@ void NameSelectItems(Tokens& t) {
         --depth;
       }
     }
+    if (depth != 0) continue;  // an unclosed "(": SQLite's message should name the real fault
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       const auto [a, b] = *it;
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))

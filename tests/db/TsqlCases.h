@@ -27,6 +27,7 @@ inline const TsqlCase kTsqlCases[] = {
     {"ConcatWithNull", "select Code + '-' + NameEng from Customer where Code = 'C0003'", "NULL"},
     {"TextPlusNumberFails", "select 'a' + 1",
      "!Conversion failed when converting the varchar value 'a' to data type int."},
+    {"TextPlusDecimalFails", "select 'x' + 5.5", "!Error converting data type varchar to numeric."},
     {"NumericTextPlusNumber", "select '1' + 1, 1 + 2 * 3, 10 - 2 - 3", "2|7|5"},
     {"CaseThenConcat", "select case when 1 = 1 then 'a' end + 'b', 'x' + cast(1 + 2 as varchar)",
      "ab|x3"},
