@@ -9,6 +9,7 @@
 #include "core/ExceptionHandler.h"
 #include "core/ScriptFile.h"
 #include "core/TextUtil.h"
+#include "db/Database.h"
 #include "db/Query.h"
 #include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
@@ -220,7 +221,16 @@ void TFrExecSQL::BtnExecClick() {
   StatusPanel(1)->clear();
   QExport->SetSQL(Memo1->toPlainText().split(u'\n'));
   fetchClock_.start();
-  QExport->Open();
+  // What the script PRINTs goes to the status bar, also when a later statement fails.
+  printed_.clear();
+  try {
+    QExport->Open();
+  } catch (...) {
+    printed_ = QExport->Database().TakeMessages().join(QStringLiteral("  "));
+    StatusPanel(1)->setText(printed_);
+    throw;
+  }
+  printed_ = QExport->Database().TakeMessages().join(QStringLiteral("  "));
   BtnExport->setEnabled(true);
   ShowFetchStatus();
   if (QExport->Fetching()) fetchTicker_->start();
@@ -239,6 +249,7 @@ void TFrExecSQL::ShowFetchStatus() {
     text = QStringLiteral("%1 rows, stopped after %2 s").arg(rows, seconds);
   else
     text = QStringLiteral("%1 rows in %2 s").arg(rows, seconds);
+  if (!printed_.isEmpty()) text += QStringLiteral("  ") + printed_;
   StatusPanel(1)->setText(text);
 }
 

@@ -80,6 +80,8 @@ class TFrExecSQL : public TFrForm {
   void FetchEnded();
 
   QElapsedTimer fetchClock_;
+  // What the last run's script PRINTed, shown after the fetch figures.
+  QString printed_;
   QTimer* fetchTicker_;
   // Runs one save and tells the user how it ended.
   void SaveOutput(TExportBaseComponent* component, const QString& fileName);

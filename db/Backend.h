@@ -97,6 +97,9 @@ class BackendConnection {
   virtual void Rollback() = 0;
 
   virtual void ExecProc(const QString& name, std::vector<ProcArg>& args) = 0;
+
+  // The texts of PRINT (and of RAISERROR below severity 11) since the last call, oldest first.
+  virtual QStringList TakeMessages() { return {}; }
 };
 
 // Opens the back end that the server name chooses: "embedded:FOLDER" for the embedded suite,

@@ -63,6 +63,9 @@ class TDatabase : public QObject {
   void Commit();
   void Rollback();
 
+  // The server's PRINT messages since the last call; none while closed.
+  QStringList TakeMessages() { return backend_ ? backend_->TakeMessages() : QStringList(); }
+
   // Runs a statement directly, without parameters and without a result.
   void Execute(const QString& sql);
 

@@ -23,11 +23,6 @@ void ResultText(sqlite3_context* context, const QString& text) {
   sqlite3_result_text(context, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
-void GetDate(sqlite3_context* context, int, sqlite3_value**) {
-  ResultText(context,
-             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
-}
-
 // SQL Server's LEN: characters, not counting trailing blanks.
 void Len(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
@@ -78,8 +73,7 @@ void Catalog::Install(sqlite3* db, const QString& folder) {
     void (*call)(sqlite3_context*, int, sqlite3_value**);
   };
   for (const Function& f :
-       {Function{"getdate", 0, SQLITE_UTF8, GetDate}, Function{"len", 1, flags, Len},
-        Function{"qav_type_name", 1, flags, TypeName},
+       {Function{"len", 1, flags, Len}, Function{"qav_type_name", 1, flags, TypeName},
         Function{"qav_type_length", 1, flags, TypeLength},
         Function{"qav_object_id", 1, SQLITE_UTF8, ObjectIdFunction}}) {
     if (sqlite3_create_function_v2(db, f.name, f.args, f.flags, this, f.call, nullptr, nullptr,

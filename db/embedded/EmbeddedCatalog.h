@@ -8,7 +8,7 @@ struct sqlite3;
 namespace qav::db::embedded {
 
 // What SQL Server offers every connection beyond the tables: the system tables SysDatabases,
-// SysObjects and SysColumns, and the functions getdate() and len(). All of it is TEMP, so the
+// SysObjects and SysColumns, and the function len(). All of it is TEMP, so the
 // database files stay as they are. Object ids are stable for the life of the connection and the
 // same in SysObjects and SysColumns.
 class Catalog {

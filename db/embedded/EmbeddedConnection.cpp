@@ -6,10 +6,15 @@
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/SqliteHandle.h"
 #include "db/embedded/SqliteResult.h"
+#include "db/embedded/TsqlFunctions.h"
+#include "db/embedded/TsqlRewriter.h"
+#include "db/embedded/TsqlStatements.h"
 
 #include <sqlite3.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <utility>
 
 namespace qav::db {
 
@@ -26,6 +31,8 @@ class Binder {
   virtual QVariant Positional() = 0;
   virtual void SkipPositional(int count) = 0;
   virtual QVariant Named(QStringView name) = 0;
+  // True when Named has a value of its own for the name, ahead of the session's variables.
+  virtual bool Supplies(QStringView) const { return false; }
 };
 
 // The arguments of Execute, bound to "?" in order across all statements of the text.
@@ -42,7 +49,9 @@ class ArgsBinder final : public Binder {
   }
   void SkipPositional(int count) override { next_ += static_cast<std::size_t>(count); }
   QVariant Named(QStringView name) override {
-    // "?NNN" names a value by its position; T-SQL variables have no value here.
+    if (name.startsWith(u'@'))
+      RaiseTsqlError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(name));
+    // "?NNN" names a value by its position.
     bool ok = false;
     const qsizetype n = name.startsWith(u'?') ? name.mid(1).toLongLong(&ok) : 0;
     if (ok && n >= 1 && static_cast<std::size_t>(n) <= args_.size())
@@ -84,6 +93,11 @@ class ProcBinder final : public Binder {
     for (const ProcArg& arg : args_)
       if (arg.direction != ptResult && SameName(arg.name, name)) return arg.value;
     return {};
+  }
+  bool Supplies(QStringView name) const override {
+    for (const ProcArg& arg : args_)
+      if (arg.direction != ptResult && SameName(arg.name, name)) return true;
+    return false;
   }
 
  private:
@@ -161,6 +175,7 @@ class EmbeddedConnection final : public BackendConnection {
  public:
   EmbeddedConnection(QString folder, DbHandle db) : folder_(std::move(folder)), db_(std::move(db)) {
     catalog_.Install(db_.get(), folder_);
+    RegisterTsqlFunctions(db_.get());
   }
 
   std::unique_ptr<ResultSet> Execute(const QString& sql,
@@ -191,6 +206,8 @@ class EmbeddedConnection final : public BackendConnection {
   void StartTransaction() override { ExecSql(db_.get(), "BEGIN"); }
   void Commit() override { ExecSql(db_.get(), "COMMIT"); }
   void Rollback() override { ExecSql(db_.get(), "ROLLBACK"); }
+
+  QStringList TakeMessages() override { return std::exchange(messages_, {}); }
 
   void ExecProc(const QString& name, std::vector<ProcArg>& args) override {
     rowsAffected_ = -1;
@@ -223,7 +240,7 @@ class EmbeddedConnection final : public BackendConnection {
  private:
   QString Translate(const QString& text) {
     if (text.contains(QLatin1StringView("sysobjects"), Qt::CaseInsensitive)) catalog_.Refresh();
-    return TranslateFunctions(text);
+    return RewriteTsql(text);
   }
 
   QString ProcedureBody(const QString& name) {
@@ -257,6 +274,10 @@ class EmbeddedConnection final : public BackendConnection {
     if (pos >= text.size() || IsKeywordAt(text, pos, QLatin1StringView("if")) ||
         IsKeywordAt(text, pos, QLatin1StringView("alter")) ||
         IsKeywordAt(text, pos, QLatin1StringView("backup")))
+      return nullptr;
+    // SELECT @v = ... prepares in SQLite too, as a comparison.
+    if (ParseTsqlStatement(text.mid(pos, StatementEnd(text, pos) - pos), 0).kind !=
+        TsqlStatement::Kind::Other)
       return nullptr;
     const char16_t* start = text.utf16() + pos;
     sqlite3_stmt* raw = nullptr;
@@ -314,8 +335,103 @@ class EmbeddedConnection final : public BackendConnection {
           continue;
         }
       }
+      const qsizetype end = StatementEnd(text, pos);
+      const TsqlStatement statement = ParseTsqlStatement(text.mid(pos, end - pos), 0);
+      if (statement.kind != TsqlStatement::Kind::Other) {
+        RunScriptStatement(statement, run);
+        pos += std::max<qsizetype>(statement.end, 1);
+        continue;
+      }
       pos = RunSqlite(text, pos, run);
     }
+  }
+
+  // The statements the connection runs itself. Variables live as long as the connection, since
+  // the test server hands a batch over one statement at a time.
+  void RunScriptStatement(const TsqlStatement& statement, Run& run) {
+    using Kind = TsqlStatement::Kind;
+    switch (statement.kind) {
+      case Kind::Declare:
+        for (const TsqlStatement::Assignment& a : statement.assignments) {
+          const QVariant value =
+              a.expression.isEmpty() ? QVariant() : Evaluate(Converted(a.type, a.expression), run);
+          variables_.insert(a.variable.toLower(), {a.type, value});
+        }
+        break;
+      case Kind::SetVariable: {
+        const TsqlStatement::Assignment& a = statement.assignments.front();
+        Variable& v = DeclaredVariable(a.variable);
+        v.value = Evaluate(Converted(v.type, a.expression), run);
+        break;
+      }
+      case Kind::SelectAssign: {
+        QStringList values;
+        for (const TsqlStatement::Assignment& a : statement.assignments)
+          values << Converted(DeclaredVariable(a.variable).type, a.expression);
+        const QString sql = QStringLiteral("SELECT ") + values.join(QStringLiteral(", ")) +
+                            QStringLiteral(" ") + statement.rest;
+        const StmtHandle stmt = Prepare(sql, run);
+        // As on SQL Server, the last row's values stay; no row changes nothing.
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+          for (std::size_t i = 0; i < statement.assignments.size(); ++i)
+            DeclaredVariable(statement.assignments[i].variable).value =
+                ColumnValue(stmt.get(), static_cast<int>(i));
+        }
+        if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), sql);
+        break;
+      }
+      case Kind::Print:
+        messages_ << Evaluate(Converted(QStringLiteral("nvarchar(4000)"), statement.expression),
+                              run)
+                         .toString();
+        break;
+      case Kind::RaiseError: {
+        const QString text =
+            Evaluate(Converted(QStringLiteral("nvarchar(2047)"), statement.expression), run)
+                .toString();
+        if (statement.severity > 10) RaiseTsqlError(text);
+        messages_ << text;
+        break;
+      }
+      case Kind::SetOption:
+      case Kind::Other:
+        break;
+    }
+  }
+
+  struct Variable {
+    QString type;
+    QVariant value;
+  };
+
+  Variable& DeclaredVariable(const QString& name) {
+    const auto it = variables_.find(name.toLower());
+    if (it == variables_.end())
+      RaiseTsqlError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(name));
+    return *it;
+  }
+
+  static QString Converted(const QString& type, const QString& expression) {
+    return QStringLiteral("tsql_convert('%1', (%2\n))").arg(type, expression);
+  }
+
+  StmtHandle Prepare(const QString& sql, Run& run) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare16_v2(db_.get(), sql.utf16(), static_cast<int>(sql.size() * 2), &raw,
+                             nullptr) != SQLITE_OK)
+      RaiseSqliteError(db_.get(), sql);
+    StmtHandle stmt(raw);
+    Bind(raw, run.binder);
+    return stmt;
+  }
+
+  QVariant Evaluate(const QString& expression, Run& run) {
+    const QString sql = QStringLiteral("SELECT ") + expression;
+    const StmtHandle stmt = Prepare(sql, run);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) RaiseSqliteError(db_.get(), sql);
+    return ColumnValue(stmt.get(), 0);
   }
 
   // Prepares the statement at pos, runs it and returns where the next one begins.
@@ -324,8 +440,18 @@ class EmbeddedConnection final : public BackendConnection {
     sqlite3_stmt* raw = nullptr;
     const void* tail = nullptr;
     if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
-                             &tail) != SQLITE_OK)
-      RaiseSqliteError(db_.get(), text.mid(pos, StatementEnd(text, pos) - pos).toString());
+                             &tail) != SQLITE_OK) {
+      // T-SQL scripts may leave out the ";" between statements: try the statement alone, and
+      // report the first failure when that does not prepare either.
+      const qsizetype end = StatementEnd(text, pos);
+      const qsizetype next = pos + ScriptStatementAfter(text.mid(pos, end - pos), 0);
+      const EDBEngineError first = CaughtSqliteError(text.mid(pos, end - pos).toString());
+      if (next >= end ||
+          sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((next - pos) * 2), &raw, &tail) !=
+              SQLITE_OK ||
+          !raw)
+        throw first;
+    }
     const qsizetype next = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
     if (!raw) return text.size();  // only blanks and comments were left
     const StmtHandle stmt(raw);
@@ -334,11 +460,28 @@ class EmbeddedConnection final : public BackendConnection {
     return std::max(next, pos + 1);
   }
 
+  EDBEngineError CaughtSqliteError(const QString& statement) {
+    try {
+      RaiseSqliteError(db_.get(), statement);
+    } catch (const EDBEngineError& e) {
+      return e;
+    }
+    return EDBEngineError(statement);
+  }
+
   void Bind(sqlite3_stmt* stmt, Binder& binder) {
     const int count = sqlite3_bind_parameter_count(stmt);
     for (int i = 1; i <= count; ++i) {
       const char* name = sqlite3_bind_parameter_name(stmt, i);
-      const QVariant value = name ? binder.Named(QString::fromUtf8(name)) : binder.Positional();
+      QVariant value;
+      const QString key = name ? QString::fromUtf8(name) : QString();
+      const auto v = variables_.constFind(key.toLower());
+      if (!name)
+        value = binder.Positional();
+      else if (v != variables_.constEnd() && !binder.Supplies(key))
+        value = v->value;
+      else
+        value = binder.Named(key);
       if (BindValue(stmt, i, value) != SQLITE_OK) RaiseSqliteError(db_.get());
     }
   }
@@ -392,6 +535,8 @@ class EmbeddedConnection final : public BackendConnection {
   Catalog catalog_;
   DbHandle db_;  // closed before the catalog whose functions it holds goes
   qint64 rowsAffected_ = -1;
+  QHash<QString, Variable> variables_;  // by lower-case name, "@" included
+  QStringList messages_;
 };
 
 [[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {

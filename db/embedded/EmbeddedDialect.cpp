@@ -294,21 +294,6 @@ std::optional<BackupStatement> ParseBackup(QStringView statement) {
                          m.captured(2).replace(QLatin1StringView("''"), QLatin1StringView("'"))};
 }
 
-QString TranslateFunctions(QStringView s) {
-  QString out;
-  qsizetype copied = 0;
-  for (Token t = NextToken(s, 0); t.start < s.size(); t = NextToken(s, t.end)) {
-    if (IsWord(s, t, QLatin1StringView("isnull")) && NextToken(s, t.end).Is(s, '(')) {
-      out += s.mid(copied, t.start - copied);
-      out += QLatin1StringView("ifnull");
-      copied = t.end;
-    }
-  }
-  if (copied == 0) return s.toString();
-  out += s.mid(copied);
-  return out;
-}
-
 QString ServerErrorText(int code, const QString& message, const QString& verb,
                         const QStringList& tables, bool childSide) {
   const qsizetype colon = message.indexOf(QLatin1StringView(": "));

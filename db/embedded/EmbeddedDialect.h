@@ -41,9 +41,6 @@ struct BackupStatement {
 };
 std::optional<BackupStatement> ParseBackup(QStringView statement);
 
-// Rewrites the function calls whose names SQLite reads otherwise: isnull(a, b) is a keyword there.
-QString TranslateFunctions(QStringView text);
-
 // The text SQL Server would give for a failure that SQLite reports as `message` with extended
 // code `code`. `verb` is the failing statement's first word (upper case). For a foreign key
 // failure, `tables` names the tables it concerns when known, and `childSide` tells an UPDATE of a

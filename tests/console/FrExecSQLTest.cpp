@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -51,6 +52,29 @@ TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
   EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 0);
   EXPECT_EQ(Buttons(), (States{true, false, false}));
   EXPECT_TRUE(errors_.isEmpty());
+}
+
+TEST_F(Console, PrintedTextShowsInTheStatusBarBesideTheResult) {
+  window_->Memo1->setPlainText(
+      QStringLiteral("declare @n int = 3\nprint 'rows: ' + cast(@n as varchar)\n"
+                     "select top (@n) Code from Customer order by Code\nprint N'เสร็จ'"));
+  window_->BtnExec->click();
+  EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 3);
+  EXPECT_TRUE(window_->StatusPanel(1)->text().endsWith(QStringLiteral("  rows: 3  เสร็จ")))
+      << window_->StatusPanel(1)->text().toStdString();
+
+  // A failing statement still shows what was printed before it; the next run starts afresh.
+  window_->Memo1->clear();
+  window_->Memo1->setPlainText(QStringLiteral("print 'before'\nselect 'a' + 1"));
+  window_->BtnExec->click();
+  EXPECT_EQ(window_->StatusPanel(1)->text(), "before");
+  ASSERT_EQ(errors_.size(), 1);
+  EXPECT_TRUE(errors_[0].contains("Conversion failed")) << errors_[0].toStdString();
+  window_->Memo1->clear();
+  Type("select 1");
+  window_->BtnExec->click();
+  EXPECT_FALSE(window_->StatusPanel(1)->text().contains("before"))
+      << window_->StatusPanel(1)->text().toStdString();
 }
 
 TEST_F(Console, TheGridShowsTheResultInFieldOrderWithThaiText) {

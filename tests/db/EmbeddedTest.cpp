@@ -4,6 +4,7 @@
 #include "db/StoredProc.h"
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "db/embedded/TsqlRewriter.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -129,8 +130,8 @@ TEST(EmbeddedDialectTest, ParsesBackupStatements) {
 }
 
 TEST(EmbeddedDialectTest, RewritesIsnullAndCountsPlaceholders) {
-  EXPECT_EQ(TranslateFunctions(u"select IsNull (a, 'isnull(') from t where b isnull -- isnull(x)"),
-            QStringLiteral("select ifnull (a, 'isnull(') from t where b isnull -- isnull(x)"));
+  EXPECT_EQ(RewriteTsql(u"select IsNull (a, 'isnull(') n from t where b isnull -- isnull(x)"),
+            QStringLiteral("select ifnull (a, 'isnull(') n from t where b isnull -- isnull(x)"));
   EXPECT_EQ(CountPlaceholders(u"select ? , '?', \"?\" -- ?\n, ? /* ? */"), 2);
 }
 

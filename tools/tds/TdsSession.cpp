@@ -341,6 +341,10 @@ bool Session::RunEngine(Response& response, const QString& sql, const std::vecto
   try {
     if (implicitTransactions_ && !transaction_) BeginTransaction(response);
     const std::unique_ptr<db::ResultSet> result = db_->Execute(sql, args);
+    // PRINT reaches the client as an informational message, as from SQL Server.
+    for (const QString& text : db_->TakeMessages())
+      WriteMessage(response.Tokens(), Token::Info,
+                   {0, 1, 0, text, options_.serverName, QString(), 1});
     if (result) {
       const ResultEncoder encoder(*result);
       encoder.WriteMetadata(response.Tokens());

@@ -179,6 +179,13 @@ int ServerErrorNumber(const QString& text) {
       {"syntax error", 102},
       {"Invalid object name", 208},
       {"Arithmetic overflow", 8115},
+      {"Conversion failed when converting date", 241},
+      {"Conversion failed when converting the", 245},
+      {"Divide by zero", 8134},
+      {"Error converting data type", 8114},
+      {"Must declare the scalar variable", 137},
+      {"Invalid length parameter", 537},
+      {"is not a valid style number", 281},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;

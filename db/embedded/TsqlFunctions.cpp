@@ -1,0 +1,810 @@
+#include "db/embedded/TsqlFunctions.h"
+
+#include "db/embedded/SqliteHandle.h"
+#include "db/embedded/TsqlFormat.h"
+
+#include <sqlite3.h>
+#include <QRegularExpression>
+#include <cmath>
+#include <limits>
+
+namespace qav::db::embedded {
+
+namespace {
+
+// Marks the date-times these functions return, so that CONVERT to a text without a style
+// writes them as SQL Server writes a datetime.
+constexpr unsigned kDateTimeSubtype = 'D';
+
+bool IsNull(sqlite3_value* v) {
+  return sqlite3_value_type(v) == SQLITE_NULL;
+}
+bool IsNumber(sqlite3_value* v) {
+  const int t = sqlite3_value_type(v);
+  return t == SQLITE_INTEGER || t == SQLITE_FLOAT;
+}
+
+QString Text(sqlite3_value* v) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+  return text ? QString::fromUtf8(text, sqlite3_value_bytes(v)) : QString();
+}
+
+void ResultText(sqlite3_context* c, const QString& text) {
+  const QByteArray utf8 = text.toUtf8();
+  sqlite3_result_text(c, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void ResultDateTime(sqlite3_context* c, const QDateTime& value) {
+  ResultText(c, DateTimeText(value));
+  sqlite3_result_subtype(c, kDateTimeSubtype);
+}
+
+void Fail(sqlite3_context* c, const QString& text) {
+  const QByteArray utf8 = text.toUtf8();
+  sqlite3_result_error(c, utf8.constData(), static_cast<int>(utf8.size()));
+}
+
+const QString kDateConversion =
+    QStringLiteral("Conversion failed when converting date and/or time from character string.");
+
+// A date-time argument: numbers count days from 1900-01-01, texts are read as SQL Server reads
+// them. Fails the call (and returns nullopt) when the text is no date.
+std::optional<QDateTime> DateArg(sqlite3_context* c, sqlite3_value* v) {
+  if (IsNumber(v)) return DateFromNumber(sqlite3_value_double(v));
+  if (auto date = ParseTsqlDate(Text(v))) return date;
+  Fail(c, kDateConversion);
+  return std::nullopt;
+}
+
+// A text in the form the suite stores date-times in ("2024-01-31[ 13:05:00[.000]]").
+std::optional<QDateTime> StoredDate(sqlite3_value* v) {
+  if (sqlite3_value_type(v) != SQLITE_TEXT) return std::nullopt;
+  const QString text = Text(v);
+  return sqlite3_value_subtype(v) == kDateTimeSubtype ? ParseTsqlDate(text) : ParseStoredDate(text);
+}
+
+enum class Part {
+  Year,
+  Quarter,
+  Month,
+  DayOfYear,
+  Day,
+  Week,
+  Weekday,
+  Hour,
+  Minute,
+  Second,
+  Millisecond,
+  IsoWeek,
+  Invalid
+};
+
+Part ParsePart(const QString& name) {
+  static const std::pair<const char*, Part> kParts[] = {
+      {"year", Part::Year},       {"yy", Part::Year},
+      {"yyyy", Part::Year},       {"quarter", Part::Quarter},
+      {"qq", Part::Quarter},      {"q", Part::Quarter},
+      {"month", Part::Month},     {"mm", Part::Month},
+      {"m", Part::Month},         {"dayofyear", Part::DayOfYear},
+      {"dy", Part::DayOfYear},    {"y", Part::DayOfYear},
+      {"day", Part::Day},         {"dd", Part::Day},
+      {"d", Part::Day},           {"week", Part::Week},
+      {"wk", Part::Week},         {"ww", Part::Week},
+      {"weekday", Part::Weekday}, {"dw", Part::Weekday},
+      {"w", Part::Weekday},       {"hour", Part::Hour},
+      {"hh", Part::Hour},         {"minute", Part::Minute},
+      {"mi", Part::Minute},       {"n", Part::Minute},
+      {"second", Part::Second},   {"ss", Part::Second},
+      {"s", Part::Second},        {"millisecond", Part::Millisecond},
+      {"ms", Part::Millisecond},  {"iso_week", Part::IsoWeek},
+      {"isowk", Part::IsoWeek},   {"isoww", Part::IsoWeek}};
+  for (const auto& [text, part] : kParts)
+    if (name.compare(QLatin1StringView(text), Qt::CaseInsensitive) == 0) return part;
+  return Part::Invalid;
+}
+
+std::optional<Part> PartArg(sqlite3_context* c, sqlite3_value* v, const char* function) {
+  const QString name = Text(v);
+  const Part part = ParsePart(name);
+  if (part != Part::Invalid) return part;
+  Fail(
+      c,
+      QStringLiteral("'%1' is not a recognized %2 option.").arg(name, QLatin1StringView(function)));
+  return std::nullopt;
+}
+
+// Sunday = 1, as with SQL Server's us_english DATEFIRST 7.
+int Weekday(const QDate& d) {
+  return d.dayOfWeek() % 7 + 1;
+}
+
+qint64 DatePartValue(Part part, const QDateTime& v) {
+  const QDate d = v.date();
+  const QTime t = v.time();
+  switch (part) {
+    case Part::Year:
+      return d.year();
+    case Part::Quarter:
+      return (d.month() - 1) / 3 + 1;
+    case Part::Month:
+      return d.month();
+    case Part::DayOfYear:
+      return d.dayOfYear();
+    case Part::Day:
+      return d.day();
+    case Part::Week:
+      return (d.dayOfYear() + Weekday(QDate(d.year(), 1, 1)) - 2) / 7 + 1;
+    case Part::Weekday:
+      return Weekday(d);
+    case Part::Hour:
+      return t.hour();
+    case Part::Minute:
+      return t.minute();
+    case Part::Second:
+      return t.second();
+    case Part::Millisecond:
+      return t.msec();
+    case Part::IsoWeek:
+      return d.weekNumber();
+    case Part::Invalid:
+      break;
+  }
+  return 0;
+}
+
+void DateAdd(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
+  const auto part = PartArg(c, argv[0], "dateadd");
+  if (!part) return;
+  const auto date = DateArg(c, argv[2]);
+  if (!date) return;
+  const qint64 n = static_cast<qint64>(sqlite3_value_double(argv[1]));  // truncated, as there
+  QDateTime r;
+  switch (*part) {
+    case Part::Year:
+      r = date->addYears(static_cast<int>(n));
+      break;
+    case Part::Quarter:
+      r = date->addMonths(static_cast<int>(n * 3));
+      break;
+    case Part::Month:
+      r = date->addMonths(static_cast<int>(n));
+      break;
+    case Part::DayOfYear:
+    case Part::Day:
+    case Part::Weekday:
+      r = date->addDays(n);
+      break;
+    case Part::Week:
+      r = date->addDays(n * 7);
+      break;
+    case Part::Hour:
+      r = date->addSecs(n * 3600);
+      break;
+    case Part::Minute:
+      r = date->addSecs(n * 60);
+      break;
+    case Part::Second:
+      r = date->addSecs(n);
+      break;
+    case Part::Millisecond:
+      r = date->addMSecs(n);
+      break;
+    default:
+      return Fail(c, QStringLiteral("The datepart %1 is not supported by date function dateadd.")
+                         .arg(Text(argv[0])));
+  }
+  if (r.date().year() < 1753 || r.date().year() > 9999)
+    return Fail(c, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
+  ResultDateTime(c, r);
+}
+
+// SQL Server counts the boundaries of the part crossed between the two dates.
+void DateDiff(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
+  const auto part = PartArg(c, argv[0], "datediff");
+  if (!part) return;
+  const auto a = DateArg(c, argv[1]);
+  if (!a) return;
+  const auto b = DateArg(c, argv[2]);
+  if (!b) return;
+  const qint64 days = a->date().daysTo(b->date());
+  const qint64 ms = days * 86400000LL + a->time().msecsTo(b->time());
+  auto floorDiv = [](qint64 x, qint64 y) { return x / y - ((x % y != 0) && ((x < 0) != (y < 0))); };
+  qint64 r = 0;
+  switch (*part) {
+    case Part::Year:
+      r = b->date().year() - a->date().year();
+      break;
+    case Part::Quarter:
+      r = (b->date().year() * 4 + (b->date().month() - 1) / 3) -
+          (a->date().year() * 4 + (a->date().month() - 1) / 3);
+      break;
+    case Part::Month:
+      r = (b->date().year() * 12 + b->date().month()) - (a->date().year() * 12 + a->date().month());
+      break;
+    case Part::DayOfYear:
+    case Part::Day:
+      r = days;
+      break;
+    case Part::Week:
+    case Part::Weekday: {
+      if (*part == Part::Weekday) {
+        r = days;
+        break;
+      }
+      // Weeks start on Sunday: count the Sundays passed.
+      const QDate origin(1900, 1, 7);  // a Sunday
+      r = floorDiv(origin.daysTo(b->date()), 7) - floorDiv(origin.daysTo(a->date()), 7);
+      break;
+    }
+    case Part::Hour:
+      r = floorDiv(days * 24 + b->time().hour(), 1) - a->time().hour();
+      break;
+    case Part::Minute:
+      r = (days * 1440 + b->time().hour() * 60 + b->time().minute()) -
+          (a->time().hour() * 60 + a->time().minute());
+      break;
+    case Part::Second:
+      r = (days * 86400 + b->time().msecsSinceStartOfDay() / 1000) -
+          a->time().msecsSinceStartOfDay() / 1000;
+      break;
+    case Part::Millisecond:
+      r = ms;
+      break;
+    default:
+      return Fail(c, QStringLiteral("The datepart %1 is not supported by date function datediff.")
+                         .arg(Text(argv[0])));
+  }
+  if (r > std::numeric_limits<qint32>::max() || r < std::numeric_limits<qint32>::min())
+    return Fail(
+        c,
+        QStringLiteral(
+            "The datediff function resulted in an overflow. The number of dateparts separating two "
+            "date/time instances is too large. Try to use datediff with a less precise datepart."));
+  sqlite3_result_int64(c, r);
+}
+
+void DatePart(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[1])) return sqlite3_result_null(c);
+  const auto part = PartArg(c, argv[0], "datepart");
+  if (!part) return;
+  const auto date = DateArg(c, argv[1]);
+  if (!date) return;
+  sqlite3_result_int64(c, DatePartValue(*part, *date));
+}
+
+void DateName(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[1])) return sqlite3_result_null(c);
+  const auto part = PartArg(c, argv[0], "datename");
+  if (!part) return;
+  const auto date = DateArg(c, argv[1]);
+  if (!date) return;
+  if (*part == Part::Month) return ResultText(c, *FormatDate(*date, QStringLiteral("MMMM")));
+  if (*part == Part::Weekday) return ResultText(c, *FormatDate(*date, QStringLiteral("dddd")));
+  ResultText(c, QString::number(DatePartValue(*part, *date)));
+}
+
+template <Part part>
+void DatePartOf(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0])) return sqlite3_result_null(c);
+  if (const auto date = DateArg(c, argv[0])) sqlite3_result_int64(c, DatePartValue(part, *date));
+}
+
+void EndOfMonth(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || (argc > 1 && IsNull(argv[1]))) return sqlite3_result_null(c);
+  const auto date = DateArg(c, argv[0]);
+  if (!date) return;
+  QDate d = date->date().addMonths(argc > 1 ? sqlite3_value_int(argv[1]) : 0);
+  d = QDate(d.year(), d.month(), d.daysInMonth());
+  ResultText(c, d.toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+// The server's wall clock, as getdate() gives it; getutcdate() gives UTC.
+void GetDate(sqlite3_context* c, int, sqlite3_value**) {
+  const QDateTime now = QDateTime::currentDateTime();
+  ResultDateTime(c, QDateTime(now.date(), now.time(), Qt::UTC));
+}
+
+void GetUtcDate(sqlite3_context* c, int, sqlite3_value**) {
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  ResultDateTime(c, QDateTime(now.date(), now.time(), Qt::UTC));
+}
+
+// LEFT and RIGHT; a negative length fails as on SQL Server.
+template <bool fromLeft>
+void LeftRight(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  const qint64 n = sqlite3_value_int64(argv[1]);
+  if (n < 0)
+    return Fail(c, QStringLiteral("Invalid length parameter passed to the %1 function.")
+                       .arg(fromLeft ? QLatin1StringView("left") : QLatin1StringView("right")));
+  const QString s = Text(argv[0]);
+  ResultText(c, fromLeft ? s.left(n) : s.right(n));
+}
+
+void Substring(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
+  const qint64 start = sqlite3_value_int64(argv[1]);
+  const qint64 length = sqlite3_value_int64(argv[2]);
+  if (length < 0)
+    return Fail(c, QStringLiteral("Invalid length parameter passed to the substring function."));
+  // Positions before the first character count towards the length.
+  const qint64 from = std::max<qint64>(start, 1);
+  const qint64 to = start + length;  // exclusive
+  ResultText(c, to <= from ? QString() : Text(argv[0]).mid(from - 1, to - from));
+}
+
+// SQL Server's default collation ignores case.
+void CharIndex(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1]) || (argc > 2 && IsNull(argv[2])))
+    return sqlite3_result_null(c);
+  const QString needle = Text(argv[0]);
+  const QString hay = Text(argv[1]);
+  const qint64 start = argc > 2 ? std::max<qint64>(sqlite3_value_int64(argv[2]), 1) : 1;
+  if (needle.isEmpty()) return sqlite3_result_int64(c, 0);
+  sqlite3_result_int64(c, hay.indexOf(needle, start - 1, Qt::CaseInsensitive) + 1);
+}
+
+// PATINDEX: the LIKE pattern ("%ter%", "_", "[a-c]", "[^0-9]") as a regular expression.
+void PatIndex(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  const QString pattern = Text(argv[0]);
+  QString re;
+  qsizetype i = 0;
+  const bool anchoredStart = !pattern.startsWith(u'%');
+  for (; i < pattern.size(); ++i) {
+    const QChar ch = pattern[i];
+    if (ch == u'%') {
+      re += QStringLiteral(".*?");
+    } else if (ch == u'_') {
+      re += u'.';
+    } else if (ch == u'[') {
+      const qsizetype close = pattern.indexOf(u']', i + 1);
+      if (close < 0) {
+        re += QRegularExpression::escape(QString(ch));
+        continue;
+      }
+      QString set = pattern.mid(i + 1, close - i - 1);
+      const bool negate = set.startsWith(u'^');
+      if (negate) set.remove(0, 1);
+      QString cls;
+      for (const QChar s : set)
+        cls += (s == u'-' ? QString(s) : QRegularExpression::escape(QString(s)));
+      re += u'[' + (negate ? QStringLiteral("^") : QString()) + cls + u']';
+      i = close;
+    } else {
+      re += QRegularExpression::escape(QString(ch));
+    }
+  }
+  // Leading and trailing % let the match start and end anywhere; without them it is anchored.
+  if (re.startsWith(QLatin1StringView(".*?"))) re.remove(0, 3);
+  const bool anchoredEnd = !pattern.endsWith(u'%');
+  if (re.endsWith(QLatin1StringView(".*?"))) re.chop(3);
+  const QRegularExpression expression(
+      (anchoredStart ? QStringLiteral("^") : QString()) + re +
+          (anchoredEnd ? QStringLiteral("$") : QString()),
+      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+  if (!expression.isValid()) return sqlite3_result_int64(c, 0);
+  const auto m = expression.match(Text(argv[1]));
+  sqlite3_result_int64(c, m.hasMatch() ? m.capturedStart() + 1 : 0);
+}
+
+void Stuff(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
+  const QString s = Text(argv[0]);
+  const qint64 start = sqlite3_value_int64(argv[1]);
+  const qint64 length = sqlite3_value_int64(argv[2]);
+  if (start < 1 || start > s.size() || length < 0) return sqlite3_result_null(c);
+  ResultText(
+      c, s.left(start - 1) + Text(argv[3]) + s.mid(std::min<qint64>(start - 1 + length, s.size())));
+}
+
+void Replicate(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  const qint64 n = sqlite3_value_int64(argv[1]);
+  if (n < 0) return sqlite3_result_null(c);
+  const QString s = Text(argv[0]);
+  // A varchar holds at most 8,000 characters unless it is varchar(max).
+  if (s.size() * n > 8000 * 1000) return Fail(c, QStringLiteral("REPLICATE result is too long."));
+  ResultText(c, s.repeated(n));
+}
+
+void Space(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0])) return sqlite3_result_null(c);
+  const qint64 n = sqlite3_value_int64(argv[0]);
+  if (n < 0) return sqlite3_result_null(c);
+  ResultText(c, QString(std::min<qint64>(n, 8000), u' '));
+}
+
+// STR(number[, length = 10[, decimals = 0]]): right-aligned, stars when it does not fit.
+void Str(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  for (int i = 0; i < argc; ++i)
+    if (IsNull(argv[i])) return sqlite3_result_null(c);
+  const double v = sqlite3_value_double(argv[0]);
+  const int length = argc > 1 ? sqlite3_value_int(argv[1]) : 10;
+  int decimals = argc > 2 ? std::min(sqlite3_value_int(argv[2]), 16) : 0;
+  if (length <= 0 || length > 8000 || decimals < 0) return sqlite3_result_null(c);
+  const DecimalDigits whole = RoundDecimal(v, 0);
+  const qsizetype wholeWidth = whole.whole.size() + (v < 0 ? 1 : 0);
+  if (wholeWidth > length) return ResultText(c, QString(length, u'*'));
+  // Decimals give way to the length.
+  decimals = static_cast<int>(
+      std::min<qsizetype>(decimals, std::max<qsizetype>(length - wholeWidth - 1, 0)));
+  const DecimalDigits d = RoundDecimal(v, decimals);
+  QString text = (v < 0 ? QStringLiteral("-") : QString()) + d.whole;
+  if (decimals > 0) text += u'.' + d.fraction;
+  if (text.size() > length) return ResultText(c, QString(length, u'*'));
+  ResultText(c, text.rightJustified(length, u' '));
+}
+
+void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  if (argc > 2 && !IsNull(argv[2])) {
+    const QString culture = Text(argv[2]);
+    if (culture.compare(QLatin1StringView("en-US"), Qt::CaseInsensitive) != 0)
+      return Fail(
+          c, QStringLiteral("the embedded demo suite does not support FORMAT with culture '%1'")
+                 .arg(culture));
+  }
+  const QString pattern = Text(argv[1]);
+  std::optional<QString> text;
+  if (IsNumber(argv[0])) {
+    text = FormatNumber(sqlite3_value_double(argv[0]),
+                        sqlite3_value_type(argv[0]) == SQLITE_INTEGER, pattern);
+  } else {
+    const auto date = ParseTsqlDate(Text(argv[0]));
+    if (!date)
+      return Fail(c,
+                  QStringLiteral(
+                      "Argument data type varchar is invalid for argument 1 of format function."));
+    text = FormatDate(*date, pattern);
+  }
+  if (!text)
+    return Fail(c, QStringLiteral("the embedded demo suite does not support FORMAT pattern '%1'")
+                       .arg(pattern));
+  ResultText(c, *text);
+}
+
+// --- arithmetic ------------------------------------------------------------------------------
+
+QString IntTypeError(const QString& text) {
+  return QStringLiteral(
+             "Conversion failed when converting the varchar value '%1' to data type int.")
+      .arg(text);
+}
+
+// A text meeting a number becomes a number of the number's kind, as SQL Server converts the
+// varchar to the other side's type; nullopt (with the call failed) when it is none.
+std::optional<double> TextAsNumber(sqlite3_context* c, sqlite3_value* text, bool integral,
+                                   qint64* asInt) {
+  const QString s = Text(text).trimmed();
+  bool ok = false;
+  if (integral) {
+    *asInt = s.toLongLong(&ok);
+    if (!ok) {
+      Fail(c, IntTypeError(Text(text)));
+      return std::nullopt;
+    }
+    return static_cast<double>(*asInt);
+  }
+  const double v = s.toDouble(&ok);
+  if (!ok) {
+    // A literal with a decimal point is numeric on SQL Server.
+    Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
+    return std::nullopt;
+  }
+  return v;
+}
+
+struct Number {
+  bool integral = true;
+  qint64 i = 0;
+  double d = 0;
+};
+
+// Both operands as numbers, texts converted to the other side's kind.
+bool Numbers(sqlite3_context* c, sqlite3_value** argv, Number& a, Number& b) {
+  Number* n[] = {&a, &b};
+  for (int k = 0; k < 2; ++k) {
+    sqlite3_value* v = argv[k];
+    sqlite3_value* other = argv[1 - k];
+    if (IsNumber(v)) {
+      n[k]->integral = sqlite3_value_type(v) == SQLITE_INTEGER;
+      n[k]->i = sqlite3_value_int64(v);
+      n[k]->d = sqlite3_value_double(v);
+    } else {
+      const bool integral = !IsNumber(other) || sqlite3_value_type(other) == SQLITE_INTEGER;
+      const auto d = TextAsNumber(c, v, integral, &n[k]->i);
+      if (!d) return false;
+      n[k]->integral = integral;
+      n[k]->d = *d;
+    }
+  }
+  return true;
+}
+
+void Overflow(sqlite3_context* c) {
+  Fail(c, QStringLiteral("Arithmetic overflow error converting expression to data type bigint."));
+}
+
+// a + b: texts concatenate, numbers add, a date-time plus a number moves by days.
+void Add(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) return ResultText(c, Text(argv[0]) + Text(argv[1]));
+  for (int k = 0; k < 2; ++k) {
+    if (IsNumber(argv[1 - k]))
+      if (const auto date = StoredDate(argv[k]))
+        return ResultDateTime(
+            c, date->addMSecs(std::llround(sqlite3_value_double(argv[1 - k]) * 86400000.0)));
+  }
+  Number a, b;
+  if (!Numbers(c, argv, a, b)) return;
+  if (a.integral && b.integral) {
+    qint64 r;
+    if (__builtin_add_overflow(a.i, b.i, &r)) return Overflow(c);
+    return sqlite3_result_int64(c, r);
+  }
+  sqlite3_result_double(c, a.d + b.d);
+}
+
+void Subtract(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  if (IsNumber(argv[1]))
+    if (const auto date = StoredDate(argv[0]))
+      return ResultDateTime(
+          c, date->addMSecs(-std::llround(sqlite3_value_double(argv[1]) * 86400000.0)));
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1]))
+    return Fail(c, QStringLiteral("Operand data type varchar is invalid for subtract operator."));
+  Number a, b;
+  if (!Numbers(c, argv, a, b)) return;
+  if (a.integral && b.integral) {
+    qint64 r;
+    if (__builtin_sub_overflow(a.i, b.i, &r)) return Overflow(c);
+    return sqlite3_result_int64(c, r);
+  }
+  sqlite3_result_double(c, a.d - b.d);
+}
+
+// Integers divide to an integer, truncated; zero divides nothing.
+void Divide(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1]))
+    return Fail(c, QStringLiteral("Operand data type varchar is invalid for divide operator."));
+  Number a, b;
+  if (!Numbers(c, argv, a, b)) return;
+  if (b.integral ? b.i == 0 : b.d == 0)
+    return Fail(c, QStringLiteral("Divide by zero error encountered."));
+  if (a.integral && b.integral) {
+    if (a.i == std::numeric_limits<qint64>::min() && b.i == -1) return Overflow(c);
+    return sqlite3_result_int64(c, a.i / b.i);
+  }
+  sqlite3_result_double(c, a.d / b.d);
+}
+
+// --- CONVERT and CAST --------------------------------------------------------------------------
+
+struct TargetType {
+  QString name;     // "varchar"
+  int length = -1;  // (n); -1 when not given, 0 for max
+  int scale = 0;    // decimal(p, s)
+};
+
+TargetType ParseTarget(const QString& text) {
+  static const QRegularExpression kType(
+      QStringLiteral("^([a-z_0-9 ]+?)\\s*(?:\\((\\w+)(?:,(\\d+))?\\))?$"));
+  TargetType t;
+  const auto m = kType.match(text);
+  if (!m.hasMatch()) {
+    t.name = text;
+    return t;
+  }
+  t.name = m.captured(1);
+  if (m.hasCaptured(2)) t.length = m.captured(2) == u"max" ? 0 : m.captured(2).toInt();
+  if (m.hasCaptured(3)) t.scale = m.captured(3).toInt();
+  return t;
+}
+
+bool In(const QString& name, std::initializer_list<const char*> names) {
+  for (const char* n : names)
+    if (name == QLatin1StringView(n)) return true;
+  return false;
+}
+
+// CONVERT(type, value[, style]); `lenient` (TRY_CONVERT) gives NULL for a value that does not
+// convert.
+void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenient) {
+  sqlite3_value* v = argv[1];
+  if (IsNull(v)) return sqlite3_result_null(c);
+  const TargetType type = ParseTarget(Text(argv[0]).trimmed());
+  const bool hasStyle = argc > 2 && !IsNull(argv[2]);
+  const int style = hasStyle ? sqlite3_value_int(argv[2]) : 0;
+  auto fail = [&](const QString& text) { lenient ? sqlite3_result_null(c) : Fail(c, text); };
+  const QString& name = type.name;
+
+  if (In(name, {"varchar", "nvarchar", "char", "nchar", "text", "ntext", "sysname"})) {
+    QString text;
+    const bool isDate = sqlite3_value_subtype(v) == kDateTimeSubtype;
+    if (IsNumber(v)) {
+      text = sqlite3_value_type(v) == SQLITE_INTEGER
+                 ? QString::number(sqlite3_value_int64(v))
+                 : QString::number(sqlite3_value_double(v), 'g', 15);
+    } else if ((hasStyle && style != 0) || isDate) {
+      // The suite keeps dates as texts: a style (or a date-time from these functions) says the
+      // value is one.
+      const auto date = ParseTsqlDate(Text(v));
+      if (!date) {
+        if (!hasStyle || isDate) return fail(kDateConversion);
+        text = Text(v);  // a style means nothing to a text that is no date
+      } else {
+        const auto styled = DateStyleText(*date, style);
+        if (!styled)
+          return fail(QStringLiteral("%1 is not a valid style number when converting from datetime "
+                                     "to a character string.")
+                          .arg(style));
+        text = *styled;
+      }
+    } else {
+      text = Text(v);
+    }
+    const int length = type.length < 0 ? 30 : type.length;
+    if (length > 0 && text.size() > length) {
+      if (IsNumber(v)) return ResultText(c, QStringLiteral("*"));
+      text.truncate(length);
+    }
+    if (length > 0 && In(name, {"char", "nchar"})) text = text.leftJustified(length, u' ');
+    return ResultText(c, text);
+  }
+
+  if (In(name, {"int", "integer", "bigint", "smallint", "tinyint", "bit"})) {
+    qint64 n;
+    if (sqlite3_value_type(v) == SQLITE_INTEGER) {
+      n = sqlite3_value_int64(v);
+    } else if (sqlite3_value_type(v) == SQLITE_FLOAT) {
+      const double d = sqlite3_value_double(v);
+      if (std::fabs(d) >= 9.2e18)
+        return fail(
+            QStringLiteral("Arithmetic overflow error converting expression to data type %1.")
+                .arg(name));
+      n = static_cast<qint64>(d);  // SQL Server truncates a float to an integer
+    } else {
+      const QString s = Text(v).trimmed();
+      bool ok = false;
+      n = s.toLongLong(&ok);
+      if (!ok && name == u"bit") {
+        if (s.compare(QLatin1StringView("true"), Qt::CaseInsensitive) == 0) n = 1, ok = true;
+        if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0) n = 0, ok = true;
+      }
+      if (!ok)
+        return fail(QStringLiteral(
+                        "Conversion failed when converting the varchar value '%1' to data type %2.")
+                        .arg(Text(v), name));
+    }
+    if (name == u"bit") return sqlite3_result_int64(c, n != 0);
+    const qint64 limit = name == u"tinyint"    ? 255
+                         : name == u"smallint" ? 32767
+                         : name == u"bigint"   ? std::numeric_limits<qint64>::max()
+                                               : 2147483647;
+    const qint64 low = name == u"tinyint"  ? 0
+                       : name == u"bigint" ? std::numeric_limits<qint64>::min()
+                                           : -limit - 1;
+    if (n > limit || n < low)
+      return fail(QStringLiteral("Arithmetic overflow error converting expression to data type %1.")
+                      .arg(name));
+    return sqlite3_result_int64(c, n);
+  }
+
+  if (In(name,
+         {"decimal", "numeric", "money", "smallmoney", "float", "real", "double precision"})) {
+    double d;
+    if (IsNumber(v)) {
+      d = sqlite3_value_double(v);
+    } else {
+      bool ok = false;
+      d = Text(v).trimmed().toDouble(&ok);
+      if (!ok)
+        return fail(In(name, {"float", "real"})
+                        ? QStringLiteral("Error converting data type varchar to float.")
+                        : QStringLiteral("Error converting data type varchar to numeric."));
+    }
+    if (In(name, {"decimal", "numeric", "money", "smallmoney"})) {
+      const int scale = In(name, {"money", "smallmoney"}) ? 4 : type.scale;
+      const int precision = In(name, {"money", "smallmoney"}) ? 19
+                            : type.length > 0                 ? type.length
+                                                              : 18;
+      const DecimalDigits r = RoundDecimal(d, scale);
+      if (r.whole.size() > precision - scale && r.whole != u"0")
+        return fail(QStringLiteral("Arithmetic overflow error converting %1 to data type numeric.")
+                        .arg(IsNumber(v) ? QStringLiteral("float") : QStringLiteral("varchar")));
+      const double rounded = (d < 0 ? -1 : 1) * (r.whole + u'.' + r.fraction + u'0').toDouble();
+      if (scale == 0 && std::fabs(rounded) < 9.2e18)
+        return sqlite3_result_int64(c, static_cast<qint64>(rounded));
+      return sqlite3_result_double(c, rounded);
+    }
+    return sqlite3_result_double(c, d);
+  }
+
+  if (In(name, {"date", "datetime", "smalldatetime", "datetime2", "time"})) {
+    std::optional<QDateTime> date;
+    if (IsNumber(v))
+      date = DateFromNumber(sqlite3_value_double(v));
+    else
+      date = ParseTsqlDate(Text(v), style);
+    if (!date) return fail(kDateConversion);
+    if (name == u"date") return ResultText(c, date->toString(QStringLiteral("yyyy-MM-dd")));
+    if (name == u"time")
+      return ResultText(c, date->toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("0000"));
+    if (name == u"datetime2") {
+      ResultText(
+          c, date->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) + QStringLiteral("0000"));
+      return;
+    }
+    if (name == u"smalldatetime") {
+      QDateTime m = date->addSecs(date->time().second() >= 30 ? 60 : 0);
+      m.setTime(QTime(m.time().hour(), m.time().minute()));
+      return ResultDateTime(c, m);
+    }
+    return ResultDateTime(c, *date);
+  }
+  Fail(c, QStringLiteral("the embedded demo suite does not support conversion to %1").arg(name));
+}
+
+void Convert(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  ConvertValue(c, argc, argv, false);
+}
+void TryConvert(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  ConvertValue(c, argc, argv, true);
+}
+
+}  // namespace
+
+void RegisterTsqlFunctions(sqlite3* db) {
+  const int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  const int typed = pure | SQLITE_SUBTYPE;
+  struct Function {
+    const char* name;
+    int args;
+    int flags;
+    void (*call)(sqlite3_context*, int, sqlite3_value**);
+  };
+  const Function functions[] = {
+      {"tsql_add", 2, typed, Add},
+      {"tsql_sub", 2, typed, Subtract},
+      {"tsql_div", 2, pure, Divide},
+      {"tsql_convert", 2, typed, Convert},
+      {"tsql_convert", 3, typed, Convert},
+      {"tsql_try_convert", 2, typed, TryConvert},
+      {"tsql_try_convert", 3, typed, TryConvert},
+      {"dateadd", 3, pure, DateAdd},
+      {"datediff", 3, pure, DateDiff},
+      {"datepart", 2, pure, DatePart},
+      {"datename", 2, pure, DateName},
+      {"year", 1, pure, DatePartOf<Part::Year>},
+      {"month", 1, pure, DatePartOf<Part::Month>},
+      {"day", 1, pure, DatePartOf<Part::Day>},
+      {"eomonth", 1, pure, EndOfMonth},
+      {"eomonth", 2, pure, EndOfMonth},
+      {"getdate", 0, SQLITE_UTF8, GetDate},
+      {"tsql_getutcdate", 0, SQLITE_UTF8, GetUtcDate},
+      {"tsql_left", 2, pure, LeftRight<true>},
+      {"tsql_right", 2, pure, LeftRight<false>},
+      {"tsql_substring", 3, pure, Substring},
+      {"charindex", 2, pure, CharIndex},
+      {"charindex", 3, pure, CharIndex},
+      {"patindex", 2, pure, PatIndex},
+      {"stuff", 4, pure, Stuff},
+      {"replicate", 2, pure, Replicate},
+      {"space", 1, pure, Space},
+      {"str", 1, pure, Str},
+      {"str", 2, pure, Str},
+      {"str", 3, pure, Str},
+      {"tsql_format", 2, pure, Format},
+      {"tsql_format", 3, pure, Format},
+  };
+  for (const Function& f : functions)
+    if (sqlite3_create_function_v2(db, f.name, f.args, f.flags, nullptr, f.call, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK)
+      RaiseSqliteError(db);
+}
+
+}  // namespace qav::db::embedded

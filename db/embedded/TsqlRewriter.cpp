@@ -1,0 +1,598 @@
+#include "db/embedded/TsqlRewriter.h"
+
+#include "db/Errors.h"
+#include "db/embedded/TsqlTokens.h"
+
+#include <sqlite3.h>
+#include <optional>
+
+namespace qav::db::embedded {
+
+namespace {
+
+using Kind = TsqlToken::Kind;
+using Tokens = std::vector<TsqlToken>;
+
+TsqlToken Make(Kind kind, const QString& text, const QString& lead = QStringLiteral(" ")) {
+  TsqlToken t;
+  t.kind = kind;
+  t.text = text;
+  t.lead = lead;
+  return t;
+}
+
+bool IsSymbol(const Tokens& t, std::size_t i, char c) {
+  return i < t.size() && t[i].kind == Kind::Symbol && t[i].text.size() == 1 &&
+         t[i].text[0] == QLatin1Char(c);
+}
+
+bool IsWordAt(const Tokens& t, std::size_t i, const char* word) {
+  return i < t.size() && t[i].kind == Kind::Word &&
+         t[i].text.compare(QLatin1StringView(word), Qt::CaseInsensitive) == 0;
+}
+
+// Removes tokens [from, to), handing the lead of the first to whatever follows.
+void Erase(Tokens& t, std::size_t from, std::size_t to) {
+  if (from >= to) return;
+  const QString lead = t[from].lead;
+  t.erase(t.begin() + static_cast<std::ptrdiff_t>(from),
+          t.begin() + static_cast<std::ptrdiff_t>(to));
+  if (from < t.size() && t[from].lead.trimmed().isEmpty() && !lead.isEmpty()) t[from].lead = lead;
+}
+
+QString Join(const Tokens& t, std::size_t from, std::size_t to) {
+  QString out;
+  for (std::size_t i = from; i < to && i < t.size(); ++i)
+    out += (i == from ? QString() : t[i].lead) + t[i].text;
+  return out;
+}
+
+// The words that begin a statement of their own.
+bool StartsStatement(const TsqlToken& t) {
+  return t.IsAny({"select",   "insert", "update", "delete",    "declare", "set",    "print", "if",
+                  "while",    "begin",  "end",    "exec",      "execute", "create", "alter", "drop",
+                  "truncate", "merge",  "return", "raiserror", "use",     "go"});
+}
+
+// Where the statement or query part that starts at `from` ends: a ";", the ")" closing an outer
+// "(", a UNION and its kin, or a word that starts the next statement.
+std::size_t QueryEnd(const Tokens& t, std::size_t from) {
+  int depth = 0;
+  int cases = 0;
+  for (std::size_t i = from + 1; i < t.size(); ++i) {
+    if (IsSymbol(t, i, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, i, ')')) {
+      if (depth-- == 0) return i;
+    } else if (depth == 0) {
+      if (IsSymbol(t, i, ';')) return i;
+      if (t[i].Is(u"case")) {
+        ++cases;
+      } else if (t[i].Is(u"end") && cases > 0) {
+        --cases;
+      } else if (cases == 0 &&
+                 (t[i].IsAny({"union", "except", "intersect"}) || StartsStatement(t[i]))) {
+        return i;
+      }
+    }
+  }
+  return t.size();
+}
+
+const char* const kTableHints[] = {"nolock",         "readuncommitted", "readcommitted",
+                                   "repeatableread", "serializable",    "holdlock",
+                                   "updlock",        "xlock",           "rowlock",
+                                   "paglock",        "tablock",         "tablockx",
+                                   "nowait",         "readpast",        "forceseek",
+                                   "forcescan",      "noexpand",        "readcommittedlock"};
+
+bool IsTableHint(const TsqlToken& t) {
+  if (t.kind != Kind::Word) return false;
+  for (const char* h : kTableHints)
+    if (t.text.compare(QLatin1StringView(h), Qt::CaseInsensitive) == 0) return true;
+  return false;
+}
+
+// "(NOLOCK)", "(NOLOCK, ROWLOCK)": a group of table hints only.
+bool IsHintGroup(const Tokens& t, std::size_t open, std::size_t close) {
+  if (close <= open + 1) return false;
+  for (std::size_t i = open + 1; i < close; ++i) {
+    const bool hint = (i - open) % 2 == 1;
+    if (hint ? !IsTableHint(t[i]) : !IsSymbol(t, i, ',')) return false;
+  }
+  return true;
+}
+
+// T-SQL function names that mean something else to SQLite, or nothing.
+QString RenamedFunction(const QString& name) {
+  static const std::pair<const char*, const char*> kNames[] = {{"isnull", "ifnull"},
+                                                               {"left", "tsql_left"},
+                                                               {"right", "tsql_right"},
+                                                               {"format", "tsql_format"},
+                                                               {"substring", "tsql_substring"},
+                                                               {"getutcdate", "tsql_getutcdate"}};
+  for (const auto& [from, to] : kNames)
+    if (name.compare(QLatin1StringView(from), Qt::CaseInsensitive) == 0)
+      return QLatin1StringView(to);
+  return {};
+}
+
+// A type as written in CONVERT or CAST, in one normal form: "varchar(10)", "decimal(10,2)".
+QString TypeText(const Tokens& t, std::size_t from, std::size_t to) {
+  QString type;
+  for (std::size_t i = from; i < to; ++i) type += t[i].text;
+  return type.toLower();
+}
+
+// Function names, schema, hints, conversions: the rewrites that look at a few tokens.
+void RewriteCalls(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    TsqlToken& tok = t[i];
+    const bool call = IsSymbol(t, i + 1, '(');
+    if (tok.kind == Kind::Word && tok.text.startsWith(u'#')) {
+      tok.kind = Kind::Name;
+      tok.text = u'"' + tok.text + u'"';
+      continue;
+    }
+    // dbo.Name: the suite's databases have no schemas but their own.
+    if ((tok.Is(u"dbo") ||
+         tok.text.compare(QLatin1StringView("[dbo]"), Qt::CaseInsensitive) == 0) &&
+        IsSymbol(t, i + 1, '.') && (i == 0 || !IsSymbol(t, i - 1, '.')) && i + 2 < t.size() &&
+        (t[i + 2].kind == Kind::Word || t[i + 2].kind == Kind::Name)) {
+      Erase(t, i, i + 2);
+      --i;
+      continue;
+    }
+    if (tok.kind != Kind::Word) continue;
+    if (tok.Is(u"with") && call) {
+      const std::size_t close = MatchingParen(t, i + 1);
+      if (close < t.size() && IsHintGroup(t, i + 1, close)) {
+        Erase(t, i, close + 1);
+        --i;
+      }
+      continue;
+    }
+    if (tok.Is(u"option") && call) {
+      Erase(t, i, std::min(MatchingParen(t, i + 1) + 1, t.size()));
+      --i;
+      continue;
+    }
+    if (!call) continue;
+    if (const QString renamed = RenamedFunction(tok.text); !renamed.isEmpty()) {
+      tok.text = renamed;
+    } else if (tok.IsAny({"dateadd", "datediff", "datepart", "datename", "datediff_big"}) &&
+               i + 2 < t.size() && t[i + 2].kind == Kind::Word) {
+      t[i + 2].kind = Kind::String;
+      t[i + 2].text = QuoteString(t[i + 2].text.toLower());
+    } else if (tok.IsAny({"convert", "try_convert"})) {
+      std::size_t comma = i + 2;
+      while (comma < t.size() && !IsSymbol(t, comma, ',') && !IsSymbol(t, comma, ')')) {
+        if (IsSymbol(t, comma, '(')) comma = MatchingParen(t, comma);
+        ++comma;
+      }
+      if (comma >= t.size() || !IsSymbol(t, comma, ',') || comma == i + 2) continue;
+      const TsqlToken type =
+          Make(Kind::String, QuoteString(TypeText(t, i + 2, comma)), t[i + 2].lead);
+      tok.text =
+          tok.Is(u"convert") ? QStringLiteral("tsql_convert") : QStringLiteral("tsql_try_convert");
+      t.erase(t.begin() + static_cast<std::ptrdiff_t>(i + 2),
+              t.begin() + static_cast<std::ptrdiff_t>(comma));
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 2), type);
+    } else if (tok.IsAny({"cast", "try_cast"})) {
+      const std::size_t close = MatchingParen(t, i + 1);
+      if (close >= t.size()) continue;
+      std::size_t as = close;
+      int depth = 0;
+      for (std::size_t k = i + 2; k < close; ++k) {
+        if (IsSymbol(t, k, '('))
+          ++depth;
+        else if (IsSymbol(t, k, ')'))
+          --depth;
+        else if (depth == 0 && t[k].Is(u"as"))
+          as = k;
+      }
+      if (as == close || as + 1 >= close) continue;
+      const QString type = TypeText(t, as + 1, close);
+      tok.text =
+          tok.Is(u"cast") ? QStringLiteral("tsql_convert") : QStringLiteral("tsql_try_convert");
+      t.erase(t.begin() + static_cast<std::ptrdiff_t>(as),
+              t.begin() + static_cast<std::ptrdiff_t>(close));
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 2),
+               {Make(Kind::String, QuoteString(type), QString()),
+                Make(Kind::Symbol, QStringLiteral(","), QString())});
+    }
+  }
+  // FROM t (NOLOCK): the hints without WITH.
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    if (!IsSymbol(t, i, '(') || (t[i - 1].kind != Kind::Word && t[i - 1].kind != Kind::Name))
+      continue;
+    const std::size_t close = MatchingParen(t, i);
+    if (close < t.size() && IsHintGroup(t, i, close)) Erase(t, i, close + 1);
+  }
+}
+
+bool IsKeyword(const TsqlToken& t);
+
+// The end of the select list that starts at `from`.
+std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
+  int depth = 0;
+  int cases = 0;
+  for (std::size_t i = from; i < t.size(); ++i) {
+    if (IsSymbol(t, i, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, i, ')')) {
+      if (depth-- == 0) return i;
+    } else if (depth == 0) {
+      if (t[i].Is(u"case")) ++cases;
+      if (t[i].Is(u"end") && cases > 0) {
+        --cases;
+        continue;
+      }
+      if (IsSymbol(t, i, ';') ||
+          (cases == 0 && (t[i].IsAny({"from", "into", "where", "group", "order", "having", "union",
+                                      "except", "intersect", "option", "limit"}) ||
+                          StartsStatement(t[i]))))
+        return i;
+    }
+  }
+  return t.size();
+}
+
+// A select-list item ending in an alias: "expr AS name" or "expr name".
+bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
+  if (to < from + 2) return false;
+  const TsqlToken& last = t[to - 1];
+  const TsqlToken& before = t[to - 2];
+  if (last.kind == Kind::String && before.Is(u"as")) return true;
+  if (last.kind != Kind::Name && (last.kind != Kind::Word || IsKeyword(last))) return false;
+  return before.Is(u"as") || (before.kind != Kind::Symbol && !IsKeyword(before)) ||
+         IsSymbol(t, to - 2, ')');
+}
+
+// SQLite names a result column by its expression's text; an item the rewriter changes keeps the
+// name it was written with, not the functions it became.
+void NameSelectItems(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"select")) continue;
+    std::size_t from = i + 1;
+    if (IsWordAt(t, from, "distinct") || IsWordAt(t, from, "all")) ++from;
+    if (IsWordAt(t, from, "top")) {
+      from += 2;
+      if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
+      if (IsWordAt(t, from, "percent")) ++from;
+      if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
+    }
+    const std::size_t end = SelectListEnd(t, from);
+    std::vector<std::pair<std::size_t, std::size_t>> items;
+    int depth = 0;
+    std::size_t start = from;
+    for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
+      if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
+        items.emplace_back(start, k);
+        start = k + 1;
+      } else if (IsSymbol(t, k, '(')) {
+        ++depth;
+      } else if (IsSymbol(t, k, ')')) {
+        --depth;
+      }
+    }
+    if (depth != 0) continue;  // an unclosed "(": SQLite's message should name the real fault
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      const auto [a, b] = *it;
+      if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
+        continue;
+      const QString text = Join(t, a, b);
+      if (RewriteTsql(text) == text) continue;
+      QString name = text;
+      name.replace(u'"', QLatin1StringView("\"\""));
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
+               {Make(Kind::Symbol, QStringLiteral("AS")), Make(Kind::Symbol, u'"' + name + u'"')});
+    }
+  }
+}
+
+// TOP n [PERCENT] after SELECT [DISTINCT|ALL] becomes a LIMIT at the end of that query.
+void RewriteTop(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i].IsAny({"update", "delete", "insert"}) && IsWordAt(t, i + 1, "top"))
+      RefuseTsql(QStringLiteral("TOP in %1").arg(t[i].text.toUpper()));
+    if (!t[i].Is(u"select")) continue;
+    std::size_t top = i + 1;
+    if (IsWordAt(t, top, "distinct") || IsWordAt(t, top, "all")) ++top;
+    if (!IsWordAt(t, top, "top")) continue;
+    std::size_t countEnd = top + 2;
+    if (IsSymbol(t, top + 1, '(')) {
+      countEnd = MatchingParen(t, top + 1) + 1;
+    } else if (top + 1 >= t.size() ||
+               (t[top + 1].kind != Kind::Number && t[top + 1].kind != Kind::Variable &&
+                t[top + 1].kind != Kind::Param)) {
+      continue;
+    }
+    if (countEnd > t.size()) continue;
+    const QString count = u'(' + Join(t, top + 1, countEnd) + u')';
+    std::size_t clauseEnd = countEnd;
+    const bool percent = IsWordAt(t, clauseEnd, "percent");
+    if (percent) ++clauseEnd;
+    if (IsWordAt(t, clauseEnd, "with") && IsWordAt(t, clauseEnd + 1, "ties"))
+      RefuseTsql(QStringLiteral("TOP ... WITH TIES"));
+    Erase(t, top, clauseEnd);
+    const std::size_t end = QueryEnd(t, i);
+    if (end < t.size() && t[end].IsAny({"union", "except", "intersect"}))
+      RefuseTsql(QStringLiteral("TOP in one part of a %1").arg(t[end].text.toUpper()));
+    QString limit = count;
+    if (percent) {
+      for (std::size_t k = i; k < end; ++k)
+        if (t[k].kind == Kind::Param) RefuseTsql(QStringLiteral("TOP ... PERCENT with parameters"));
+      // SQL Server rounds the share of rows up.
+      limit = QStringLiteral(
+                  "(SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT COUNT(*) * "
+                  "%1 / 100.0 AS x FROM (%2)))")
+                  .arg(count, Join(t, i, end));
+    }
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(end),
+             {Make(Kind::Symbol, QStringLiteral("LIMIT")), Make(Kind::Symbol, limit)});
+  }
+}
+
+// OFFSET n ROWS [FETCH FIRST|NEXT m ROWS ONLY] becomes LIMIT m OFFSET n.
+void RewriteOffsetFetch(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"offset")) continue;
+    std::size_t rows = i + 1;
+    while (rows < t.size() && !t[rows].IsAny({"row", "rows"}) && !IsSymbol(t, rows, ';') &&
+           !StartsStatement(t[rows])) {
+      if (IsSymbol(t, rows, '(')) rows = MatchingParen(t, rows);
+      ++rows;
+    }
+    if (rows >= t.size() || !t[rows].IsAny({"row", "rows"}) || rows == i + 1) continue;
+    const QString offset = u'(' + Join(t, i + 1, rows) + u')';
+    std::size_t end = rows + 1;
+    QString fetch = QStringLiteral("-1");
+    if (IsWordAt(t, end, "fetch") &&
+        (IsWordAt(t, end + 1, "next") || IsWordAt(t, end + 1, "first"))) {
+      std::size_t k = end + 2;
+      while (k < t.size() && !t[k].IsAny({"row", "rows"}) && !IsSymbol(t, k, ';')) {
+        if (IsSymbol(t, k, '(')) k = MatchingParen(t, k);
+        ++k;
+      }
+      if (k + 1 >= t.size() || !IsWordAt(t, k + 1, "only")) continue;
+      fetch = u'(' + Join(t, end + 2, k) + u')';
+      end = k + 2;
+    }
+    const QString lead = t[i].lead;
+    t.erase(t.begin() + static_cast<std::ptrdiff_t>(i),
+            t.begin() + static_cast<std::ptrdiff_t>(end));
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(i),
+             {Make(Kind::Symbol, QStringLiteral("LIMIT"), lead), Make(Kind::Symbol, fetch),
+              Make(Kind::Symbol, QStringLiteral("OFFSET")), Make(Kind::Symbol, offset)});
+  }
+}
+
+// SELECT ... INTO T FROM ... creates T from the query; TRUNCATE TABLE T deletes its rows;
+// CREATE TABLE #T makes a temporary table.
+void RewriteStatements(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i].Is(u"truncate") && IsWordAt(t, i + 1, "table")) {
+      t[i].text = QStringLiteral("DELETE");
+      t[i + 1].text = QStringLiteral("FROM");
+      continue;
+    }
+    if (t[i].Is(u"create") && IsWordAt(t, i + 1, "table") && i + 2 < t.size() &&
+        t[i + 2].text.startsWith(QLatin1StringView("\"#"))) {
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
+               Make(Kind::Word, QStringLiteral("TEMP")));
+      continue;
+    }
+    if (!t[i].Is(u"select")) continue;
+    const std::size_t end = QueryEnd(t, i);
+    int depth = 0;
+    for (std::size_t k = i + 1; k < end; ++k) {
+      if (IsSymbol(t, k, '('))
+        ++depth;
+      else if (IsSymbol(t, k, ')'))
+        --depth;
+      else if (depth == 0 && t[k].Is(u"from"))
+        break;
+      if (depth != 0 || !t[k].Is(u"into") || k + 1 >= end) continue;
+      std::size_t nameEnd = k + 2;
+      while (IsSymbol(t, nameEnd, '.') && nameEnd + 1 < end) nameEnd += 2;
+      const QString target = Join(t, k + 1, nameEnd);
+      Erase(t, k, nameEnd);
+      const bool temp = target.startsWith(QLatin1StringView("\"#"));
+      t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
+      t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
+                      .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
+      break;
+    }
+  }
+}
+
+// Words that never stand for a value, so that an expression ends before them.
+bool IsKeyword(const TsqlToken& t) {
+  return t.IsAny(
+      {"select",     "from",      "where",     "and",       "or",         "not",     "is",
+       "in",         "like",      "between",   "exists",    "as",         "on",      "join",
+       "inner",      "left",      "right",     "outer",     "cross",      "full",    "group",
+       "by",         "order",     "having",    "union",     "all",        "except",  "intersect",
+       "distinct",   "top",       "when",      "then",      "else",       "end",     "case",
+       "asc",        "desc",      "limit",     "offset",    "rows",       "row",     "fetch",
+       "values",     "set",       "into",      "insert",    "update",     "delete",  "with",
+       "over",       "partition", "escape",    "collate",   "declare",    "print",   "if",
+       "begin",      "return",    "using",     "glob",      "match",      "regexp",  "create",
+       "table",      "view",      "index",     "drop",      "alter",      "primary", "key",
+       "references", "default",   "check",     "unique",    "constraint", "foreign", "add",
+       "returning",  "preceding", "following", "unbounded", "nulls",      "natural"});
+}
+
+// Rewrites the +, - and / of the expressions in a token range: a + b as tsql_add(a, b), and so
+// on, with SQL Server's precedence (unary signs, then * / %, then + -). Texts returned by the
+// parsing members start at their first token, without its lead.
+class OperatorRewriter {
+ public:
+  explicit OperatorRewriter(const Tokens& t) : t_(t) {}
+
+  QString Range(std::size_t from, std::size_t to) {
+    QString out;
+    std::size_t i = from;
+    while (i < to) {
+      std::size_t end = i;
+      if (auto text = Expression(i, to, end); text && end > i) {
+        out += t_[i].lead + *text;
+        i = end;
+      } else {
+        out += t_[i].lead + t_[i].text;
+        ++i;
+      }
+    }
+    return out;
+  }
+
+ private:
+  bool IsOp(std::size_t i, std::size_t to, const char* ops) const {
+    if (i >= to || t_[i].kind != Kind::Symbol || t_[i].text.size() != 1) return false;
+    for (const char* o = ops; *o; ++o)
+      if (t_[i].text[0] == QLatin1Char(*o)) return true;
+    return false;
+  }
+
+  std::optional<QString> Expression(std::size_t i, std::size_t to, std::size_t& end) {
+    auto left = Term(i, to, end);
+    if (!left) return std::nullopt;
+    while (IsOp(end, to, "+-")) {
+      const std::size_t op = end;
+      std::size_t next = op + 1;
+      auto right = Term(op + 1, to, next);
+      if (!right) break;
+      left = QStringLiteral("%1(%2, %3)")
+                 .arg(t_[op].text == u'+' ? QLatin1StringView("tsql_add")
+                                          : QLatin1StringView("tsql_sub"),
+                      *left, *right);
+      end = next;
+    }
+    return left;
+  }
+
+  std::optional<QString> Term(std::size_t i, std::size_t to, std::size_t& end) {
+    auto left = Unary(i, to, end);
+    if (!left) return std::nullopt;
+    while (IsOp(end, to, "*/%")) {
+      const std::size_t op = end;
+      std::size_t next = op + 1;
+      auto right = Unary(op + 1, to, next);
+      if (!right) break;
+      if (t_[op].text == u'/')
+        left = QStringLiteral("tsql_div(%1, %2)").arg(*left, *right);
+      else
+        left = *left + t_[op].lead + t_[op].text + t_[op + 1].lead + *right;
+      end = next;
+    }
+    return left;
+  }
+
+  std::optional<QString> Unary(std::size_t i, std::size_t to, std::size_t& end) {
+    if (IsOp(i, to, "+-~")) {
+      auto operand = Unary(i + 1, to, end);
+      if (!operand) return std::nullopt;
+      return t_[i].text + t_[i + 1].lead + *operand;
+    }
+    return Primary(i, to, end);
+  }
+
+  std::optional<QString> Group(std::size_t open, std::size_t to, std::size_t& end) {
+    const std::size_t close = MatchingParen(t_, open);
+    if (close >= to) return std::nullopt;
+    end = close + 1;
+    return u'(' + Range(open + 1, close) + t_[close].lead + u')';
+  }
+
+  std::optional<QString> Primary(std::size_t i, std::size_t to, std::size_t& end) {
+    if (i >= to) return std::nullopt;
+    const TsqlToken& tok = t_[i];
+    std::optional<QString> text;
+    end = i + 1;
+    switch (tok.kind) {
+      case Kind::String:
+      case Kind::Number:
+      case Kind::Variable:
+      case Kind::Param:
+        text = tok.text;
+        break;
+      case Kind::Name:
+      case Kind::Word: {
+        if (tok.Is(u"case")) {
+          int depth = 0;
+          std::size_t k = i;
+          for (; k < to; ++k) {
+            if (t_[k].Is(u"case")) ++depth;
+            if (t_[k].Is(u"end") && --depth == 0) break;
+            if (IsSymbol(t_, k, '(')) k = MatchingParen(t_, k);
+          }
+          if (k >= to) return std::nullopt;
+          end = k + 1;
+          text = tok.text + Range(i + 1, k) + t_[k].lead + t_[k].text;
+          break;
+        }
+        if (tok.kind == Kind::Word && IsKeyword(tok)) return std::nullopt;
+        text = tok.text;
+        while (IsSymbol(t_, end, '.') && end + 1 < to &&
+               (t_[end + 1].kind == Kind::Word || t_[end + 1].kind == Kind::Name ||
+                IsSymbol(t_, end + 1, '*'))) {
+          *text += t_[end].lead + u'.' + t_[end + 1].lead + t_[end + 1].text;
+          end += 2;
+        }
+        if (IsSymbol(t_, end, '(')) {
+          std::size_t after = end;
+          auto args = Group(end, to, after);
+          if (!args) return std::nullopt;
+          *text += t_[end].lead + *args;
+          end = after;
+          if (IsWordAt(t_, end, "over") && IsSymbol(t_, end + 1, '(')) {
+            auto window = Group(end + 1, to, after);
+            if (!window) return std::nullopt;
+            *text += t_[end].lead + t_[end].text + t_[end + 1].lead + *window;
+            end = after;
+          }
+        }
+        break;
+      }
+      case Kind::Symbol:
+        if (tok.text == u'(') {
+          text = Group(i, to, end);
+        } else if (tok.text == u'*') {
+          text = tok.text;
+        }
+        break;
+    }
+    if (text && IsWordAt(t_, end, "collate") && end + 1 < to) {
+      *text += t_[end].lead + t_[end].text + t_[end + 1].lead + t_[end + 1].text;
+      end += 2;
+    }
+    return text;
+  }
+
+  const Tokens& t_;
+};
+
+}  // namespace
+
+void RaiseTsqlError(const QString& text) {
+  throw EDBEngineError(text, {{SQLITE_ERROR, SQLITE_ERROR, text}});
+}
+
+void RefuseTsql(const QString& what) {
+  RaiseTsqlError(QStringLiteral("the embedded demo suite does not support %1").arg(what));
+}
+
+QString RewriteTsql(QStringView text) {
+  TsqlTokens parsed = Tokenize(text);
+  Tokens& t = parsed.tokens;
+  NameSelectItems(t);
+  RewriteCalls(t);
+  RewriteTop(t);
+  RewriteStatements(t);
+  RewriteOffsetFetch(t);
+  if (t.empty()) return parsed.tail.isEmpty() ? text.toString() : parsed.Text();
+  return OperatorRewriter(t).Range(0, t.size()) + parsed.tail;
+}
+
+}  // namespace qav::db::embedded

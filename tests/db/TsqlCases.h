@@ -1,0 +1,215 @@
+#pragma once
+
+// Everyday T-SQL and the answers SQL Server documents for it, for the embedded back end and for
+// clients of the TDS test server. Dates are fixed; DEMO's customers are the demo's fixed facts.
+#include "db/Backend.h"
+#include "db/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+
+namespace qav::test {
+
+struct TsqlCase {
+  const char* name;
+  const char* sql;  // run on DEMO; statements end with ";" so that a batch splits the same way
+  // The last result: rows on lines, columns split by "|", NULL for null. "!" and a text: the
+  // statement fails with a message holding that text.
+  const char* expected;
+};
+
+inline const TsqlCase kTsqlCases[] = {
+    // + concatenates texts, adds numbers, and fails when a text is no number
+    {"ConcatColumns", "select Code + '-' + NameEng from Customer where Code = 'C0001'",
+     "C0001-Siam Trading Co., Ltd."},
+    {"ConcatWithNull", "select Code + '-' + NameEng from Customer where Code = 'C0003'", "NULL"},
+    {"TextPlusNumberFails", "select 'a' + 1",
+     "!Conversion failed when converting the varchar value 'a' to data type int."},
+    {"TextPlusDecimalFails", "select 'x' + 5.5", "!Error converting data type varchar to numeric."},
+    {"NumericTextPlusNumber", "select '1' + 1, 1 + 2 * 3, 10 - 2 - 3", "2|7|5"},
+    {"CaseThenConcat", "select case when 1 = 1 then 'a' end + 'b', 'x' + cast(1 + 2 as varchar)",
+     "ab|x3"},
+    {"UnicodeLiterals", "select N'บริษัท' + N' จำกัด', N'it''s'", "บริษัท จำกัด|it's"},
+    {"IntegerDivision", "select 7 / 2, -7 / 2, 7 % 3, 7 / 2.0", "3|-3|1|3.5"},
+    {"DivideByZero", "select 1 / 0", "!Divide by zero error encountered."},
+    {"DatePlusDays", "select convert(varchar(10), convert(datetime, '2024-01-31') + 1, 120)",
+     "2024-02-01"},
+    // TOP, OFFSET ... FETCH
+    {"Top", "select top 3 Code from Customer order by Code", "C0001\nC0002\nC0003"},
+    {"TopVariable", "declare @n int = 2; select top (@n) Code from Customer order by Code desc",
+     "C0200\nC0199"},
+    {"TopPercent", "select count(*) from (select top 10 percent Code from Customer) t", "20"},
+    {"TopWithTies", "select top 1 with ties Code from Customer order by Code",
+     "!the embedded demo suite does not support TOP ... WITH TIES"},
+    {"OffsetFetch", "select Code from Customer order by Code offset 1 rows fetch next 2 rows only",
+     "C0002\nC0003"},
+    // table hints, schema, SELECT ... INTO, TRUNCATE
+    {"TableHints",
+     "select count(*) from dbo.Customer with (nolock) where Code in ('C0001', 'C0002')", "2"},
+    {"SelectInto",
+     "select Code into #picked from Customer where Code like 'C000%'; "
+     "select count(*) from #picked",
+     "9"},
+    {"Truncate",
+     "create table #scratch (a int); insert into #scratch values (1); truncate table #scratch; "
+     "select count(*) from #scratch",
+     "0"},
+    // CONVERT and CAST
+    {"ConvertStyle101",
+     "select convert(varchar, convert(datetime, '2024-01-05 13:05:09.123'), 101)", "01/05/2024"},
+    {"ConvertStyle103", "select convert(varchar(10), convert(datetime, '2024-12-10'), 103)",
+     "10/12/2024"},
+    {"ConvertStyle104", "select convert(varchar, convert(datetime, '2024-01-05'), 104)",
+     "05.01.2024"},
+    {"ConvertStyle105", "select convert(varchar, convert(datetime, '2024-01-05'), 105)",
+     "05-01-2024"},
+    {"ConvertStyle111", "select convert(varchar, convert(datetime, '2024-01-05'), 111)",
+     "2024/01/05"},
+    {"ConvertStyle112", "select convert(varchar, convert(datetime, '2024-01-05'), 112)",
+     "20240105"},
+    {"ConvertStyle120",
+     "select convert(varchar, convert(datetime, '2024-01-05 13:05:09.123'), 120)",
+     "2024-01-05 13:05:09"},
+    {"ConvertStyle121",
+     "select convert(varchar, convert(datetime, '2024-01-05 13:05:09.123'), 121)",
+     "2024-01-05 13:05:09.123"},
+    {"ConvertStyle126",
+     "select convert(varchar, convert(datetime, '2024-01-05 13:05:09.123'), 126)",
+     "2024-01-05T13:05:09.123"},
+    {"ConvertDefaultStyle", "select convert(varchar, convert(datetime, '2024-01-05 13:05'))",
+     "Jan  5 2024  1:05PM"},
+    {"ConvertReadsStyle", "select convert(varchar, convert(datetime, '31/01/2024', 103), 112)",
+     "20240131"},
+    {"ConvertBadStyle", "select convert(varchar, convert(datetime, '2024-01-05'), 99)",
+     "!99 is not a valid style number"},
+    {"ConvertToInt", "select convert(int, '42') + 1, convert(int, 4.7), convert(bit, 5)", "43|4|1"},
+    {"ConvertToIntFails", "select convert(int, '4.2')",
+     "!Conversion failed when converting the varchar value '4.2' to data type int."},
+    {"CastToSqlServerTypes",
+     "select cast('2024-01-31' as date), cast(3.7 as int), cast(2.5 as decimal(10, 0)), "
+     "cast('abcdef' as varchar(3)), cast(123 as varchar(2))",
+     "2024-01-31|3|3|abc|*"},
+    {"CastToDateFails", "select cast('2024-02-30' as datetime)",
+     "!Conversion failed when converting date and/or time from character string."},
+    // date functions
+    {"DateAddDay", "select dateadd(day, 1, '2024-01-31')", "2024-02-01 00:00:00.000"},
+    {"DateAddMonthClamps", "select dateadd(month, 1, '2024-01-31'), dateadd(yy, -1, '2024-02-29')",
+     "2024-02-29 00:00:00.000|2023-02-28 00:00:00.000"},
+    {"DateAddHour", "select dateadd(hour, 25, '2024-01-31 00:00')", "2024-02-01 01:00:00.000"},
+    {"DateDiffCountsBoundaries",
+     "select datediff(day, '2024-01-31 23:59', '2024-02-01 00:01'), "
+     "datediff(month, '2024-01-31', '2024-02-01'), datediff(year, '2023-12-31', '2024-01-01'), "
+     "datediff(week, '2024-01-06', '2024-01-07'), datediff(hour, '2024-01-01 10:59', "
+     "'2024-01-01 11:00'), datediff(day, '2024-03-01', '2024-02-01')",
+     "1|1|1|1|1|-29"},
+    {"DatePart",
+     "select datepart(weekday, '2024-01-31'), datepart(quarter, '2024-05-01'), "
+     "datepart(dayofyear, '2024-03-01'), datepart(week, '2024-01-07'), "
+     "datepart(iso_week, '2024-12-30'), datepart(minute, '2024-01-01 10:42')",
+     "4|2|61|2|1|42"},
+    {"DateName", "select datename(month, '2024-01-31'), datename(weekday, '2024-01-31')",
+     "January|Wednesday"},
+    {"YearMonthDay", "select year('2024-01-31'), month('2024-01-31'), day('2024-01-31')",
+     "2024|1|31"},
+    {"EndOfMonth", "select eomonth('2024-02-10'), eomonth('2024-01-31', 1)",
+     "2024-02-29|2024-02-29"},
+    {"GetDateIsADateTime", "select datediff(day, getdate(), dateadd(day, 2, getdate()))", "2"},
+    // text functions
+    {"LeftRight", "select left(NameEng, 4), right('abcdef', 2) from Customer where Code = 'C0001'",
+     "Siam|ef"},
+    {"LeftNegativeFails", "select left('abc', -1)",
+     "!Invalid length parameter passed to the left function."},
+    {"Substring", "select substring('abcdef', 2, 3), substring('abc', 0, 2)", "bcd|a"},
+    {"CharIndex",
+     "select charindex('a', NameEng), charindex('S', 'siam'), charindex('a', 'banana', 3), "
+     "charindex('z', 'abc') from Customer where Code = 'C0001'",
+     "3|1|4|0"},
+    {"PatIndex", "select patindex('%ter%', 'interesting data'), patindex('%[0-9]%', 'abc123')",
+     "3|4"},
+    {"Stuff", "select stuff('abcdef', 2, 3, 'ijklmn')", "aijklmnef"},
+    {"Replicate", "select replicate('ab', 3), replicate('x', -1)", "ababab|NULL"},
+    {"Space", "select 'a' + space(3) + 'b'", "a   b"},
+    {"Str", "select str(123.45, 6, 1), str(123.45, 2, 2), str(3.5)", " 123.5|**|         4"},
+    {"NullFunctions", "select isnull(NULL, 'x'), iif(1 > 2, 'a', 'b'), coalesce(NULL, NULL, 3)",
+     "x|b|3"},
+    // FORMAT
+    {"FormatDate", "select format(convert(datetime, '2024-12-10 13:05:09'), 'dd/MM/yyyy')",
+     "10/12/2024"},
+    {"FormatDateTime",
+     "select format(convert(datetime, '2024-01-31 13:05:09'), 'yyyy-MM-dd HH:mm:ss'), "
+     "format(convert(datetime, '2024-01-31'), 'dddd d MMMM yyyy'), "
+     "format(convert(datetime, '2024-01-31 13:05'), 'hh:mm tt')",
+     "2024-01-31 13:05:09|Wednesday 31 January 2024|01:05 PM"},
+    {"FormatNumber",
+     "select format(1234567.891, '#,##0.00'), format(1234.5, 'N2'), format(-0.5, '0.00'), "
+     "format(42, 'D5'), format(0.125, '0.00'), format(1234.5, 'N0')",
+     "1,234,567.89|1,234.50|-0.50|00042|0.13|1,235"},
+    // variables and statements of a script
+    {"DeclareAndSet",
+     "declare @d datetime = '2024-01-31'; set @d = dateadd(day, 1, @d); "
+     "select convert(varchar(10), @d, 103)",
+     "01/02/2024"},
+    {"DeclareConverts",
+     "declare @i int = '5', @s varchar(3) = 'abcdef'; set @i += 1; select @i, @s", "6|abc"},
+    {"SelectAssigns",
+     "declare @c varchar(20); select @c = Code from Customer where Code = 'C0002'; select @c",
+     "C0002"},
+    {"UndeclaredVariable", "select @nowhere", "!Must declare the scalar variable \"@nowhere\"."},
+    {"MergeRefused",
+     "merge into Customer using Customer s on 1 = 0 when not matched then insert default values",
+     "!the embedded demo suite does not support MERGE"},
+    {"CursorRefused", "declare c cursor for select 1",
+     "!the embedded demo suite does not support cursors"},
+};
+
+// The result as kTsqlCases writes it.
+inline QString TsqlResultText(const db::ResultSet& result) {
+  QStringList lines;
+  for (qint64 r = 0; r < result.rows.Rows(); ++r) {
+    QStringList cells;
+    for (int c = 0; c < static_cast<int>(result.fields.size()); ++c) {
+      switch (result.rows.KindAt(r, c)) {
+        case db::RowStore::Kind::Null:
+          cells << QStringLiteral("NULL");
+          break;
+        case db::RowStore::Kind::Int:
+          cells << QString::number(result.rows.IntAt(r, c));
+          break;
+        case db::RowStore::Kind::Float:
+          cells << QString::number(result.rows.FloatAt(r, c), 'g', 15);
+          break;
+        case db::RowStore::Kind::Bytes: {
+          const std::string_view b = result.rows.BytesAt(r, c);
+          cells << QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size()));
+          break;
+        }
+      }
+    }
+    lines << cells.join(u'|');
+  }
+  return lines.join(u'\n');
+}
+
+// What running a case gives, as the table writes it: the last result, or "!" and the message.
+template <typename Run>
+QString TsqlOutcome(Run run) {
+  try {
+    const std::unique_ptr<db::ResultSet> result = run();
+    return result ? TsqlResultText(*result) : QStringLiteral("(no result)");
+  } catch (const db::EDBEngineError& e) {
+    return u'!' + e.Message();
+  }
+}
+
+// An error case passes when the message holds the expected text.
+inline void ExpectTsqlOutcome(const TsqlCase& c, const QString& outcome) {
+  const QString expected = QString::fromUtf8(c.expected);
+  if (expected.startsWith(u'!') && outcome.startsWith(u'!'))
+    EXPECT_TRUE(outcome.contains(expected.mid(1))) << c.sql << "\n" << outcome.toStdString();
+  else
+    EXPECT_EQ(outcome.toStdString(), c.expected) << c.sql;
+}
+
+}  // namespace qav::test

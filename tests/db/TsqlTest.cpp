@@ -1,0 +1,137 @@
+// Everyday T-SQL on the embedded back end: each case gives SQL Server's answer or fails in its
+// terms; and the pieces under it, the rewriter and the script statements.
+#include "db/Errors.h"
+#include "db/embedded/EmbeddedConnection.h"
+#include "db/embedded/TsqlRewriter.h"
+#include "tests/db/TsqlCases.h"
+#include "tests/support/TestSuite.h"
+
+#include <gtest/gtest.h>
+
+namespace qav::db {
+namespace {
+
+using embedded::RewriteTsql;
+
+class EmbeddedTsql : public ::testing::TestWithParam<test::TsqlCase> {
+ protected:
+  static void SetUpTestSuite() { suite_ = new test::DemoSuiteFolder(20); }
+  static void TearDownTestSuite() {
+    delete suite_;
+    suite_ = nullptr;
+  }
+
+  static std::unique_ptr<BackendConnection> Connect() {
+    ConnectSettings s;
+    s.server = suite_->ServerName();
+    s.database = QStringLiteral("DEMO");
+    return OpenEmbedded(s);
+  }
+
+  static test::DemoSuiteFolder* suite_;
+};
+
+test::DemoSuiteFolder* EmbeddedTsql::suite_ = nullptr;
+
+TEST_P(EmbeddedTsql, GivesSqlServersAnswer) {
+  const test::TsqlCase& c = GetParam();
+  const auto db = Connect();
+  test::ExpectTsqlOutcome(
+      c, test::TsqlOutcome([&] { return db->Execute(QString::fromUtf8(c.sql), {}); }));
+}
+
+// The cursor the console reads through takes the same path.
+TEST_P(EmbeddedTsql, CursorGivesTheSameAnswer) {
+  const test::TsqlCase& c = GetParam();
+  const auto db = Connect();
+  test::ExpectTsqlOutcome(c, test::TsqlOutcome([&] {
+                            auto result = std::make_unique<ResultSet>();
+                            auto cursor = db->OpenCursor(QString::fromUtf8(c.sql), {});
+                            if (!cursor) return std::unique_ptr<ResultSet>();
+                            result->fields = cursor->Fields();
+                            cursor->Fetch(result->rows, 1000);
+                            return result;
+                          }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EmbeddedTsql, ::testing::ValuesIn(test::kTsqlCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// The rewriter keeps quotes, brackets, comments and variables as they are.
+
+TEST(TsqlRewriterTest, LeavesQuotedTextAlone) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */",
+       "select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */"},
+      {"select a + b as s from t", "select tsql_add(a, b) as s from t"},
+      {"select a+b*c-d/e x", "select tsql_sub(tsql_add(a, b*c), tsql_div(d, e)) x"},
+      // a changed item keeps the name it was written with
+      {"select -a + 1e+5, f(x) - 1 y",
+       "select tsql_add(-a, 1e+5) AS \"-a + 1e+5\", tsql_sub(f(x), 1) y"},
+      {"select 1 where @v + N'x' = :p + ?2", "select 1 where tsql_add(@v, 'x') = tsql_add(:p, ?2)"},
+      {"select count(*) over (partition by a) + 1 as n from t",
+       "select tsql_add(count(*) over (partition by a), 1) as n from t"},
+      {"select top 5 a from dbo.t (nolock) order by a", "select a from t order by a LIMIT (5)"},
+      {"select x from (select top 1 a from t) s", "select x from (select a from t LIMIT (1)) s"},
+      {"select a from t order by a offset @s rows",
+       "select a from t order by a LIMIT -1 OFFSET (@s)"},
+      {"select 1 where cast(a as varchar(10)) = convert(decimal(10, 2), b, 1)",
+       "select 1 where tsql_convert('varchar(10)',a) = tsql_convert('decimal(10,2)', b, 1)"},
+      {"select datediff(dd, a, b) d from t option (maxdop 1)",
+       "select datediff('dd', a, b) d from t"},
+      {"select a into #t from u", "CREATE TEMP TABLE \"#t\" AS SELECT a from u"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RewriteTsql(QString::fromUtf8(c.in)).toStdString(), c.out) << c.in;
+}
+
+TEST(TsqlRewriterTest, LeavesTheSuitesOwnStatementsAsTheyWere) {
+  const char* const unchanged[] = {
+      "If Not Exists(select Id From SysColumns Where Name = 'X') Alter Table T Add X Char(1)",
+      "SELECT a, RANK() OVER (PARTITION BY b ORDER BY c DESC) AS r FROM t WHERE d = ?",
+      "insert into t (a, b) values (-1, 'x'); delete from t where a in (select a from u)",
+      "create table t (a int default -1, b varchar(10) collate nocase)",
+  };
+  for (const char* sql : unchanged)
+    EXPECT_EQ(RewriteTsql(QString::fromUtf8(sql)).toStdString(), sql);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scripts: statements without ";", PRINT, variables that outlive one Execute.
+
+TEST(EmbeddedScriptTest, RunsStatementsWithoutSemicolonsAndKeepsPrintedText) {
+  test::DemoSuiteFolder suite(20);
+  ConnectSettings s;
+  s.server = suite.ServerName();
+  s.database = QStringLiteral("DEMO");
+  const auto db = OpenEmbedded(s);
+  const auto result = db->Execute(QStringLiteral("declare @d datetime = '2024-01-31'\n"
+                                                 "print 'from ' + convert(varchar, @d, 103)\n"
+                                                 "select dateadd(day, 1, @d)\n"
+                                                 "print 42\n"
+                                                 "raiserror('done', 0, 1)"),
+                                  {});
+  ASSERT_TRUE(result);
+  EXPECT_EQ(test::TsqlResultText(*result).toStdString(), "2024-02-01 00:00:00.000");
+  EXPECT_EQ(db->TakeMessages(), QStringList({"from 31/01/2024", "42", "done"}));
+  EXPECT_TRUE(db->TakeMessages().isEmpty());
+
+  // The test server hands a batch over a statement at a time.
+  db->Execute(QStringLiteral("declare @n int = 3"), {});
+  EXPECT_EQ(test::TsqlResultText(*db->Execute(QStringLiteral("select @n * 2"), {})).toStdString(),
+            "6");
+  try {
+    db->Execute(QStringLiteral("raiserror('stop here', 16, 1)"), {});
+    ADD_FAILURE() << "no error";
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(e.Message().toStdString(), "stop here");
+  }
+}
+
+}  // namespace
+}  // namespace qav::db
