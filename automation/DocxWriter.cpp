@@ -1,6 +1,7 @@
 #include "automation/DocxWriter.h"
 
 #include "core/Exception.h"
+#include "platform/Files.h"
 
 #include <zip.h>
 #include <QDir>
@@ -523,9 +524,18 @@ QByteArray WriteDocx(const TDocument& document) {
 void SaveDocx(const TDocument& document, const QString& fileName) {
   const QByteArray package = WriteDocx(document);
   QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly) || file.write(package) != package.size() || !file.commit())
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+  const QString name = QDir::toNativeSeparators(fileName);
+  if (!file.open(QIODevice::WriteOnly))
+    throw EInOutError(QStringLiteral("Cannot create file %1. %2").arg(name, file.errorString()));
+  // Past Qt's buffer: on a nearly full disk Qt's own write stops short without the reason.
+  if (const int error = platform::WriteFully(file.handle(), package.constData(),
+                                             static_cast<std::size_t>(package.size()))) {
+    file.cancelWriting();
+    throw EInOutError(
+        QStringLiteral("Cannot write file %1. %2").arg(name, platform::SystemErrorText(error)));
+  }
+  if (!file.commit())
+    throw EInOutError(QStringLiteral("Cannot write file %1. %2").arg(name, file.errorString()));
 }
 
 }  // namespace qav::docx
