@@ -10,6 +10,8 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "db/embedded/EmbeddedConnection.h"
+#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
@@ -32,6 +34,14 @@ std::atomic<bool> cancelRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 const QString kProgram = QStringLiteral("qavtool-export");
+// `--out -`: the output goes to standard output.
+const QString kStandardOutputName = QStringLiteral("-");
+
+// A statement file past this is not a statement.
+constexpr qint64 kMaxStatementFileSize = 64 << 20;
+
+// Readers of the embedded suite wait this long for a writer that holds the database.
+constexpr int kLockWaitMs = 60000;
 
 struct FormatName {
   const char* name;
@@ -58,25 +68,6 @@ QString RowsText(qint64 rows) {
   throw EBatchArguments(message);
 }
 
-// A script file as a person or a program writes it: UTF-8 (with or without a byte-order mark),
-// or else code page 874, the console's encoding of script files. Thai text in code page 874 is
-// never valid UTF-8, so the two cannot be mistaken for one another.
-QString ReadStatementFile(const QString& fileName) {
-  const QFileInfo info(fileName);
-  if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
-  if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
-  QFile file(fileName);
-  if (!file.open(QIODevice::ReadOnly))
-    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError)
-    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  const QString text = utf8(bytes);
-  return utf8.hasError() ? FromCp874(bytes) : text;
-}
-
 // The statement's lines as the console's memo hands them over: line breaks of any system become
 // line feeds.
 QStringList StatementLines(QString text) {
@@ -100,45 +91,81 @@ class TPartialFile {
   // Creates the file (mode 0666 less the umask, as any new file gets).
   void Create() {
     const QFileInfo info(target_);
+    const QString stem =
+        Shortened(info.fileName(), platform::MaxFileNameLength(info.absolutePath()));
+    int error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const QString name =
           QStringLiteral(".%1.%2.part")
-              .arg(info.fileName())
+              .arg(stem)
               .arg(QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'));
       const QString path = info.dir().filePath(name);
-      const int error = platform::CreateNewFile(path);
+      error = platform::CreateNewFile(path);
       if (error == 0) {
         path_ = path;
         return;
       }
-      if (!platform::IsAlreadyExists(error))
-        throw EInOutError(
-            QStringLiteral("Cannot create file %1. %2")
-                .arg(QDir::toNativeSeparators(path), platform::SystemErrorText(error)));
+      if (!platform::IsAlreadyExists(error)) break;
     }
-    throw EInOutError(QStringLiteral("Cannot create a file beside %1.").arg(target_));
+    throw EInOutError(
+        QStringLiteral("Cannot create file %1. %2")
+            .arg(QDir::toNativeSeparators(target_), platform::SystemErrorText(error)));
+  }
+
+  // `name` cut so that ".NAME.XXXXXX.part" stays within `limit` bytes: a target whose name
+  // is near the file system's limit still gets a temporary name there.
+  static QString Shortened(QString name, int limit) {
+    const qsizetype room = limit - static_cast<qsizetype>(std::strlen("..XXXXXX.part"));
+    while (!name.isEmpty() && QFile::encodeName(name).size() > room) {
+      name.chop(1);
+      if (!name.isEmpty() && name.back().isHighSurrogate()) name.chop(1);
+    }
+    return name;
   }
 
   // Gives the finished file the target's name. Without `replace` an existing target is never
   // replaced, not even one that appeared while the export ran.
   void Publish(bool replace) {
+    // What took the target's name while the export ran is judged again: only a file is replaced.
+    if (platform::KindOfPath(target_) != platform::PathKind::Missing &&
+        platform::KindOfPath(target_) != platform::PathKind::File)
+      throw EInOutError(
+          QStringLiteral("%1 became something other than a file while the export ran; it was left "
+                         "as it is.")
+              .arg(target_));
     const int error =
         replace ? platform::ReplaceFile(path_, target_) : platform::RenameNoReplace(path_, target_);
     if (platform::IsAlreadyExists(error))
       throw EInOutError(
           QStringLiteral("%1 appeared while the export ran; it was left as it is.").arg(target_));
-    if (error) Fail(error);
+    if (error)
+      throw EInOutError(
+          QStringLiteral("Cannot write file %1. %2")
+              .arg(QDir::toNativeSeparators(target_), platform::SystemErrorText(error)));
     path_.clear();
   }
 
  private:
-  [[noreturn]] void Fail(int error) const {
-    throw EInOutError(QStringLiteral("Cannot rename %1 to %2. %3")
-                          .arg(path_, target_, platform::SystemErrorText(error)));
-  }
-
   QString target_;
   QString path_;
+};
+
+// Standard output as the text writers' device: unbuffered, every failure with the system's
+// reason.
+class TStandardOutput final : public QIODevice {
+ public:
+  TStandardOutput() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+  bool isSequential() const override { return true; }
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* data, qint64 size) override {
+    if (const int error = platform::WriteStandardOutput(data, static_cast<std::size_t>(size))) {
+      setErrorString(platform::SystemErrorText(error));
+      return -1;
+    }
+    return size;
+  }
 };
 
 // Every dialog the export components would show is answered here instead, its text kept.
@@ -184,7 +211,16 @@ class TBatchRun {
  private:
   void Say(const QString& text) const { io_.Error(kProgram + QStringLiteral(": ") + text + u'\n'); }
 
+  bool ToStandardOutput() const { return options_.OutFile == kStandardOutputName; }
+  QString TargetText() const {
+    return ToStandardOutput() ? QStringLiteral("standard output") : target_;
+  }
+
   int Cancelled(qint64 rows, bool existed) {
+    if (ToStandardOutput()) {
+      progress_.Finish(QStringLiteral("Cancelled after %1.").arg(RowsText(rows)));
+      return bxCancelled;
+    }
     progress_.Finish(QStringLiteral("Cancelled after %1; %2 %3.")
                          .arg(RowsText(rows), target_,
                               existed ? QStringLiteral("was left as it was")
@@ -192,12 +228,31 @@ class TBatchRun {
     return bxCancelled;
   }
 
+  // Readers wait long for a writer that holds the embedded suite, and say that they wait. The
+  // connections of the run take it when they open; the process has the usual wait again after.
+  struct LockWaitScope {
+    ~LockWaitScope() { db::SetEmbeddedLockWait({}); }
+  };
+  void WaitForLocksPatiently() {
+    db::SetEmbeddedLockWait({kLockWaitMs, [this](int seconds) {
+                               progress_.Waiting(
+                                   QStringLiteral("waiting for the company database, which "
+                                                  "another program is writing (%1 s of %2 s)")
+                                       .arg(seconds)
+                                       .arg(kLockWaitMs / 1000),
+                                   seconds == 1);
+                             }});
+  }
+
   int Export() {
     const QString text =
         options_.SqlFile.isEmpty() ? options_.Query : ReadStatementFile(options_.SqlFile);
     if (text.trimmed().isEmpty()) Bad(QStringLiteral("the statement is empty"));
     CheckTarget();
-    const bool existed = QFileInfo::exists(target_);
+    const bool existed =
+        !ToStandardOutput() && platform::KindOfPath(target_) == platform::PathKind::File;
+    const LockWaitScope lockWaitScope;
+    WaitForLocksPatiently();
 
     // What start-up sets for every run of the program.
     FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
@@ -215,11 +270,14 @@ class TBatchRun {
     if (BatchCancelRequested()) return Cancelled(0, existed);
 
     const QStringList lines = StatementLines(text);
-    // The worksheet and document formats announce their size before their cells.
+    // The worksheet and document formats announce their size before their cells. A statement
+    // that cannot be counted (several statements, a procedure) is read whole in every format,
+    // so that each exports the last result set, as the console shows it.
     const bool needTotal = options_.Format != TSaveFormat::Text;
-    qint64 total = needTotal || io_.ErrorIsTerminal ? CountRows(owner, lines) : -1;
+    const bool countable = !CountStatementFor(lines.join(u'\n')).isEmpty();
+    qint64 total = countable && (needTotal || io_.ErrorIsTerminal) ? CountRows(owner, lines) : -1;
     if (BatchCancelRequested()) return Cancelled(0, existed);
-    const bool forward = !needTotal || total >= 0;
+    const bool forward = countable && (!needTotal || total >= 0);
 
     auto* query = new db::TQuery(&owner);
     query->setObjectName(QStringLiteral("QExport"));
@@ -241,8 +299,6 @@ class TBatchRun {
     engine->Total = total;
     engine->CheckTotal = forward && needTotal;
 
-    TPartialFile partial(target_);
-    partial.Create();
     std::unique_ptr<TExportBaseComponent> component =
         CreateSaveOutputComponent(options_.Format, &owner);
     component->ColumnSource = csDataEngine;
@@ -251,11 +307,21 @@ class TBatchRun {
     // No progress window, no wait cursor: nothing of the run may need a screen.
     component->AnimatedStatus = false;
     component->Options &= ~TExportOptions(soWaitCursor | soDisableControls);
-    component->FileName = target_;
-    const QString partialPath = partial.Path();
-    component->OnGetFileName = [partialPath](QObject*, int, QString& fileName) {
-      fileName = partialPath;
-    };
+    TPartialFile partial(target_);
+    TStandardOutput standardOutput;
+    if (ToStandardOutput()) {
+      auto* cellFile = dynamic_cast<TExportToCellFile*>(component.get());
+      if (!cellFile) throw EInOutError(QStringLiteral("This format cannot go to standard output."));
+      cellFile->SetOutputDevice(&standardOutput, QStringLiteral("standard output"));
+      component->FileName = kStandardOutputName;
+    } else {
+      partial.Create();
+      component->FileName = target_;
+      const QString partialPath = partial.Path();
+      component->OnGetFileName = [partialPath](QObject*, int, QString& fileName) {
+        fileName = partialPath;
+      };
+    }
     component->OnProgress = [this, engine, total](QObject*, int, int, bool& abort) {
       progress_.Update(engine->RecordsRead(), total);
       if (BatchCancelRequested()) abort = true;
@@ -273,30 +339,57 @@ class TBatchRun {
       default: {
         progress_.Clear();
         // The component's own report: "Error of data export.: " and the error's message.
-        const QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
-                                                         : dialogs.Texts().last();
+        QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
+                                                   : dialogs.Texts().last();
+        // The writers name the file they write; the user knows the target.
+        if (!partial.Path().isEmpty())
+          report
+              .replace(QDir::toNativeSeparators(partial.Path()), QDir::toNativeSeparators(target_))
+              .replace(partial.Path(), target_);
         Say(report);
         return bxFailed;
       }
     }
-    partial.Publish(options_.Force);
+    if (!ToStandardOutput()) partial.Publish(options_.Force);
     const double seconds = progress_.Seconds();
     progress_.Finish(
         QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")
-            .arg(RowsText(rows), target_, QString::number(seconds, 'f', 1),
+            .arg(RowsText(rows), TargetText(), QString::number(seconds, 'f', 1),
                  TBatchProgress::Grouped(seconds > 0 ? static_cast<qint64>(rows / seconds) : 0)));
     return bxDone;
   }
 
-  // The output file's folder must exist, and an existing file needs --force.
+  // The output file's folder must exist, and an existing file needs --force. A symbolic link
+  // is followed: what it points at is judged and replaced, and the link stays. Only a regular
+  // file is ever replaced; a device, a pipe or a socket never, --force or not.
   void CheckTarget() {
-    const QFileInfo info(options_.OutFile);
+    if (ToStandardOutput()) return;
+    QFileInfo info(options_.OutFile);
     target_ = info.absoluteFilePath();
+    if (info.isSymLink()) {
+      if (platform::KindOfPath(target_) == platform::PathKind::Missing)
+        Bad(QStringLiteral("the output file %1 is a symbolic link to %2, which does not exist")
+                .arg(target_, info.symLinkTarget()));
+      target_ = info.canonicalFilePath();
+      info = QFileInfo(target_);
+    }
     if (!QFileInfo(info.absolutePath()).isDir())
       Bad(QStringLiteral("the output folder %1 does not exist").arg(info.absolutePath()));
-    if (info.isDir()) Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
-    if ((info.exists() || info.isSymLink()) && !options_.Force)
-      Bad(QStringLiteral("the output file %1 exists; give --force to replace it").arg(target_));
+    switch (platform::KindOfPath(target_)) {
+      case platform::PathKind::Folder:
+        Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
+      case platform::PathKind::Other:
+        Bad(QStringLiteral("the output file %1 is not a regular file (a device, a pipe or a "
+                           "socket) and is never replaced; give --out - to write to standard "
+                           "output")
+                .arg(target_));
+      case platform::PathKind::File:
+        if (!options_.Force)
+          Bad(QStringLiteral("the output file %1 exists; give --force to replace it").arg(target_));
+        break;
+      case platform::PathKind::Missing:
+        break;
+    }
   }
 
   // The rows of the statement by a count the server makes without sending them; -1 when the
@@ -329,6 +422,34 @@ void OnCancelSignal() {
 }
 
 }  // namespace
+
+// A script file as a person or a program writes it: UTF-8 (with or without a byte-order mark),
+// or else code page 874, the console's encoding of script files. Thai text in code page 874 is
+// never valid UTF-8, so the two cannot be mistaken for one another.
+QString ReadStatementFile(const QString& fileName) {
+  const QFileInfo info(fileName);
+  if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
+  if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
+  QFile file(fileName);
+  if (!file.open(QIODevice::ReadOnly))
+    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
+  // A pipe may give the statement; a device such as /dev/zero must not fill the memory.
+  const QByteArray bytes = file.read(kMaxStatementFileSize + 1);
+  if (file.error() != QFileDevice::NoError)
+    Bad(QStringLiteral("cannot read the statement file %1: %2").arg(fileName, file.errorString()));
+  if (bytes.size() > kMaxStatementFileSize)
+    Bad(QStringLiteral("the statement file %1 is larger than %2 MiB")
+            .arg(fileName)
+            .arg(kMaxStatementFileSize >> 20));
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  const QString text = utf8(bytes);
+  if (!utf8.hasError()) return text;
+  // A file that says it is UTF-8 and is not would lose its damaged characters unseen.
+  if (bytes.startsWith("\xEF\xBB\xBF"))
+    Bad(QStringLiteral("the statement file %1 starts as UTF-8 but holds bytes that are not UTF-8")
+            .arg(fileName));
+  return FromCp874(bytes);
+}
 
 TBatchOptions ParseBatchArguments(const QStringList& arguments) {
   TBatchOptions o;
@@ -396,7 +517,11 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
     Bad(QStringLiteral("--sql needs a file name"));
   if (seen.contains(QLatin1String("--server")) && o.Server.trimmed().isEmpty())
     Bad(QStringLiteral("--server needs a server name"));
-  if (!formatGiven) {
+  if (o.OutFile == kStandardOutputName) {
+    if (!formatGiven) o.Format = TSaveFormat::Text;
+    if (o.Format != TSaveFormat::Text)
+      Bad(QStringLiteral("--out - writes the txt format only; the other formats need a file"));
+  } else if (!formatGiven) {
     const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());
     if (!format)
       Bad(
@@ -410,7 +535,7 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
 QString BatchHelpText() {
   return QStringLiteral(
       "Usage: qavtool-export --database NAME (--sql FILE | --query TEXT) [--format FORMAT]\n"
-      "                      --out FILE [--force] [--server NAME]\n"
+      "                      (--out FILE [--force] | --out -) [--server NAME]\n"
       "\n"
       "Runs one SQL statement on a company database of the suite and writes its result with the\n"
       "export components and the settings of the SQL console's \"Save output TO\", without the\n"
@@ -427,7 +552,11 @@ QString BatchHelpText() {
       "                   Without it, the extension of the output file chooses.\n"
       "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
       "                   replaced only with --force; without it the run stops at once and\n"
-      "                   touches nothing.\n"
+      "                   touches nothing. A symbolic link is followed: the file it points\n"
+      "                   at is replaced and the link stays. A FILE that exists and is not a\n"
+      "                   regular file (a device, a pipe, a socket) is never replaced.\n"
+      "  --out -          write to standard output (the txt format, the default here),\n"
+      "                   without a temporary file; progress stays on standard error.\n"
       "  --force          replace an existing FILE.\n"
       "  --server NAME    the database server: embedded:FOLDER for an embedded suite, or an SQL\n"
       "                   Server name. Without it, the first line of \"Server.Dat\" in the\n"
@@ -435,14 +564,21 @@ QString BatchHelpText() {
       "  -h, --help       this text.\n"
       "\n"
       "The connection sends the company connection's parameter list. The file is written\n"
-      "under a temporary name beside FILE and takes its name only when the export is\n"
-      "complete: a failed or cancelled run leaves no partial file, and an existing FILE as it\n"
-      "was.\n"
+      "under a temporary name beside FILE (.FILE.XXXXXX.part, FILE shortened when the name\n"
+      "would be too long) and takes its name only when the export is complete: a failed or\n"
+      "cancelled run leaves no partial file, and an existing FILE as it was. A failure names\n"
+      "FILE and gives the system's reason (\"No space left on device\").\n"
       "\n"
       "Rows are read forward a window at a time, so memory does not grow with the number of\n"
       "rows. The worksheet and document formats need that number first; it comes from\n"
       "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
-      "statements, a stored procedure) is read whole first, as the console reads it.\n"
+      "statements, a stored procedure) is read whole first, as the console reads it, in\n"
+      "every format and on every server: of several result sets, the last one is exported,\n"
+      "as the console shows it.\n"
+      "\n"
+      "On an embedded suite, a run waits up to 60 s for a program that holds the database\n"
+      "while it writes; the progress line says that it waits, and the error after the wait\n"
+      "says that the database is locked by another program.\n"
       "\n"
       "Progress goes to standard error: on a terminal one line with a bar, the rows done, the\n"
       "total and the rate; otherwise one closing line. No window or dialog is ever shown: the\n"
