@@ -16,8 +16,6 @@ namespace qav::tds {
 
 namespace {
 
-constexpr std::uint32_t kTds72 = 0x72090002;
-constexpr std::uint32_t kTds74 = 0x74000004;
 // What the server calls itself: clients look for this name to know SQL Server's dialect.
 constexpr char16_t kProductName[] = u"Microsoft SQL Server";
 constexpr std::uint32_t kProductVersion = 0x0F0007D0;  // 15.0.2000
@@ -157,6 +155,9 @@ void Session::Run() {
     } catch (const std::exception&) {
     }
   }
+  // A connection the server ends (a refused login, a broken request) is closed now; the thread
+  // and the socket are reaped when the next client comes.
+  channel_.Close();
 }
 
 bool Session::Login() {
@@ -342,7 +343,7 @@ bool Session::RunEngine(Response& response, const QString& sql, const std::vecto
     if (implicitTransactions_ && !transaction_) BeginTransaction(response);
     const std::unique_ptr<db::ResultSet> result = db_->Execute(sql, args);
     if (result) {
-      const ResultEncoder encoder(*result);
+      const ResultEncoder encoder(*result, tdsVersion_);
       encoder.WriteMetadata(response.Tokens());
       const qint64 rows = result->rows.Rows();
       const qsizetype packet = channel_.PacketSize();
