@@ -433,7 +433,9 @@ TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
                                  "select 1 as a; select 'x' as t", "--out", out, "--force"},
                                 suite.Root());
       ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
-      if (QLatin1String(format) == QLatin1String("txt")) EXPECT_EQ(ReadAll(out), "t\r\nx\r\n");
+      if (QLatin1String(format) == QLatin1String("txt")) {
+        EXPECT_EQ(ReadAll(out), "t\r\nx\r\n");
+      }
     }
   }
 

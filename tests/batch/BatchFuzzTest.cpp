@@ -177,8 +177,9 @@ TEST(BatchFuzz, RunsWithDamagedStatementsFailCleanly) {
                        io);
     ASSERT_TRUE(code == bxDone || code == bxFailed || code == bxBadArguments)
         << code << " " << statement.toStdString();
-    if (code != bxDone)
+    if (code != bxDone) {
       EXPECT_FALSE(messages.join(QString()).trimmed().isEmpty()) << statement.toStdString();
+    }
     // Never a partial file left behind.
     EXPECT_TRUE(QDir(suite.Root()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
   });

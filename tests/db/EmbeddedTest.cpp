@@ -799,7 +799,6 @@ TEST_F(EmbeddedTest, AStatementWaitsForALockAndSaysWhoHoldsItWhenTheWaitRunsOut)
       sqlite3_open(QFile::encodeName(NewDatabaseFile(suite_, QStringLiteral("LOCKED"))).constData(),
                    &writer),
       SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   QList<int> told;
   SetEmbeddedLockWait({1500, [&](int seconds) { told << seconds; }});
   ConnectSettings settings;
@@ -807,6 +806,7 @@ TEST_F(EmbeddedTest, AStatementWaitsForALockAndSaysWhoHoldsItWhenTheWaitRunsOut)
   settings.database = QStringLiteral("LOCKED");
   auto connection = OpenEmbedded(settings);
   SetEmbeddedLockWait({});
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   try {
     connection->Execute(QStringLiteral("select a from T"), {});
     ADD_FAILURE() << "read past an exclusive lock";

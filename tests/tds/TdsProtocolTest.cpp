@@ -471,7 +471,9 @@ TEST(TdsResultSet, DecimalsKeepTheirDeclarationAndOldClientsGetDatesAsText) {
     }
     Writer w;
     encoder.WriteRow(w, 0);
-    if (c.cell) EXPECT_EQ(HexOf(w.Data().mid(1)), HexOf(Hex(c.cell)));
+    if (c.cell) {
+      EXPECT_EQ(HexOf(w.Data().mid(1)), HexOf(Hex(c.cell)));
+    }
   }
 }
 

@@ -122,6 +122,12 @@ Session::Session(int fd, const ServerOptions& options, std::uint16_t spid)
 }
 
 void Session::Run() {
+  // A connection the server ends (a refused login, a broken request) is closed at once; the
+  // thread and the socket are reaped when the next client comes.
+  struct CloseAtEnd {
+    Channel& channel;
+    ~CloseAtEnd() { channel.Close(); }
+  } closeAtEnd{channel_};
   try {
     if (!Login()) return;
     while (std::optional<Message> m = channel_.Read()) {
@@ -155,9 +161,6 @@ void Session::Run() {
     } catch (const std::exception&) {
     }
   }
-  // A connection the server ends (a refused login, a broken request) is closed now; the thread
-  // and the socket are reaped when the next client comes.
-  channel_.Close();
 }
 
 bool Session::Login() {
