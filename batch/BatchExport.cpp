@@ -366,16 +366,20 @@ class TBatchRun {
     if (ToStandardOutput()) return;
     QFileInfo info(options_.OutFile);
     target_ = info.absoluteFilePath();
+    const platform::PathKind kind = platform::KindOfPath(target_);
     if (info.isSymLink()) {
-      if (platform::KindOfPath(target_) == platform::PathKind::Missing)
+      if (kind == platform::PathKind::Missing)
         Bad(QStringLiteral("the output file %1 is a symbolic link to %2, which does not exist")
                 .arg(target_, info.symLinkTarget()));
-      target_ = info.canonicalFilePath();
-      info = QFileInfo(target_);
+      // A link to a file is followed to it; any other kind is refused below by the link's name.
+      if (kind == platform::PathKind::File) {
+        target_ = info.canonicalFilePath();
+        info = QFileInfo(target_);
+      }
     }
     if (!QFileInfo(info.absolutePath()).isDir())
       Bad(QStringLiteral("the output folder %1 does not exist").arg(info.absolutePath()));
-    switch (platform::KindOfPath(target_)) {
+    switch (kind) {
       case platform::PathKind::Folder:
         Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
       case platform::PathKind::Other:
@@ -441,7 +445,8 @@ QString ReadStatementFile(const QString& fileName) {
     Bad(QStringLiteral("the statement file %1 is larger than %2 MiB")
             .arg(fileName)
             .arg(kMaxStatementFileSize >> 20));
-  QStringDecoder utf8(QStringDecoder::Utf8);
+  // Stateless: a sequence cut off at the end is an error, not a character dropped unseen.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   const QString text = utf8(bytes);
   if (!utf8.hasError()) return text;
   // A file that says it is UTF-8 and is not would lose its damaged characters unseen.

@@ -369,7 +369,9 @@ TEST_F(BatchTool, NamesUpToTheFileSystemsLimitAreWritten) {
                 suite_.Root());
     EXPECT_EQ(o.exitCode, bxDone) << o.err.toStdString();
     EXPECT_TRUE(ReadAll(Out(name)).startsWith("Code\r\n"));
-    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", name}), QStringList());
+    EXPECT_EQ(LeftOver(suite_.Root(),
+                       QStringList{"Server.Dat"} + QStringList(std::begin(names), std::end(names))),
+              QStringList());
   }
 }
 

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QElapsedTimer>
+#include <cstdio>
 #include <future>
 #include <random>
 
@@ -164,6 +165,8 @@ int ForAWhile(Step step) {
     step(cases);
     ++cases;
   }
+  // The run's size, for whoever reads the log.
+  std::printf("%d cases in %lld ms\n", cases, static_cast<long long>(timer.elapsed()));
   return cases;
 }
 
