@@ -1,6 +1,7 @@
 #include "automation/DocxWriter.h"
 
 #include "core/Exception.h"
+#include "platform/Files.h"
 
 #include <zip.h>
 #include <QDir>

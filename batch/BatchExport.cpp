@@ -10,6 +10,7 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
+#include "db/embedded/EmbeddedConnection.h"
 #include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
@@ -30,6 +31,11 @@ std::atomic<bool> cancelRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 const QString kProgram = QStringLiteral("qavtool-export");
+// `--out -`: the output goes to standard output.
+const QString kStandardOutputName = QStringLiteral("-");
+
+// Readers of the embedded suite wait this long for a writer that holds the database.
+constexpr int kLockWaitMs = 60000;
 
 struct FormatName {
   const char* name;
@@ -68,18 +74,6 @@ QString RowsText(qint64 rows) {
   throw EBatchArguments(message);
 }
 
-// The statement file, read as the console reads its script files.
-QString ReadStatementFile(const QString& fileName) {
-  const QFileInfo info(fileName);
-  if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
-  if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
-  try {
-    return ReadScriptFile(fileName);
-  } catch (const EInOutError& e) {
-    Bad(QStringLiteral("cannot read the statement file: %1").arg(e.Message()));
-  }
-}
-
 // The statement's lines as the console's memo hands them over: line breaks of any system become
 // line feeds.
 QStringList StatementLines(QString text) {
@@ -87,6 +81,24 @@ QStringList StatementLines(QString text) {
   text.replace(u'\r', u'\n');
   return text.split(u'\n');
 }
+
+// Standard output as the text writers' device: unbuffered, every failure with the system's
+// reason.
+class TStandardOutput final : public QIODevice {
+ public:
+  TStandardOutput() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+  bool isSequential() const override { return true; }
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* data, qint64 size) override {
+    if (const int error = platform::WriteStandardOutput(data, static_cast<std::size_t>(size))) {
+      setErrorString(platform::SystemErrorText(error));
+      return -1;
+    }
+    return size;
+  }
+};
 
 // Every dialog the export components would show is answered here instead, its text kept.
 class TDialogCapture {
@@ -131,7 +143,16 @@ class TBatchRun {
  private:
   void Say(const QString& text) const { io_.Error(kProgram + QStringLiteral(": ") + text + u'\n'); }
 
+  bool ToStandardOutput() const { return options_.OutFile == kStandardOutputName; }
+  QString TargetText() const {
+    return ToStandardOutput() ? QStringLiteral("standard output") : target_;
+  }
+
   int Cancelled(qint64 rows, bool existed) {
+    if (ToStandardOutput()) {
+      progress_.Finish(QStringLiteral("Cancelled after %1.").arg(RowsText(rows)));
+      return bxCancelled;
+    }
     progress_.Finish(QStringLiteral("Cancelled after %1; %2 %3.")
                          .arg(RowsText(rows), target_,
                               existed ? QStringLiteral("was left as it was")
@@ -139,12 +160,31 @@ class TBatchRun {
     return bxCancelled;
   }
 
+  // Readers wait long for a writer that holds the embedded suite, and say that they wait. The
+  // connections of the run take it when they open; the process has the usual wait again after.
+  struct LockWaitScope {
+    ~LockWaitScope() { db::SetEmbeddedLockWait({}); }
+  };
+  void WaitForLocksPatiently() {
+    db::SetEmbeddedLockWait({kLockWaitMs, [this](int seconds) {
+                               progress_.Waiting(
+                                   QStringLiteral("waiting for the company database, which "
+                                                  "another program is writing (%1 s of %2 s)")
+                                       .arg(seconds)
+                                       .arg(kLockWaitMs / 1000),
+                                   seconds == 1);
+                             }});
+  }
+
   int Export() {
     const QString text =
         options_.SqlFile.isEmpty() ? options_.Query : ReadStatementFile(options_.SqlFile);
     if (text.trimmed().isEmpty()) Bad(QStringLiteral("the statement is empty"));
     CheckTarget();
-    const bool existed = QFileInfo::exists(target_);
+    const bool existed =
+        !ToStandardOutput() && platform::KindOfPath(target_) == platform::PathKind::File;
+    const LockWaitScope lockWaitScope;
+    WaitForLocksPatiently();
 
     // What start-up sets for every run of the program.
     FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
@@ -162,11 +202,14 @@ class TBatchRun {
     if (BatchCancelRequested()) return Cancelled(0, existed);
 
     const QStringList lines = StatementLines(text);
-    // The classic worksheet and document formats announce their size before their cells.
+    // The worksheet and document formats announce their size before their cells. A statement
+    // that cannot be counted (several statements, a procedure) is read whole in every format,
+    // so that each exports the last result set, as the console shows it.
     const bool needTotal = AnnouncesSize(options_.Format);
-    qint64 total = needTotal || io_.ErrorIsTerminal ? CountRows(owner, lines) : -1;
+    const bool countable = !CountStatementFor(lines.join(u'\n')).isEmpty();
+    qint64 total = countable && (needTotal || io_.ErrorIsTerminal) ? CountRows(owner, lines) : -1;
     if (BatchCancelRequested()) return Cancelled(0, existed);
-    const bool forward = !needTotal || total >= 0;
+    const bool forward = countable && (!needTotal || total >= 0);
 
     auto* query = new db::TQuery(&owner);
     query->setObjectName(QStringLiteral("QExport"));
@@ -199,8 +242,17 @@ class TBatchRun {
     // No progress window, no wait cursor: nothing of the run may need a screen.
     component->AnimatedStatus = false;
     component->Options &= ~TExportOptions(soWaitCursor | soDisableControls);
-    component->FileName = target_;
-    component->FileCommit = options_.Force ? fcReplaceWhenDone : fcNewWhenDone;
+    TStandardOutput standardOutput;
+    if (ToStandardOutput()) {
+      auto* cellFile = dynamic_cast<TExportToCellFile*>(component.get());
+      if (!cellFile) throw EInOutError(QStringLiteral("This format cannot go to standard output."));
+      cellFile->SetOutputDevice(&standardOutput, QStringLiteral("standard output"));
+      component->FileName = kStandardOutputName;
+      component->FileCommit = fcDirect;
+    } else {
+      component->FileName = target_;
+      component->FileCommit = options_.Force ? fcReplaceWhenDone : fcNewWhenDone;
+    }
     component->OnProgress = [this, engine, total](QObject*, int, int, bool& abort) {
       progress_.Update(engine->RecordsRead(), total);
       if (BatchCancelRequested()) abort = true;
@@ -218,8 +270,13 @@ class TBatchRun {
       default: {
         progress_.Clear();
         // The component's own report: "Error of data export.: " and the error's message.
-        const QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
-                                                         : dialogs.Texts().last();
+        QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
+                                                   : dialogs.Texts().last();
+        // The writers name the file they write; the user knows the target.
+        if (!partial.Path().isEmpty())
+          report
+              .replace(QDir::toNativeSeparators(partial.Path()), QDir::toNativeSeparators(target_))
+              .replace(partial.Path(), target_);
         Say(report);
         return bxFailed;
       }
@@ -229,21 +286,47 @@ class TBatchRun {
     const double seconds = progress_.Seconds();
     progress_.Finish(
         QStringLiteral("Exported %1 to %2 in %3 s (%4 rows/s).")
-            .arg(RowsText(rows), target_, QString::number(seconds, 'f', 1),
+            .arg(RowsText(rows), TargetText(), QString::number(seconds, 'f', 1),
                  TBatchProgress::Grouped(seconds > 0 ? static_cast<qint64>(rows / seconds) : 0)));
     if (!unwritable.isEmpty()) Say(QStringLiteral("note: ") + unwritable);
     return bxDone;
   }
 
-  // The output file's folder must exist, and an existing file needs --force.
+  // The output file's folder must exist, and an existing file needs --force. A symbolic link
+  // is followed: what it points at is judged and replaced, and the link stays. Only a regular
+  // file is ever replaced; a device, a pipe or a socket never, --force or not.
   void CheckTarget() {
-    const QFileInfo info(options_.OutFile);
+    if (ToStandardOutput()) return;
+    QFileInfo info(options_.OutFile);
     target_ = info.absoluteFilePath();
+    const platform::PathKind kind = platform::KindOfPath(target_);
+    if (info.isSymLink()) {
+      if (kind == platform::PathKind::Missing)
+        Bad(QStringLiteral("the output file %1 is a symbolic link to %2, which does not exist")
+                .arg(target_, info.symLinkTarget()));
+      // A link to a file is followed to it; any other kind is refused below by the link's name.
+      if (kind == platform::PathKind::File) {
+        target_ = info.canonicalFilePath();
+        info = QFileInfo(target_);
+      }
+    }
     if (!QFileInfo(info.absolutePath()).isDir())
       Bad(QStringLiteral("the output folder %1 does not exist").arg(info.absolutePath()));
-    if (info.isDir()) Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
-    if ((info.exists() || info.isSymLink()) && !options_.Force)
-      Bad(QStringLiteral("the output file %1 exists; give --force to replace it").arg(target_));
+    switch (kind) {
+      case platform::PathKind::Folder:
+        Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
+      case platform::PathKind::Other:
+        Bad(QStringLiteral("the output file %1 is not a regular file (a device, a pipe or a "
+                           "socket) and is never replaced; give --out - to write to standard "
+                           "output")
+                .arg(target_));
+      case platform::PathKind::File:
+        if (!options_.Force)
+          Bad(QStringLiteral("the output file %1 exists; give --force to replace it").arg(target_));
+        break;
+      case platform::PathKind::Missing:
+        break;
+    }
   }
 
   // The rows of the statement by a count the server makes without sending them; -1 when the
@@ -276,6 +359,18 @@ void OnCancelSignal() {
 }
 
 }  // namespace
+
+// The statement file, read as the console reads its script files.
+QString ReadStatementFile(const QString& fileName) {
+  const QFileInfo info(fileName);
+  if (!info.exists()) Bad(QStringLiteral("the statement file %1 does not exist").arg(fileName));
+  if (info.isDir()) Bad(QStringLiteral("the statement file %1 is a folder").arg(fileName));
+  try {
+    return ReadScriptFile(fileName);
+  } catch (const EInOutError& e) {
+    Bad(QStringLiteral("cannot read the statement file: %1").arg(e.Message()));
+  }
+}
 
 TBatchOptions ParseBatchArguments(const QStringList& arguments) {
   TBatchOptions o;
@@ -343,7 +438,12 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
     Bad(QStringLiteral("--sql needs a file name"));
   if (seen.contains(QLatin1String("--server")) && o.Server.trimmed().isEmpty())
     Bad(QStringLiteral("--server needs a server name"));
-  if (!formatGiven) {
+  if (o.OutFile == kStandardOutputName) {
+    if (!formatGiven) o.Format = TSaveFormat::Text;
+    if (o.Format != TSaveFormat::Text && o.Format != TSaveFormat::Csv)
+      Bad(QStringLiteral("--out - writes the txt and csv formats only; the other formats need a "
+                         "file"));
+  } else if (!formatGiven) {
     const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());
     if (!format)
       Bad(QStringLiteral("no format: give --format (%1) or an output file with one of those "
@@ -357,7 +457,7 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
 QString BatchHelpText() {
   return QStringLiteral(
       "Usage: qavtool-export --database NAME (--sql FILE | --query TEXT) [--format FORMAT]\n"
-      "                      --out FILE [--force] [--server NAME]\n"
+      "                      (--out FILE [--force] | --out -) [--server NAME]\n"
       "\n"
       "Runs one SQL statement on a company database of the suite and writes its result with the\n"
       "export components and the settings of the SQL console's \"Save output TO\", without the\n"
@@ -380,7 +480,11 @@ QString BatchHelpText() {
       "                   format do not.\n"
       "  --out FILE       the file to write. Its folder must exist. An existing FILE is\n"
       "                   replaced only with --force; without it the run stops at once and\n"
-      "                   touches nothing.\n"
+      "                   touches nothing. A symbolic link is followed: the file it points\n"
+      "                   at is replaced and the link stays. A FILE that exists and is not a\n"
+      "                   regular file (a device, a pipe, a socket) is never replaced.\n"
+      "  --out -          write to standard output (txt, the default here, or csv),\n"
+      "                   without a temporary file; progress stays on standard error.\n"
       "  --force          replace an existing FILE.\n"
       "  --server NAME    the database server: embedded:FOLDER for an embedded suite, or an SQL\n"
       "                   Server name. Without it, the first line of \"Server.Dat\" in the\n"
@@ -388,16 +492,23 @@ QString BatchHelpText() {
       "  -h, --help       this text.\n"
       "\n"
       "The connection sends the company connection's parameter list. The file is written\n"
-      "under a temporary name beside FILE and takes its name only when the export is\n"
-      "complete: a failed or cancelled run leaves no partial file, and an existing FILE as it\n"
-      "was.\n"
+      "under a temporary name beside FILE (.FILE.XXXXXX.part, FILE shortened when the name\n"
+      "would be too long) and takes its name only when the export is complete: a failed or\n"
+      "cancelled run leaves no partial file, and an existing FILE as it was. A failure names\n"
+      "FILE and gives the system's reason (\"No space left on device\").\n"
       "\n"
       "Rows are read forward a window at a time, so the memory of the text, CSV and worksheet\n"
       "formats does not grow with the number of rows. A Word document is built whole before\n"
       "it is saved: its memory grows with its rows, to about 220 MB at its limit of 32,766\n"
       "records. The xls, doc, wks and wq1 formats need the number of rows first; it comes from\n"
       "\"select count(*) from (STATEMENT)\". A statement that cannot be counted so (several\n"
-      "statements, a stored procedure) is read whole first, as the console reads it.\n"
+      "statements, a stored procedure) is read whole first, as the console reads it, in\n"
+      "every format and on every server: of several result sets, the last one is exported,\n"
+      "as the console shows it.\n"
+      "\n"
+      "On an embedded suite, a run waits up to 60 s for a program that holds the database\n"
+      "while it writes; the progress line says that it waits, and the error after the wait\n"
+      "says that the database is locked by another program.\n"
       "\n"
       "Progress goes to standard error: on a terminal one line with a bar, the rows done, the\n"
       "total and the rate; otherwise one closing line. No window or dialog is ever shown: the\n"

@@ -30,6 +30,9 @@ QAV_EXCEPTION_CLASS(EBatchArguments, Exception);
 
 // Reads the arguments (without the program's name). Raises EBatchArguments for a bad one.
 TBatchOptions ParseBatchArguments(const QStringList& arguments);
+// The statement of --sql: UTF-8 (with or without a byte-order mark), or else code page 874.
+// Raises EBatchArguments for a file that cannot be read.
+QString ReadStatementFile(const QString& fileName);
 // The text of --help.
 QString BatchHelpText();
 

@@ -33,6 +33,15 @@ void TBatchProgress::Update(qint64 done, qint64 total) {
   write_(u'\r' + Line(done, total, Seconds()) + QStringLiteral("\x1b[K"));
 }
 
+void TBatchProgress::Waiting(const QString& text, bool first) {
+  if (!terminal_) {
+    if (first) write_(text + u'\n');
+    return;
+  }
+  drawn_ = true;
+  write_(u'\r' + text + QStringLiteral("\x1b[K"));
+}
+
 void TBatchProgress::Finish(const QString& text) {
   Clear();
   write_(text + u'\n');

@@ -20,6 +20,9 @@ class TBatchProgress {
   void Update(qint64 done, qint64 total);
   // Clears the line of a terminal and writes `text` on a line of its own.
   void Finish(const QString& text);
+  // A wait the run is in (for a lock, say): on a terminal it takes the line until the next
+  // update; elsewhere it is written on a line of its own when `first`, once for the wait.
+  void Waiting(const QString& text, bool first);
   // Clears the line of a terminal, for a message to follow.
   void Clear();
 

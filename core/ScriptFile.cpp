@@ -34,10 +34,16 @@ QString ReadScriptFile(const QString& fileName) {
     throw EInOutError(QStringLiteral("%1 is larger than %2 MiB; a script file must be smaller.")
                           .arg(shown)
                           .arg(kMaxScriptFileBytes / (1024 * 1024)));
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  const QString text = utf8(bytes);
-  return utf8.hasError() ? FromCp874(bytes) : text;
+  const bool marked = bytes.startsWith("\xEF\xBB\xBF");
+  // Stateless: a sequence cut off at the end is an error, not a character dropped unseen.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = utf8(marked ? bytes.mid(3) : bytes);
+  if (!utf8.hasError()) return text;
+  // A file that says it is UTF-8 and is not would lose its damaged characters unseen.
+  if (marked)
+    throw EInOutError(
+        QStringLiteral("%1 starts as UTF-8 but holds bytes that are not UTF-8.").arg(shown));
+  return FromCp874(bytes);
 }
 
 }  // namespace qav

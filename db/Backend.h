@@ -17,6 +17,9 @@ struct FieldDef {
   QString name;
   TFieldType type = ftUnknown;
   int size = 0;  // declared length of text and binary columns, 0 otherwise
+  // Declared precision and scale of decimal columns; 0 when not declared.
+  int precision = 0;
+  int scale = 0;
 };
 
 // The rows of one result set. Back ends store integers, booleans and the integral types as Int

@@ -77,6 +77,10 @@ void TExportToCellFile::ExportData() {
 }
 
 void TExportToCellFile::CreateStream(const QString& fileName) {
+  if (outputDevice_) {
+    stream_ = std::make_unique<TRecordWriter>(outputDevice_, outputName_);
+    return;
+  }
   const bool append = Options & soMergeData && QFile::exists(fileName) && CanAppend();
   stream_ = TRecordWriter::CreateFile(fileName, append);
 }

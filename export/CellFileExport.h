@@ -46,6 +46,13 @@ class TExportToCellFile : public TExportBaseComponent {
 
   void ExportData() override;
 
+  // A device that takes the output in place of the files of the run's name (standard output,
+  // say); the caller owns it and keeps it open, and errors name it `name`. Null: files.
+  void SetOutputDevice(QIODevice* device, const QString& name) {
+    outputDevice_ = device;
+    outputName_ = name;
+  }
+
   // Run state, for the writers.
   TRecordWriter* Stream() const { return stream_.get(); }
   int ExportRecordCount() const { return exportRecordCount_; }
@@ -123,6 +130,8 @@ class TExportToCellFile : public TExportBaseComponent {
   struct StreamDrop;
 
   std::unique_ptr<TRecordWriter> stream_;
+  QIODevice* outputDevice_ = nullptr;
+  QString outputName_;
   std::unique_ptr<QFont> cellFont_;
   int exportRecordCount_ = 0;
   int titleRowCount_ = 0;

@@ -105,9 +105,7 @@ void TRecordWriter::WriteBytes(const char* data, qsizetype size) {
   if (used_ + n > buffer_.size()) {
     FlushBuffer();
     if (n >= buffer_.size()) {
-      const qint64 done = device_->write(data, size);
-      if (done != size) Fail();
-      written_ += done;
+      WriteThrough(data, size);
       return;
     }
   }
@@ -157,10 +155,20 @@ void TRecordWriter::WriteCp874(QStringView text) {
 
 void TRecordWriter::FlushBuffer() {
   if (!used_) return;
-  const qint64 done = device_->write(buffer_.data(), static_cast<qint64>(used_));
-  if (done != static_cast<qint64>(used_)) Fail();
-  written_ += done;
+  WriteThrough(buffer_.data(), static_cast<qint64>(used_));
   used_ = 0;
+}
+
+void TRecordWriter::WriteThrough(const char* data, qint64 size) {
+  // A file on a nearly full disk takes part of a block without an error; the write of the rest
+  // is the one that fails, and only it carries the system's reason.
+  while (size > 0) {
+    const qint64 done = device_->write(data, size);
+    if (done <= 0) Fail();
+    written_ += done;
+    data += done;
+    size -= done;
+  }
 }
 
 void TRecordWriter::Flush() {

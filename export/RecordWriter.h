@@ -63,6 +63,7 @@ class TRecordWriter {
  private:
   TRecordWriter(std::unique_ptr<QIODevice> owned, QString name);
   void FlushBuffer();
+  void WriteThrough(const char* data, qint64 size);
   [[noreturn]] void Fail() const;
   [[noreturn]] void FailSync(int error) const;
   void CountUnmapped(qsizetype missing) {

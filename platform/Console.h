@@ -12,6 +12,9 @@ void InstallInterruptHandler(void (*handler)());
 // Writes bytes to standard error without buffering or locks; safe inside a signal handler.
 void WriteStandardError(const char* text, std::size_t size) noexcept;
 
+// Writes all `size` bytes to standard output, unbuffered; 0 or the system's error number.
+int WriteStandardOutput(const char* data, std::size_t size);
+
 // True when standard error is a terminal, where a progress line can redraw itself.
 bool StandardErrorIsTerminal();
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 
 // File operations the program needs beyond what Qt offers: data on the disk for sure, new names
 // in one step. Every function returns 0 on success or the system's error number, which
@@ -11,6 +12,22 @@ namespace qav::platform {
 QString SystemErrorText(int error);
 // True for the error of a name that is already taken.
 bool IsAlreadyExists(int error);
+
+// What a path names, a symbolic link followed to what it points at.
+enum class PathKind {
+  Missing,  // nothing (a symbolic link that points nowhere included)
+  File,     // a regular file
+  Folder,
+  Other,  // a device, a pipe, a socket: nothing a file may replace
+};
+PathKind KindOfPath(const QString& path);
+
+// The longest name, in bytes of the file system's encoding, that a file in `folder` may have.
+int MaxFileNameLength(const QString& folder);
+
+// Writes all `size` bytes to the open descriptor `handle`, going on after a partial write (as a
+// nearly full disk gives), so that a failure always carries the system's reason.
+int WriteFully(int handle, const char* data, std::size_t size);
 
 // Has the operating system write the file's data to the disk (fdatasync; FlushFileBuffers on
 // Windows). `handle` is the file's descriptor as QFileDevice::handle() gives it.

@@ -8,7 +8,7 @@ QAV_PACKAGES=(
   qt6-base-dev
   libsqlite3-dev libjpeg-dev sqlite3 time
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
-  fonts-thai-tlwg python3-aiosmtpd
+  fonts-thai-tlwg python3-aiosmtpd freetds-bin python3-tds python3-pymssql
   libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
   xvfb xdotool
   libxlsxwriter-dev python3-openpyxl

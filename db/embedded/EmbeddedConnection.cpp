@@ -11,10 +11,12 @@
 #include "db/embedded/TsqlStatements.h"
 
 #include <sqlite3.h>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <utility>
+#include <mutex>
 
 namespace qav::db {
 
@@ -22,7 +24,43 @@ namespace {
 
 using namespace embedded;
 
-constexpr int kBusyTimeoutMs = 5000;
+std::mutex lockWaitMutex;
+LockWait& ProcessLockWait() {
+  static LockWait wait;
+  return wait;
+}
+
+// SQLite's busy handler with a caller to tell: it sleeps in growing steps until the lock is free
+// or the time is up.
+class LockWaiter {
+ public:
+  explicit LockWaiter(LockWait wait) : wait_(std::move(wait)) {}
+
+  static int Handler(void* self, int attempt) {
+    return static_cast<LockWaiter*>(self)->Wait(attempt);
+  }
+
+ private:
+  int Wait(int attempt) {
+    if (attempt == 0) {
+      timer_.start();
+      told_ = 0;
+    }
+    const qint64 waited = timer_.elapsed();
+    if (waited >= wait_.timeoutMs) return 0;
+    if (const int seconds = static_cast<int>(waited / 1000); wait_.waiting && seconds > told_) {
+      told_ = seconds;
+      wait_.waiting(seconds);
+    }
+    const qint64 step = attempt < 10 ? 1 + 5 * attempt : 50;
+    sqlite3_sleep(static_cast<int>(std::min<qint64>(step, wait_.timeoutMs - waited)));
+    return 1;
+  }
+
+  LockWait wait_;
+  QElapsedTimer timer_;
+  int told_ = 0;
+};
 
 // Supplies the values of a statement's parameters: "?" in order, and named ones.
 class Binder {
@@ -173,7 +211,8 @@ class SqliteCursor final : public BackendCursor {
 
 class EmbeddedConnection final : public BackendConnection {
  public:
-  EmbeddedConnection(QString folder, DbHandle db) : folder_(std::move(folder)), db_(std::move(db)) {
+  EmbeddedConnection(QString folder, std::unique_ptr<LockWaiter> waiter, DbHandle db)
+      : folder_(std::move(folder)), waiter_(std::move(waiter)), db_(std::move(db)) {
     catalog_.Install(db_.get(), folder_);
     RegisterTsqlFunctions(db_.get());
   }
@@ -533,7 +572,8 @@ class EmbeddedConnection final : public BackendConnection {
 
   QString folder_;
   Catalog catalog_;
-  DbHandle db_;  // closed before the catalog whose functions it holds goes
+  std::unique_ptr<LockWaiter> waiter_;  // the handle's busy handler: outlives it
+  DbHandle db_;                         // closed before the catalog whose functions it holds goes
   qint64 rowsAffected_ = -1;
   QHash<QString, Variable> variables_;  // by lower-case name, "@" included
   QStringList messages_;
@@ -569,9 +609,19 @@ std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings)
   embedded::DbHandle db(raw);
   if (rc != SQLITE_OK) FailOpen(loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
   sqlite3_extended_result_codes(raw, 1);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  std::unique_ptr<LockWaiter> waiter;
+  {
+    const std::lock_guard lock(lockWaitMutex);
+    waiter = std::make_unique<LockWaiter>(ProcessLockWait());
+  }
+  sqlite3_busy_handler(raw, &LockWaiter::Handler, waiter.get());
   embedded::ExecSql(raw, "PRAGMA foreign_keys = ON; PRAGMA temp_store = MEMORY");
-  return std::make_unique<EmbeddedConnection>(folder, std::move(db));
+  return std::make_unique<EmbeddedConnection>(folder, std::move(waiter), std::move(db));
+}
+
+void SetEmbeddedLockWait(LockWait wait) {
+  const std::lock_guard lock(lockWaitMutex);
+  ProcessLockWait() = std::move(wait);
 }
 
 }  // namespace qav::db

@@ -4,6 +4,7 @@
 #include "db/embedded/EmbeddedDialect.h"
 
 #include <sqlite3.h>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace qav::db::embedded {
@@ -78,7 +79,14 @@ void RaiseSqliteError(sqlite3* db, const QString& statement) {
       tables = childSide ? parents : children;
     }
   }
-  const QString text = ServerErrorText(code, raw, verb, tables, childSide);
+  QString text = ServerErrorText(code, raw, verb, tables, childSide);
+  if ((code & 0xff) == SQLITE_BUSY) {
+    // The bare "database is locked" does not say that the wait for another program ran out.
+    const char* file = sqlite3_db_filename(db, "main");
+    text = QStringLiteral(
+               "The database %1 is locked by another program; the wait for it ran out. (%2)")
+               .arg(QFileInfo(QString::fromUtf8(file ? file : "")).completeBaseName(), raw);
+  }
   std::vector<TDBError> errors{{code, code & 0xff, text}};
   if (text != raw) errors.push_back({code, code & 0xff, raw});
   throw EDBEngineError(text, std::move(errors));

@@ -13,6 +13,7 @@ namespace {
 struct ParsedDecl {
   std::string base;  // lower case, single blanks: "varchar", "double precision"
   int size = 0;      // the first number in parentheses
+  int second = -1;   // the second one, -1 when there is none
   bool max = false;  // (max)
 };
 
@@ -36,6 +37,14 @@ ParsedDecl ParseDecl(std::string_view text) {
       d.max = true;
     for (; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j)
       d.size = std::min(d.size * 10 + (text[j] - '0'), 1 << 30);
+    while (j < text.size() && text[j] == ' ') ++j;
+    if (j < text.size() && text[j] == ',') {
+      for (++j; j < text.size() && text[j] == ' '; ++j) {
+      }
+      if (j < text.size() && text[j] >= '0' && text[j] <= '9') d.second = 0;
+      for (; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j)
+        d.second = std::min(d.second * 10 + (text[j] - '0'), 1 << 30);
+    }
   }
   return d;
 }
@@ -84,7 +93,14 @@ DeclaredType ParseDeclaredType(std::string_view declared) {
   if (In(b, {"bigint", "int8", "unsigned big int"})) return {ftLargeint, 0};
   if (In(b, {"bit", "bool", "boolean"})) return {ftBoolean, 0};
   if (In(b, {"money", "smallmoney"})) return {ftCurrency, 0};
-  if (In(b, {"decimal", "numeric"})) return {ftBCD, 0};
+  if (In(b, {"decimal", "numeric"})) {
+    // decimal(p) is decimal(p, 0), as on SQL Server; a bare "decimal" says nothing here, for
+    // the engine may hold any value in it.
+    DeclaredType t{ftBCD, 0};
+    t.precision = d.size;
+    t.scale = d.size > 0 && d.second > 0 ? d.second : 0;
+    return t;
+  }
   if (In(b, {"float", "real", "double", "double precision"})) return {ftFloat, 0};
   if (b == "date") return {ftDate, 0};
   if (b == "time") return {ftTime, 0};
@@ -237,7 +253,7 @@ void ResultBuilder::AddRow(RowStore& rows) {
 std::unique_ptr<ResultSet> ResultBuilder::Finish() {
   result_->fields.reserve(columns_.size());
   for (const Column& c : columns_) {
-    FieldDef f{c.name, c.declared.type, c.declared.size};
+    FieldDef f{c.name, c.declared.type, c.declared.size, c.declared.precision, c.declared.scale};
     const int longest = static_cast<int>(std::min<qint64>(c.maxChars, 1 << 30));
     switch (f.type) {
       case ftUnknown:

@@ -1,4 +1,5 @@
 #include "platform/Console.h"
+#include "platform/Files.h"
 
 #include <unistd.h>
 #include <cerrno>
@@ -24,6 +25,10 @@ void InstallInterruptHandler(void (*handler)()) {
 
 void WriteStandardError(const char* text, std::size_t size) noexcept {
   [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, size);
+}
+
+int WriteStandardOutput(const char* data, std::size_t size) {
+  return WriteFully(STDOUT_FILENO, data, size);
 }
 
 bool StandardErrorIsTerminal() {

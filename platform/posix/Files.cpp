@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,34 @@ QString SystemErrorText(int error) {
 
 bool IsAlreadyExists(int error) {
   return error == EEXIST;
+}
+
+PathKind KindOfPath(const QString& path) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return PathKind::Missing;
+  if (S_ISREG(info.st_mode)) return PathKind::File;
+  if (S_ISDIR(info.st_mode)) return PathKind::Folder;
+  return PathKind::Other;
+}
+
+int MaxFileNameLength(const QString& folder) {
+  constexpr long kPosixLeast = 255;  // what every file system in use takes; the usual limit
+  const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+  return static_cast<int>(limit > 0 && limit < 65536 ? limit : kPosixLeast);
+}
+
+int WriteFully(int handle, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(handle, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return ENOSPC;  // a write that takes nothing and says nothing: the disk is full
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
 }
 
 int SyncFileData(int handle) {

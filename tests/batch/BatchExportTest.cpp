@@ -16,6 +16,7 @@
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <QDir>
 #include <QFile>
@@ -350,6 +351,138 @@ TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
   }
 }
 
+namespace {
+
+bool IsCharacterDevice(const char* path) {
+  struct stat info {};
+  return ::stat(path, &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+}  // namespace
+
+TEST_F(BatchTool, ReplacesOnlyRegularFilesAndFollowsSymbolicLinks) {
+  const QStringList query{"--database", "DEMO", "--query", "select Code from Customer", "--force"};
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Out("pipe.txt")).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link("/dev/null", Out("null.txt")));
+  ASSERT_TRUE(QFile::link("/proc/self/fd/1", Out("stdout.txt")));
+  ASSERT_TRUE(QFile::link(Out("nowhere.txt"), Out("dangling.txt")));
+  struct Case {
+    const char* name;
+    const char* message;
+  };
+  const Case refused[] = {
+      {"pipe.txt", "is not a regular file"},
+      {"null.txt", "is not a regular file"},
+      {"stdout.txt", "is not a regular file"},
+      {"dangling.txt", "which does not exist"},
+  };
+  const QStringList kept{"Server.Dat", "pipe.txt", "null.txt", "stdout.txt", "dangling.txt"};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.name);
+    const Outcome o = RunTool(query + QStringList{"--out", Out(c.name)}, suite_.Root());
+    EXPECT_EQ(o.exitCode, bxBadArguments) << o.err.toStdString();
+    EXPECT_TRUE(o.err.contains(c.message)) << o.err.toStdString();
+    EXPECT_EQ(LeftOver(suite_.Root(), kept), QStringList());
+  }
+  EXPECT_TRUE(IsCharacterDevice("/dev/null"));
+  EXPECT_EQ(QFileInfo(Out("null.txt")).symLinkTarget(), "/dev/null");
+  EXPECT_FALSE(QFileInfo(Out("pipe.txt")).isFile());
+
+  // A link to a file: the file gets the export, the link stays a link.
+  QFile target(Out("real.txt"));
+  ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+  target.write("old");
+  target.close();
+  ASSERT_TRUE(QFile::link(Out("real.txt"), Out("link.txt")));
+  const Outcome o = RunTool(query + QStringList{"--out", Out("link.txt")}, suite_.Root());
+  ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  EXPECT_TRUE(QFileInfo(Out("link.txt")).isSymLink());
+  EXPECT_TRUE(ReadAll(Out("real.txt")).startsWith("Code\r\nC0001\r\n"));
+  EXPECT_EQ(LeftOver(suite_.Root(), kept + QStringList{"real.txt", "link.txt"}), QStringList());
+}
+
+TEST_F(BatchTool, WritesTextToStandardOutput) {
+  const QStringList query{"--database", "DEMO", "--query",
+                          "select Code, NameThai, CreditLimit from Customer order by Id"};
+  ASSERT_EQ(RunTool(query + QStringList{"--out", Out("file.txt")}, suite_.Root()).exitCode, bxDone);
+  QProcess p;
+  p.setWorkingDirectory(suite_.Root());
+  p.start(QStringLiteral(QAVTOOL_EXPORT_PATH), query + QStringList{"--out", "-"});
+  ASSERT_TRUE(p.waitForFinished(120000));
+  const QString err = QString::fromUtf8(p.readAllStandardError());
+  EXPECT_EQ(p.exitCode(), bxDone) << err.toStdString();
+  EXPECT_EQ(p.readAllStandardOutput(), ReadAll(Out("file.txt")));
+  EXPECT_TRUE(err.startsWith("Exported 200 rows to standard output")) << err.toStdString();
+  EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "file.txt"}), QStringList());
+
+  const Outcome xls = RunTool(query + QStringList{"--out", "-", "--format", "xls"}, suite_.Root());
+  EXPECT_EQ(xls.exitCode, bxBadArguments);
+  EXPECT_TRUE(xls.err.contains("--out - writes the txt format only")) << xls.err.toStdString();
+}
+
+TEST_F(BatchTool, AFullDiskNamesTheTargetAndTheSystemsReason) {
+  // A file size limit stands in for a full disk: the write that crosses it is cut short, the
+  // next one fails with the system's reason, as on a disk that fills up.
+  const QString statement = QString::fromUtf8(kStatement);
+  for (const char* format : {"txt", "xls", "wks", "doc"}) {
+    SCOPED_TRACE(format);
+    const QString out = Out(QStringLiteral("full.") + QLatin1String(format));
+    QStringList args{"--database", "DEMO", "--query", statement, "--out", out};
+    QString command = QStringLiteral("trap '' XFSZ; ulimit -f 40; exec \"$0\" \"$@\"");
+    QProcess p;
+    p.setWorkingDirectory(suite_.Root());
+    p.start(QStringLiteral("/bin/sh"),
+            QStringList{"-c", command, QStringLiteral(QAVTOOL_EXPORT_PATH)} + args);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), bxFailed) << err.toStdString();
+    EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+    EXPECT_TRUE(err.contains(out)) << err.toStdString();
+    EXPECT_FALSE(err.contains(".part")) << err.toStdString();
+    EXPECT_FALSE(err.contains("Unknown error")) << err.toStdString();
+    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat"}), QStringList());
+  }
+}
+
+TEST_F(BatchTool, NamesUpToTheFileSystemsLimitAreWritten) {
+  const QString names[] = {QString(251, u'a') + ".txt",           // 255 bytes
+                           QString(83, QChar(0x0E01)) + ".txt"};  // 253 bytes of UTF-8
+  for (const QString& name : names) {
+    SCOPED_TRACE(name.size());
+    const Outcome o =
+        RunTool({"--database", "DEMO", "--query", "select Code from Customer", "--out", Out(name)},
+                suite_.Root());
+    EXPECT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+    EXPECT_TRUE(ReadAll(Out(name)).startsWith("Code\r\n"));
+    EXPECT_EQ(LeftOver(suite_.Root(),
+                       QStringList{"Server.Dat"} + QStringList(std::begin(names), std::end(names))),
+              QStringList());
+  }
+}
+
+TEST_F(BatchTool, WaitsForAWriterThatHoldsTheCompanyDatabase) {
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(suite_.Suite() + "/DEMO.db").constData(), &writer),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  QProcess p;
+  p.setWorkingDirectory(suite_.Root());
+  p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+          {"--database", "DEMO", "--query", "select Code from Customer", "--out", Out("w.txt")});
+  ASSERT_TRUE(p.waitForStarted());
+  // Longer than the five seconds a reader used to wait.
+  QTest::qWait(6500);
+  EXPECT_EQ(p.state(), QProcess::Running);
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  ASSERT_TRUE(p.waitForFinished(60000));
+  const QString err = QString::fromUtf8(p.readAllStandardError());
+  EXPECT_EQ(p.exitCode(), bxDone) << err.toStdString();
+  EXPECT_TRUE(err.contains("waiting for the company database, which another program is writing"))
+      << err.toStdString();
+  EXPECT_TRUE(ReadAll(Out("w.txt")).startsWith("Code\r\n"));
+}
+
 TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
   if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")))
     GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
@@ -375,6 +508,22 @@ TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
       EXPECT_EQ(ReadAll(viaOdbc), ReadAll(embedded));
     else
       EXPECT_TRUE(ReadAll(viaOdbc) == ReadAll(embedded));
+  }
+
+  // Several result sets: every format on every back end exports the last one, as the console
+  // shows it.
+  for (const char* format : {"txt", "xls"}) {
+    for (const QString& server : {suite.Address(), suite.ServerName()}) {
+      SCOPED_TRACE(std::string(format) + " " + server.toStdString());
+      const QString out = suite.Root() + "/several." + format;
+      const Outcome o = RunTool({"--server", server, "--database", "DEMO", "--query",
+                                 "select 1 as a; select 'x' as t", "--out", out, "--force"},
+                                suite.Root());
+      ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+      if (QLatin1String(format) == QLatin1String("txt")) {
+        EXPECT_EQ(ReadAll(out), "t\r\nx\r\n");
+      }
+    }
   }
 
   // The back end's cursor itself: counts before the query are noted; a second result set after

@@ -2,6 +2,7 @@
 #include "db/Errors.h"
 #include "db/Query.h"
 #include "db/StoredProc.h"
+#include "db/embedded/EmbeddedConnection.h"
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/EmbeddedSuite.h"
 #include "db/embedded/TsqlRewriter.h"
@@ -790,6 +791,36 @@ TEST_F(EmbeddedTest, SqlServerFunctionsAndTransactions) {
   EXPECT_EQ(
       Scalar(NewDatabaseFile(suite_, QStringLiteral("DEMO")), "select group_concat(x) from T"),
       QStringLiteral("2"));
+}
+
+TEST_F(EmbeddedTest, AStatementWaitsForALockAndSaysWhoHoldsItWhenTheWaitRunsOut) {
+  Make(QStringLiteral("LOCKED"), "CREATE TABLE T (a int); INSERT INTO T VALUES (1);");
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(
+      sqlite3_open(QFile::encodeName(NewDatabaseFile(suite_, QStringLiteral("LOCKED"))).constData(),
+                   &writer),
+      SQLITE_OK);
+  QList<int> told;
+  SetEmbeddedLockWait({1500, [&](int seconds) { told << seconds; }});
+  ConnectSettings settings;
+  settings.server = Server();
+  settings.database = QStringLiteral("LOCKED");
+  auto connection = OpenEmbedded(settings);
+  SetEmbeddedLockWait({});
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  try {
+    connection->Execute(QStringLiteral("select a from T"), {});
+    ADD_FAILURE() << "read past an exclusive lock";
+  } catch (const EDatabaseError& e) {
+    EXPECT_TRUE(e.Message().contains(
+        "The database LOCKED is locked by another program; the wait for it ran out."))
+        << e.Message().toStdString();
+    EXPECT_TRUE(e.Message().contains("database is locked")) << e.Message().toStdString();
+  }
+  EXPECT_EQ(told, QList<int>{1});
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  EXPECT_EQ(connection->Execute(QStringLiteral("select a from T"), {})->rows.Rows(), 1);
 }
 
 }  // namespace

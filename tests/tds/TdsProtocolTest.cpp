@@ -7,6 +7,7 @@
 #include "tools/tds/TdsResultSet.h"
 #include "tools/tds/TdsSqlText.h"
 #include "tools/tds/TdsTokens.h"
+#include "tools/tds/TdsTypes.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>
@@ -404,6 +405,75 @@ TEST(TdsResultSet, ColumnTypesFollowTheFieldsAndWhatTheCellsHold) {
     Writer w;
     encoder.WriteRow(w, 0);
     EXPECT_EQ(static_cast<std::uint8_t>(w.Data()[0]), static_cast<std::uint8_t>(Token::Row));
+  }
+}
+
+TEST(TdsResultSet, DecimalsKeepTheirDeclarationAndOldClientsGetDatesAsText) {
+  using namespace qav::db;
+  struct Case {
+    FieldDef field;
+    double value;
+    std::uint32_t version;
+    DataType type;
+    std::uint32_t length;
+    std::uint8_t precision, scale;
+    const char* cell;  // the row's bytes after the token, in hex
+  };
+  const double day = EncodeDateTime(QDate(2026, 12, 10), QTime(13, 45, 30, 250));
+  const Case cases[] = {
+      {{"d", ftBCD, 0, 18, 4},
+       5,
+       kTds74,
+       DataType::DecimalN,
+       9,
+       18,
+       4,
+       "09 01 50 c3 00 00 00 00 00 00"},
+      {{"d", ftBCD, 0, 5, 2}, -123.456, kTds74, DataType::DecimalN, 5, 5, 2, "05 00 3a 30 00 00"},
+      // A value the engine let past its declaration: room for it, with the declared places.
+      {{"d", ftBCD, 0, 5, 2}, 1e7, kTds74, DataType::DecimalN, 17, 38, 2, nullptr},
+      {{"d", ftBCD, 0}, 1.5, kTds74, DataType::DecimalN, 17, 38, 8, nullptr},
+      {{"t", ftDate, 0}, day, kTds74, DataType::DateN, 3, 0, 0, nullptr},
+      {{"t", ftDate, 0},
+       day,
+       kTds72,
+       DataType::NVarChar,
+       20,
+       0,
+       0,
+       "14 00 32 00 30 00 32 00 36 00 2d 00 31 00 32 00 2d 00 31 00 30 00"},
+      {{"t", ftTime, 0}, day, kTds72, DataType::NVarChar, 24, 0, 0, nullptr},
+      {{"t", ftDateTime, 0},
+       EncodeDateTime(QDate(1700, 1, 1)),
+       kTds72,
+       DataType::NVarChar,
+       46,
+       0,
+       0,
+       nullptr},
+      {{"t", ftDateTime, 0}, day, kTds72, DataType::DateTimeN, 8, 0, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field.name.toStdString() + " " + std::to_string(c.value) + " " +
+                 std::to_string(c.version));
+    ResultSet rs;
+    rs.fields = {c.field};
+    rs.rows = RowStore(1);
+    rs.rows.AddRow();
+    rs.rows.SetFloat(0, c.value);
+    const ResultEncoder encoder(rs, c.version);
+    const TypeInfo& t = encoder.Columns()[0].type;
+    EXPECT_EQ(t.type, c.type);
+    EXPECT_EQ(t.length, c.length);
+    if (c.type == DataType::DecimalN) {
+      EXPECT_EQ(t.precision, c.precision);
+      EXPECT_EQ(t.scale, c.scale);
+    }
+    Writer w;
+    encoder.WriteRow(w, 0);
+    if (c.cell) {
+      EXPECT_EQ(HexOf(w.Data().mid(1)), HexOf(Hex(c.cell)));
+    }
   }
 }
 

@@ -75,7 +75,7 @@ std::optional<Message> Channel::Read() {
       message.status = header.status;
       first = false;
     }
-    message.payload += body;
+    if (!Append(message, body)) return std::nullopt;
     if (header.status & kStatusEndOfMessage) return message;
   }
 }
@@ -91,10 +91,20 @@ bool Channel::AttentionArrived(int timeoutMs) {
   Message m{header.type, header.status, body};
   while (!(header.status & kStatusEndOfMessage)) {
     if (ReadPacket(header, body, kPacketTimeoutMs) != ReadResult::Packet) return true;
-    m.payload += body;
+    if (!Append(m, body)) return true;
   }
   pending_ = std::move(m);
   return false;
+}
+
+bool Channel::Append(Message& message, const QByteArray& body) {
+  if (message.payload.size() + body.size() > kMaxMessageSize) {
+    broken_ = true;
+    message.payload.clear();
+    return false;
+  }
+  message.payload += body;
+  return true;
 }
 
 bool Channel::Send(std::string_view bytes, bool last) {

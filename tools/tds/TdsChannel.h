@@ -9,6 +9,10 @@
 
 namespace qav::tds {
 
+// The largest client message taken; a longer one ends the connection, as SQL Server refuses an
+// oversized request rather than hold it.
+inline constexpr qsizetype kMaxMessageSize = 64 * 1024 * 1024;
+
 // One whole client message: the packets of one request put together.
 struct Message {
   PacketType type = PacketType::SqlBatch;
@@ -24,7 +28,8 @@ class Channel {
   Channel& operator=(const Channel&) = delete;
   ~Channel();
 
-  // Blocks until a whole message has arrived; nullopt once the client has gone.
+  // Blocks until a whole message has arrived; nullopt once the client has gone, or has sent a
+  // broken packet or a message past kMaxMessageSize.
   std::optional<Message> Read();
   // True once the client has sent an attention, waiting at most `timeoutMs` for one. Another
   // request arriving meanwhile is kept for Read.
@@ -42,11 +47,15 @@ class Channel {
 
   // Cuts the connection from another thread, as a server that goes away does.
   void Drop();
+  // Ends the connection: the client sees it closed at once, not when the socket is reaped.
+  void Close() { Drop(); }
 
  private:
   // Reads one packet into `out`; waits at most `timeoutMs` (-1: for ever) for its first byte.
   enum class ReadResult { Packet, Timeout, Closed };
   ReadResult ReadPacket(PacketHeader& header, QByteArray& body, int timeoutMs);
+  // Adds a packet's body to a message; false (and the connection broken) past the limit.
+  bool Append(Message& message, const QByteArray& body);
   bool ReadExactly(char* data, std::size_t size, int timeoutMs);
 
   int fd_;

@@ -23,6 +23,11 @@ PreLoginRequest ParsePreLogin(std::string_view message);
 // certificate), no instance name check, no MARS.
 QByteArray PreLoginResponse(std::uint32_t serverVersion);
 
+// Protocol versions as LOGIN7 carries them.
+inline constexpr std::uint32_t kTds72 = 0x72090002;
+inline constexpr std::uint32_t kTds73 = 0x730A0003;  // 7.3A: date, time, datetime2 and offset
+inline constexpr std::uint32_t kTds74 = 0x74000004;
+
 // What the test server reads of a LOGIN7 record.
 struct Login7 {
   std::uint32_t tdsVersion = 0;  // as the client sends it: 0x74000004 for 7.4

@@ -1,6 +1,7 @@
 #include "tools/tds/TdsResultSet.h"
 
 #include "db/DateTime.h"
+#include "tools/tds/TdsLogin.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,9 +125,48 @@ void WriteTextPointer(Writer& w) {
   w.Zeros(8);
 }
 
+// The text SQL Server sends a down-level client for a date (10 characters), a time of scale 3
+// (12) or a datetime2 of scale 3 (23).
+QString DownLevelText(qint64 day, qint64 msecs, bool date, bool time) {
+  const QDate d = QDate(1899, 12, 30).addDays(day);
+  const QTime t = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
+  const QString dateText = QStringLiteral("%1-%2-%3")
+                               .arg(d.year(), 4, 10, QLatin1Char('0'))
+                               .arg(d.month(), 2, 10, QLatin1Char('0'))
+                               .arg(d.day(), 2, 10, QLatin1Char('0'));
+  const QString timeText = t.toString(QStringLiteral("HH:mm:ss.zzz"));
+  if (date && time) return dateText + u' ' + timeText;
+  return date ? dateText : timeText;
+}
+
+// The declared precision and scale of a decimal column when every value fits them, else room
+// for any value.
+void DecimalShape(const db::FieldDef& f, const RowStore& rows, int col, std::uint8_t& precision,
+                  std::uint8_t& scale) {
+  precision = kDecimalPrecision;
+  scale = kDecimalScale;
+  if (f.precision <= 0 || f.precision > 38 || f.scale < 0 || f.scale > f.precision) return;
+  const long double limit = std::pow(10.0L, f.precision);  // in units of the last place
+  for (qint64 r = 0; r < rows.Rows(); ++r) {
+    long double v = 0;
+    if (rows.KindAt(r, col) == RowStore::Kind::Int)
+      v = rows.IntAt(r, col);
+    else if (rows.KindAt(r, col) == RowStore::Kind::Float)
+      v = rows.FloatAt(r, col);
+    const long double rounded = std::roundl(std::fabs(v) * std::pow(10.0L, f.scale));
+    if (rounded >= limit) {
+      scale = static_cast<std::uint8_t>(f.scale);  // a value the engine let past the declaration
+      return;
+    }
+  }
+  precision = static_cast<std::uint8_t>(f.precision);
+  scale = static_cast<std::uint8_t>(f.scale);
+}
+
 }  // namespace
 
-ResultEncoder::ResultEncoder(const db::ResultSet& result) : result_(result) {
+ResultEncoder::ResultEncoder(const db::ResultSet& result, std::uint32_t tdsVersion)
+    : result_(result) {
   using namespace db;
   const RowStore& rows = result.rows;
   for (int col = 0; col < static_cast<int>(result.fields.size()); ++col) {
@@ -160,9 +200,11 @@ ResultEncoder::ResultEncoder(const db::ResultSet& result) : result_(result) {
         info.type = Nullable(DataType::MoneyN, 8);
         plan.source = Source::Money;
       } else if (f.type == ftBCD) {
-        info.type = Nullable(DataType::DecimalN, 1 + DecimalLength(kDecimalPrecision));
-        info.type.precision = kDecimalPrecision;
-        info.type.scale = kDecimalScale;
+        std::uint8_t precision = 0, scale = 0;
+        DecimalShape(f, rows, col, precision, scale);
+        info.type = Nullable(DataType::DecimalN, 1 + DecimalLength(precision));
+        info.type.precision = precision;
+        info.type.scale = scale;
         plan.source = Source::Decimal;
       } else {
         info.type = Nullable(DataType::FltN, 8);
@@ -186,6 +228,13 @@ ResultEncoder::ResultEncoder(const db::ResultSet& result) : result_(result) {
       } else {
         info.type = Nullable(DataType::DateTimeN, 8);
         plan.source = Source::DateTime;
+      }
+      if (tdsVersion < kTds73 && plan.source != Source::DateTime) {
+        const int length = plan.source == Source::Date ? 10 : plan.source == Source::Time ? 12 : 23;
+        plan.asText = plan.source;
+        plan.source = Source::DateText;
+        info.type = Nullable(DataType::NVarChar, static_cast<std::uint32_t>(2 * length));
+        info.type.collation = kThaiCiAs;
       }
     } else if (IsBinaryType(f.type)) {
       asText = false;
@@ -250,7 +299,7 @@ void ResultEncoder::WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qi
     if (plan.isLong)
       w.U8(0);  // no text pointer
     else if (plan.source == Source::Ansi || plan.source == Source::Unicode ||
-             plan.source == Source::Binary)
+             plan.source == Source::Binary || plan.source == Source::DateText)
       w.U16(0xFFFF);
     else
       w.U8(0);
@@ -318,6 +367,13 @@ void ResultEncoder::WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qi
         WriteTime(w, time, column.type.scale);
         WriteDate(w, day + kDaysFrom0001);
       }
+      return;
+    }
+    case Source::DateText: {
+      qint64 day = 0, msecs = 0;
+      SplitDateTime(number(), day, msecs);
+      withLength(ToUcs2(
+          DownLevelText(day, msecs, plan.asText != Source::Time, plan.asText != Source::Date)));
       return;
     }
     case Source::Ansi:

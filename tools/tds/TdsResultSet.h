@@ -7,8 +7,8 @@
 
 namespace qav::tds {
 
-// Decimal columns: the engine keeps no precision or scale, so every decimal goes with room
-// for the largest values a double holds exactly and eight places.
+// Decimal columns without a declared precision and scale (a computed column) go with room for
+// the largest values a double holds exactly and eight places.
 inline constexpr std::uint8_t kDecimalPrecision = 38;
 inline constexpr std::uint8_t kDecimalScale = 8;
 
@@ -17,10 +17,12 @@ inline constexpr std::uint8_t kDecimalScale = 8;
 // (a date the engine could not read stays text) the column goes as text, so that nothing is
 // lost. The engine does not tell varchar from nvarchar: text that code page 874 holds goes
 // as char/varchar/text with the Thai collation, as the suite's servers keep their 8-bit
-// columns, any other text as nchar/nvarchar/ntext.
+// columns, any other text as nchar/nvarchar/ntext. Decimals keep their declared precision and
+// scale where every value fits them. A client of TDS 7.2, which has no date, time or datetime2,
+// gets those columns as nvarchar text, as SQL Server sends them to down-level clients.
 class ResultEncoder {
  public:
-  explicit ResultEncoder(const db::ResultSet& result);
+  explicit ResultEncoder(const db::ResultSet& result, std::uint32_t tdsVersion = 0x74000004);
 
   const std::vector<ColumnInfo>& Columns() const { return columns_; }
   void WriteMetadata(Writer& w) const;
@@ -38,13 +40,15 @@ class ResultEncoder {
     Time,
     DateTime,
     DateTime2,
+    DateText,  // date, time or datetime2 for a client that predates them
     Ansi,
     Unicode,
     Binary
   };
   struct Plan {
     Source source;
-    bool isLong;  // text, ntext, image
+    bool isLong;                   // text, ntext, image
+    Source asText = Source::Date;  // of DateText: the type the text stands for
   };
 
   void WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qint64 row, int col) const;

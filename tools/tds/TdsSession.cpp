@@ -16,8 +16,6 @@ namespace qav::tds {
 
 namespace {
 
-constexpr std::uint32_t kTds72 = 0x72090002;
-constexpr std::uint32_t kTds74 = 0x74000004;
 // What the server calls itself: clients look for this name to know SQL Server's dialect.
 constexpr char16_t kProductName[] = u"Microsoft SQL Server";
 constexpr std::uint32_t kProductVersion = 0x0F0007D0;  // 15.0.2000
@@ -124,6 +122,12 @@ Session::Session(int fd, const ServerOptions& options, std::uint16_t spid)
 }
 
 void Session::Run() {
+  // A connection the server ends (a refused login, a broken request) is closed at once; the
+  // thread and the socket are reaped when the next client comes.
+  struct CloseAtEnd {
+    Channel& channel;
+    ~CloseAtEnd() { channel.Close(); }
+  } closeAtEnd{channel_};
   try {
     if (!Login()) return;
     while (std::optional<Message> m = channel_.Read()) {
@@ -346,7 +350,7 @@ bool Session::RunEngine(Response& response, const QString& sql, const std::vecto
       WriteMessage(response.Tokens(), Token::Info,
                    {0, 1, 0, text, options_.serverName, QString(), 1});
     if (result) {
-      const ResultEncoder encoder(*result);
+      const ResultEncoder encoder(*result, tdsVersion_);
       encoder.WriteMetadata(response.Tokens());
       const qint64 rows = result->rows.Rows();
       const qsizetype packet = channel_.PacketSize();

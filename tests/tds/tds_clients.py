@@ -1,0 +1,110 @@
+"""Debian's Python clients of SQL Server (pytds, pymssql) against the TDS test server.
+
+    tds_clients.py CLIENT VERSION PORT [--without-unicode-literals]
+
+CLIENT is pytds or pymssql (through FreeTDS), VERSION the protocol version asked for: 7.2, or
+7.4 for pytds and 7.3 (the highest it names) for pymssql. --without-unicode-literals leaves out
+pymssql's parameterised query, whose strings travel as N'...' literals. Every check runs; each failure is printed, and the exit code is 1 when any failed.
+"""
+import datetime
+import decimal
+import sys
+import time
+
+client, version, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
+unicode_literals = "--without-unicode-literals" not in sys.argv[4:]
+failures = []
+
+
+def check(what, got, want):
+    if got != want:
+        failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+def connect(**extra):
+    if client == "pytds":
+        import pytds
+        tds = {"7.2": pytds.tds_base.TDS72, "7.4": pytds.tds_base.TDS74}[version]
+        return pytds.connect(server="127.0.0.1", port=port, database="DEMO", user="qav",
+                             password="tarnwick", tds_version=tds, autocommit=True,
+                             login_timeout=10, **extra)
+    import pymssql
+    return pymssql.connect(server="127.0.0.1", port=port, database="DEMO", user="qav",
+                           password="tarnwick", autocommit=True, login_timeout=10,
+                           tds_version=version, **extra)
+
+
+conn = connect()
+cur = conn.cursor()
+
+# Thai in varchar (code page 874 holds it) and in nvarchar (Chinese beside it does not);
+# NULLs of text and number columns.
+cur.execute("select Code, NameThai, NameEng, TaxNo from Customer where Id in (1, 3) order by Id")
+rows = cur.fetchall()
+check("Thai varchar", rows[0][1], "บริษัท สยามการค้า จำกัด")
+check("NULL text", rows[1][2], None)
+cur.execute("select 'ไทย 中文' as t, null as n, cast(null as int) as i")
+check("Thai nvarchar and NULLs", tuple(cur.fetchone()), ("ไทย 中文", None, None))
+
+# Dates: a date column, a datetime column. A 7.2 client has no date type: it gets the text SQL
+# Server sends down-level clients.
+cur.execute("select LastSaleDate, CreateDate from Customer where LastSaleDate is not null "
+            "order by Id")
+last, created = cur.fetchone()
+if version == "7.2":
+    check("date for 7.2 as text", isinstance(last, str) and len(last) == 10, True)
+    last = datetime.date.fromisoformat(last)
+else:
+    check("date type", type(last), datetime.date)
+check("datetime type", isinstance(created, datetime.datetime), True)
+cur.execute("select count(*) from Customer where LastSaleDate = '%s'" % last.isoformat())
+check("the date read back finds its rows", cur.fetchone()[0] >= 1, True)
+
+# Decimals keep their declared precision and scale.
+cur.execute("select Discount from Customer where Discount > 0 order by Id")
+value = cur.fetchone()[0]
+check("decimal value type", type(value), decimal.Decimal)
+if client == "pytds":
+    # pytds drops trailing zeros from the value; the description carries the declaration.
+    check("decimal(18,4) description", tuple(cur.description[0][4:6]), (18, 4))
+else:
+    check("decimal(18,4) scale of %r" % value, -value.as_tuple().exponent, 4)
+
+# Several result sets, one after another.
+cur.execute("select 1 as a; select 'x' as b, 2 as c")
+check("first result", cur.fetchall(), [(1,)])
+check("a second result", bool(cur.nextset()), True)
+check("second result", [tuple(r) for r in cur.fetchall()], [("x", 2)])
+
+# A parameterised query: pytds sends sp_executesql with typed parameters; pymssql puts the
+# values into the text, strings as N'...' literals.
+if client == "pytds" or unicode_literals:
+    cur.execute("select Code from Customer where NameThai = %s and Id < %s",
+                ("บริษัท สยามการค้า จำกัด", 100))
+    check("parameterised query", [tuple(r) for r in cur.fetchall()], [("C0001",)])
+
+# Cancel: a query over its time is stopped by the client (an attention), and the connection
+# goes on serving.
+timed = connect(timeout=1)
+tcur = timed.cursor()
+started = time.monotonic()
+try:
+    tcur.execute("waitfor delay '00:00:20'")
+    failures.append("cancel: the wait ran to its end")
+except Exception:
+    pass
+check("cancelled soon", time.monotonic() - started < 10, True)
+if client == "pymssql":
+    # db-lib gives up the connection after a time-out, against any server: a new one then.
+    timed.close()
+    timed = connect()
+    tcur = timed.cursor()
+tcur.execute("select 42")
+check("the connection after a cancel", tcur.fetchone()[0], 42)
+timed.close()
+
+conn.close()
+for f in failures:
+    print(f)
+print("ok" if not failures else f"{len(failures)} failed")
+sys.exit(1 if failures else 0)
