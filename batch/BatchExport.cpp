@@ -14,6 +14,7 @@
 #include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
+#include "platform/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,11 +45,14 @@ struct FormatName {
   bool announcesSize;
 };
 constexpr FormatName kFormats[] = {
-    {"xls", TSaveFormat::Xls, true},     {"doc", TSaveFormat::Word, true},
+    {"xls", TSaveFormat::Xls, true},
+    {"doc", TSaveFormat::Word, true},
     // The Word writer's file is Office Open XML under either name.
     {"docx", TSaveFormat::Word, true},
-    {"txt", TSaveFormat::Text, false},   {"wks", TSaveFormat::Wks, true},
-    {"wq1", TSaveFormat::Quattro, true}, {"xlsx", TSaveFormat::Xlsx, false},
+    {"txt", TSaveFormat::Text, false},
+    {"wks", TSaveFormat::Wks, true},
+    {"wq1", TSaveFormat::Quattro, true},
+    {"xlsx", TSaveFormat::Xlsx, false},
     {"csv", TSaveFormat::Csv, false},
 };
 const QString kFormatList = QStringLiteral("xls, doc, docx, txt, wks, wq1, xlsx or csv");
@@ -272,11 +276,6 @@ class TBatchRun {
         // The component's own report: "Error of data export.: " and the error's message.
         QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
                                                    : dialogs.Texts().last();
-        // The writers name the file they write; the user knows the target.
-        if (!partial.Path().isEmpty())
-          report
-              .replace(QDir::toNativeSeparators(partial.Path()), QDir::toNativeSeparators(target_))
-              .replace(partial.Path(), target_);
         Say(report);
         return bxFailed;
       }
@@ -441,7 +440,8 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
   if (o.OutFile == kStandardOutputName) {
     if (!formatGiven) o.Format = TSaveFormat::Text;
     if (o.Format != TSaveFormat::Text && o.Format != TSaveFormat::Csv)
-      Bad(QStringLiteral("--out - writes the txt and csv formats only; the other formats need a "
+      Bad(
+          QStringLiteral("--out - writes the txt and csv formats only; the other formats need a "
                          "file"));
   } else if (!formatGiven) {
     const auto format = FormatNamed(QFileInfo(o.OutFile).suffix());

@@ -505,10 +505,15 @@ void TExportBaseComponent::Execute() {
       ExportData();
     EndExport();
   } catch (const std::exception& error) {
+    // The writers name the file they write; the user knows only the one they chose.
+    QString text = ErrorText(error);
+    if (partial_ && !partial_->Path().isEmpty())
+      text.replace(QDir::toNativeSeparators(partial_->Path()), QDir::toNativeSeparators(FileName))
+          .replace(partial_->Path(), FileName);
     RestoreProcessState();
     SetRunStatus(rsFailed);
     if (Options & soShowMessage)
-      ShowInformation(GetLanguageString(lsExportError) + QStringLiteral(": ") + ErrorText(error));
+      ShowInformation(GetLanguageString(lsExportError) + QStringLiteral(": ") + text);
   } catch (...) {
     RestoreProcessState();
     SetRunStatus(rsFailed);

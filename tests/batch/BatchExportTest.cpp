@@ -417,7 +417,8 @@ TEST_F(BatchTool, WritesTextToStandardOutput) {
 
   const Outcome xls = RunTool(query + QStringList{"--out", "-", "--format", "xls"}, suite_.Root());
   EXPECT_EQ(xls.exitCode, bxBadArguments);
-  EXPECT_TRUE(xls.err.contains("--out - writes the txt format only")) << xls.err.toStdString();
+  EXPECT_TRUE(xls.err.contains("--out - writes the txt and csv formats only"))
+      << xls.err.toStdString();
 }
 
 TEST_F(BatchTool, AFullDiskNamesTheTargetAndTheSystemsReason) {
