@@ -456,7 +456,7 @@ class ZipBuilder {
   }
 
   [[noreturn]] void Failed(zip_error_t* error) const {
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
+    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
                           .arg(QDir::toNativeSeparators(fileName_),
                                QString::fromLocal8Bit(zip_error_strerror(error))));
   }
@@ -529,15 +529,16 @@ QByteArray WriteDocx(const TDocument& document) {
 void SaveDocx(const TDocument& document, const QString& fileName) {
   // The document part grows with the table: it goes to a file of its own, from which the
   // archive compresses it, rather than into memory whole.
+  // Its errors name the document the user asked for: the part is only a step towards it.
   QTemporaryFile part(QDir::temp().filePath(QStringLiteral("qavdocXXXXXX.xml")));
   if (!part.open())
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(part.fileTemplate()), part.errorString()));
+    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
+                          .arg(QDir::toNativeSeparators(fileName), part.errorString()));
   DocumentXml xml(&part);
   xml.Write(document);
   if (!part.flush() || part.error() != QFileDevice::NoError)
     throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                          .arg(QDir::toNativeSeparators(part.fileName()), part.errorString()));
+                          .arg(QDir::toNativeSeparators(fileName), part.errorString()));
   ZipBuilder zip(fileName);
   AddPackageParts(zip, xml);
   zip.AddFile(QStringLiteral("word/document.xml"), part.fileName());

@@ -36,7 +36,9 @@ QString ReadScriptFile(const QString& fileName) {
                           .arg(kMaxScriptFileBytes / (1024 * 1024)));
   const bool marked = bytes.startsWith("\xEF\xBB\xBF");
   // Stateless: a sequence cut off at the end is an error, not a character dropped unseen.
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  // A second byte-order mark is a character of the text, kept as it is.
+  QStringDecoder utf8(QStringDecoder::Utf8,
+                      QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   const QString text = utf8(marked ? bytes.mid(3) : bytes);
   if (!utf8.hasError()) return text;
   // A file that says it is UTF-8 and is not would lose its damaged characters unseen.
