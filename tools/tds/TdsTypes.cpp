@@ -180,6 +180,7 @@ QVariant FixedValue(DataType type, std::string_view b, const TypeInfo& t) {
       return value;
     }
     case DataType::Guid:
+      if (b.size() != 16) throw ProtocolError("a uniqueidentifier value is not 16 bytes");
       return QUuid::fromRfc4122(SwapGuid(QByteArray(b.data(), 16)))
           .toString(QUuid::WithBraces)
           .toUpper();
