@@ -5,6 +5,7 @@
 // memory grows with the rows). The two programs run in turns, several rounds, and the figures
 // are the medians, so that a machine busy with other work weighs on both alike.
 //   batch-export-bench [--rounds N] [TEXT_ROWS...]   (default 3 rounds; 10000 1000000 rows)
+#include "bench/BenchProcess.h"
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
 
@@ -43,38 +44,11 @@ const char* const kTime = "/usr/bin/time";
 // Runs the program with its standard output in `outFile` (when given) and its standard error in
 // `errFile`, and reads its peak memory as it ends.
 Run Measure(const QStringList& command, const QString& outFile, const QString& errFile) {
-  const QString peakFile = errFile + QStringLiteral(".peak");
-  std::vector<std::string> args = {kTime, "-f", "%M", "-o",
-                                   QFile::encodeName(peakFile).toStdString()};
-  for (const QString& a : command) args.push_back(QFile::encodeName(a).toStdString());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!outFile.isEmpty())
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
-                                     QFile::encodeName(outFile).constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, QFile::encodeName(errFile).constData(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const qav::bench::TProcessRun r = qav::bench::RunMeasured(command, outFile, errFile);
   Run run;
-  QElapsedTimer timer;
-  timer.start();
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return run;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return run;
-  run.seconds = timer.nsecsElapsed() / 1e9;
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  QFile peak(peakFile);
-  if (peak.open(QIODevice::ReadOnly)) {
-    // The last line: time puts a note about an abnormal end before it.
-    const QList<QByteArray> lines = peak.readAll().trimmed().split('\n');
-    run.peakKb = lines.last().trimmed().toLong();
-  }
+  run.ok = r.ok;
+  run.seconds = r.seconds;
+  run.peakKb = r.peakKb;
   return run;
 }
 
@@ -198,8 +172,9 @@ int main(int argc, char** argv) {
       if (rows < 32766 && std::string(format) != "txt" && std::string(format) != "doc") continue;
       std::vector<Run> runs;
       for (int round = 0; round < rounds; ++round)
-        runs.push_back(Export(suite, QString::fromLatin1(format),
-                              dir.filePath(QStringLiteral("export.") + QString::fromLatin1(format))));
+        runs.push_back(
+            Export(suite, QString::fromLatin1(format),
+                   dir.filePath(QStringLiteral("export.") + QString::fromLatin1(format))));
       const Run r = MedianRun(runs);
       Print((std::string("qavtool-export ") + format).c_str(), rows, r);
       failures += !r.ok;
