@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace qav::docx {
 
@@ -128,16 +129,27 @@ int TTableCell::Length() const {
 
 // ---- TTable
 
+namespace {
+
+// A block of the table's text store; a longer text gets a block of its own.
+constexpr size_t kTextBlock = 32768;
+
+}  // namespace
+
+size_t qHash(const TCharFormat& f, size_t seed) noexcept {
+  return qHashMulti(seed, f.Bold, f.Italic, f.Underline, f.Color, f.FontName, f.Highlight);
+}
+
 TTable::TTable(int rows, int columns, const TParagraph& like, int totalWidthTwips)
     : rows_(rows),
       columns_(columns),
       widths_(static_cast<size_t>(columns), columns > 0 ? totalWidthTwips / columns : 0),
       cells_(static_cast<size_t>(rows) * static_cast<size_t>(columns)),
       starts_(cells_.size()) {
-  for (TTableCell& cell : cells_) {
-    cell.Paragraphs.front().MarkFormat = like.MarkFormat;
-    cell.Paragraphs.front().Alignment = like.Alignment;
-  }
+  PackedCell empty;
+  empty.MarkFormat = empty.RunFormat = static_cast<quint16>(FormatNumber(like.MarkFormat));
+  empty.Alignment = static_cast<quint8>(like.Alignment);
+  std::fill(cells_.begin(), cells_.end(), empty);
 }
 
 std::shared_ptr<TTable> TTable::FromCells(int rows, int columns, std::vector<TTableCell> cells,
@@ -145,13 +157,127 @@ std::shared_ptr<TTable> TTable::FromCells(int rows, int columns, std::vector<TTa
   std::shared_ptr<TTable> table(new TTable);
   table->rows_ = rows;
   table->columns_ = columns;
-  table->cells_ = std::move(cells);
-  table->cells_.resize(static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  cells.resize(static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  table->cells_.resize(cells.size());
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (table->Pack(static_cast<int>(i), cells[i])) continue;
+    table->cells_[i].Unpacked = true;
+    table->unpacked_.emplace(static_cast<int>(i), std::move(cells[i]));
+  }
   table->widths_ = std::move(widths);
   table->widths_.resize(static_cast<size_t>(columns),
                         TDocument::kTextWidthTwips / std::max(columns, 1));
   table->starts_.resize(table->cells_.size());
   return table;
+}
+
+int TTable::FormatNumber(const TCharFormat& format) {
+  const auto it = formatNumbers_.constFind(format);
+  if (it != formatNumbers_.cend()) return *it;
+  if (formats_.size() > std::numeric_limits<quint16>::max()) return -1;
+  formats_.push_back(format);
+  const int number = static_cast<int>(formats_.size()) - 1;
+  formatNumbers_.insert(format, number);
+  return number;
+}
+
+const char16_t* TTable::StoreText(QStringView text) {
+  const auto n = static_cast<size_t>(text.size());
+  if (n == 0) return nullptr;
+  char16_t* at;
+  if (n > kTextBlock / 4) {
+    // A long text in the block being filled would waste the rest of it.
+    textBlocks_.emplace_back(new char16_t[n]);
+    at = textBlocks_.back().get();
+  } else {
+    if (!filling_ || textUsed_ + n > kTextBlock) {
+      textBlocks_.emplace_back(new char16_t[kTextBlock]);
+      filling_ = textBlocks_.back().get();
+      textUsed_ = 0;
+    }
+    at = filling_ + textUsed_;
+    textUsed_ += n;
+  }
+  std::copy(text.utf16(), text.utf16() + n, at);
+  textLive_ += n;
+  return at;
+}
+
+bool TTable::Pack(int index, const TTableCell& cell) {
+  if (cell.Paragraphs.size() != 1) return false;
+  const TParagraph& p = cell.Paragraphs.front();
+  if (p.Runs.size() > 1 || (p.Runs.size() == 1 && p.Runs.front().Picture)) return false;
+  if (p.Alignment < 0 || p.Alignment > std::numeric_limits<quint8>::max()) return false;
+  const int mark = FormatNumber(p.MarkFormat);
+  const int run = p.Runs.empty() ? mark : FormatNumber(p.Runs.front().Format);
+  if (mark < 0 || run < 0) return false;
+
+  PackedCell& packed = cells_[static_cast<size_t>(index)];
+  const QStringView text = p.Runs.empty() ? QStringView() : QStringView(p.Runs.front().Text);
+  const QStringView before(packed.Text, packed.Length);
+  // Unchanged text keeps its place in the store.
+  if (text != before) {
+    textLive_ -= packed.Length;
+    textDead_ += packed.Length;
+    packed.Text = StoreText(text);
+    packed.Length = static_cast<quint32>(text.size());
+  }
+  packed.RunFormat = static_cast<quint16>(run);
+  packed.MarkFormat = static_cast<quint16>(mark);
+  packed.Alignment = static_cast<quint8>(p.Alignment);
+  packed.Unpacked = false;
+  return true;
+}
+
+TTableCell& TTable::CellAt(int index) {
+  PackedCell& packed = cells_[static_cast<size_t>(index)];
+  if (packed.Unpacked) return unpacked_.at(index);
+  TTableCell& cell = unpacked_.emplace(index, CellContent(index)).first->second;
+  packed.Unpacked = true;
+  touched_.push_back(index);
+  return cell;
+}
+
+TTableCell TTable::CellContent(int index) const {
+  const PackedCell& packed = cells_[static_cast<size_t>(index)];
+  if (packed.Unpacked) return unpacked_.at(index);
+  TTableCell cell;
+  TParagraph& p = cell.Paragraphs.front();
+  p.MarkFormat = formats_[packed.MarkFormat];
+  p.Alignment = packed.Alignment;
+  if (packed.Length > 0)
+    p.Runs.push_back({QString(reinterpret_cast<const QChar*>(packed.Text),
+                              static_cast<qsizetype>(packed.Length)),
+                      nullptr, formats_[packed.RunFormat]});
+  return cell;
+}
+
+int TTable::CellLength(int index) const {
+  const PackedCell& packed = cells_[static_cast<size_t>(index)];
+  if (packed.Unpacked) return unpacked_.at(index).Length();
+  return static_cast<int>(packed.Length) + 1;
+}
+
+void TTable::Compact() {
+  if (touched_.empty()) return;
+  for (int index : touched_) {
+    const auto it = unpacked_.find(index);
+    if (it != unpacked_.end() && Pack(index, it->second)) unpacked_.erase(it);
+  }
+  touched_.clear();
+  if (textDead_ > kTextBlock && textDead_ > textLive_) CollectText();
+}
+
+void TTable::CollectText() {
+  std::vector<std::unique_ptr<char16_t[]>> old;
+  old.swap(textBlocks_);
+  filling_ = nullptr;
+  textUsed_ = 0;
+  textLive_ = 0;
+  textDead_ = 0;
+  for (PackedCell& packed : cells_)
+    if (!packed.Unpacked && packed.Length > 0)
+      packed.Text = StoreText(QStringView(packed.Text, packed.Length));
 }
 
 void TTable::Extend() const {
@@ -162,8 +288,7 @@ void TTable::Extend() const {
   }
   const int k = valid_ - 1;
   const int rowMark = (k + 1) % columns_ == 0 ? 1 : 0;
-  starts_[static_cast<size_t>(valid_)] =
-      starts_[static_cast<size_t>(k)] + cells_[static_cast<size_t>(k)].Length() + rowMark;
+  starts_[static_cast<size_t>(valid_)] = starts_[static_cast<size_t>(k)] + CellLength(k) + rowMark;
   ++valid_;
 }
 
@@ -175,7 +300,7 @@ int TTable::CellStart(int index) const {
 int TTable::Length() const {
   if (cells_.empty()) return 0;
   const int last = CellCount() - 1;
-  return CellStart(last) + cells_.back().Length() + 1;
+  return CellStart(last) + CellLength(last) + 1;
 }
 
 int TTable::FindCell(int rel) const {
@@ -185,7 +310,7 @@ int TTable::FindCell(int rel) const {
   while (valid_ < n && starts_[static_cast<size_t>(valid_ - 1)] <= rel) Extend();
   const auto it = std::upper_bound(starts_.begin(), starts_.begin() + valid_, rel);
   const int i = static_cast<int>(it - starts_.begin()) - 1;
-  const int end = starts_[static_cast<size_t>(i)] + cells_[static_cast<size_t>(i)].Length();
+  const int end = starts_[static_cast<size_t>(i)] + CellLength(i);
   if (rel < end) return i;
   if ((i + 1) % columns_ == 0 && rel == end) return i;  // the row's end mark
   return -1;
@@ -256,6 +381,9 @@ void TDocument::Walk(int start, int end,
     }
     for (int i = first; i < table->CellCount(); ++i) {
       int ps = pos + table->CellStart(i);
+      if (past(ps)) return;
+      // A cell out of the span stays packed.
+      if (!overlaps(ps, ps + table->CellLength(i))) continue;
       TTableCell& cell = table->CellAt(i);
       for (size_t j = 0; j < cell.Paragraphs.size(); ++j) {
         if (past(ps)) return;
@@ -555,6 +683,11 @@ std::vector<int> TDocument::AlignmentsIn(int start, int end) const {
     return true;
   });
   return alignments;
+}
+
+void TDocument::Compact() {
+  for (const TBlock& block : blocks_)
+    if (const auto* t = std::get_if<std::shared_ptr<TTable>>(&block)) (*t)->Compact();
 }
 
 std::shared_ptr<TSpan> TDocument::Track(int start, int end) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QRgb>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -39,6 +41,8 @@ struct TCharFormat {
   bool operator==(const TCharFormat&) const = default;
 };
 
+size_t qHash(const TCharFormat& format, size_t seed = 0) noexcept;
+
 struct TPicture {
   QByteArray Data;
   QString Extension;  // "png", "jpeg", ...: the part's name and content type follow it
@@ -72,6 +76,11 @@ struct TTableCell {
 
 // Cells row by row. Cell starts are kept relative to the table and computed as far as needed:
 // a table is filled cell after cell, and each edit only moves the cells after it.
+//
+// A long table is mostly plain cells: one paragraph of at most one run of text. The table keeps
+// those packed (the text in blocks shared by the table, the formats as numbers in a list of the
+// table's distinct formats) and unpacks a cell only while it is worked on: a paragraph object
+// per cell would take kilobytes per row of a table of thousands.
 class TTable {
  public:
   // Every cell gets one paragraph formatted like `like`, the columns share totalWidth.
@@ -82,14 +91,12 @@ class TTable {
   std::vector<int>& ColumnWidths() { return widths_; }  // twips
   const std::vector<int>& ColumnWidths() const { return widths_; }
 
-  // 0-based.
-  TTableCell& Cell(int row, int column) {
-    return cells_[static_cast<size_t>(row * columns_ + column)];
-  }
-  const TTableCell& Cell(int row, int column) const {
-    return cells_[static_cast<size_t>(row * columns_ + column)];
-  }
-  TTableCell& CellAt(int index) { return cells_[static_cast<size_t>(index)]; }
+  // The cell to read or change, 0-based. The reference holds until Compact().
+  TTableCell& Cell(int row, int column) { return CellAt(row * columns_ + column); }
+  TTableCell& CellAt(int index);
+  // A copy of the cell, for a reader that changes nothing.
+  TTableCell CellContent(int index) const;
+  int CellLength(int index) const;
   int CellCount() const { return static_cast<int>(cells_.size()); }
 
   int CellStart(int index) const;
@@ -100,18 +107,47 @@ class TTable {
   // The cell's content changed: the cells after it move.
   void Invalidate(int editedCell);
 
+  // Packs again the cells worked on since the last call that are plain. Every reference to a
+  // cell ends here: call it where no edit is under way.
+  void Compact();
+
   // For a table read from a file: the rows as they came, padded to a rectangle by the reader.
   static std::shared_ptr<TTable> FromCells(int rows, int columns, std::vector<TTableCell> cells,
                                            std::vector<int> widths);
 
  private:
+  struct PackedCell {
+    const char16_t* Text = nullptr;  // in textBlocks_
+    quint32 Length = 0;
+    quint16 RunFormat = 0;  // in formats_
+    quint16 MarkFormat = 0;
+    quint8 Alignment = 0;
+    bool Unpacked = false;  // the cell lives in unpacked_
+  };
+
   TTable() = default;
   void Extend() const;
+  // False when the cell is not plain or the table has as many formats as a number holds.
+  bool Pack(int index, const TTableCell& cell);
+  int FormatNumber(const TCharFormat& format);
+  const char16_t* StoreText(QStringView text);
+  // Copies the live texts into new blocks once most of what the blocks hold is dead.
+  void CollectText();
 
   int rows_ = 0;
   int columns_ = 0;
   std::vector<int> widths_;
-  std::vector<TTableCell> cells_;
+  std::vector<PackedCell> cells_;
+  // Nodes: a reference to an unpacked cell survives the unpacking of others.
+  std::unordered_map<int, TTableCell> unpacked_;
+  std::vector<int> touched_;  // unpacked since the last Compact()
+  std::vector<TCharFormat> formats_;
+  QHash<TCharFormat, int> formatNumbers_;
+  std::vector<std::unique_ptr<char16_t[]>> textBlocks_;
+  char16_t* filling_ = nullptr;  // the block short texts go to
+  size_t textUsed_ = 0;          // of it
+  size_t textLive_ = 0;
+  size_t textDead_ = 0;
   mutable std::vector<int> starts_;
   mutable int valid_ = 0;
 };
@@ -188,6 +224,10 @@ class TDocument {
 
   // Spans that follow the edits, as a word processor's ranges do.
   std::shared_ptr<TSpan> Track(int start, int end);
+
+  // Packs the table cells that edits unpacked (TTable::Compact): the server calls it between
+  // calls, when no reference into a cell is held.
+  void Compact();
 
  private:
   TParagraph& ParagraphOf(const TParagraphRef& ref);

@@ -319,7 +319,8 @@ class DocumentXml {
                    QString::number(table.ColumnWidths()[static_cast<size_t>(c)]));
         WAttribute(QStringLiteral("type"), QStringLiteral("dxa"));
         w_.writeEndElement();  // tcPr
-        for (const TParagraph& p : table.Cell(r, c).Paragraphs) WriteParagraph(p);
+        for (const TParagraph& p : table.CellContent(r * table.Columns() + c).Paragraphs)
+          WriteParagraph(p);
         w_.writeEndElement();  // tc
       }
       w_.writeEndElement();  // tr

@@ -48,6 +48,7 @@ struct WordApp {
   bool Visible = false;
   bool Quit = false;
   int NextNumber = 1;
+  int CallDepth = 0;  // calls of the server under way
   std::vector<std::shared_ptr<WordDoc>> Documents;
   std::shared_ptr<WordDoc> Active;
 
@@ -69,6 +70,20 @@ class ServerObject : public TDispatchObject<T> {
       : app_(std::move(app)), doc_(std::move(doc)) {}
 
   TAutoValue Dispatch(const TAutoCall& call) override {
+    // Between two calls of the client nothing holds a cell of a document: the cells that the
+    // call unpacked are packed again.
+    struct Call {
+      WordApp& app;
+      explicit Call(WordApp& a) : app(a) { ++app.CallDepth; }
+      ~Call() {
+        if (--app.CallDepth > 0) return;
+        // Out of memory the cells stay unpacked, which is no fault: a destructor must not throw.
+        try {
+          for (const auto& document : app.Documents) document->Model.Compact();
+        } catch (const std::bad_alloc&) {
+        }
+      }
+    } running(*app_);
     try {
       return TDispatchObject<T>::Dispatch(call);
     } catch (const EOleError&) {
@@ -349,9 +364,7 @@ class WordInlineShapes : public ServerObject<WordInlineShapes> {
       }
       const auto& table = *std::get<std::shared_ptr<docx::TTable>>(block);
       for (int i = 0; i < table.CellCount(); ++i)
-        for (const docx::TParagraph& p :
-             table.Cell(i / table.Columns(), i % table.Columns()).Paragraphs)
-          countIn(p);
+        for (const docx::TParagraph& p : table.CellContent(i).Paragraphs) countIn(p);
     }
     return count;
   }
@@ -432,7 +445,7 @@ class WordCell : public ServerObject<WordCell>, WordTableObject {
     if (tableStart < 0) Fail(QStringLiteral("Object has been deleted."));
     const int index = row_ * table_->Columns() + column_;
     const int start = tableStart + table_->CellStart(index);
-    return Make<WordRange>(start, start + table_->CellAt(index).Length());
+    return Make<WordRange>(start, start + table_->CellLength(index));
   }
   TAutoValue GetRowIndex(const TAutoParams&) { return row_ + 1; }
   TAutoValue GetColumnIndex(const TAutoParams&) { return column_ + 1; }
