@@ -258,6 +258,36 @@ int TTable::CellLength(int index) const {
   return static_cast<int>(packed.Length) + 1;
 }
 
+std::vector<TTable::TFormatUse> TTable::FormatUse() const {
+  std::vector<TFormatUse> uses(formats_.size());
+  for (size_t i = 0; i < formats_.size(); ++i) uses[i].Format = formats_[i];
+  for (const PackedCell& packed : cells_) {
+    if (packed.Unpacked) continue;
+    if (packed.Length == 0) {
+      ++uses[packed.MarkFormat].EmptyMarks;
+      continue;
+    }
+    ++uses[packed.RunFormat].Runs;
+    ++uses[packed.MarkFormat].Marks;
+  }
+  const auto use = [&](const TCharFormat& format) -> TFormatUse& {
+    const auto it = formatNumbers_.constFind(format);
+    if (it != formatNumbers_.cend()) return uses[static_cast<size_t>(*it)];
+    for (size_t i = formats_.size(); i < uses.size(); ++i)
+      if (uses[i].Format == format) return uses[i];
+    uses.push_back({format});
+    return uses.back();
+  };
+  for (const auto& [index, cell] : unpacked_) {
+    for (const TParagraph& p : cell.Paragraphs) {
+      for (const TRun& run : p.Runs) ++use(run.Format).Runs;
+      ++(p.Runs.empty() ? use(p.MarkFormat).EmptyMarks : use(p.MarkFormat).Marks);
+    }
+  }
+  std::erase_if(uses, [](const TFormatUse& u) { return u.Runs + u.Marks + u.EmptyMarks == 0; });
+  return uses;
+}
+
 void TTable::Compact() {
   if (touched_.empty()) return;
   for (int index : touched_) {

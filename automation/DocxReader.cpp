@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHash>
 #include <QXmlStreamReader>
+#include <functional>
 
 namespace qav::docx {
 
@@ -85,12 +86,13 @@ QHash<QString, QString> ReadRelationships(const QByteArray& xml, const QString& 
     // The type tells which part is the main document.
     if (Attr(a, u"Type").endsWith(u"/officeDocument"))
       targets.insert(QStringLiteral("#main"), target);
+    if (Attr(a, u"Type").endsWith(u"/styles")) targets.insert(QStringLiteral("#styles"), target);
   }
   return targets;
 }
 
-bool OnOff(const QXmlStreamReader& r) {
-  const QStringView v = Attr(r.attributes(), u"val");
+bool OnOff(const QXmlStreamAttributes& a) {
+  const QStringView v = Attr(a, u"val");
   return v.isEmpty() || !(v == u"0" || v == u"false" || v == u"off");
 }
 
@@ -112,11 +114,82 @@ int AlignmentValue(QStringView name) {
   return paLeft;
 }
 
+// One element of run properties applied to the properties the text has so far.
+void ApplyProperty(TCharFormat& f, QStringView n, const QXmlStreamAttributes& a) {
+  if (n == u"b") {
+    f.Bold = OnOff(a);
+  } else if (n == u"i") {
+    f.Italic = OnOff(a);
+  } else if (n == u"u") {
+    f.Underline = UnderlineValue(Attr(a, u"val"));
+  } else if (n == u"color") {
+    const QString v = Attr(a, u"val").toString().toUpper();
+    f.Color = v == u"AUTO" ? QString() : v;
+  } else if (n == u"highlight") {
+    f.Highlight = HighlightIndex(Attr(a, u"val").toString());
+  } else if (n == u"rFonts") {
+    for (const char16_t* slot : {u"ascii", u"hAnsi", u"cs", u"eastAsia"}) {
+      if (!Attr(a, slot).isEmpty()) {
+        f.FontName = Attr(a, slot).toString();
+        break;
+      }
+    }
+  }
+}
+
+// The run properties of the table styles of a styles part, by style id; a style based on
+// another starts from that one's.
+QHash<QString, TCharFormat> ReadTableStyles(const QByteArray& xml) {
+  struct Style {
+    QString basedOn;
+    std::vector<std::pair<QString, QXmlStreamAttributes>> properties;
+  };
+  QHash<QString, Style> found;
+  QXmlStreamReader r(xml);
+  while (!r.atEnd()) {
+    if (r.readNext() != QXmlStreamReader::StartElement || r.name() != u"style") continue;
+    if (Attr(r.attributes(), u"type") != u"table") continue;
+    const QString id = Attr(r.attributes(), u"styleId").toString();
+    Style style;
+    while (r.readNextStartElement()) {
+      if (r.name() == u"basedOn") {
+        style.basedOn = Attr(r.attributes(), u"val").toString();
+      } else if (r.name() == u"rPr") {
+        while (r.readNextStartElement()) {
+          style.properties.emplace_back(r.name().toString(), r.attributes());
+          r.skipCurrentElement();
+        }
+        continue;
+      }
+      r.skipCurrentElement();
+    }
+    found.insert(id, std::move(style));
+  }
+  QHash<QString, TCharFormat> formats;
+  // A chain of bases ends after as many styles as there are, whatever loops it has.
+  const std::function<TCharFormat(const QString&, qsizetype)> resolve =
+      [&](const QString& id, qsizetype depth) -> TCharFormat {
+    if (const auto known = formats.constFind(id); known != formats.cend()) return *known;
+    const auto it = found.constFind(id);
+    if (it == found.cend() || depth > found.size()) return {};
+    TCharFormat format = it->basedOn.isEmpty() ? TCharFormat() : resolve(it->basedOn, depth + 1);
+    for (const auto& [name, attributes] : it->properties) ApplyProperty(format, name, attributes);
+    formats.insert(id, format);
+    return format;
+  };
+  for (auto it = found.cbegin(); it != found.cend(); ++it) resolve(it.key(), 0);
+  return formats;
+}
+
 class BodyReader {
  public:
   BodyReader(const QByteArray& xml, const ZipReader& zip, QHash<QString, QString> relations,
-             QString name)
-      : r_(xml), zip_(zip), relations_(std::move(relations)), name_(std::move(name)) {}
+             QHash<QString, TCharFormat> tableStyles, QString name)
+      : r_(xml),
+        zip_(zip),
+        relations_(std::move(relations)),
+        tableStyles_(std::move(tableStyles)),
+        name_(std::move(name)) {}
 
   std::vector<TBlock> Read() {
     std::vector<TBlock> blocks;
@@ -151,37 +224,18 @@ class BodyReader {
     }
   }
 
-  TCharFormat ReadFormat() {
-    TCharFormat f;
+  // The reader stands on an rPr element; base is what the text has without it.
+  TCharFormat ReadFormat(TCharFormat base) {
     while (r_.readNextStartElement()) {
-      const QStringView n = r_.name();
-      const auto a = r_.attributes();
-      if (n == u"b") {
-        f.Bold = OnOff(r_);
-      } else if (n == u"i") {
-        f.Italic = OnOff(r_);
-      } else if (n == u"u") {
-        f.Underline = UnderlineValue(Attr(a, u"val"));
-      } else if (n == u"color") {
-        const QString v = Attr(a, u"val").toString().toUpper();
-        f.Color = v == u"AUTO" ? QString() : v;
-      } else if (n == u"highlight") {
-        f.Highlight = HighlightIndex(Attr(a, u"val").toString());
-      } else if (n == u"rFonts") {
-        for (const char16_t* slot : {u"ascii", u"hAnsi", u"cs", u"eastAsia"}) {
-          if (!Attr(a, slot).isEmpty()) {
-            f.FontName = Attr(a, slot).toString();
-            break;
-          }
-        }
-      }
+      ApplyProperty(base, r_.name(), r_.attributes());
       r_.skipCurrentElement();
     }
-    return f;
+    return base;
   }
 
   TParagraph ReadParagraph() {
     TParagraph p;
+    p.MarkFormat = base_;
     ReadInline(p);
     return p;
   }
@@ -194,7 +248,7 @@ class BodyReader {
         while (r_.readNextStartElement()) {
           if (r_.name() == u"jc") p.Alignment = AlignmentValue(Attr(r_.attributes(), u"val"));
           if (r_.name() == u"rPr") {
-            p.MarkFormat = ReadFormat();
+            p.MarkFormat = ReadFormat(base_);
             continue;
           }
           r_.skipCurrentElement();
@@ -211,7 +265,7 @@ class BodyReader {
   }
 
   void ReadRun(TParagraph& p) {
-    TCharFormat format;
+    TCharFormat format = base_;
     QString text;
     const auto flush = [&] {
       if (text.isEmpty()) return;
@@ -221,7 +275,7 @@ class BodyReader {
     while (r_.readNextStartElement()) {
       const QStringView n = r_.name();
       if (n == u"rPr") {
-        format = ReadFormat();
+        format = ReadFormat(base_);
       } else if (n == u"t") {
         text += r_.readElementText();
       } else if (n == u"tab") {
@@ -294,9 +348,21 @@ class BodyReader {
   std::shared_ptr<TTable> ReadTable() {
     std::vector<int> widths;
     std::vector<std::vector<TTableCell>> rows;
+    // The text of the table starts from the properties of its style.
+    struct Restore {
+      TCharFormat& base;
+      TCharFormat saved;
+      ~Restore() { base = saved; }
+    } restore{base_, base_};
     while (r_.readNextStartElement()) {
       const QStringView n = r_.name();
-      if (n == u"tblGrid") {
+      if (n == u"tblPr") {
+        while (r_.readNextStartElement()) {
+          if (r_.name() == u"tblStyle")
+            base_ = tableStyles_.value(Attr(r_.attributes(), u"val").toString());
+          r_.skipCurrentElement();
+        }
+      } else if (n == u"tblGrid") {
         while (r_.readNextStartElement()) {
           if (r_.name() == u"gridCol") {
             bool ok = false;
@@ -342,6 +408,8 @@ class BodyReader {
   QXmlStreamReader r_;
   const ZipReader& zip_;
   QHash<QString, QString> relations_;
+  QHash<QString, TCharFormat> tableStyles_;
+  TCharFormat base_;  // of the table being read
   QString name_;
 };
 
@@ -360,7 +428,12 @@ std::vector<TBlock> ReadDocx(const QByteArray& package, const QString& nameForMe
   const QString file = main.section(u'/', -1);
   const QString relsName = (folder.isEmpty() ? QString() : folder + u'/') +
                            QStringLiteral("_rels/") + file + QStringLiteral(".rels");
-  BodyReader reader(xml, zip, ReadRelationships(zip.Part(relsName), folder), nameForMessages);
+  const QHash<QString, QString> relations = ReadRelationships(zip.Part(relsName), folder);
+  // The styles part is the one the document's relationships name, by its type.
+  QString styles = relations.value(QStringLiteral("#styles"));
+  if (styles.isEmpty())
+    styles = (folder.isEmpty() ? QString() : folder + u'/') + QStringLiteral("styles.xml");
+  BodyReader reader(xml, zip, relations, ReadTableStyles(zip.Part(styles)), nameForMessages);
   return reader.Read();
 }
 

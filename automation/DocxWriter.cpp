@@ -80,6 +80,51 @@ QString AlignmentName(int alignment) {
   }
 }
 
+// The properties in which f differs from those the paragraph has from its table's style:
+// a property the style sets is switched off explicitly where f lacks it.
+void WriteRunFormat(QXmlStreamWriter& w, const TCharFormat& f, const TCharFormat& base) {
+  if (f == base) return;
+  const auto attribute = [&](const QString& name, const QString& value) {
+    w.writeAttribute(kW, name, XmlSafeText(value));
+  };
+  w.writeStartElement(kW, QStringLiteral("rPr"));
+  // The table's style names a font only when no text of the table lacks one.
+  if (f.FontName != base.FontName && !f.FontName.isEmpty()) {
+    w.writeEmptyElement(kW, QStringLiteral("rFonts"));
+    // Thai text is complex script: the name must reach it as well as Latin text.
+    for (const char* slot : {"ascii", "hAnsi", "eastAsia", "cs"})
+      attribute(QLatin1String(slot), f.FontName);
+  }
+  const auto toggle = [&](bool on, bool baseOn, const char* name, const char* complex) {
+    if (on == baseOn) return;
+    for (const char* element : {name, complex}) {
+      w.writeEmptyElement(kW, QLatin1String(element));
+      if (!on) attribute(QStringLiteral("val"), QStringLiteral("0"));
+    }
+  };
+  toggle(f.Bold, base.Bold, "b", "bCs");
+  toggle(f.Italic, base.Italic, "i", "iCs");
+  if (f.Color != base.Color) {
+    w.writeEmptyElement(kW, QStringLiteral("color"));
+    attribute(QStringLiteral("val"), f.Color.isEmpty() ? QStringLiteral("auto") : f.Color);
+  }
+  if (f.Highlight != base.Highlight) {
+    w.writeEmptyElement(kW, QStringLiteral("highlight"));
+    attribute(QStringLiteral("val"),
+              f.Highlight > 0 ? HighlightName(f.Highlight) : QStringLiteral("none"));
+  }
+  if (f.Underline != base.Underline) {
+    w.writeEmptyElement(kW, QStringLiteral("u"));
+    attribute(QStringLiteral("val"),
+              f.Underline > 0 ? UnderlineName(f.Underline) : QStringLiteral("none"));
+  }
+  w.writeEndElement();
+}
+
+QString TableStyleId(int number) {
+  return QStringLiteral("QavTable%1").arg(number);
+}
+
 // A picture stored in the package.
 struct Media {
   QString relationshipId;
@@ -125,58 +170,30 @@ class DocumentXml {
   }
 
   const std::vector<Media>& Pictures() const { return media_; }
+  // The styles of the tables written, numbered from 1.
+  const std::vector<TCharFormat>& TableStyles() const { return tableStyles_; }
 
  private:
   void WAttribute(const QString& name, const QString& value) {
     w_.writeAttribute(kW, name, XmlSafeText(value));
   }
 
-  void WriteFormat(const TCharFormat& f) {
-    if (f == TCharFormat()) return;
-    w_.writeStartElement(kW, QStringLiteral("rPr"));
-    if (!f.FontName.isEmpty()) {
-      w_.writeEmptyElement(kW, QStringLiteral("rFonts"));
-      // Thai text is complex script: the name must reach it as well as Latin text.
-      for (const char* slot : {"ascii", "hAnsi", "eastAsia", "cs"})
-        WAttribute(QLatin1String(slot), f.FontName);
-    }
-    if (f.Bold) {
-      w_.writeEmptyElement(kW, QStringLiteral("b"));
-      w_.writeEmptyElement(kW, QStringLiteral("bCs"));
-    }
-    if (f.Italic) {
-      w_.writeEmptyElement(kW, QStringLiteral("i"));
-      w_.writeEmptyElement(kW, QStringLiteral("iCs"));
-    }
-    if (!f.Color.isEmpty()) {
-      w_.writeEmptyElement(kW, QStringLiteral("color"));
-      WAttribute(QStringLiteral("val"), f.Color);
-    }
-    if (f.Highlight > 0) {
-      w_.writeEmptyElement(kW, QStringLiteral("highlight"));
-      WAttribute(QStringLiteral("val"), HighlightName(f.Highlight));
-    }
-    if (f.Underline > 0) {
-      w_.writeEmptyElement(kW, QStringLiteral("u"));
-      WAttribute(QStringLiteral("val"), UnderlineName(f.Underline));
-    }
-    w_.writeEndElement();
-  }
+  void WriteFormat(const TCharFormat& f, const TCharFormat& base) { WriteRunFormat(w_, f, base); }
 
-  void WriteParagraph(const TParagraph& p) {
+  void WriteParagraph(const TParagraph& p, const TCharFormat& base = TCharFormat()) {
     w_.writeStartElement(kW, QStringLiteral("p"));
-    if (p.Alignment != paLeft || p.MarkFormat != TCharFormat()) {
+    if (p.Alignment != paLeft || p.MarkFormat != base) {
       w_.writeStartElement(kW, QStringLiteral("pPr"));
       if (p.Alignment != paLeft) {
         w_.writeEmptyElement(kW, QStringLiteral("jc"));
         WAttribute(QStringLiteral("val"), AlignmentName(p.Alignment));
       }
-      WriteFormat(p.MarkFormat);
+      WriteFormat(p.MarkFormat, base);
       w_.writeEndElement();
     }
     for (const TRun& run : p.Runs) {
       w_.writeStartElement(kW, QStringLiteral("r"));
-      WriteFormat(run.Format);
+      WriteFormat(run.Format, base);
       if (run.Picture)
         WritePicture(*run.Picture);
       else
@@ -289,8 +306,16 @@ class DocumentXml {
   }
 
   void WriteTable(const TTable& table) {
+    // What most of the table's text shares is said once, in a style of the table, rather than
+    // in every cell.
+    const TCharFormat base = SharedFormat(table);
     w_.writeStartElement(kW, QStringLiteral("tbl"));
     w_.writeStartElement(kW, QStringLiteral("tblPr"));
+    if (base != TCharFormat()) {
+      tableStyles_.push_back(base);
+      w_.writeEmptyElement(kW, QStringLiteral("tblStyle"));
+      WAttribute(QStringLiteral("val"), TableStyleId(static_cast<int>(tableStyles_.size())));
+    }
     w_.writeEmptyElement(kW, QStringLiteral("tblW"));
     WAttribute(QStringLiteral("w"), QStringLiteral("0"));
     WAttribute(QStringLiteral("type"), QStringLiteral("auto"));
@@ -312,15 +337,10 @@ class DocumentXml {
     for (int r = 0; r < table.Rows(); ++r) {
       w_.writeStartElement(kW, QStringLiteral("tr"));
       for (int c = 0; c < table.Columns(); ++c) {
+        // A cell is as wide as its column of the grid.
         w_.writeStartElement(kW, QStringLiteral("tc"));
-        w_.writeStartElement(kW, QStringLiteral("tcPr"));
-        w_.writeEmptyElement(kW, QStringLiteral("tcW"));
-        WAttribute(QStringLiteral("w"),
-                   QString::number(table.ColumnWidths()[static_cast<size_t>(c)]));
-        WAttribute(QStringLiteral("type"), QStringLiteral("dxa"));
-        w_.writeEndElement();  // tcPr
         for (const TParagraph& p : table.CellContent(r * table.Columns() + c).Paragraphs)
-          WriteParagraph(p);
+          WriteParagraph(p, base);
         w_.writeEndElement();  // tc
       }
       w_.writeEndElement();  // tr
@@ -328,12 +348,28 @@ class DocumentXml {
     w_.writeEndElement();  // tbl
   }
 
+  // The format most of the table's text has. A font cannot be switched back to the document's
+  // default inside a table whose style names one, so a font goes to the style only when all text
+  // of the table has one; the mark of an empty paragraph shows nothing and takes the table's.
+  static TCharFormat SharedFormat(const TTable& table) {
+    const std::vector<TTable::TFormatUse> uses = table.FormatUse();
+    const TTable::TFormatUse* most = nullptr;
+    for (const TTable::TFormatUse& u : uses)
+      if (u.Runs + u.Marks > 0 && (!most || u.Runs + u.Marks > most->Runs + most->Marks)) most = &u;
+    if (!most) return {};
+    TCharFormat shared = most->Format;
+    for (const TTable::TFormatUse& u : uses)
+      if (u.Runs + u.Marks > 0 && u.Format.FontName.isEmpty()) shared.FontName.clear();
+    return shared;
+  }
+
   QXmlStreamWriter w_;
   std::vector<Media> media_;
+  std::vector<TCharFormat> tableStyles_;
   int drawingId_ = 0;
 };
 
-QByteArray StylesXml() {
+QByteArray StylesXml(const std::vector<TCharFormat>& tableStyles) {
   QByteArray out;
   QXmlStreamWriter w(&out);
   w.writeStartDocument(QStringLiteral("1.0"), true);
@@ -353,6 +389,17 @@ QByteArray StylesXml() {
   w.writeEndElement();  // rPr
   w.writeEndElement();  // rPrDefault
   w.writeEndElement();  // docDefaults
+  for (size_t i = 0; i < tableStyles.size(); ++i) {
+    const QString id = TableStyleId(static_cast<int>(i) + 1);
+    w.writeStartElement(kW, QStringLiteral("style"));
+    w.writeAttribute(kW, QStringLiteral("type"), QStringLiteral("table"));
+    w.writeAttribute(kW, QStringLiteral("customStyle"), QStringLiteral("1"));
+    w.writeAttribute(kW, QStringLiteral("styleId"), id);
+    w.writeEmptyElement(kW, QStringLiteral("name"));
+    w.writeAttribute(kW, QStringLiteral("val"), id);
+    WriteRunFormat(w, tableStyles[i], TCharFormat());
+    w.writeEndElement();  // style
+  }
   w.writeEndElement();  // styles
   w.writeEndDocument();
   return out;
@@ -484,7 +531,7 @@ void AddPackageParts(ZipBuilder& zip, const DocumentXml& xml) {
   zip.Add(QStringLiteral("_rels/.rels"),
           Relationships({{QStringLiteral("officeDocument"), QStringLiteral("word/document.xml")}},
                         {QStringLiteral("rId1")}));
-  zip.Add(QStringLiteral("word/styles.xml"), StylesXml());
+  zip.Add(QStringLiteral("word/styles.xml"), StylesXml(xml.TableStyles()));
   zip.Add(QStringLiteral("word/_rels/document.xml.rels"), Relationships(relations, ids));
   for (const Media& m : xml.Pictures())
     zip.Add(QStringLiteral("word/") + m.partName, m.picture->Data);

@@ -286,5 +286,72 @@ TEST_F(WordServerTest, SavesAPackageThatReadsBack) {
   EXPECT_EQ(reopened.Get("InlineShapes").Get("Count").ToInteger(), 1);
 }
 
+// A table says once, in a style, what most of its text shares; a cell that differs switches
+// the style's properties off where it lacks them, and reads back as it was.
+TEST_F(WordServerTest, ATablesSharedFormatGoesToItsStyle) {
+  TAutoValue doc = NewDocument();
+  const auto addTable = [&] {
+    const qint32 end = doc.Get("Content").Get("End").ToInteger();
+    return doc.Get("Tables").Call("Add", TAutoArgs()
+                                             .Named("Range", doc.Call("Range", {end - 1, end - 1}))
+                                             .Named("NumRows", 2)
+                                             .Named("NumColumns", 2));
+  };
+  const auto fill = [](TAutoValue table, int row, int column, bool styled, const char* font) {
+    TAutoValue range = table.Call("Cell", {row, column}).Get("Range");
+    if (styled) {
+      range.Put("Bold", 1);
+      range.Get("Font").Put("ColorIndex", 6);
+    }
+    if (font) range.Get("Font").Put("Name", font);
+    range.Call("InsertAfter", {QStringLiteral("ช่อง %1.%2").arg(row).arg(column)});
+  };
+  TAutoValue styled = addTable();
+  for (int cell = 0; cell < 4; ++cell)
+    fill(styled, cell / 2 + 1, cell % 2 + 1, cell != 3, "Tahoma");
+  doc.Call("Range").Call("InsertParagraphAfter");
+  // A run without a font: the font cannot go to this table's style.
+  TAutoValue fontless = addTable();
+  for (int cell = 0; cell < 4; ++cell)
+    fill(fontless, cell / 2 + 1, cell % 2 + 1, true, cell == 0 ? nullptr : "Tahoma");
+  doc.Call("SaveAs", {Path("styled.docx")});
+
+  const QByteArray styles = test::ZipPart(Path("styled.docx"), "word/styles.xml");
+  EXPECT_TRUE(styles.contains("w:styleId=\"QavTable1\"")) << styles.constData();
+  const test::InspectedDocument saved = InspectDocx(Path("styled.docx"));
+  ASSERT_TRUE(saved.WellFormed) << saved.Error.toStdString();
+  std::vector<const test::InspectedTable*> tables;
+  for (const test::InspectedBlock& block : saved.Body)
+    if (block.IsTable) tables.push_back(&block.Table);
+  ASSERT_EQ(tables.size(), 2u);
+  const auto run = [&](size_t table, size_t row, size_t column) {
+    return tables[table]->Rows.at(row).at(column).Paragraphs.at(0).Runs.at(0);
+  };
+  EXPECT_TRUE(run(0, 0, 0).Bold);
+  EXPECT_EQ(run(0, 0, 0).Color, QStringLiteral("FF0000"));
+  EXPECT_FALSE(run(0, 1, 1).Bold);
+  EXPECT_EQ(run(0, 1, 1).Color, QString());
+  EXPECT_EQ(run(0, 1, 1).Font, QStringLiteral("Tahoma"));
+  EXPECT_EQ(run(1, 0, 0).Font, QString());
+  EXPECT_EQ(run(1, 1, 1).Font, QStringLiteral("Tahoma"));
+  EXPECT_TRUE(run(1, 0, 0).Bold);
+  // Only the differences are written in the cells.
+  // Only the differences are in the cells: the font of the first table is in its style, that of
+  // the second is in each of three cells' mark and run, in four slots each.
+  EXPECT_EQ(saved.Xml.count("Tahoma"), 3 * 2 * 4);
+
+  TAutoValue reopened = app_.Get("Documents").Call("Open", {Path("styled.docx")});
+  const auto cell = [&](int table, int row, int column) {
+    return reopened.Get("Tables").Call("Item", {table}).Call("Cell", {row, column}).Get("Range");
+  };
+  EXPECT_EQ(cell(1, 1, 1).Get("Bold").ToInteger(), -1);
+  EXPECT_EQ(cell(1, 1, 1).Get("Font").Get("ColorIndex").ToInteger(), 6);
+  EXPECT_EQ(cell(1, 2, 2).Get("Bold").ToInteger(), 0);
+  EXPECT_EQ(cell(1, 2, 2).Get("Font").Get("ColorIndex").ToInteger(), 0);
+  EXPECT_EQ(cell(1, 2, 2).Get("Font").Get("Name").ToText(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(cell(2, 2, 2).Get("Font").Get("Name").ToText(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(cell(2, 1, 1).Get("Bold").ToInteger(), -1);
+}
+
 }  // namespace
 }  // namespace qav

@@ -2,6 +2,7 @@
 
 #include <zip.h>
 #include <QFile>
+#include <QHash>
 #include <QStringList>
 #include <QXmlStreamReader>
 
@@ -20,9 +21,44 @@ bool Toggle(const QXmlStreamReader& r) {
   return v.isEmpty() || v == u"1" || v == u"true" || v == u"on";
 }
 
+// One element of run properties; "none", "auto" and an off toggle undo what a style set.
+void ApplyRunProperty(InspectedRun& run, const QXmlStreamReader& r) {
+  const QStringView k = r.name();
+  const QString v = Attribute(r, u"val");
+  const QString value = v == u"none" || v == u"auto" ? QString() : v;
+  if (k == u"b") run.Bold = Toggle(r);
+  if (k == u"i") run.Italic = Toggle(r);
+  if (k == u"u") run.Underline = value;
+  if (k == u"color") run.Color = value;
+  if (k == u"highlight") run.Highlight = value;
+  if (k == u"rFonts") run.Font = Attribute(r, u"ascii");
+}
+
+// The run properties of the table styles in a styles part, by style id (no bases: the
+// program's own styles stand alone).
+QHash<QString, InspectedRun> TableStyles(const QByteArray& xml) {
+  QHash<QString, InspectedRun> styles;
+  QXmlStreamReader r(xml);
+  QString id;
+  bool inRunProperties = false;
+  while (!r.atEnd()) {
+    const auto token = r.readNext();
+    if (token == QXmlStreamReader::EndElement && r.name() == u"rPr") inRunProperties = false;
+    if (token != QXmlStreamReader::StartElement) continue;
+    if (r.name() == u"style")
+      id = Attribute(r, u"type") == u"table" ? Attribute(r, u"styleId") : QString();
+    else if (r.name() == u"rPr" && !id.isEmpty())
+      inRunProperties = true;
+    else if (inRunProperties)
+      ApplyRunProperty(styles[id], r);
+  }
+  return styles;
+}
+
 class Parser {
  public:
-  explicit Parser(const QByteArray& xml) : r_(xml) {}
+  Parser(const QByteArray& xml, QHash<QString, InspectedRun> tableStyles)
+      : r_(xml), tableStyles_(std::move(tableStyles)) {}
 
   InspectedDocument Run() {
     InspectedDocument doc;
@@ -74,18 +110,12 @@ class Parser {
   }
 
   InspectedRun ReadRun() {
-    InspectedRun run;
+    InspectedRun run = tableStyle_;
     while (r_.readNextStartElement()) {
       const QStringView n = r_.name();
       if (n == u"rPr") {
         while (r_.readNextStartElement()) {
-          const QStringView k = r_.name();
-          if (k == u"b") run.Bold = Toggle(r_);
-          if (k == u"i") run.Italic = Toggle(r_);
-          if (k == u"u") run.Underline = Attribute(r_, u"val");
-          if (k == u"color") run.Color = Attribute(r_, u"val");
-          if (k == u"highlight") run.Highlight = Attribute(r_, u"val");
-          if (k == u"rFonts") run.Font = Attribute(r_, u"ascii");
+          ApplyRunProperty(run, r_);
           r_.skipCurrentElement();
         }
       } else if (n == u"t") {
@@ -114,8 +144,14 @@ class Parser {
 
   InspectedTable ReadTable() {
     InspectedTable table;
+    tableStyle_ = {};
     while (r_.readNextStartElement()) {
-      if (r_.name() == u"tblGrid") {
+      if (r_.name() == u"tblPr") {
+        while (r_.readNextStartElement()) {
+          if (r_.name() == u"tblStyle") tableStyle_ = tableStyles_.value(Attribute(r_, u"val"));
+          r_.skipCurrentElement();
+        }
+      } else if (r_.name() == u"tblGrid") {
         while (r_.readNextStartElement()) {
           table.GridColumns.push_back(Attribute(r_, u"w").toInt());
           r_.skipCurrentElement();
@@ -131,11 +167,6 @@ class Parser {
           while (r_.readNextStartElement()) {
             if (r_.name() == u"p") {
               cell.Paragraphs.push_back(ReadParagraph());
-            } else if (r_.name() == u"tcPr") {
-              while (r_.readNextStartElement()) {
-                if (r_.name() == u"tcW") cell.Width = Attribute(r_, u"w").toInt();
-                r_.skipCurrentElement();
-              }
             } else {
               r_.skipCurrentElement();
             }
@@ -147,10 +178,13 @@ class Parser {
         r_.skipCurrentElement();
       }
     }
+    tableStyle_ = {};
     return table;
   }
 
   QXmlStreamReader r_;
+  QHash<QString, InspectedRun> tableStyles_;
+  InspectedRun tableStyle_;  // of the table being read
 };
 
 }  // namespace
@@ -206,7 +240,8 @@ InspectedDocument InspectDocx(const QString& fileName) {
     doc.Error = QStringLiteral("no word/document.xml in ") + fileName;
     return doc;
   }
-  InspectedDocument doc = Parser(xml).Run();
+  InspectedDocument doc =
+      Parser(xml, TableStyles(ZipPart(fileName, QStringLiteral("word/styles.xml")))).Run();
   doc.Xml = xml;
   return doc;
 }

@@ -32,7 +32,6 @@ struct InspectedParagraph {
 
 struct InspectedCell {
   std::vector<InspectedParagraph> Paragraphs;
-  int Width = 0;  // tcW
 
   QString Text() const;  // paragraphs joined by "\n"
 };

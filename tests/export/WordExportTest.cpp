@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 namespace qav {
 namespace {
@@ -236,6 +237,47 @@ TEST_F(ConsoleWordExport, MakesTheCallsOfATableOfThreeColumnsAndTenRecords) {
   EXPECT_TRUE(QFileInfo::exists(fileName));
 }
 
+// A paragraph as LibreOffice reads it, from its flat document format: the text and the text
+// properties of its paragraph style with those of its spans over them.
+struct OfficeParagraph {
+  QString Text;
+  QHash<QString, QString> TextProperties;
+};
+
+std::vector<OfficeParagraph> ReadFlatDocument(const QByteArray& xml) {
+  QHash<QString, QHash<QString, QString>> styles;
+  std::vector<OfficeParagraph> paragraphs;
+  QXmlStreamReader r(xml);
+  QString style;
+  int depth = 0;  // inside a paragraph
+  while (!r.atEnd()) {
+    const auto token = r.readNext();
+    if (token == QXmlStreamReader::StartElement) {
+      const QString name = r.qualifiedName().toString();
+      const QString styleName = r.attributes().value("text:style-name").toString();
+      if (name == "style:style") {
+        style = r.attributes().value("style:name").toString();
+      } else if (name == "style:text-properties") {
+        for (const QXmlStreamAttribute& a : r.attributes())
+          styles[style].insert(a.qualifiedName().toString(), a.value().toString());
+      } else if (name == "text:p" || (depth > 0 && name == "text:span")) {
+        if (name == "text:p") paragraphs.emplace_back();
+        ++depth;
+        const QHash<QString, QString> properties = styles.value(styleName);
+        for (auto it = properties.cbegin(); it != properties.cend(); ++it)
+          paragraphs.back().TextProperties.insert(it.key(), it.value());
+      } else if (depth > 0) {
+        ++depth;
+      }
+    } else if (token == QXmlStreamReader::EndElement && depth > 0) {
+      --depth;
+    } else if (token == QXmlStreamReader::Characters && depth > 0) {
+      paragraphs.back().Text += r.text();
+    }
+  }
+  return paragraphs;
+}
+
 TEST_F(ConsoleWordExport, WritesTheDemoRowsThroughTheDocumentServer) {
   Run(QStringLiteral(
       "select Id, Code, NameThai, NameEng, TaxNo from Customer where Id <= 12 order by Id"));
@@ -294,20 +336,36 @@ TEST_F(ConsoleWordExport, WritesTheDemoRowsThroughTheDocumentServer) {
   convert.setProgram(soffice);
   convert.setArguments(
       {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
-       QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-       QStringLiteral("txt:Text (encoded):UTF8"), QStringLiteral("--outdir"), files_.path(),
-       first});
+       QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("fodt"),
+       QStringLiteral("--outdir"), files_.path(), first});
   convert.start();
   if (!convert.waitForFinished(60000)) {
     convert.kill();
     convert.waitForFinished();
     FAIL() << "soffice did not finish within 60 s";
   }
-  QFile converted(files_.filePath(QStringLiteral("ลูกค้า.txt")));
+  QFile converted(files_.filePath(QStringLiteral("ลูกค้า.fodt")));
   ASSERT_TRUE(converted.open(QIODevice::ReadOnly)) << convert.readAllStandardError().toStdString();
-  const QString text = QString::fromUtf8(converted.readAll());
+  const std::vector<OfficeParagraph> read = ReadFlatDocument(converted.readAll());
+  const auto find = [&](const QString& text) -> const OfficeParagraph* {
+    for (const OfficeParagraph& p : read)
+      if (p.Text == text) return &p;
+    ADD_FAILURE() << "LibreOffice did not read " << text.toStdString();
+    return nullptr;
+  };
   for (const QStringList& row : texts)
-    for (const QString& cell : row) EXPECT_TRUE(text.contains(cell)) << cell.toStdString();
+    for (const QString& cell : row)
+      if (!cell.isEmpty()) find(cell);
+  // The formats the table's style gives and those each cell adds or takes away.
+  const QString family = grid_.GridFont().family();
+  if (const OfficeParagraph* title = find(texts[0][0])) {
+    EXPECT_EQ(title->TextProperties.value("fo:background-color"), "#c0c0c0");
+    EXPECT_TRUE(title->TextProperties.value("style:font-name").startsWith(family));
+  }
+  if (const OfficeParagraph* code = find(texts[1][1])) {
+    EXPECT_EQ(code->TextProperties.value("fo:background-color"), "#ffffff");
+    EXPECT_TRUE(code->TextProperties.value("style:font-name").startsWith(family));
+  }
 }
 
 // ---- cells, pictures, paragraphs, templates and failures over rows of the test's own
