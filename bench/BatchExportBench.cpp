@@ -9,10 +9,6 @@
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,10 +31,7 @@ struct Run {
   double megabytes = 0;
 };
 
-// GNU time forks the program from its own small process and reports the program's peak
-// resident memory alone. wait4's figure for a child spawned from here would not do: on Linux a
-// child started by vfork and exec inherits the high-water mark of the memory it was started
-// from, which is this benchmark's.
+// The children are measured through GNU time (bench/BenchProcess), which must be installed.
 const char* const kTime = "/usr/bin/time";
 
 // Runs the program with its standard output in `outFile` (when given) and its standard error in
