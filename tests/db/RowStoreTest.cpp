@@ -1,6 +1,10 @@
 #include "db/RowStore.h"
 
+#include "db/DateTime.h"
+
 #include <gtest/gtest.h>
+#include <bit>
+#include <limits>
 #include <string>
 
 using qav::db::RowStore;
@@ -76,4 +80,152 @@ TEST(RowStore, AppendedAndRefilledRowsReadAsTheyWereWritten) {
   ASSERT_EQ(all.Rows(), 20000);
   for (int i = 0; i < 20000; ++i) check(all, i, i);
   EXPECT_THROW(all.AppendRows(RowStore(2)), std::invalid_argument);
+}
+
+namespace {
+
+// One value of every shape the encoding treats apart, as a cell of a table of cases.
+struct Value {
+  RowStore::Kind kind;
+  qint64 integer = 0;
+  double real = 0;
+  std::string bytes;
+};
+
+Value Int(qint64 v) {
+  return {RowStore::Kind::Int, v, 0, {}};
+}
+Value Real(double v) {
+  return {RowStore::Kind::Float, 0, v, {}};
+}
+Value Real(std::uint64_t bits) {
+  return Real(std::bit_cast<double>(bits));
+}
+Value Text(std::string v) {
+  return {RowStore::Kind::Bytes, 0, 0, std::move(v)};
+}
+
+const std::vector<Value>& RoundTripCases() {
+  static const std::vector<Value> cases = {
+      {RowStore::Kind::Null, 0, 0, {}},
+      Int(0),
+      Int(1),
+      Int(-1),
+      Int(127),
+      Int(-129),
+      Int(1 << 20),
+      Int(INT64_MIN),
+      Int(INT64_MAX),
+      Real(0.0),
+      Real(-0.0),
+      Real(1.0),
+      Real(-3.0),
+      Real(0.29),
+      Real(12.34),
+      Real(-0.0001),
+      Real(7.7776),
+      Real(1.0 / 3),
+      Real(0.1 + 0.2),
+      Real(1e300),
+      Real(-1e-300),
+      Real(9007199254740992.0),
+      Real(9007199254740994.0),
+      Real(3e15 + 0.5),
+      Real(std::numeric_limits<double>::denorm_min()),
+      Real(-std::numeric_limits<double>::min()),
+      Real(std::numeric_limits<double>::max()),
+      Real(std::numeric_limits<double>::infinity()),
+      Real(-std::numeric_limits<double>::infinity()),
+      Real(std::uint64_t{0x7ff8000000000000}),
+      Real(std::uint64_t{0x7ff0000000000123}),
+      Real(std::uint64_t{0xfff8000000abcdef}),
+      // Dates as the database layer builds them: whole seconds, milliseconds, before 1899.
+      Real(qav::db::EncodeDateTime(QDate(2024, 3, 15), QTime(10, 15, 0))),
+      Real(qav::db::EncodeDateTime(QDate(2024, 3, 15), QTime(23, 59, 59, 999))),
+      Real(qav::db::EncodeDateTime(QDate(1850, 1, 2), QTime(6, 0, 30))),
+      Real(qav::db::EncodeDateTime(QDate(9999, 12, 31), QTime(12, 0, 0, 1))),
+      Real(-0.5),
+      Text(""),
+      Text("x"),
+      Text(std::string("a\0b\0", 4)),
+      Text(std::string(63, 'q')),
+      Text(std::string(64, 'r')),
+      Text("สินค้าทดสอบ Product 12"),
+      Text(std::string(300, 's')),
+      Text(std::string((1 << 20) + 5, 'b')),  // larger than a block
+  };
+  return cases;
+}
+
+void ExpectCell(const RowStore& s, qint64 row, int column, const Value& v) {
+  ASSERT_EQ(s.KindAt(row, column), v.kind) << row << ", " << column;
+  switch (v.kind) {
+    case RowStore::Kind::Null:
+      break;
+    case RowStore::Kind::Int:
+      EXPECT_EQ(s.IntAt(row, column), v.integer) << row << ", " << column;
+      break;
+    case RowStore::Kind::Float:
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(s.FloatAt(row, column)),
+                std::bit_cast<std::uint64_t>(v.real))
+          << row << ", " << column << ": " << v.real;
+      break;
+    case RowStore::Kind::Bytes:
+      EXPECT_TRUE(s.BytesAt(row, column) == v.bytes) << row << ", " << column;
+      break;
+  }
+}
+
+}  // namespace
+
+TEST(RowStore, EveryValueReadsBackBitForBit) {
+  // Each row holds every case, shifted by one column per row, in a row wide enough for the
+  // offsets a wide row keeps. Each cell is first set to something else and the row is filled
+  // from its last column backwards, as a reader may.
+  const std::vector<Value>& cases = RoundTripCases();
+  const int columns = static_cast<int>(cases.size());
+  const int rows = columns + 3;
+  const auto at = [&](int row, int column) -> const Value& {
+    return cases[static_cast<std::size_t>((row + column) % columns)];
+  };
+  const auto fill = [&](RowStore& s) {
+    for (int r = 0; r < rows; ++r) {
+      s.AddRow();
+      for (int c = 0; c < columns; ++c) s.SetBytes(c, "decoy");
+      for (int c = columns - 1; c >= 0; --c) {
+        const Value& v = at(r, c);
+        switch (v.kind) {
+          case RowStore::Kind::Null:
+            s.SetNull(c);
+            break;
+          case RowStore::Kind::Int:
+            s.SetInt(c, v.integer);
+            break;
+          case RowStore::Kind::Float:
+            s.SetFloat(c, v.real);
+            break;
+          case RowStore::Kind::Bytes:
+            s.SetBytes(c, v.bytes);
+            break;
+        }
+      }
+    }
+  };
+  const auto check = [&](const RowStore& s, qint64 first) {
+    ASSERT_GE(s.Rows(), first + rows);
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < columns; ++c) ExpectCell(s, first + r, c, at(r, c));
+  };
+
+  RowStore window(columns), all(columns);
+  fill(window);
+  check(window, 0);  // its last row still being filled
+  all.AppendRows(window);
+  window.Clear();
+  fill(window);  // refilled after Clear
+  check(window, 0);
+  all.AppendRows(window);
+  ASSERT_EQ(all.Rows(), 2 * rows);
+  check(all, 0);
+  check(all, rows);
 }
