@@ -1,6 +1,8 @@
 #include "db/RowStore.h"
 
+#include <QtEndian>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -10,18 +12,11 @@ namespace qav::db {
 
 namespace {
 
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-// A row larger than this gets a block of its own rather than leave the rest of one unused.
-constexpr std::size_t kOwnBlockRow = kBlockSize / 8;
-constexpr int kOffsetBits = 20;  // of a row reference; a row's offset is within a block
-constexpr std::uint32_t kOffsetMask = (std::uint32_t{1} << kOffsetBits) - 1;
-// A group's rows lie in at most this many blocks, as each row starts at most one block.
-constexpr int kGroupShift = 8;
-constexpr int kRefChunkShift = 14;
-constexpr std::size_t kRefChunkRows = std::size_t{1} << kRefChunkShift;
 // A row of more columns than this starts with the offsets of every such run of cells after the
 // first, so that reaching a cell walks at most one run.
 constexpr int kSpanShift = 4;
+// Bytes allocated past a block's end, so that an integer at its end may be read as a word.
+constexpr std::size_t kReadSlack = sizeof(std::uint64_t);
 constexpr int kSpan = 1 << kSpanShift;
 
 // The tags: the kind of a cell and how its bytes follow.
@@ -42,22 +37,22 @@ constexpr qint64 kMsecsPerDay = 86400000;
 
 struct TagInfo {
   RowStore::Kind kind = RowStore::Kind::Bytes;
-  std::uint8_t size = 0;  // of the whole cell; 0 for a long text
+  std::uint8_t size = 0;  // of the cell's bytes after the tags; a long text's is read
 };
 
 constexpr std::array<TagInfo, 256> MakeTagTable() {
   std::array<TagInfo, 256> t{};
-  t[kNullTag] = {RowStore::Kind::Null, 1};
-  t[kDoubleTag] = {RowStore::Kind::Float, 9};
+  t[kNullTag] = {RowStore::Kind::Null, 0};
+  t[kDoubleTag] = {RowStore::Kind::Float, 8};
   for (int n = 0; n <= 8; ++n) {
-    t[kIntTag + n] = {RowStore::Kind::Int, static_cast<std::uint8_t>(1 + n)};
-    t[kSecondsTag + n] = {RowStore::Kind::Float, static_cast<std::uint8_t>(1 + n)};
-    t[kMillisTag + n] = {RowStore::Kind::Float, static_cast<std::uint8_t>(1 + n)};
-    for (int k = 0; k < kScales; ++k)
-      t[kScaledTag + 16 * k + n] = {RowStore::Kind::Float, static_cast<std::uint8_t>(1 + n)};
+    const auto size = static_cast<std::uint8_t>(n);
+    t[kIntTag + n] = {RowStore::Kind::Int, size};
+    t[kSecondsTag + n] = {RowStore::Kind::Float, size};
+    t[kMillisTag + n] = {RowStore::Kind::Float, size};
+    for (int k = 0; k < kScales; ++k) t[kScaledTag + 16 * k + n] = {RowStore::Kind::Float, size};
   }
   for (std::size_t n = 0; n < kShortBytes; ++n)
-    t[kShortBytesTag + n] = {RowStore::Kind::Bytes, static_cast<std::uint8_t>(1 + n)};
+    t[kShortBytesTag + n] = {RowStore::Kind::Bytes, static_cast<std::uint8_t>(n)};
   return t;
 }
 
@@ -75,29 +70,42 @@ std::uint64_t DoubleBits(double v) {
   return std::bit_cast<std::uint64_t>(v);
 }
 
-int ByteCount(std::uint64_t u) {
-  return (std::bit_width(u) + 7) / 8;
-}
+// The cells of a row: their tags, one byte per column, then the bytes of each after them.
+struct CellWriter {
+  std::uint8_t* tag;
+  std::uint8_t* at;
 
-std::uint8_t* PutInteger(std::uint8_t* at, std::uint8_t tag, qint64 value) {
-  std::uint64_t u = ZigZag(value);
-  const int n = ByteCount(u);
-  *at++ = static_cast<std::uint8_t>(tag + n);
-  for (int i = 0; i < n; ++i, u >>= 8) *at++ = static_cast<std::uint8_t>(u);
-  return at;
-}
+  void Integer(std::uint8_t kind, qint64 value) {
+    std::uint64_t u = ZigZag(value);
+    const int n = (std::bit_width(u) + 7) / 8;
+    *tag++ = static_cast<std::uint8_t>(kind + n);
+    for (int i = 0; i < n; ++i, u >>= 8) *at++ = static_cast<std::uint8_t>(u);
+  }
 
-qint64 GetInteger(const std::uint8_t* at) {
-  const int n = at[0] & 0x0f;
-  std::uint64_t u = 0;
-  for (int i = n; i > 0; --i) u = (u << 8) | at[i];
-  return UnZigZag(u);
-}
+  void Varint(std::uint64_t u) {
+    for (; u >= 0x80; u >>= 7) *at++ = static_cast<std::uint8_t>(u | 0x80);
+    *at++ = static_cast<std::uint8_t>(u);
+  }
 
-std::uint8_t* PutVarint(std::uint8_t* at, std::uint64_t u) {
-  for (; u >= 0x80; u >>= 7) *at++ = static_cast<std::uint8_t>(u | 0x80);
-  *at++ = static_cast<std::uint8_t>(u);
-  return at;
+  void Double(double v);
+
+  void Bytes(std::string_view bytes) {
+    if (bytes.size() < kShortBytes) {
+      *tag++ = static_cast<std::uint8_t>(kShortBytesTag + bytes.size());
+    } else {
+      *tag++ = kLongBytesTag;
+      Varint(bytes.size());
+    }
+    if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
+    at += bytes.size();
+  }
+};
+
+// Reads the integer's bytes as one little-endian word: a block has room past its end for it.
+qint64 GetInteger(std::uint8_t tag, const std::uint8_t* at) {
+  const int n = tag & 0x0f;
+  const std::uint64_t u = qFromLittleEndian<quint64>(at);
+  return UnZigZag(n == 8 ? u : u & ((std::uint64_t{1} << (8 * n)) - 1));
 }
 
 const std::uint8_t* GetVarint(const std::uint8_t* at, std::uint64_t& u) {
@@ -123,7 +131,7 @@ double ScaledFrom(qint64 n, int k) {
 }
 
 // Writes a double in the fewest bytes that give back every bit of it.
-std::uint8_t* PutDouble(std::uint8_t* at, double v) {
+void CellWriter::Double(double v) {
   const std::uint64_t bits = DoubleBits(v);
   for (int k = 0; k < kScales; ++k) {
     const double m = v * kPowers[static_cast<std::size_t>(k)];
@@ -133,7 +141,7 @@ std::uint8_t* PutDouble(std::uint8_t* at, double v) {
     if (std::fabs(m - r) > std::fabs(m) * 0x1p-50) continue;
     const auto n = static_cast<qint64>(r);
     if (DoubleBits(ScaledFrom(n, k)) == bits)
-      return PutInteger(at, static_cast<std::uint8_t>(kScaledTag + 16 * k), n);
+      return Integer(static_cast<std::uint8_t>(kScaledTag + 16 * k), n);
   }
   if (std::fabs(v) < 3e6) {  // days of years 0 to 9999, with room
     const double days = std::trunc(v);
@@ -143,32 +151,29 @@ std::uint8_t* PutDouble(std::uint8_t* at, double v) {
                                                     kMsecsPerDay, 1)) == bits) {
       if (msecs % 1000 == 0) {
         const qint64 seconds = msecs / 1000;
-        return PutInteger(at, kSecondsTag, d * kSecondsPerDay + (d < 0 ? -seconds : seconds));
+        return Integer(kSecondsTag, d * kSecondsPerDay + (d < 0 ? -seconds : seconds));
       }
-      return PutInteger(at, kMillisTag, d * kMsecsPerDay + (d < 0 ? -msecs : msecs));
+      return Integer(kMillisTag, d * kMsecsPerDay + (d < 0 ? -msecs : msecs));
     }
   }
-  *at++ = kDoubleTag;
+  *tag++ = kDoubleTag;
   std::memcpy(at, &bits, sizeof bits);
-  return at + sizeof bits;
+  at += sizeof bits;
 }
 
-std::uint8_t* PutBytes(std::uint8_t* at, std::string_view bytes) {
-  if (bytes.size() < kShortBytes) {
-    *at++ = static_cast<std::uint8_t>(kShortBytesTag + bytes.size());
-  } else {
-    *at++ = kLongBytesTag;
-    at = PutVarint(at, bytes.size());
+// The bytes after the tags taken by the cells of `tags`, from `at` on.
+const std::uint8_t* SkipCells(const std::uint8_t* tags, const std::uint8_t* end,
+                              const std::uint8_t* at) {
+  for (; tags != end; ++tags) {
+    if (*tags == kLongBytesTag) {
+      std::uint64_t length;
+      at = GetVarint(at, length);
+      at += length;
+    } else {
+      at += kTags[*tags].size;
+    }
   }
-  if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-  return at + bytes.size();
-}
-
-const std::uint8_t* SkipCell(const std::uint8_t* at) {
-  if (const std::uint8_t size = kTags[*at].size) return at + size;
-  std::uint64_t length;
-  at = GetVarint(at + 1, length);
-  return at + length;
+  return at;
 }
 
 std::size_t SpanTableSize(int columns) {
@@ -183,6 +188,7 @@ RowStore::RowStore(int columns)
     : columns_(columns), staging_(static_cast<std::size_t>(std::max(columns, 0))) {}
 
 void RowStore::Clear() {
+  identity_ = Identity();
   sealed_ = 0;
   staged_ = false;
   for (Cell& c : staging_)
@@ -233,12 +239,12 @@ std::uint8_t* RowStore::Reserve(std::size_t size) {
   std::size_t offset = 0;
   if (size > kOwnBlockRow) {
     block = blocks_.size();
-    blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
+    blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(size + kReadSlack));
     blockSizes_.push_back(size);
   } else {
     if (current_ == kNoBlock || used_ + size > kBlockSize) {
       current_ = blocks_.size();
-      blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
+      blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize + kReadSlack));
       blockSizes_.push_back(kBlockSize);
       used_ = 0;
     }
@@ -255,34 +261,35 @@ std::uint8_t* RowStore::Reserve(std::size_t size) {
 
 void RowStore::Seal() {
   staged_ = false;
-  std::size_t size = SpanTableSize(columns_);
+  const std::size_t head = SpanTableSize(columns_) + static_cast<std::size_t>(columns_);
+  std::size_t size = head;
   for (const Cell& c : staging_)
-    size += c.kind == Kind::Bytes ? 11 + c.bytes.size() : c.kind == Kind::Null ? 1 : 9;
+    size += c.kind == Kind::Bytes ? 10 + c.bytes.size() : c.kind == Kind::Null ? 0 : 8;
   std::uint8_t* const start = Reserve(size);
-  std::uint8_t* at = start + SpanTableSize(columns_);
+  CellWriter w{start + SpanTableSize(columns_), start + head};
   for (int i = 0; i < columns_; ++i) {
     if (i && (i & (kSpan - 1)) == 0) {
-      const auto offset = static_cast<std::uint32_t>(at - start);
+      const auto offset = static_cast<std::uint32_t>(w.at - start);
       std::memcpy(start + sizeof offset * static_cast<std::size_t>((i >> kSpanShift) - 1), &offset,
                   sizeof offset);
     }
     const Cell& c = Staged(i);
     switch (c.kind) {
       case Kind::Null:
-        *at++ = kNullTag;
+        *w.tag++ = kNullTag;
         break;
       case Kind::Int:
-        at = PutInteger(at, kIntTag, static_cast<qint64>(c.bits));
+        w.Integer(kIntTag, static_cast<qint64>(c.bits));
         break;
       case Kind::Float:
-        at = PutDouble(at, std::bit_cast<double>(c.bits));
+        w.Double(std::bit_cast<double>(c.bits));
         break;
       case Kind::Bytes:
-        at = PutBytes(at, c.bytes);
+        w.Bytes(c.bytes);
         break;
     }
   }
-  if (size <= kOwnBlockRow) used_ += static_cast<std::size_t>(at - start);
+  if (size <= kOwnBlockRow) used_ += static_cast<std::size_t>(w.at - start);
   ++sealed_;
 }
 
@@ -290,11 +297,12 @@ void RowStore::AppendRows(const RowStore& other) {
   if (other.columns_ != columns_) throw std::invalid_argument("rows of another shape");
   if (staged_) Seal();
   // Rows are encoded the same in every store: they are copied as they are.
+  const std::size_t head = SpanTableSize(columns_) + static_cast<std::size_t>(columns_);
   for (qint64 r = 0; r < other.sealed_; ++r) {
     const std::uint8_t* const from = other.RowAt(r);
-    const std::uint8_t* end = from + SpanTableSize(columns_);
-    for (int i = 0; i < columns_; ++i) end = SkipCell(end);
-    const auto size = static_cast<std::size_t>(end - from);
+    const std::uint8_t* const tags = from + SpanTableSize(columns_);
+    const auto size =
+        static_cast<std::size_t>(SkipCells(tags, tags + columns_, from + head) - from);
     std::memcpy(Reserve(size), from, size);
     if (size <= kOwnBlockRow) used_ += size;
     ++sealed_;
@@ -311,64 +319,100 @@ void RowStore::AppendRows(const RowStore& other) {
   }
 }
 
-const std::uint8_t* RowStore::RowAt(qint64 row) const {
-  const auto r = static_cast<std::size_t>(row);
-  const std::uint32_t ref = rowRefs_[r >> kRefChunkShift][r & (kRefChunkRows - 1)];
-  const std::size_t block = groupBlocks_[r >> kGroupShift] + (ref >> kOffsetBits);
-  return blocks_[block].get() + (ref & kOffsetMask);
+namespace {
+
+// Where this thread last read a row: the next cell of the same row is found from there. Rows
+// once encoded never move nor change, and a store cleared or moved from takes a new identity.
+struct ReadCursor {
+  std::uint64_t store = 0;
+  qint64 row = -1;
+  const std::uint8_t* tags = nullptr;
+  int column = 0;
+  const std::uint8_t* at = nullptr;  // the bytes of `column`
+};
+
+thread_local ReadCursor readCursor;
+
+std::atomic<std::uint64_t> lastIdentity{0};
+
+}  // namespace
+
+std::uint64_t RowStore::Identity::Next() {
+  return lastIdentity.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
-const std::uint8_t* RowStore::CellAt(qint64 row, int column) const {
-  const std::uint8_t* const start = RowAt(row);
-  const std::uint8_t* at = start + SpanTableSize(columns_);
-  if (const int span = column >> kSpanShift; span > 0 && columns_ > kSpan) {
-    std::uint32_t offset;
-    std::memcpy(&offset, start + sizeof offset * static_cast<std::size_t>(span - 1), sizeof offset);
-    at = start + offset;
-    column &= kSpan - 1;
+inline const std::uint8_t* RowStore::TagsAt(qint64 row) const {
+  ReadCursor& c = readCursor;
+  if (c.row != row || c.store != identity_.value) {
+    c.store = identity_.value;
+    c.row = row;
+    c.tags = RowAt(row) + SpanTableSize(columns_);
+    c.column = 0;
+    c.at = c.tags + columns_;
   }
-  for (; column > 0; --column) at = SkipCell(at);
-  return at;
+  return c.tags;
+}
+
+const std::uint8_t* RowStore::CellAt(qint64 row, int column, std::uint8_t& tag) const {
+  const std::uint8_t* const tags = TagsAt(row);
+  ReadCursor& c = readCursor;
+  tag = tags[column];
+  const int span = column >> kSpanShift;
+  // Walks on from the cell read last when it comes before in the same run of cells.
+  if (column < c.column || span != c.column >> kSpanShift) {
+    c.column = span << kSpanShift;
+    c.at = tags + columns_;
+    if (span > 0) {
+      const std::uint8_t* const start = tags - SpanTableSize(columns_);
+      std::uint32_t offset;
+      std::memcpy(&offset, start + sizeof offset * static_cast<std::size_t>(span - 1),
+                  sizeof offset);
+      c.at = start + offset;
+    }
+  }
+  c.at = SkipCells(tags + c.column, tags + column, c.at);
+  c.column = column;
+  return c.at;
 }
 
 RowStore::Kind RowStore::KindAt(qint64 row, int column) const {
   if (IsStaged(row)) return Staged(column).kind;
-  return kTags[*CellAt(row, column)].kind;
+  return kTags[TagsAt(row)[column]].kind;
 }
 
 qint64 RowStore::IntAt(qint64 row, int column) const {
   if (IsStaged(row)) return static_cast<qint64>(Staged(column).bits);
-  const std::uint8_t* at = CellAt(row, column);
-  return kTags[*at].kind == Kind::Int ? GetInteger(at) : 0;
+  std::uint8_t tag;
+  const std::uint8_t* at = CellAt(row, column, tag);
+  return kTags[tag].kind == Kind::Int ? GetInteger(tag, at) : 0;
 }
 
 double RowStore::FloatAt(qint64 row, int column) const {
   if (IsStaged(row)) return std::bit_cast<double>(Staged(column).bits);
-  const std::uint8_t* at = CellAt(row, column);
-  const std::uint8_t tag = *at;
+  std::uint8_t tag;
+  const std::uint8_t* at = CellAt(row, column, tag);
   if (tag == kDoubleTag) {
     std::uint64_t bits;
-    std::memcpy(&bits, at + 1, sizeof bits);
+    std::memcpy(&bits, at, sizeof bits);
     return std::bit_cast<double>(bits);
   }
   if (tag >= kScaledTag && tag < kShortBytesTag)
-    return ScaledFrom(GetInteger(at), (tag - kScaledTag) >> 4);
-  if (tag >= kSecondsTag && tag < kMillisTag) return DateFrom(GetInteger(at), kSecondsPerDay, 1000);
-  if (tag >= kMillisTag && tag < kScaledTag) return DateFrom(GetInteger(at), kMsecsPerDay, 1);
+    return ScaledFrom(GetInteger(tag, at), (tag - kScaledTag) >> 4);
+  if (tag >= kSecondsTag && tag < kMillisTag)
+    return DateFrom(GetInteger(tag, at), kSecondsPerDay, 1000);
+  if (tag >= kMillisTag && tag < kScaledTag) return DateFrom(GetInteger(tag, at), kMsecsPerDay, 1);
   return 0;
 }
 
 std::string_view RowStore::BytesAt(qint64 row, int column) const {
   if (IsStaged(row)) return Staged(column).bytes;
-  const std::uint8_t* at = CellAt(row, column);
-  const std::uint8_t tag = *at;
+  std::uint8_t tag;
+  const std::uint8_t* at = CellAt(row, column, tag);
   std::uint64_t length = 0;
-  if (tag >= kShortBytesTag) {
+  if (tag >= kShortBytesTag)
     length = tag - kShortBytesTag;
-    ++at;
-  } else if (tag == kLongBytesTag) {
-    at = GetVarint(at + 1, length);
-  }
+  else if (tag == kLongBytesTag)
+    at = GetVarint(at, length);
   return {reinterpret_cast<const char*>(at), static_cast<std::size_t>(length)};
 }
 

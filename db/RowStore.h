@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qav::db {
@@ -55,6 +56,27 @@ class RowStore {
 
  private:
   static constexpr std::size_t kNoBlock = ~std::size_t{0};
+  static constexpr int kOffsetBits = 20;  // of a row reference: the offset in a block
+  static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
+  // A row larger than this gets a block of its own rather than leave the rest of one unused.
+  static constexpr std::size_t kOwnBlockRow = kBlockSize / 8;
+  static constexpr std::uint32_t kOffsetMask = (std::uint32_t{1} << kOffsetBits) - 1;
+  // A group's rows lie in fewer blocks than it has rows, as each row starts at most one block.
+  static constexpr int kGroupShift = 8;
+  static constexpr int kRefChunkShift = 14;
+  static constexpr std::size_t kRefChunkRows = std::size_t{1} << kRefChunkShift;
+
+  // Tells a store's rows from those of another or of before a Clear, for the read cursor.
+  struct Identity {
+    std::uint64_t value = Next();
+    Identity() = default;
+    Identity(Identity&& o) noexcept : value(std::exchange(o.value, Next())) {}
+    Identity& operator=(Identity&& o) noexcept {
+      value = std::exchange(o.value, Next());
+      return *this;
+    }
+    static std::uint64_t Next();
+  };
 
   struct Cell {
     Kind kind = Kind::Null;
@@ -62,8 +84,15 @@ class RowStore {
     std::string bytes;
   };
 
-  const std::uint8_t* RowAt(qint64 row) const;
-  const std::uint8_t* CellAt(qint64 row, int column) const;
+  const std::uint8_t* RowAt(qint64 row) const {
+    const auto r = static_cast<std::size_t>(row);
+    const std::uint32_t ref = rowRefs_[r >> kRefChunkShift][r & (kRefChunkRows - 1)];
+    const std::size_t block = groupBlocks_[r >> kGroupShift] + (ref >> kOffsetBits);
+    return blocks_[block].get() + (ref & kOffsetMask);
+  }
+  // The bytes of a cell after the row's tags, and its tag.
+  const std::uint8_t* CellAt(qint64 row, int column, std::uint8_t& tag) const;
+  const std::uint8_t* TagsAt(qint64 row) const;
   bool IsStaged(qint64 row) const { return row == sealed_; }
   const Cell& Staged(int column) const { return staging_[static_cast<std::size_t>(column)]; }
   Cell& Staged(int column) { return staging_[static_cast<std::size_t>(column)]; }
@@ -72,6 +101,7 @@ class RowStore {
   // Room for the next row of at most `size` bytes; records where it starts.
   std::uint8_t* Reserve(std::size_t size);
 
+  Identity identity_;
   int columns_ = 0;
   qint64 sealed_ = 0;    // rows encoded
   bool staged_ = false;  // the last row is in the staging row
