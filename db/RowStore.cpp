@@ -15,9 +15,9 @@ namespace {
 // A row of more columns than this starts with the offsets of every such run of cells after the
 // first, so that reaching a cell walks at most one run.
 constexpr int kSpanShift = 4;
+constexpr int kSpan = 1 << kSpanShift;
 // Bytes allocated past a block's end, so that an integer at its end may be read as a word.
 constexpr std::size_t kReadSlack = sizeof(std::uint64_t);
-constexpr int kSpan = 1 << kSpanShift;
 
 // The tags: the kind of a cell and how its bytes follow.
 constexpr std::uint8_t kNullTag = 0x00;
@@ -381,14 +381,17 @@ RowStore::Kind RowStore::KindAt(qint64 row, int column) const {
 }
 
 qint64 RowStore::IntAt(qint64 row, int column) const {
-  if (IsStaged(row)) return static_cast<qint64>(Staged(column).bits);
+  // A cell of another kind reads as zero or empty, staged or encoded alike.
+  if (IsStaged(row))
+    return Staged(column).kind == Kind::Int ? static_cast<qint64>(Staged(column).bits) : 0;
   std::uint8_t tag;
   const std::uint8_t* at = CellAt(row, column, tag);
   return kTags[tag].kind == Kind::Int ? GetInteger(tag, at) : 0;
 }
 
 double RowStore::FloatAt(qint64 row, int column) const {
-  if (IsStaged(row)) return std::bit_cast<double>(Staged(column).bits);
+  if (IsStaged(row))
+    return Staged(column).kind == Kind::Float ? std::bit_cast<double>(Staged(column).bits) : 0;
   std::uint8_t tag;
   const std::uint8_t* at = CellAt(row, column, tag);
   if (tag == kDoubleTag) {
@@ -405,7 +408,9 @@ double RowStore::FloatAt(qint64 row, int column) const {
 }
 
 std::string_view RowStore::BytesAt(qint64 row, int column) const {
-  if (IsStaged(row)) return Staged(column).bytes;
+  if (IsStaged(row))
+    return Staged(column).kind == Kind::Bytes ? std::string_view(Staged(column).bytes)
+                                              : std::string_view();
   std::uint8_t tag;
   const std::uint8_t* at = CellAt(row, column, tag);
   std::uint64_t length = 0;

@@ -24,9 +24,10 @@ namespace qav::db {
 // bytes and a tag per cell they took 157 MB.
 //
 // The row being filled (AddRow and the Set calls, in any column order, overwriting) stays in a
-// staging row until the next AddRow encodes it; reading it reads the staging row. Reading does not
-// change the store, so that threads may share one nobody is filling (each thread remembers where
-// it read last, to find the next cell of the same row from there).
+// staging row until the next AddRow encodes it; reading it reads the staging row (a text read
+// from it lasts until the next Set or AddRow, one from an encoded row until Clear). Reading does
+// not change the store, so that threads may share one nobody is filling (each thread remembers
+// where it read last, to find the next cell of the same row from there).
 class RowStore {
  public:
   enum class Kind : std::uint8_t { Null, Int, Float, Bytes };
