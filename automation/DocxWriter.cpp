@@ -80,12 +80,17 @@ QString AlignmentName(int alignment) {
   }
 }
 
+// An attribute of the document's namespace; its value may come from the user's text.
+void WAttribute(QXmlStreamWriter& w, const QString& name, const QString& value) {
+  w.writeAttribute(kW, name, XmlSafeText(value));
+}
+
 // The properties in which f differs from those the paragraph has from its table's style:
 // a property the style sets is switched off explicitly where f lacks it.
 void WriteRunFormat(QXmlStreamWriter& w, const TCharFormat& f, const TCharFormat& base) {
   if (f == base) return;
   const auto attribute = [&](const QString& name, const QString& value) {
-    w.writeAttribute(kW, name, XmlSafeText(value));
+    WAttribute(w, name, value);
   };
   w.writeStartElement(kW, QStringLiteral("rPr"));
   // The table's style names a font only when no text of the table lacks one.
@@ -174,9 +179,7 @@ class DocumentXml {
   const std::vector<TCharFormat>& TableStyles() const { return tableStyles_; }
 
  private:
-  void WAttribute(const QString& name, const QString& value) {
-    w_.writeAttribute(kW, name, XmlSafeText(value));
-  }
+  void WAttribute(const QString& name, const QString& value) { docx::WAttribute(w_, name, value); }
 
   void WriteFormat(const TCharFormat& f, const TCharFormat& base) { WriteRunFormat(w_, f, base); }
 

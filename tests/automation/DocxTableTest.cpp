@@ -11,7 +11,7 @@ class DocxTable : public ::testing::Test {
  protected:
   void SetUp() override {
     table_ = doc_.AddTable(doc_.Length() - 1, 2, 3);
-    for (int i = 0; i < table_->CellCount(); ++i) texts_.push_back(QString());
+    texts_.resize(static_cast<size_t>(table_->CellCount()));
   }
 
   int CellStart(int index) { return doc_.TableStart(table_.get()) + table_->CellStart(index); }
