@@ -7,6 +7,7 @@
 #include "core/TextUtil.h"
 #include "db/Database.h"
 #include "script/SQLScript.h"
+#include "sql/TsqlLexer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -104,11 +105,8 @@ TFrBackup::TFrBackup(QWidget* parent) : TFrForm(parent) {
 }
 
 QString TFrBackup::BackupStatement(const QString& database, const QString& file) {
-  QString name = database;
-  QString path = file;
-  return QStringLiteral("backup database [") + name.replace(u']', QStringLiteral("]]")) +
-         QStringLiteral("] To Disk = '") + path.replace(u'\'', QStringLiteral("''")) +
-         QStringLiteral("' with Format");
+  return QStringLiteral("backup database ") + sql::QuoteName(database) +
+         QStringLiteral(" To Disk = ") + sql::QuoteString(file) + QStringLiteral(" with Format");
 }
 
 void TFrBackup::FormShow() {

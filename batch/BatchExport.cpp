@@ -15,6 +15,7 @@
 #include "export/ExportComponent.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
+#include "sql/Batches.h"
 
 #include <QDir>
 #include <QFile>
@@ -205,7 +206,18 @@ class TBatchRun {
     database->Open();
     if (BatchCancelRequested()) return Cancelled(0, existed);
 
-    const QStringList lines = StatementLines(text);
+    // A script of several GO batches runs them in order; the last one is exported.
+    const std::vector<sql::Batch> batches = sql::SplitBatches(text);
+    if (batches.empty()) Bad(QStringLiteral("the statement is empty"));
+    const sql::Batch& last = batches.back();
+    for (const sql::Batch& batch : batches) {
+      const int runs = &batch == &last ? batch.repeat - 1 : batch.repeat;
+      for (int run = 0; run < runs; ++run) {
+        InBatch(batches, batch, [&] { ExecuteBatch(owner, batch.text); });
+        if (BatchCancelRequested()) return Cancelled(0, existed);
+      }
+    }
+    const QStringList lines = StatementLines(last.text);
     // The worksheet and document formats announce their size before their cells. A statement
     // that cannot be counted (several statements, a procedure) is read whole in every format,
     // so that each exports the last result set, as the console shows it.
@@ -223,7 +235,7 @@ class TBatchRun {
     // fetched beside the writing.
     query->SetReadAhead(forward);
     query->SetSQL(lines);
-    query->Open();
+    InBatch(batches, last, [&] { query->Open(); });
     if (!forward) {
       total = query->RecordCount();
       Say(
@@ -325,6 +337,31 @@ class TBatchRun {
         break;
       case platform::PathKind::Missing:
         break;
+    }
+  }
+
+  // Runs one GO batch that comes before the exported one; what it returns is not exported.
+  static void ExecuteBatch(QObject& owner, const QString& text) {
+    db::TQuery query(&owner);
+    query.SetDatabaseName(QStringLiteral("DMDATA"));
+    query.SetSQL(StatementLines(text));
+    query.ExecSQL();
+  }
+
+  // Runs `work` for one batch of a script; when the script has several, an error says which
+  // batch failed, by the line on which it begins.
+  template <typename Work>
+  static void InBatch(const std::vector<sql::Batch>& batches, const sql::Batch& batch, Work work) {
+    try {
+      work();
+    } catch (Exception& e) {
+      if (batches.size() > 1)
+        e.SetMessage(QStringLiteral("%1 (batch %2 of %3, from line %4)")
+                         .arg(e.Message())
+                         .arg(&batch - batches.data() + 1)
+                         .arg(batches.size())
+                         .arg(batch.firstLine));
+      throw;
     }
   }
 
@@ -468,6 +505,9 @@ QString BatchHelpText() {
       "  --sql FILE       the statement, read from FILE: UTF-8, or code page 874 as the\n"
       "                   console's script files.\n"
       "  --query TEXT     the statement itself.\n"
+      "                   A script of several batches, parted by lines holding only GO (with\n"
+      "                   an optional count, as sqlcmd reads them), runs its batches in order\n"
+      "                   and stops at the first that fails; the last batch is exported.\n"
       "  --format FORMAT  xls   Excel worksheet          doc  Word document\n"
       "                   txt   tab-separated text       wks  Lotus 1-2-3 worksheet\n"
       "                   wq1   Quattro Pro worksheet    docx the same Word document\n"

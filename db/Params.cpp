@@ -1,6 +1,7 @@
 #include "db/Params.h"
 
 #include "db/Errors.h"
+#include "sql/TsqlLexer.h"
 
 #include <QDateTime>
 
@@ -100,6 +101,11 @@ bool IsDelimiter(QChar c, QStringView extra) {
          extra.contains(c);
 }
 
+// Markers stand in code only: a string, a quoted or bracketed name and a comment are text.
+bool MayHoldMarker(const sql::Token& t) {
+  return t.kind == sql::TokenKind::Operator || t.kind == sql::TokenKind::Param;
+}
+
 }  // namespace
 
 QString StripNameQuotes(QString name) {
@@ -114,30 +120,32 @@ QString StripNameQuotes(QString name) {
 
 std::vector<ParamToken> ScanParamTokens(QStringView text, QChar marker, QStringView extra) {
   std::vector<ParamToken> tokens;
-  bool literal = false;
   const qsizetype n = text.size();
-  qsizetype i = 0;
-  while (i < n) {
-    const QChar c = text[i];
-    if (IsQuote(c)) {
-      literal = !literal;
-    } else if (c == marker && !literal) {
-      if (i + 1 < n && text[i + 1] == marker) {
-        i += 2;
-        continue;
+  qsizetype resume = 0;  // what a name took in, and the character that ended it, is not code
+  sql::Lexer lexer(text);
+  while (!lexer.AtEnd()) {
+    const sql::Token t = lexer.Next();
+    if (!MayHoldMarker(t)) continue;
+    for (qsizetype i = std::max(t.start, resume); i < t.End(); ++i) {
+      if (text[i] != marker) continue;
+      if (i + 1 < n && text[i + 1] == marker) {  // a doubled marker is no reference
+        resume = i + 2;
+        break;
       }
       qsizetype j = i + 1;
-      while (j < n && (literal || !IsDelimiter(text[j], extra))) {
-        if (IsQuote(text[j])) literal = !literal;
-        ++j;
+      QString name;
+      if (j < n && IsQuote(text[j])) {
+        // A name in quotes runs to its closing quote.
+        j += sql::Lexer(text.mid(j)).Next().length;
+        name = StripNameQuotes(text.mid(i + 1, j - i - 1).toString());
+      } else {
+        while (j < n && !IsDelimiter(text[j], extra) && !IsQuote(text[j])) ++j;
+        name = text.mid(i + 1, j - i - 1).toString();
       }
-      QString name = text.mid(i + 1, j - i - 1).toString();
-      if (!name.isEmpty() && IsQuote(name[0])) name = StripNameQuotes(name);
       tokens.push_back({name, i, j - i});
-      i = j + 1;  // the character that ended the name is not examined again
-      continue;
+      resume = j < n && IsDelimiter(text[j], extra) ? j + 1 : j;
+      break;
     }
-    ++i;
   }
   return tokens;
 }

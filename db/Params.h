@@ -91,10 +91,10 @@ struct ParamToken {
   qsizetype length;  // marker and name as written
 };
 
-// Finds the parameter (or macro) references of a statement text: a marker character outside
-// quotes followed by a name that runs to the next delimiter (LF, CR, space, ")", ",", ";" and
-// any extra delimiters). Single and double quotes toggle one quote state; a doubled marker is
-// not a reference; a name that begins with a quote runs to its closing quote.
+// Finds the parameter (or macro) references of a statement text: a marker character in code
+// (never inside a string, a quoted or bracketed name or a comment) followed by a name that runs
+// to the next delimiter (LF, CR, space, ")", ",", ";" and any extra delimiters) or quote. A
+// doubled marker is not a reference; a name that begins with a quote runs to its closing quote.
 std::vector<ParamToken> ScanParamTokens(QStringView text, QChar marker,
                                         QStringView extraDelimiters = {});
 

@@ -88,7 +88,7 @@ void TSQLScript::SetSQL(const QString& text) {
 
 void TSQLScript::SQLChanged() {
   TParams fresh;
-  for (const QString& name : ScriptParamNames(sql_.join(QStringLiteral("\r\n")), u':'))
+  for (const QString& name : ScanParamNames(sql_.join(QStringLiteral("\r\n")), u':'))
     fresh.CreateParam(ftUnknown, name, ptUnknown);
   // While loading, the stored parameter definitions follow and take over as they are.
   if (!loading_) fresh.AssignValues(params_);

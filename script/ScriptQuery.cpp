@@ -1,6 +1,6 @@
 #include "script/ScriptQuery.h"
 
-#include "script/ScriptSplitter.h"
+#include "db/Params.h"
 
 namespace qav {
 
@@ -17,7 +17,7 @@ TScriptQuery::TScriptQuery(QObject* owner) : TQuery(owner) {}
 
 void TScriptQuery::SQLChanged() {
   TParams fresh;
-  for (const QString& name : ScriptParamNames(Text(), MacroChar, kExtraMacroDelimiters)) {
+  for (const QString& name : ScanParamNames(Text(), MacroChar, kExtraMacroDelimiters)) {
     TParam& macro = fresh.CreateParam(ftString, name, ptInput);
     if (const TParam* known = macros_.FindParam(name))
       macro.SetValue(known->Value());
@@ -34,7 +34,7 @@ QString TScriptQuery::StatementText() const {
   // is text, and a value that holds a reference is inserted as it is.
   QString expanded;
   qsizetype copied = 0;
-  for (const ParamToken& t : ScriptParamTokens(text, MacroChar, kExtraMacroDelimiters)) {
+  for (const ParamToken& t : ScanParamTokens(text, MacroChar, kExtraMacroDelimiters)) {
     const TParam* macro = macros_.FindParam(t.name);
     // A name written in quotes is no reference to expand.
     if (!macro || text.mid(t.start + 1, t.length - 1) != t.name) continue;

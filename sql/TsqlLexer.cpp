@@ -249,6 +249,17 @@ QString NameValue(QStringView tokenText) {
   return out.replace(QString(2, QChar(close)), QString(QChar(close)));
 }
 
+QString ObjectName(QStringView written) {
+  QString name;
+  Lexer lexer(written);
+  for (Token t = lexer.NextCode(); t.length > 0; t = lexer.NextCode()) {
+    if (IsOperator(written, t, QLatin1StringView(";"))) break;
+    if (t.kind == TokenKind::Word || t.kind == TokenKind::QuotedName)
+      name = NameValue(t.Text(written));
+  }
+  return name;
+}
+
 QString QuoteString(QStringView value) {
   QString v = value.toString();
   return u'\'' + v.replace(u'\'', QLatin1StringView("''")) + u'\'';
@@ -259,13 +270,17 @@ QString QuoteName(QStringView name) {
   return u'[' + v.replace(u']', QLatin1StringView("]]")) + u']';
 }
 
-QString OpenConstructName(QStringView text, const Token& error) {
-  switch (error.construct) {
+QString QuoteIdentifier(QStringView name) {
+  QString v = name.toString();
+  return u'"' + v.replace(u'"', QLatin1StringView("\"\"")) + u'"';
+}
+
+QString OpenConstructName(const LexState& state) {
+  switch (state.open) {
     case TokenKind::String:
       return QStringLiteral("string");
     case TokenKind::QuotedName:
-      return error.length > 0 && text[error.start] == u'[' ? QStringLiteral("bracketed name")
-                                                           : QStringLiteral("quoted name");
+      return state.close == u']' ? QStringLiteral("bracketed name") : QStringLiteral("quoted name");
     default:
       return QStringLiteral("comment");
   }

@@ -100,12 +100,17 @@ bool IsOperator(QStringView text, const Token& t, QLatin1StringView op);
 QString StringValue(QStringView tokenText);
 // The name a Word or QuotedName token stands for: [a]]b] is a]b, "a""b" is a"b.
 QString NameValue(QStringView tokenText);
+// The object a multi-part name written as "Name", "dbo.Name", "[dbo].[Name]" or "Name;1" (a
+// procedure's number) names: its last part, without quotes.
+QString ObjectName(QStringView written);
 // A string token for a value, and a bracketed name token for a name.
 QString QuoteString(QStringView value);
 QString QuoteName(QStringView name);
+// A "quoted" name token, the form SQLite and SQL Server both read.
+QString QuoteIdentifier(QStringView name);
 
-// "string", "quoted name", "bracketed name" or "comment": what an Error token left open, in the
-// words of the program's messages.
-QString OpenConstructName(QStringView text, const Token& error);
+// "string", "quoted name", "bracketed name" or "comment": what a state holds open, in the words
+// of the program's messages.
+QString OpenConstructName(const LexState& state);
 
 }  // namespace qav::sql

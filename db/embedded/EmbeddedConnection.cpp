@@ -9,14 +9,15 @@
 #include "db/embedded/TsqlFunctions.h"
 #include "db/embedded/TsqlRewriter.h"
 #include "db/embedded/TsqlStatements.h"
+#include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <utility>
 #include <mutex>
+#include <utility>
 
 namespace qav::db {
 
@@ -279,15 +280,11 @@ class EmbeddedConnection final : public BackendConnection {
  private:
   QString Translate(const QString& text) {
     if (text.contains(QLatin1StringView("sysobjects"), Qt::CaseInsensitive)) catalog_.Refresh();
-    return RewriteTsql(text);
+    return ForSqlite(RewriteTsql(text));
   }
 
   QString ProcedureBody(const QString& name) {
-    QString bare = name.trimmed();
-    if (const qsizetype semicolon = bare.indexOf(u';'); semicolon > 0) bare.truncate(semicolon);
-    if (bare.startsWith(QLatin1StringView("dbo."), Qt::CaseInsensitive)) bare.remove(0, 4);
-    if (bare.startsWith(QLatin1StringView("[dbo]."), Qt::CaseInsensitive)) bare.remove(0, 6);
-    if (bare.startsWith(u'[') && bare.endsWith(u']')) bare = bare.mid(1, bare.size() - 2);
+    const QString bare = sql::ObjectName(name);
 
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_.get(), "SELECT body FROM main.qav_procedures WHERE name = ?1", -1,

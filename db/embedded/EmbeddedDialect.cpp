@@ -1,43 +1,15 @@
 #include "db/embedded/EmbeddedDialect.h"
 
+#include "sql/TsqlLexer.h"
+
 #include <sqlite3.h>
-#include <QRegularExpression>
 
 namespace qav::db::embedded {
 
 namespace {
 
 bool IsWordChar(QChar c) {
-  return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
-
-// The end of the token that starts at pos: a quoted string or name (doubled quotes inside), a
-// word, or one character. An unterminated quote runs to the end of the text.
-qsizetype TokenEnd(QStringView s, qsizetype pos) {
-  const qsizetype n = s.size();
-  const QChar c = s[pos];
-  QChar close;
-  if (c == u'\'' || c == u'"' || c == u'`')
-    close = c;
-  else if (c == u'[')
-    close = u']';
-  if (!close.isNull()) {
-    for (qsizetype i = pos + 1; i < n; ++i) {
-      if (s[i] != close) continue;
-      if (i + 1 < n && s[i + 1] == close) {
-        ++i;
-        continue;
-      }
-      return i + 1;
-    }
-    return n;
-  }
-  if (IsWordChar(c)) {
-    qsizetype i = pos + 1;
-    while (i < n && IsWordChar(s[i])) ++i;
-    return i;
-  }
-  return pos + 1;
+  return c.isLetterOrNumber() || c.isMark() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
 }
 
 struct Token {
@@ -46,10 +18,17 @@ struct Token {
   bool Is(QStringView s, char c) const { return end == start + 1 && s[start] == QLatin1Char(c); }
 };
 
-// The next token at or after pos; start == end == size at the end of the text.
+// The next token of code at or after pos; start == end == size at the end of the text.
 Token NextToken(QStringView s, qsizetype pos) {
-  const qsizetype start = SkipBlank(s, pos);
-  return {start, start < s.size() ? TokenEnd(s, start) : start};
+  if (pos >= s.size()) return {s.size(), s.size()};
+  const sql::Token t = sql::Lexer(s.mid(pos)).NextCode();
+  if (t.length == 0) return {s.size(), s.size()};
+  return {pos + t.start, pos + t.End()};
+}
+
+// The end of the token that starts at pos.
+qsizetype TokenEnd(QStringView s, qsizetype pos) {
+  return NextToken(s, pos).end;
 }
 
 bool IsWord(QStringView s, const Token& t, QLatin1StringView word) {
@@ -124,20 +103,7 @@ std::optional<std::pair<QString, qsizetype>> ParseBranch(QStringView s, qsizetyp
 }  // namespace
 
 qsizetype SkipBlank(QStringView s, qsizetype pos) {
-  const qsizetype n = s.size();
-  while (pos < n) {
-    if (s[pos].isSpace()) {
-      ++pos;
-    } else if (s[pos] == u'-' && pos + 1 < n && s[pos + 1] == u'-') {
-      while (pos < n && s[pos] != u'\n') ++pos;
-    } else if (s[pos] == u'/' && pos + 1 < n && s[pos + 1] == u'*') {
-      const qsizetype close = s.indexOf(QLatin1StringView("*/"), pos + 2);
-      pos = close < 0 ? n : close + 2;
-    } else {
-      break;
-    }
-  }
-  return pos;
+  return NextToken(s, pos).start;
 }
 
 bool IsKeywordAt(QStringView s, qsizetype pos, QLatin1StringView word) {
@@ -171,8 +137,8 @@ qsizetype StatementEnd(QStringView s, qsizetype pos) {
 
 int CountPlaceholders(QStringView s) {
   int count = 0;
-  for (Token t = NextToken(s, 0); t.start < s.size(); t = NextToken(s, t.end))
-    if (t.Is(s, '?')) ++count;
+  for (const sql::Token& t : sql::CodeTokens(s))
+    if (t.kind == sql::TokenKind::Param && t.length == 1 && s[t.start] == u'?') ++count;
   return count;
 }
 
@@ -277,21 +243,23 @@ QStringList TranslateAlterTableAdd(QStringView s) {
 }
 
 std::optional<BackupStatement> ParseBackup(QStringView statement) {
-  static const QRegularExpression kBackup(
-      QStringLiteral(
-          "^\\s*backup\\s+database\\s+(\\[(?:[^\\]]|\\]\\])+\\]|\"[^\"]+\"|[^\\s\\[\"]+)\\s+"
-          "to\\s+disk\\s*=\\s*N?'((?:[^']|'')*)'(?:\\s+with\\b[^;]*)?[\\s;]*$"),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-  const auto m = kBackup.match(statement.toString());
-  if (!m.hasMatch()) return std::nullopt;
-  QString name = m.captured(1);
-  if (name.startsWith(u'[')) {
-    name = name.mid(1, name.size() - 2).replace(QLatin1StringView("]]"), QLatin1StringView("]"));
-  } else if (name.startsWith(u'"')) {
-    name = name.mid(1, name.size() - 2);
-  }
-  return BackupStatement{name,
-                         m.captured(2).replace(QLatin1StringView("''"), QLatin1StringView("'"))};
+  const std::vector<sql::Token> t = sql::CodeTokens(statement);
+  std::size_t end = t.size();
+  while (end > 0 && sql::IsOperator(statement, t[end - 1], QLatin1StringView(";"))) --end;
+  auto word = [&](std::size_t i, const char* w) {
+    return i < end && sql::IsWord(statement, t[i], QLatin1StringView(w));
+  };
+  if (!word(0, "backup") || !word(1, "database") || end < 7 || !word(3, "to") || !word(4, "disk") ||
+      !sql::IsOperator(statement, t[5], QLatin1StringView("=")) ||
+      t[6].kind != sql::TokenKind::String)
+    return std::nullopt;
+  if (t[2].kind != sql::TokenKind::Word && t[2].kind != sql::TokenKind::QuotedName)
+    return std::nullopt;
+  if (end > 7 && !word(7, "with")) return std::nullopt;
+  for (std::size_t i = 8; i < end; ++i)
+    if (sql::IsOperator(statement, t[i], QLatin1StringView(";"))) return std::nullopt;
+  return BackupStatement{sql::NameValue(t[2].Text(statement)),
+                         sql::StringValue(t[6].Text(statement))};
 }
 
 QString ServerErrorText(int code, const QString& message, const QString& verb,

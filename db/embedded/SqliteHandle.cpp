@@ -2,10 +2,10 @@
 
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedDialect.h"
+#include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace qav::db::embedded {
 
@@ -20,18 +20,28 @@ QString FirstWord(const QString& statement) {
 
 // The table an INSERT, UPDATE or DELETE works on, without schema and quotes.
 QString TargetTable(const QString& statement) {
-  static const QRegularExpression kTarget(
-      QStringLiteral("^(?:delete\\s+(?:from\\s+)?|update\\s+(?:or\\s+\\w+\\s+)?|"
-                     "(?:insert|replace)\\s+(?:or\\s+\\w+\\s+)?into\\s+)"
-                     "(?:(?:\\[[^\\]]+\\]|\"[^\"]+\"|`[^`]+`|[\\w$#@]+)\\s*\\.\\s*)?"
-                     "(\\[[^\\]]+\\]|\"[^\"]+\"|`[^`]+`|[\\w$#@]+)"),
-      QRegularExpression::CaseInsensitiveOption);
-  const auto m = kTarget.match(statement, SkipBlank(statement, 0));
-  if (!m.hasMatch()) return {};
-  QString name = m.captured(1);
-  if (name.startsWith(u'[') || name.startsWith(u'"') || name.startsWith(u'`'))
-    name = name.mid(1, name.size() - 2);
-  return name;
+  const std::vector<sql::Token> t = sql::CodeTokens(statement);
+  auto word = [&](std::size_t k, const char* w) {
+    return k < t.size() && sql::IsWord(statement, t[k], QLatin1StringView(w));
+  };
+  auto isName = [&](std::size_t k) {
+    return k < t.size() &&
+           (t[k].kind == sql::TokenKind::Word || t[k].kind == sql::TokenKind::QuotedName);
+  };
+  std::size_t i = 1;
+  if (word(0, "delete")) {
+    if (word(1, "from")) i = 2;
+  } else if (word(0, "update") || word(0, "insert") || word(0, "replace")) {
+    if (word(1, "or")) i = 3;  // SQLite's conflict clause
+    if (!word(0, "update") && !word(i++, "into")) return {};
+  } else {
+    return {};
+  }
+  if (!isName(i)) return {};
+  if (i + 2 < t.size() && sql::IsOperator(statement, t[i + 1], QLatin1StringView(".")) &&
+      isName(i + 2))
+    i += 2;
+  return sql::NameValue(t[i].Text(statement));
 }
 
 // The first column of a look-up query's rows; empty when it cannot run.

@@ -136,7 +136,8 @@ void RewriteCalls(Tokens& t) {
     }
     // dbo.Name: the suite's databases have no schemas but their own.
     if ((tok.Is(u"dbo") ||
-         tok.text.compare(QLatin1StringView("[dbo]"), Qt::CaseInsensitive) == 0) &&
+         (tok.kind == Kind::Name &&
+          sql::NameValue(tok.text).compare(QLatin1StringView("dbo"), Qt::CaseInsensitive) == 0)) &&
         IsSymbol(t, i + 1, '.') && (i == 0 || !IsSymbol(t, i - 1, '.')) && i + 2 < t.size() &&
         (t[i + 2].kind == Kind::Word || t[i + 2].kind == Kind::Name)) {
       Erase(t, i, i + 2);
@@ -283,10 +284,9 @@ void NameSelectItems(Tokens& t) {
         continue;
       const QString text = Join(t, a, b);
       if (RewriteTsql(text) == text) continue;
-      QString name = text;
-      name.replace(u'"', QLatin1StringView("\"\""));
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
-               {Make(Kind::Symbol, QStringLiteral("AS")), Make(Kind::Symbol, u'"' + name + u'"')});
+               {Make(Kind::Symbol, QStringLiteral("AS")),
+                Make(Kind::Symbol, sql::QuoteIdentifier(text))});
     }
   }
 }
@@ -573,6 +573,17 @@ class OperatorRewriter {
   const Tokens& t_;
 };
 
+// SQL Server's errors for a string, name or comment that the text never closes.
+void RefuseUnterminated(const TsqlTokens& parsed) {
+  const sql::LexState open = parsed.unterminated;
+  if (!open.IsOpen()) return;
+  if (open.open == sql::TokenKind::BlockComment)
+    RaiseTsqlError(QStringLiteral("Missing end comment mark '*/'."));
+  const TsqlToken& last = parsed.tokens.back();
+  RaiseTsqlError(QStringLiteral("Unclosed quotation mark after the character string '%1'.")
+                     .arg(last.text.mid(1)));
+}
+
 }  // namespace
 
 void RaiseTsqlError(const QString& text) {
@@ -583,15 +594,35 @@ void RefuseTsql(const QString& what) {
   RaiseTsqlError(QStringLiteral("the embedded demo suite does not support %1").arg(what));
 }
 
+QString ForSqlite(QStringView text) {
+  QString out;
+  out.reserve(text.size());
+  sql::Lexer lexer(text);
+  while (!lexer.AtEnd()) {
+    const sql::Token t = lexer.Next();
+    if (t.construct == sql::TokenKind::BlockComment) {
+      out += u' ';
+    } else if (t.construct == sql::TokenKind::LineComment) {
+      // The line end after it stays.
+    } else if (t.kind == sql::TokenKind::QuotedName && text[t.start] == u'[') {
+      out += sql::QuoteIdentifier(sql::NameValue(t.Text(text)));
+    } else {
+      out += t.Text(text);
+    }
+  }
+  return out;
+}
+
 QString RewriteTsql(QStringView text) {
   TsqlTokens parsed = Tokenize(text);
+  RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
   NameSelectItems(t);
   RewriteCalls(t);
   RewriteTop(t);
   RewriteStatements(t);
   RewriteOffsetFetch(t);
-  if (t.empty()) return parsed.tail.isEmpty() ? text.toString() : parsed.Text();
+  if (t.empty()) return parsed.Text();
   return OperatorRewriter(t).Range(0, t.size()) + parsed.tail;
 }
 

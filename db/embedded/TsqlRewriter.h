@@ -13,6 +13,11 @@ namespace qav::db::embedded {
 // Raises, in SQL Server's terms, for a form it recognises but cannot run.
 QString RewriteTsql(QStringView text);
 
+// The text as SQLite reads it the way SQL Server reads the original: SQLite knows neither nested
+// comments, nor a line comment ended by a lone CR, nor "]]" inside a [bracketed] name, so
+// comments become blanks and bracketed names "quoted" ones.
+QString ForSqlite(QStringView text);
+
 // Raises the error for a T-SQL form the embedded suite does not run.
 [[noreturn]] void RefuseTsql(const QString& what);
 // Raises an engine error with SQL Server's text.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sql/TsqlLexer.h"
+
 #include <QString>
 #include <QStringView>
 #include <vector>
@@ -33,10 +35,13 @@ struct TsqlToken {
 struct TsqlTokens {
   std::vector<TsqlToken> tokens;
   QString tail;  // blanks and comments after the last token
+  // What is still open at the end of the text: an unterminated string, name or comment, which
+  // runs to the end as the last token or in the tail.
+  sql::LexState unterminated;
   QString Text() const;
 };
 
-// Splits T-SQL into tokens; an unterminated quote or comment runs to the end of the text.
+// Splits T-SQL into tokens with the one lexer of SQL text.
 TsqlTokens Tokenize(QStringView text);
 
 // The value of a 'quoted' string token, doubled quotes made single.

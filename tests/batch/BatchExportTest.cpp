@@ -421,6 +421,40 @@ TEST_F(BatchTool, WritesTextToStandardOutput) {
       << xls.err.toStdString();
 }
 
+// Nested comments, a "]]" inside a bracketed name and the GO batches of a script, read as SQL
+// Server and its tools read them.
+TEST_F(BatchTool, ReadsScriptsAsSqlServerAndItsToolsDo) {
+  struct Case {
+    const char* query;
+    QByteArray out;
+  };
+  const Case cases[] = {
+      {"/* a /* b */ c */ select 2 as x", "x\r\n2\r\n"},
+      {"select 1 as [a]]b]", "a]b\r\n1\r\n"},
+      {"create table #g (v int)\ngo\ninsert into #g values (7) -- twice\nGo 2\n"
+       "select count(*) as n, sum(v) as s from #g",
+       "n\ts\r\n2\t14\r\n"},
+  };
+  for (const Case& c : cases) {
+    QProcess p;
+    p.setWorkingDirectory(suite_.Root());
+    p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+            {"--database", "DEMO", "--query", c.query, "--out", "-"});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), bxDone) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.readAllStandardOutput(), c.out) << c.query;
+  }
+
+  // The first batch that fails stops the script and is named by its first line.
+  const Outcome o =
+      RunTool({"--database", "DEMO", "--query",
+               "select 1\nGO\nselect * from NoSuchTable\nGO\nselect 3", "--out", Out("never.txt")},
+              suite_.Root());
+  EXPECT_EQ(o.exitCode, bxFailed);
+  EXPECT_TRUE(o.err.contains("(batch 2 of 3, from line 3)")) << o.err.toStdString();
+  EXPECT_FALSE(QFile::exists(Out("never.txt")));
+}
+
 TEST_F(BatchTool, AFullDiskNamesTheTargetAndTheSystemsReason) {
   // A file size limit stands in for a full disk: the write that crosses it is cut short, the
   // next one fails with the system's reason, as on a disk that fills up.

@@ -36,6 +36,12 @@ inline const TsqlCase kTsqlCases[] = {
     {"DivideByZero", "select 1 / 0", "!Divide by zero error encountered."},
     {"DatePlusDays", "select convert(varchar(10), convert(datetime, '2024-01-31') + 1, 120)",
      "2024-02-01"},
+    // Lexical forms: nested comments, "]]" in a bracketed name, a line comment ended by a CR
+    {"NestedComments", "/* a /* b */ c */ select 2 as x", "2"},
+    {"BracketedNameWithBracket", "select [a]]b] from (select 7 as [a]]b]) t", "7"},
+    {"LineCommentEndedByCr", "select 1 as a -- note\r, 2 as b", "1|2"},
+    {"UnclosedQuote", "select 'abc", "!Unclosed quotation mark after the character string 'abc'."},
+    {"MissingEndComment", "select 1 /* a /* b */", "!Missing end comment mark '*/'."},
     // TOP, OFFSET ... FETCH
     {"Top", "select top 3 Code from Customer order by Code", "C0001\nC0002\nC0003"},
     {"TopVariable", "declare @n int = 2; select top (@n) Code from Customer order by Code desc",

@@ -127,6 +127,16 @@ TEST(SQLScript, SplitsStatementsAndReportsTheirLines) {
        true,
        u'/',
        {{"select 1", 0}, {"select 2", 1}, {"select 3", 2}}},
+      {"comments nest: the text of an inner comment never runs",
+       {"/* outer /* inner */ delete from Customer; */ select 1", "/"},
+       true,
+       u'/',
+       {{"select 1", 1}}},
+      {"a byte-order mark is a blank, also on a terminator line",
+       {"select 1", QStringLiteral("\uFEFF/"), "select 2", "/"},
+       true,
+       u'/',
+       {{"select 1", 1}, {"select 2", 3}}},
       {"semicolons off", {"select 1; select 2", "/"}, false, u'/', {{"select 1; select 2", 1}}},
       {"terminator among blanks and tabs",
        {"select 1", " \t/\t ", "select 2"},
@@ -508,15 +518,15 @@ TEST(SQLScript, BindsScriptParametersPerStatement) {
        {"select ?\r\nfrom t where [a%b] = 1"},
        {QVariant::fromValue(qint64(2))},
        ""},
-      // The database layer finds its own references in the statement; a bracketed name holding
-      // a colon reads as one there, and the script has no value for it.
-      {"parameter missing from the script's list",
+      // The database layer reads the statement as the script does: a colon inside a bracketed
+      // name is text there too.
+      {"a colon in a bracketed name is text to the database layer as well",
        {"select 1", "/", "select [a:q] from t"},
        {},
        none,
-       {"select 1"},
+       {"select 1", "select [a:q] from t"},
        {},
-       "Parameter 'q]' not found. Error on line 2"},
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -124,6 +124,23 @@ TEST_F(TdsClients, TsqlAndBsqldbReadDatesDecimalsThaiAndNullsAtEveryVersion) {
   }
 }
 
+// tsql sends the batches between its "go" lines; the server reads nested comments and "]]"
+// inside a bracketed name as SQL Server does.
+TEST_F(TdsClients, TsqlBatchesWithNestedCommentsAndBracketedNames) {
+  if (!Have("/usr/bin/tsql")) GTEST_SKIP() << "FreeTDS's programs not installed (freetds-bin)";
+  const ClientRun tsql = Start(
+      QStringLiteral("/usr/bin/tsql"),
+      {"-S", "qavtest", "-U", "qav", "-P", "tarnwick", "-D", "DEMO", "-o", "q"}, FreeTds("7.4"),
+      "/* a /* b */ c */ select 2 as x\ngo\nselect 40 + 2 as [a]]b]\ngo\nexit\n");
+  EXPECT_EQ(tsql.exitCode, 0) << tsql.out.toStdString();
+  const QStringList lines = tsql.out.split(u'\n', Qt::SkipEmptyParts);
+  EXPECT_TRUE(lines.contains(QStringLiteral("x"))) << tsql.out.toStdString();
+  EXPECT_TRUE(lines.contains(QStringLiteral("2"))) << tsql.out.toStdString();
+  EXPECT_TRUE(lines.contains(QStringLiteral("a]b"))) << tsql.out.toStdString();
+  EXPECT_TRUE(lines.contains(QStringLiteral("42"))) << tsql.out.toStdString();
+  EXPECT_FALSE(tsql.out.contains(QStringLiteral("Msg "))) << tsql.out.toStdString();
+}
+
 // Runs tds_clients.py with `client` asking for protocol `version`; its failures in the output.
 void RunPythonClient(const char* client, const char* version, std::uint16_t port,
                      const QProcessEnvironment& env, const QStringList& extra = {}) {

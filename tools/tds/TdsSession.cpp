@@ -3,6 +3,7 @@
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedConnection.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "sql/TsqlLexer.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsResponse.h"
 #include "tools/tds/TdsResultSet.h"
@@ -34,17 +35,6 @@ QByteArray Descriptor(std::uint64_t value) {
   Writer w;
   w.U64(value);
   return w.Data();
-}
-
-// "dbo.NAME;1", "[NAME]": the name the suite stores the procedure under.
-QString BareProcedureName(QString name) {
-  name = name.trimmed();
-  if (const qsizetype semicolon = name.indexOf(u';'); semicolon > 0) name.truncate(semicolon);
-  for (const char* prefix : {"dbo.", "[dbo]."})
-    if (name.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
-      name.remove(0, static_cast<qsizetype>(qstrlen(prefix)));
-  if (name.startsWith(u'[') && name.endsWith(u']')) name = name.mid(1, name.size() - 2);
-  return name;
 }
 
 db::TFieldType FieldTypeOf(const TypeInfo& t) {
@@ -568,7 +558,7 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
 }
 
 QStringList Session::DeclaredParameters(const QString& procedure) {
-  const QString bare = BareProcedureName(procedure);
+  const QString bare = sql::ObjectName(procedure);
   const QString notFound =
       QStringLiteral("Could not find stored procedure '%1'.").arg(procedure.trimmed());
   std::unique_ptr<db::ResultSet> found;
@@ -640,7 +630,7 @@ bool Session::CallProcedure(Response& r, RpcCall& call) {
     r.Done(Token::DoneProc, DoneStatus(), 0, 0);
     return true;
   } catch (const db::EDatabaseError& e) {
-    WriteMessage(r.Tokens(), Token::Error, EngineError(e.Message(), BareProcedureName(call.name)));
+    WriteMessage(r.Tokens(), Token::Error, EngineError(e.Message(), sql::ObjectName(call.name)));
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
   } catch (const std::range_error& e) {
     WriteMessage(r.Tokens(), Token::Error, EngineError(QString::fromUtf8(e.what())));

@@ -1,6 +1,7 @@
 #include "tools/tds/TdsSqlText.h"
 
 #include "db/embedded/EmbeddedDialect.h"
+#include "sql/TsqlLexer.h"
 
 #include <QRegularExpression>
 
@@ -13,54 +14,35 @@ using db::embedded::ParseIf;
 using db::embedded::SkipBlank;
 using db::embedded::StatementEnd;
 
-bool IsNameChar(QChar c) {
-  return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
-
-// Calls `visit` for each "@name" outside quotes and comments with its start and length.
+// Calls `visit` for each "@name" in code with its start and length; "@@name" is no variable.
 template <typename Visit>
-void ForEachVariable(QStringView sql, Visit visit) {
-  qsizetype i = 0;
-  while (i < sql.size()) {
-    const QChar c = sql[i];
-    if (c == u'\'' || c == u'"' || c == u'[') {
-      const QChar close = c == u'[' ? QChar(u']') : c;
-      ++i;
-      while (i < sql.size()) {
-        if (sql[i] == close) {
-          if (i + 1 < sql.size() && sql[i + 1] == close) {
-            i += 2;
-            continue;
-          }
-          break;
-        }
-        ++i;
-      }
-      ++i;
-    } else if (c == u'-' && i + 1 < sql.size() && sql[i + 1] == u'-') {
-      while (i < sql.size() && sql[i] != u'\n') ++i;
-    } else if (c == u'/' && i + 1 < sql.size() && sql[i + 1] == u'*') {
-      const qsizetype end = sql.indexOf(u"*/", i + 2);
-      i = end < 0 ? sql.size() : end + 2;
-    } else if (c == u'@' && (i == 0 || !IsNameChar(sql[i - 1]))) {
-      qsizetype end = i + 1;
-      while (end < sql.size() && IsNameChar(sql[end])) ++end;
-      if (end > i + 1 && sql[i + 1] != u'@') visit(i, end - i);
-      i = end;
-    } else {
-      ++i;
-    }
-  }
+void ForEachVariable(QStringView text, Visit visit) {
+  for (const sql::Token& t : sql::CodeTokens(text))
+    if (t.kind == sql::TokenKind::Variable && t.length > 1 && text[t.start + 1] != u'@')
+      visit(t.start, t.length);
 }
 
-QString Unbracket(QString name) {
-  name = name.trimmed();
-  if (name.endsWith(u';')) name.chop(1);
-  name = name.trimmed();
-  if (name.size() >= 2 && ((name.front() == u'[' && name.back() == u']') ||
-                           (name.front() == u'"' && name.back() == u'"')))
-    name = name.mid(1, name.size() - 2);
-  return name;
+bool IsWordIn(QStringView text, const std::vector<sql::Token>& t, std::size_t i,
+              std::initializer_list<const char*> words) {
+  if (i >= t.size()) return false;
+  for (const char* w : words)
+    if (sql::IsWord(text, t[i], QLatin1StringView(w))) return true;
+  return false;
+}
+
+bool IsOp(QStringView text, const std::vector<sql::Token>& t, std::size_t i, const char* op) {
+  return i < t.size() && sql::IsOperator(text, t[i], QLatin1StringView(op));
+}
+
+// "hh:mm[:ss[.mmm]]" in milliseconds, or -1.
+int DelayMilliseconds(const QString& text) {
+  static const QRegularExpression kDelay(
+      QStringLiteral(R"(^(\d+):(\d+)(?::(\d+)(?:\.(\d{1,3}))?)?$)"));
+  const auto m = kDelay.match(text);
+  if (!m.hasMatch()) return -1;
+  return ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) *
+             1000 +
+         m.captured(4).leftJustified(3, u'0').toInt();
 }
 
 }  // namespace
@@ -84,51 +66,51 @@ QStringList SplitBatch(QStringView sql) {
 }
 
 ServerStatement ClassifyStatement(QStringView statement) {
-  static const QRegularExpression kUse(
-      QStringLiteral(R"(^USE\s+(\S.*?)\s*;?\s*$)"),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-  static const QRegularExpression kSet(QStringLiteral(R"(^SET\s+(\w+)(?:\s+(\S+))?)"),
-                                       QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression kWait(
-      QStringLiteral(R"(^WAITFOR\s+DELAY\s+'(\d+):(\d+)(?::(\d+)(?:\.(\d{1,3}))?)?'\s*;?\s*$)"),
-      QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression kTran(
-      QStringLiteral(
-          R"(^(?:IF\s+@@TRANCOUNT\s*>\s*0\s+)?(BEGIN|COMMIT|ROLLBACK)(?:\s+(?:TRAN|TRANSACTION|WORK)\b.*)?\s*;?\s*$)"),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-  static const QRegularExpression kRaise(
-      QStringLiteral(
-          R"(^RAISERROR\s*\(\s*N?'((?:[^']|'')*)'\s*,\s*(\d+)\s*,\s*(\d+)\s*\)\s*;?\s*$)"),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-
   ServerStatement s;
-  const QString text = statement.trimmed().toString();
-  if (auto m = kUse.match(text); m.hasMatch()) {
+  std::vector<sql::Token> t = sql::CodeTokens(statement);
+  while (!t.empty() && IsOp(statement, t, t.size() - 1, ";")) t.pop_back();
+  if (t.empty()) return s;
+  auto text = [&](std::size_t i) { return t[i].Text(statement); };
+
+  if (IsWordIn(statement, t, 0, {"use"}) && t.size() == 2) {
     s.kind = ServerStatement::Kind::Use;
-    s.name = Unbracket(m.captured(1));
-  } else if (auto m2 = kSet.match(text); m2.hasMatch()) {
+    s.name = sql::NameValue(text(1));
+  } else if (IsWordIn(statement, t, 0, {"set"}) && t.size() > 1 &&
+             t[1].kind == sql::TokenKind::Word) {
     s.kind = ServerStatement::Kind::Set;
-    s.name = m2.captured(1).toUpper();
-    s.on = m2.captured(2).compare(QLatin1String("ON"), Qt::CaseInsensitive) == 0;
-  } else if (auto m3 = kWait.match(text); m3.hasMatch()) {
-    s.kind = ServerStatement::Kind::WaitFor;
-    s.milliseconds =
-        ((m3.captured(1).toInt() * 60 + m3.captured(2).toInt()) * 60 + m3.captured(3).toInt()) *
-            1000 +
-        m3.captured(4).leftJustified(3, u'0').toInt();
-  } else if (auto m4 = kTran.match(text); m4.hasMatch()) {
-    const QString verb = m4.captured(1).toUpper();
-    // BEGIN alone starts a block, not a transaction.
-    if (verb != QLatin1String("BEGIN") || text.size() > 5) {
-      s.kind = verb == QLatin1String("BEGIN")    ? ServerStatement::Kind::BeginTran
-               : verb == QLatin1String("COMMIT") ? ServerStatement::Kind::Commit
-                                                 : ServerStatement::Kind::Rollback;
+    s.name = text(1).toString().toUpper();
+    s.on = IsWordIn(statement, t, 2, {"on"});
+  } else if (IsWordIn(statement, t, 0, {"waitfor"}) && IsWordIn(statement, t, 1, {"delay"}) &&
+             t.size() == 3 && t[2].kind == sql::TokenKind::String) {
+    const int ms = DelayMilliseconds(sql::StringValue(text(2)));
+    if (ms >= 0) {
+      s.kind = ServerStatement::Kind::WaitFor;
+      s.milliseconds = ms;
     }
-  } else if (auto m5 = kRaise.match(text); m5.hasMatch()) {
+  } else if (IsWordIn(statement, t, 0, {"raiserror"}) && t.size() == 8 &&
+             IsOp(statement, t, 1, "(") && t[2].kind == sql::TokenKind::String &&
+             IsOp(statement, t, 3, ",") && t[4].kind == sql::TokenKind::Number &&
+             IsOp(statement, t, 5, ",") && t[6].kind == sql::TokenKind::Number &&
+             IsOp(statement, t, 7, ")")) {
     s.kind = ServerStatement::Kind::RaiseError;
-    s.text = m5.captured(1).replace(QLatin1String("''"), QLatin1String("'"));
-    s.severity = m5.captured(2).toInt();
-    s.state = m5.captured(3).toInt();
+    s.text = sql::StringValue(text(2));
+    s.severity = text(4).toInt();
+    s.state = text(6).toInt();
+  } else {
+    // [IF @@TRANCOUNT > 0] BEGIN TRAN[SACTION] | COMMIT ... | ROLLBACK ...
+    std::size_t verb = 0;
+    if (IsWordIn(statement, t, 0, {"if"}) && t.size() > 4 &&
+        t[1].kind == sql::TokenKind::Variable &&
+        text(1).compare(QLatin1StringView("@@trancount"), Qt::CaseInsensitive) == 0 &&
+        IsOp(statement, t, 2, ">") && text(3) == u"0")
+      verb = 4;
+    const bool tranWord = IsWordIn(statement, t, verb + 1, {"tran", "transaction", "work"});
+    if (IsWordIn(statement, t, verb, {"begin"}) && tranWord)
+      s.kind = ServerStatement::Kind::BeginTran;
+    else if (IsWordIn(statement, t, verb, {"commit"}) && (tranWord || t.size() == verb + 1))
+      s.kind = ServerStatement::Kind::Commit;
+    else if (IsWordIn(statement, t, verb, {"rollback"}) && (tranWord || t.size() == verb + 1))
+      s.kind = ServerStatement::Kind::Rollback;
   }
   return s;
 }
@@ -186,6 +168,8 @@ int ServerErrorNumber(const QString& text) {
       {"Must declare the scalar variable", 137},
       {"Invalid length parameter", 537},
       {"is not a valid style number", 281},
+      {"Unclosed quotation mark", 105},
+      {"Missing end comment mark", 113},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;
