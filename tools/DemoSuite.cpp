@@ -2,6 +2,7 @@
 
 #include "core/Exception.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "db/embedded/TsqlCollation.h"
 
 #include <sqlite3.h>
 #include <QDate>
@@ -86,6 +87,9 @@ class DatabaseFile {
       throw Exception(
           QStringLiteral("Cannot create %1: %2").arg(QDir::toNativeSeparators(path_), reason));
     }
+    // The suite's text indexes are built in SQL Server's order, as its connections compare.
+    db::embedded::RegisterTsqlCollation(db_);
+    db::embedded::MarkTextIndexesOrdered(db_);
     Exec("BEGIN");
     Exec(suite::kProcedureTableDdl);
   }

@@ -6,6 +6,7 @@
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/SqliteHandle.h"
 #include "db/embedded/SqliteResult.h"
+#include "db/embedded/TsqlCollation.h"
 #include "db/embedded/TsqlFunctions.h"
 #include "db/embedded/TsqlRewriter.h"
 #include "db/embedded/TsqlStatements.h"
@@ -215,7 +216,9 @@ class EmbeddedConnection final : public BackendConnection {
   EmbeddedConnection(QString folder, std::unique_ptr<LockWaiter> waiter, DbHandle db)
       : folder_(std::move(folder)), waiter_(std::move(waiter)), db_(std::move(db)) {
     catalog_.Install(db_.get(), folder_);
+    RegisterTsqlCollation(db_.get());
     RegisterTsqlFunctions(db_.get());
+    OrderTextIndexes(db_.get());
   }
 
   std::unique_ptr<ResultSet> Execute(const QString& sql,

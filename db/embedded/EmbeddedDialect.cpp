@@ -185,6 +185,12 @@ std::optional<IfStatement> ParseIf(QStringView s, qsizetype pos) {
   return form;
 }
 
+bool IsTsqlTextType(QStringView type) {
+  for (const char* t : {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "character"})
+    if (type.compare(QLatin1StringView(t), Qt::CaseInsensitive) == 0) return true;
+  return false;
+}
+
 QStringList TranslateAlterTableAdd(QStringView s) {
   Token t = NextToken(s, 0);
   if (!IsWord(s, t, QLatin1StringView("alter"))) return {};
@@ -233,9 +239,7 @@ QStringList TranslateAlterTableAdd(QStringView s) {
     bool collated = false;
     for (Token w = type; w.start < def.size(); w = NextToken(def, w.end))
       if (IsWord(def, w, QLatin1StringView("collate"))) collated = true;
-    if (!collated &&
-        IsAnyWord(def, type,
-                  {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "character"}))
+    if (!collated && IsTsqlTextType(QStringView(def).mid(type.start, type.end - type.start)))
       def += QLatin1StringView(" COLLATE NOCASE");
     out.append(QLatin1StringView("ALTER TABLE ") + table + QLatin1StringView(" ADD COLUMN ") + def);
   }

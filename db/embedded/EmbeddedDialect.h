@@ -29,6 +29,10 @@ struct IfStatement {
 // Recognises the form at pos (a statement start); nullopt when the text there is not one.
 std::optional<IfStatement> ParseIf(QStringView text, qsizetype pos);
 
+// True for the name of a T-SQL character type (char, varchar, nchar, nvarchar, text, ntext):
+// the columns SQL Server compares by its collation.
+bool IsTsqlTextType(QStringView type);
+
 // "Alter Table T Add C Type[, ...]" as SQLite statements, one per column, with text columns
 // given NOCASE collation (SQL Server's default collation ignores case). Empty when the statement
 // is not of that form.

@@ -1,6 +1,7 @@
 #include "db/embedded/TsqlFunctions.h"
 
 #include "db/embedded/SqliteHandle.h"
+#include "db/embedded/TsqlCollation.h"
 #include "db/embedded/TsqlFormat.h"
 
 #include <sqlite3.h>
@@ -346,48 +347,11 @@ void CharIndex(sqlite3_context* c, int argc, sqlite3_value** argv) {
   sqlite3_result_int64(c, hay.indexOf(needle, start - 1, Qt::CaseInsensitive) + 1);
 }
 
-// PATINDEX: the LIKE pattern ("%ter%", "_", "[a-c]", "[^0-9]") as a regular expression.
+// PATINDEX: where the LIKE pattern ("%ter%", "_", "[a-c]", "[^0-9]") first matches.
 void PatIndex(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
-  const QString pattern = Text(argv[0]);
-  QString re;
-  qsizetype i = 0;
-  const bool anchoredStart = !pattern.startsWith(u'%');
-  for (; i < pattern.size(); ++i) {
-    const QChar ch = pattern[i];
-    if (ch == u'%') {
-      re += QStringLiteral(".*?");
-    } else if (ch == u'_') {
-      re += u'.';
-    } else if (ch == u'[') {
-      const qsizetype close = pattern.indexOf(u']', i + 1);
-      if (close < 0) {
-        re += QRegularExpression::escape(QString(ch));
-        continue;
-      }
-      QString set = pattern.mid(i + 1, close - i - 1);
-      const bool negate = set.startsWith(u'^');
-      if (negate) set.remove(0, 1);
-      QString cls;
-      for (const QChar s : set)
-        cls += (s == u'-' ? QString(s) : QRegularExpression::escape(QString(s)));
-      re += u'[' + (negate ? QStringLiteral("^") : QString()) + cls + u']';
-      i = close;
-    } else {
-      re += QRegularExpression::escape(QString(ch));
-    }
-  }
-  // Leading and trailing % let the match start and end anywhere; without them it is anchored.
-  if (re.startsWith(QLatin1StringView(".*?"))) re.remove(0, 3);
-  const bool anchoredEnd = !pattern.endsWith(u'%');
-  if (re.endsWith(QLatin1StringView(".*?"))) re.chop(3);
-  const QRegularExpression expression(
-      (anchoredStart ? QStringLiteral("^") : QString()) + re +
-          (anchoredEnd ? QStringLiteral("$") : QString()),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-  if (!expression.isValid()) return sqlite3_result_int64(c, 0);
-  const auto m = expression.match(Text(argv[1]));
-  sqlite3_result_int64(c, m.hasMatch() ? m.capturedStart() + 1 : 0);
+  const TsqlLikePattern pattern(Text(argv[0]));
+  sqlite3_result_int64(c, pattern.IndexIn(Text(argv[1])) + 1);
 }
 
 void Stuff(sqlite3_context* c, int, sqlite3_value** argv) {

@@ -1,6 +1,7 @@
 #include "db/embedded/TsqlRewriter.h"
 
 #include "db/Errors.h"
+#include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/TsqlTokens.h"
 
 #include <sqlite3.h>
@@ -283,7 +284,7 @@ void NameSelectItems(Tokens& t) {
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
         continue;
       const QString text = Join(t, a, b);
-      if (RewriteTsql(text) == text) continue;
+      if (ForSqlite(RewriteTsql(text)) == ForSqlite(text)) continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
                {Make(Kind::Symbol, QStringLiteral("AS")),
                 Make(Kind::Symbol, sql::QuoteIdentifier(text))});
@@ -403,6 +404,47 @@ void RewriteStatements(Tokens& t) {
       t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
                       .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
       break;
+    }
+  }
+}
+
+// CREATE TABLE: text columns compare as SQL Server compares them, through the suite's NOCASE
+// collation, unless the statement names a collation of its own.
+void CollateTextColumns(Tokens& t) {
+  for (std::size_t i = 0; i + 3 < t.size(); ++i) {
+    if (!t[i].Is(u"create")) continue;
+    std::size_t k = i + 1;
+    if (t[k].IsAny({"temp", "temporary"})) ++k;
+    if (!IsWordAt(t, k, "table")) continue;
+    std::size_t open = k + 1;
+    while (open < t.size() && !IsSymbol(t, open, '(') && !IsSymbol(t, open, ';') &&
+           !t[open].Is(u"as"))
+      ++open;
+    if (!IsSymbol(t, open, '(')) continue;
+    const std::size_t close = MatchingParen(t, open);
+    if (close >= t.size()) continue;
+    std::size_t defStart = open + 1;
+    for (std::size_t c = open + 1; c <= close; ++c) {
+      if (IsSymbol(t, c, '(')) {
+        c = MatchingParen(t, c);
+        if (c >= close) break;
+        continue;
+      }
+      if (c != close && !IsSymbol(t, c, ',')) continue;
+      // One definition: NAME TYPE[(n)] ...; constraints of the table are no columns.
+      const std::size_t type = defStart + 1;
+      bool collated = false;
+      for (std::size_t w = defStart; w < c; ++w) collated = collated || t[w].Is(u"collate");
+      if (type < c && !collated && t[type].kind == Kind::Word && IsTsqlTextType(t[type].text) &&
+          !t[defStart].IsAny({"constraint", "primary", "foreign", "unique", "check"})) {
+        std::size_t at = type + 1;
+        if (IsSymbol(t, at, '(')) at = MatchingParen(t, at) + 1;
+        t.insert(t.begin() + static_cast<std::ptrdiff_t>(at),
+                 {Make(Kind::Word, QStringLiteral("COLLATE")),
+                  Make(Kind::Word, QStringLiteral("NOCASE"))});
+        c += 2;
+      }
+      defStart = c + 1;
     }
   }
 }
@@ -594,21 +636,60 @@ void RefuseTsql(const QString& what) {
   RaiseTsqlError(QStringLiteral("the embedded demo suite does not support %1").arg(what));
 }
 
+namespace {
+
+// Whether a text literal after `previous` is a value, not the name of the column before it
+// ("select Code 'c'"): after an operator, a parenthesis, a comma or a word that a value follows.
+bool ValueFollows(QStringView text, const sql::Token* previous) {
+  if (!previous) return true;
+  switch (previous->kind) {
+    case sql::TokenKind::Operator:
+      return previous->Text(text) != u")";
+    case sql::TokenKind::Word:
+      for (const char* w :
+           {"select",  "distinct", "all",  "then",   "else", "when",    "like",   "escape",
+            "default", "print",    "and",  "or",     "not",  "between", "in",     "is",
+            "return",  "values",   "case", "exists", "on",   "by",      "having", "where"})
+        if (sql::IsWord(text, *previous, QLatin1StringView(w))) return true;
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 QString ForSqlite(QStringView text) {
+  const std::vector<sql::Token> tokens = sql::Tokenize(text);
   QString out;
-  out.reserve(text.size());
-  sql::Lexer lexer(text);
-  while (!lexer.AtEnd()) {
-    const sql::Token t = lexer.Next();
+  out.reserve(text.size() + text.size() / 4);
+  const sql::Token* previous = nullptr;  // the code token before
+  bool ownWords = false;                 // PRAGMA and BACKUP, read as they stand, literals included
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const sql::Token& t = tokens[i];
     if (t.construct == sql::TokenKind::BlockComment) {
       out += u' ';
-    } else if (t.construct == sql::TokenKind::LineComment) {
-      // The line end after it stays.
-    } else if (t.kind == sql::TokenKind::QuotedName && text[t.start] == u'[') {
+      continue;
+    }
+    if (t.construct == sql::TokenKind::LineComment) continue;  // the line end after it stays
+    if (t.kind == sql::TokenKind::QuotedName && text[t.start] == u'[') {
       out += sql::QuoteIdentifier(sql::NameValue(t.Text(text)));
     } else {
       out += t.Text(text);
     }
+    if (!t.IsCode()) continue;
+    if (previous == nullptr || sql::IsOperator(text, *previous, QLatin1StringView(";")))
+      ownWords = sql::IsWord(text, t, QLatin1StringView("pragma")) ||
+                 sql::IsWord(text, t, QLatin1StringView("backup"));
+    // A text literal compares, sorts, groups and is distinct as SQL Server's texts are.
+    if (t.kind == sql::TokenKind::String && !ownWords && ValueFollows(text, previous)) {
+      const sql::Token* next = nullptr;
+      for (std::size_t k = i + 1; k < tokens.size() && !next; ++k)
+        if (tokens[k].IsCode()) next = &tokens[k];
+      if (!next || !sql::IsWord(text, *next, QLatin1StringView("collate")))
+        out += QLatin1StringView(" COLLATE NOCASE");
+    }
+    previous = &t;
   }
   return out;
 }
@@ -621,6 +702,7 @@ QString RewriteTsql(QStringView text) {
   RewriteCalls(t);
   RewriteTop(t);
   RewriteStatements(t);
+  CollateTextColumns(t);
   RewriteOffsetFetch(t);
   if (t.empty()) return parsed.Text();
   return OperatorRewriter(t).Range(0, t.size()) + parsed.tail;

@@ -15,7 +15,8 @@ QString RewriteTsql(QStringView text);
 
 // The text as SQLite reads it the way SQL Server reads the original: SQLite knows neither nested
 // comments, nor a line comment ended by a lone CR, nor "]]" inside a [bracketed] name, so
-// comments become blanks and bracketed names "quoted" ones.
+// comments become blanks and bracketed names "quoted" ones; and a text literal compares, sorts and
+// groups by SQL Server's rule (the NOCASE collation the embedded connection registers).
 QString ForSqlite(QStringView text);
 
 // Raises the error for a T-SQL form the embedded suite does not run.

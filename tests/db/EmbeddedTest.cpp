@@ -6,6 +6,7 @@
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/EmbeddedSuite.h"
 #include "db/embedded/TsqlRewriter.h"
+#include "tests/db/TsqlCases.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -347,6 +348,30 @@ TEST_F(EmbeddedTest, SchemaUpdateAddsColumnsOnceAndTheyIgnoreCase) {
   auto q = Query({QStringLiteral("select Code from UserName where UserSeeImport = 'Y'")});
   q->Open();
   EXPECT_EQ(q->RecordCount(), 1);
+}
+
+// A text index that another program ordered by SQLite's own NOCASE is ordered again, once, by
+// SQL Server's comparison: a lookup through it then finds every row that comparison finds.
+TEST_F(EmbeddedTest, TextIndexesOfOtherWritersAreOrderedOnceBySqlServersComparison) {
+  Make(QStringLiteral("OLD"),
+       "create table Names (v varchar(10) collate nocase); create index NamesV on Names (v); "
+       "insert into Names values ('A'), ('a '), ('\xc3\x84'), ('\xc3\x9c'), ('\xc3\xa4');");
+  const QString file = FindDatabaseFile(suite_, QStringLiteral("OLD"));
+  ASSERT_EQ(Scalar(file, "PRAGMA user_version"), QStringLiteral("0"));
+  {
+    const auto backend = Backend(QStringLiteral("OLD"));
+    const auto result =
+        backend->Execute(QStringLiteral("select (select count(*) from Names where v = N'ä'), "
+                                        "(select count(*) from Names where v = 'a'), "
+                                        "(select count(*) from Names where v > 'A' and v < N'ü')"),
+                         {});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(test::TsqlResultText(*result), QStringLiteral("2|2|2"));
+    const auto check = backend->Execute(QStringLiteral("PRAGMA integrity_check"), {});
+    ASSERT_TRUE(check);
+    EXPECT_EQ(test::TsqlResultText(*check), QStringLiteral("ok"));
+  }
+  EXPECT_EQ(Scalar(file, "PRAGMA user_version"), QString::number(1 << 20));
 }
 
 TEST_F(EmbeddedTest, SysDatabasesListsTheSuite) {

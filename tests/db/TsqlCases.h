@@ -42,6 +42,36 @@ inline const TsqlCase kTsqlCases[] = {
     {"LineCommentEndedByCr", "select 1 as a -- note\r, 2 as b", "1|2"},
     {"UnclosedQuote", "select 'abc", "!Unclosed quotation mark after the character string 'abc'."},
     {"MissingEndComment", "select 1 /* a /* b */", "!Missing end comment mark '*/'."},
+    // Texts compare as SQL Server's default collation compares them: case and trailing blanks
+    // do not count, whoever made the value or the table
+    {"CaseBlindLiterals",
+     "select case when 'a' = 'A' then 1 else 0 end, case when N'Ab' > N'aA' then 1 else 0 end",
+     "1|1"},
+    {"TrailingBlanksDoNotCount",
+     "select case when 'a' = 'a  ' then 1 else 0 end, case when 'a' < 'a ' then 1 else 0 end",
+     "1|0"},
+    {"DistinctAndUnionOfLiterals",
+     "select count(*) from (select 'a' as v union select 'A ' union select 'b') t", "2"},
+    {"MaxAndOrderOfLiterals",
+     "select max(v) from (select 'b' as v union all select 'C' union all select 'a') t", "C"},
+    {"CreatedTableCompares",
+     "create table #names (v varchar(10)); insert into #names values ('Abc  '), ('abc'); "
+     "select count(*), count(distinct v) from #names where v = 'ABC'",
+     "2|1"},
+    {"SuiteColumnCompares", "select count(*) from Customer where Code = 'c0001   '", "1"},
+    // LIKE with SQL Server's patterns
+    {"LikeSets",
+     "select case when 'b' like '[a-c]' then 1 else 0 end, case when 'b' like '[^a]' then 1 "
+     "else 0 end, case when 'a_b' like 'a[_]b' then 1 else 0 end, case when 'axb' like "
+     "'a[_]b' then 1 else 0 end",
+     "1|1|1|0"},
+    {"LikeCaseEscapeAndBlanks",
+     "select case when 'ABC' like 'a%' then 1 else 0 end, case when '10%' like '10!%' escape "
+     "'!' then 1 else 0 end, case when '100' like '10!%' escape '!' then 1 else 0 end, case "
+     "when 'a  ' like 'a' then 1 else 0 end, case when 'a' like 'a ' then 1 else 0 end",
+     "1|1|0|1|0"},
+    {"LikeThai", "select case when N'บริษัท สยาม' like N'บริษัท%' then 1 else 0 end", "1"},
+    {"PatIndexSets", "select patindex('%[0-9]%', 'abc42'), patindex('%[^a-c]%', 'ABCd')", "4|4"},
     // TOP, OFFSET ... FETCH
     {"Top", "select top 3 Code from Customer order by Code", "C0001\nC0002\nC0003"},
     {"TopVariable", "declare @n int = 2; select top (@n) Code from Customer order by Code desc",
