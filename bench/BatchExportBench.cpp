@@ -5,6 +5,7 @@
 // memory grows with the rows). The two programs run in turns, several rounds, and the figures
 // are the medians, so that a machine busy with other work weighs on both alike.
 //   batch-export-bench [--rounds N] [TEXT_ROWS...]   (default 3 rounds; 10000 1000000 rows)
+#include "bench/BenchArgs.h"
 #include "bench/BenchProcess.h"
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
@@ -98,15 +99,13 @@ void Print(const char* what, long rows, const Run& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const qav::bench::BenchArgs args(
+      argc, argv,
+      "batch-export-bench [--rounds N] [TEXT_ROWS...]   (default 3 rounds; 10000 1000000 rows)", 16,
+      {"--rounds"});
   QCoreApplication app(argc, argv);
-  int rounds = 3;
-  std::vector<long> textRows;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--rounds" && i + 1 < argc)
-      rounds = std::max(1, std::stoi(argv[++i]));
-    else
-      textRows.push_back(std::stol(argv[i]));
-  }
+  const int rounds = static_cast<int>(args.Option("--rounds", 3));
+  std::vector<long> textRows = args.Numbers();
   if (textRows.empty()) textRows = {10000, 1000000};
   if (!QFileInfo(QString::fromLatin1(kTime)).isExecutable()) {
     std::printf("%s: not installed (Debian package time)\n", kTime);
