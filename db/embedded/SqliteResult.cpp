@@ -1,5 +1,7 @@
 #include "db/embedded/SqliteResult.h"
 
+#include "db/embedded/TsqlRewriter.h"
+
 #include <sqlite3.h>
 #include <QDateTime>
 #include <cmath>
@@ -175,13 +177,24 @@ std::optional<TDateTime> ParseDateText(std::string_view s) {
 ResultBuilder::ResultBuilder(sqlite3_stmt* stmt) : stmt_(stmt) {
   const int count = sqlite3_column_count(stmt);
   columns_.resize(static_cast<std::size_t>(count));
+  std::vector<ComputedType> computed;
+  if (const char* sql = sqlite3_sql(stmt)) {
+    computed = ComputedColumnTypes(QString::fromUtf8(sql));
+    if (computed.size() != static_cast<std::size_t>(count)) computed.clear();
+  }
   for (int i = 0; i < count; ++i) {
     Column& c = columns_[static_cast<std::size_t>(i)];
     c.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
-    if (const char* decl = sqlite3_column_decltype(stmt, i)) c.declared = ParseDeclaredType(decl);
+    if (const char* decl = sqlite3_column_decltype(stmt, i)) {
+      c.declared = ParseDeclaredType(decl);
+    } else if (!computed.empty()) {
+      const ComputedType& type = computed[static_cast<std::size_t>(i)];
+      c.declared = ParseDeclaredType(type.declared.toStdString());
+      c.datesWhenText = type.datesWhenText;
+    }
     if (IsFloatType(c.declared.type))
       c.target = Target::Float;
-    else if (IsDateTimeType(c.declared.type))
+    else if (IsDateTimeType(c.declared.type) || c.datesWhenText)
       c.target = Target::Date;
   }
   result_ = std::make_unique<ResultSet>();
@@ -227,6 +240,7 @@ void ResultBuilder::AddRow(RowStore& rows) {
         if (c.target == Target::Date) {
           if (const auto value = ParseDateText(view)) {
             rows.SetFloat(i, *value);
+            c.sawDate = true;
             break;
           }
         }
@@ -252,8 +266,16 @@ void ResultBuilder::AddRow(RowStore& rows) {
 
 std::unique_ptr<ResultSet> ResultBuilder::Finish() {
   result_->fields.reserve(columns_.size());
-  for (const Column& c : columns_) {
+  for (Column& c : columns_) {
     FieldDef f{c.name, c.declared.type, c.declared.size, c.declared.precision, c.declared.scale};
+    if (c.datesWhenText) {
+      // Nothing but NULL so far reads as the date-times such a column mostly holds; the rows
+      // after these keep the kind chosen here.
+      if (!c.sawInt && !c.sawReal && (c.sawDate || !c.sawText))
+        f.type = ftDateTime;
+      else
+        c.target = Target::Native;
+    }
     const int longest = static_cast<int>(std::min<qint64>(c.maxChars, 1 << 30));
     switch (f.type) {
       case ftUnknown:

@@ -249,6 +249,27 @@ bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
          IsSymbol(t, to - 2, ')');
 }
 
+// The items of the select list that starts at `from`, as [first, end) token ranges; empty when a
+// "(" stays open.
+std::vector<std::pair<std::size_t, std::size_t>> SelectItems(const Tokens& t, std::size_t from) {
+  const std::size_t end = SelectListEnd(t, from);
+  std::vector<std::pair<std::size_t, std::size_t>> items;
+  int depth = 0;
+  std::size_t start = from;
+  for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
+    if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
+      items.emplace_back(start, k);
+      start = k + 1;
+    } else if (IsSymbol(t, k, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, k, ')')) {
+      --depth;
+    }
+  }
+  if (depth != 0) items.clear();
+  return items;
+}
+
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
 // name it was written with, not the functions it became.
 void NameSelectItems(Tokens& t) {
@@ -262,21 +283,8 @@ void NameSelectItems(Tokens& t) {
       if (IsWordAt(t, from, "percent")) ++from;
       if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
     }
-    const std::size_t end = SelectListEnd(t, from);
-    std::vector<std::pair<std::size_t, std::size_t>> items;
-    int depth = 0;
-    std::size_t start = from;
-    for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
-      if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
-        items.emplace_back(start, k);
-        start = k + 1;
-      } else if (IsSymbol(t, k, '(')) {
-        ++depth;
-      } else if (IsSymbol(t, k, ')')) {
-        --depth;
-      }
-    }
-    if (depth != 0) continue;  // an unclosed "(": SQLite's message should name the real fault
+    const auto items = SelectItems(t, from);
+    // An unclosed "(" gives no items: SQLite's message should name the real fault.
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       const auto [a, b] = *it;
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
@@ -573,7 +581,86 @@ class OperatorRewriter {
   const Tokens& t_;
 };
 
+// The arguments of the call whose "(" is at `open`, as token ranges.
+std::vector<std::pair<std::size_t, std::size_t>> CallArguments(const Tokens& t, std::size_t open) {
+  const std::size_t close = MatchingParen(t, open);
+  std::vector<std::pair<std::size_t, std::size_t>> args;
+  int depth = 0;
+  std::size_t start = open + 1;
+  for (std::size_t k = open + 1; k <= close && k < t.size(); ++k) {
+    if (k == close || (depth == 0 && IsSymbol(t, k, ','))) {
+      args.emplace_back(start, k);
+      start = k + 1;
+    } else if (IsSymbol(t, k, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, k, ')')) {
+      --depth;
+    }
+  }
+  return args;
+}
+
+bool IsDateTimeTypeName(const QString& type) {
+  return type == u"datetime" || type == u"smalldatetime" || type == u"datetime2";
+}
+
+// The type of the rewritten expression [from, to) where its outermost function decides it.
+ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to) {
+  while (to > from + 1 && IsSymbol(t, from, '(') && MatchingParen(t, from) == to - 1) {
+    ++from;
+    --to;
+  }
+  if (to < from + 3 || t[from].kind != Kind::Word || !IsSymbol(t, from + 1, '(') ||
+      MatchingParen(t, from + 1) != to - 1)
+    return {};
+  const TsqlToken& call = t[from];
+  if (call.IsAny({"dateadd", "getdate", "tsql_getutcdate"})) return {QStringLiteral("datetime")};
+  if (call.Is(u"eomonth")) return {QStringLiteral("date")};
+  if (call.IsAny({"datediff", "datepart", "year", "month", "day"})) return {QStringLiteral("int")};
+  const auto args = CallArguments(t, from + 1);
+  if (call.IsAny({"tsql_convert", "tsql_try_convert"}) && !args.empty() &&
+      args[0].second == args[0].first + 1 && t[args[0].first].kind == Kind::String)
+    return {StringValue(t[args[0].first])};
+  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() == 2) {
+    // SQL Server: a date-time plus or minus a number is a date-time.
+    const ComputedType a = ExpressionType(t, args[0].first, args[0].second);
+    const ComputedType b = ExpressionType(t, args[1].first, args[1].second);
+    if (IsDateTimeTypeName(a.declared) || IsDateTimeTypeName(b.declared))
+      return {QStringLiteral("datetime")};
+    auto isNumber = [&](std::pair<std::size_t, std::size_t> r) {
+      return (r.second == r.first + 1 && t[r.first].kind == Kind::Number) ||
+             (r.second == r.first + 2 && IsSymbol(t, r.first, '-') &&
+              t[r.first + 1].kind == Kind::Number);
+    };
+    const bool numberA = isNumber(args[0]), numberB = isNumber(args[1]);
+    const bool moved = call.Is(u"tsql_add") ? numberA != numberB : numberB && !numberA;
+    // The other side's kind is not known here (a column): a stored date moves by days, a
+    // number adds.
+    if (moved && (numberB ? a : b).declared.isEmpty()) return {QString(), true};
+  }
+  return {};
+}
+
 }  // namespace
+
+std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten) {
+  const TsqlTokens parsed = Tokenize(rewritten);
+  const Tokens& t = parsed.tokens;
+  if (t.empty() || !t[0].Is(u"select")) return {};
+  std::size_t from = 1;
+  if (IsWordAt(t, from, "distinct") || IsWordAt(t, from, "all")) ++from;
+  const auto items = SelectItems(t, from);
+  std::vector<ComputedType> types;
+  bool any = false;
+  for (auto [a, b] : items) {
+    if (a >= b || IsSymbol(t, b - 1, '*')) return {};
+    if (HasAlias(t, a, b)) b -= t[b - 2].Is(u"as") ? 2 : 1;
+    types.push_back(ExpressionType(t, a, b));
+    any = any || !types.back().declared.isEmpty() || types.back().datesWhenText;
+  }
+  if (!any) types.clear();
+  return types;
+}
 
 void RaiseTsqlError(const QString& text) {
   throw EDBEngineError(text, {{SQLITE_ERROR, SQLITE_ERROR, text}});

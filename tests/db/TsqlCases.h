@@ -3,6 +3,7 @@
 // Everyday T-SQL and the answers SQL Server documents for it, for the embedded back end and for
 // clients of the TDS test server. Dates are fixed; DEMO's customers are the demo's fixed facts.
 #include "db/Backend.h"
+#include "db/DateTime.h"
 #include "db/Errors.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +165,14 @@ inline const TsqlCase kTsqlCases[] = {
      "!the embedded demo suite does not support cursors"},
 };
 
+// A date-time cell as SQL Server's own tools show its type.
+inline QString TsqlDateTimeText(db::TFieldType type, double value) {
+  const QDateTime v = db::DecodeDateTime(value);
+  if (type == db::ftDate) return v.toString(QStringLiteral("yyyy-MM-dd"));
+  if (type == db::ftTime) return v.toString(QStringLiteral("HH:mm:ss.zzz"));
+  return v.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
 // The result as kTsqlCases writes it.
 inline QString TsqlResultText(const db::ResultSet& result) {
   QStringList lines;
@@ -178,7 +187,11 @@ inline QString TsqlResultText(const db::ResultSet& result) {
           cells << QString::number(result.rows.IntAt(r, c));
           break;
         case db::RowStore::Kind::Float:
-          cells << QString::number(result.rows.FloatAt(r, c), 'g', 15);
+          if (db::IsDateTimeType(result.fields[static_cast<std::size_t>(c)].type))
+            cells << TsqlDateTimeText(result.fields[static_cast<std::size_t>(c)].type,
+                                      result.rows.FloatAt(r, c));
+          else
+            cells << QString::number(result.rows.FloatAt(r, c), 'g', 15);
           break;
         case db::RowStore::Kind::Bytes: {
           const std::string_view b = result.rows.BytesAt(r, c);
