@@ -57,17 +57,6 @@ bool In(const std::string& base, std::initializer_list<const char*> names) {
   return false;
 }
 
-bool Digits(std::string_view s, std::size_t at, std::size_t count, int& out) {
-  if (at + count > s.size()) return false;
-  int v = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  out = v;
-  return true;
-}
-
 qint64 CharCount(const unsigned char* text, int bytes) {
   qint64 chars = 0;
   for (int i = 0; i < bytes; ++i) chars += (text[i] & 0xC0) != 0x80;
@@ -145,33 +134,12 @@ int DeclaredTypeLength(std::string_view declared) {
 
 std::optional<TDateTime> ParseDateText(std::string_view s) {
   if (s.empty()) return std::nullopt;
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
-  bool fast = s.size() >= 10 && s[4] == '-' && s[7] == '-' && Digits(s, 0, 4, y) &&
-              Digits(s, 5, 2, mo) && Digits(s, 8, 2, d);
-  if (fast && s.size() > 10) {
-    fast = s.size() >= 16 && (s[10] == ' ' || s[10] == 'T') && s[13] == ':' &&
-           Digits(s, 11, 2, h) && Digits(s, 14, 2, mi);
-    std::size_t pos = 16;
-    if (fast && s.size() >= 19 && s[16] == ':' && Digits(s, 17, 2, sec)) {
-      pos = 19;
-      if (s.size() > 20 && s[19] == '.') {
-        std::size_t end = 20;
-        double fraction = 0, scale = 0.1;
-        for (; end < s.size() && end < 29 && s[end] >= '0' && s[end] <= '9'; ++end, scale /= 10)
-          fraction += (s[end] - '0') * scale;
-        if (end > 20) {
-          ms = std::min(static_cast<int>(std::lround(fraction * 1000)), 999);
-          pos = end;
-        }
-      }
-    }
-    fast = fast && pos == s.size();
+  if (auto parts = ReadFixedDateTime(s)) {
+    // Rounded to the millisecond the value holds, short of the next second.
+    parts->nanos = std::min((parts->nanos + 500000) / 1000000, 999) * 1000000;
+    return parts->Encode();
   }
-  if (!fast) return ParseIsoDateTime(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-  const QDate date(y, mo, d);
-  const QTime time(h, mi, sec, ms);
-  if (!date.isValid() || !time.isValid()) return std::nullopt;
-  return EncodeDateTime(date, time);
+  return ParseIsoDateTime(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
 }
 
 ResultBuilder::ResultBuilder(sqlite3_stmt* stmt) : stmt_(stmt) {

@@ -99,6 +99,15 @@ inline const TsqlCase kTsqlCases[] = {
     {"DateAddMonthClamps", "select dateadd(month, 1, '2024-01-31'), dateadd(yy, -1, '2024-02-29')",
      "2024-02-29 00:00:00.000|2023-02-28 00:00:00.000"},
     {"DateAddHour", "select dateadd(hour, 25, '2024-01-31 00:00')", "2024-02-01 01:00:00.000"},
+    {"DateAddAcrossLeapDayAndYears",
+     "select dateadd(minute, -90, '2024-03-01 00:30'), dateadd(ms, 3, '2024-12-31 23:59:59.997'), "
+     "dateadd(week, -1, '1900-01-03'), dateadd(quarter, 4, '2023-02-28 10:00:00.123')",
+     "2024-02-29 23:00:00.000|2025-01-01 00:00:00.000|1899-12-27 00:00:00.000|"
+     "2024-02-28 10:00:00.123"},
+    {"DateAddOverflowFails", "select dateadd(year, 8000, '2024-01-01')",
+     "!Adding a value to a 'datetime' column caused an overflow."},
+    {"DateAddHugeCountFails", "select dateadd(day, 3000000, '2024-01-01')",
+     "!Adding a value to a 'datetime' column caused an overflow."},
     {"DateDiffCountsBoundaries",
      "select datediff(day, '2024-01-31 23:59', '2024-02-01 00:01'), "
      "datediff(month, '2024-01-31', '2024-02-01'), datediff(year, '2023-12-31', '2024-01-01'), "
@@ -123,6 +132,11 @@ inline const TsqlCase kTsqlCases[] = {
     {"LeftNegativeFails", "select left('abc', -1)",
      "!Invalid length parameter passed to the left function."},
     {"Substring", "select substring('abcdef', 2, 3), substring('abc', 0, 2)", "bcd|a"},
+    // characters as SQL Server's nvarchar counts them: Thai one each, an emoji two
+    {"TextFunctionsCountCharacters",
+     "select left(N'กขค😀d', 5), right(N'a😀', 2), substring(N'ทดสอบ', 2, 3), "
+     "left(N'ทดสอบ', 10), right(N'ทดสอบ', 0), substring(N'😀x', 3, 1)",
+     "กขค😀|😀|ดสอ|ทดสอบ||x"},
     {"CharIndex",
      "select charindex('a', NameEng), charindex('S', 'siam'), charindex('a', 'banana', 3), "
      "charindex('z', 'abc') from Customer where Code = 'C0001'",

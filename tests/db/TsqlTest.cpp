@@ -162,7 +162,9 @@ TEST(EmbeddedResultTypes, ComputedColumnsCarrySqlServersTypes) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       SCOPED_TRACE(i);
       EXPECT_EQ(fields[i].type, want[i].type);
-      if (want[i].size) EXPECT_EQ(fields[i].size, want[i].size);
+      if (want[i].size) {
+        EXPECT_EQ(fields[i].size, want[i].size);
+      }
       EXPECT_EQ(fields[i].precision, want[i].precision);
       EXPECT_EQ(fields[i].scale, want[i].scale);
     }
