@@ -25,7 +25,8 @@ bool ReadPositive(const char* text, long& out) {
 }  // namespace
 
 BenchArgs::BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNumbers,
-                     std::initializer_list<const char*> options) {
+                     std::initializer_list<const char*> options,
+                     std::initializer_list<const char*> flags) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -34,6 +35,12 @@ BenchArgs::BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNu
     }
     long value = 0;
     if (arg.rfind("-", 0) == 0) {
+      bool flag = false;
+      for (const char* f : flags) flag = flag || arg == f;
+      if (flag) {
+        options_[arg] = 1;
+        continue;
+      }
       bool known = false;
       for (const char* o : options) known = known || arg == o;
       if (!known) Refuse(usage, "unknown option " + arg);

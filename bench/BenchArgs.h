@@ -14,13 +14,16 @@ namespace qav::bench {
 // too many) prints what is wrong and the usage to standard error and ends it with 2.
 class BenchArgs {
  public:
+  // `options` take a number; `flags` stand alone.
   BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNumbers,
-            std::initializer_list<const char*> options = {});
+            std::initializer_list<const char*> options = {},
+            std::initializer_list<const char*> flags = {});
 
   const std::vector<long>& Numbers() const { return numbers_; }
   long Number(std::size_t index, long fallback) const {
     return index < numbers_.size() ? numbers_[index] : fallback;
   }
+  bool Flag(const std::string& name) const { return options_.count(name) > 0; }
   long Option(const std::string& name, long fallback) const {
     const auto it = options_.find(name);
     return it == options_.end() ? fallback : it->second;
