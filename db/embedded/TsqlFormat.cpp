@@ -186,10 +186,6 @@ std::optional<QDateTime> ParseTsqlDate(QStringView raw, int style) {
   return std::nullopt;
 }
 
-std::optional<QDateTime> ParseStoredDate(QStringView text) {
-  return ParseIso(text);
-}
-
 QDateTime DateFromNumber(double days) {
   const double whole = std::floor(days);
   const qint64 ms = std::llround((days - whole) * 86400000.0);
@@ -222,21 +218,15 @@ void PutDigits(std::string& out, int value, int width) {
 }  // namespace
 
 std::string DateTimeText(const DateTimeParts& p) {
+  const int fields[] = {p.year, p.month, p.day, p.hour, p.minute, p.second, p.nanos / 1000000};
+  const int widths[] = {4, 2, 2, 2, 2, 2, 3};
+  const char separators[] = "-- ::.";
   std::string out;
   out.reserve(23);
-  PutDigits(out, p.year, 4);
-  out += '-';
-  PutDigits(out, p.month, 2);
-  out += '-';
-  PutDigits(out, p.day, 2);
-  out += ' ';
-  PutDigits(out, p.hour, 2);
-  out += ':';
-  PutDigits(out, p.minute, 2);
-  out += ':';
-  PutDigits(out, p.second, 2);
-  out += '.';
-  PutDigits(out, p.nanos / 1000000, 3);
+  for (int i = 0; i < 7; ++i) {
+    PutDigits(out, fields[i], widths[i]);
+    if (i < 6) out += separators[i];
+  }
   return out;
 }
 

@@ -19,8 +19,6 @@ using db::DateTimeParts;
 // Reads a date-time written in CONVERT style `style` (0 for the forms SQL Server reads without
 // a style: "2024-01-31", "20240131", "01/31/2024", each with an optional time, or a time alone).
 std::optional<QDateTime> ParseTsqlDate(QStringView text, int style = 0);
-// Reads only the form the suite stores date-times in: "2024-01-31[ 13:05[:07[.123]]]".
-std::optional<QDateTime> ParseStoredDate(QStringView text);
 // Days since 1900-01-01, the date-time SQL Server makes of a number.
 QDateTime DateFromNumber(double days);
 // The same date-time in calendar fields, and back.

@@ -249,11 +249,12 @@ bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
          IsSymbol(t, to - 2, ')');
 }
 
-// The items of the select list that starts at `from`, as [first, end) token ranges; empty when a
-// "(" stays open.
-std::vector<std::pair<std::size_t, std::size_t>> SelectItems(const Tokens& t, std::size_t from) {
-  const std::size_t end = SelectListEnd(t, from);
-  std::vector<std::pair<std::size_t, std::size_t>> items;
+using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// The tokens [from, end) split at the commas outside parentheses, as [first, end) ranges; empty
+// when a "(" stays open.
+Ranges SplitAtCommas(const Tokens& t, std::size_t from, std::size_t end) {
+  Ranges items;
   int depth = 0;
   std::size_t start = from;
   for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
@@ -268,6 +269,11 @@ std::vector<std::pair<std::size_t, std::size_t>> SelectItems(const Tokens& t, st
   }
   if (depth != 0) items.clear();
   return items;
+}
+
+// The items of the select list that starts at `from`.
+Ranges SelectItems(const Tokens& t, std::size_t from) {
+  return SplitAtCommas(t, from, SelectListEnd(t, from));
 }
 
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
@@ -581,23 +587,10 @@ class OperatorRewriter {
   const Tokens& t_;
 };
 
-// The arguments of the call whose "(" is at `open`, as token ranges.
-std::vector<std::pair<std::size_t, std::size_t>> CallArguments(const Tokens& t, std::size_t open) {
+// The arguments of the call whose "(" is at `open`.
+Ranges CallArguments(const Tokens& t, std::size_t open) {
   const std::size_t close = MatchingParen(t, open);
-  std::vector<std::pair<std::size_t, std::size_t>> args;
-  int depth = 0;
-  std::size_t start = open + 1;
-  for (std::size_t k = open + 1; k <= close && k < t.size(); ++k) {
-    if (k == close || (depth == 0 && IsSymbol(t, k, ','))) {
-      args.emplace_back(start, k);
-      start = k + 1;
-    } else if (IsSymbol(t, k, '(')) {
-      ++depth;
-    } else if (IsSymbol(t, k, ')')) {
-      --depth;
-    }
-  }
-  return args;
+  return close < t.size() ? SplitAtCommas(t, open + 1, close) : Ranges();
 }
 
 bool IsDateTimeTypeName(const QString& type) {

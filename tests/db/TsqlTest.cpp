@@ -13,6 +13,14 @@ namespace {
 
 using embedded::RewriteTsql;
 
+// Company DEMO of the suite.
+std::unique_ptr<BackendConnection> OpenDemo(const test::DemoSuiteFolder& suite) {
+  ConnectSettings s;
+  s.server = suite.ServerName();
+  s.database = QStringLiteral("DEMO");
+  return OpenEmbedded(s);
+}
+
 class EmbeddedTsql : public ::testing::TestWithParam<test::TsqlCase> {
  protected:
   static void SetUpTestSuite() { suite_ = new test::DemoSuiteFolder(20); }
@@ -21,12 +29,7 @@ class EmbeddedTsql : public ::testing::TestWithParam<test::TsqlCase> {
     suite_ = nullptr;
   }
 
-  static std::unique_ptr<BackendConnection> Connect() {
-    ConnectSettings s;
-    s.server = suite_->ServerName();
-    s.database = QStringLiteral("DEMO");
-    return OpenEmbedded(s);
-  }
+  static std::unique_ptr<BackendConnection> Connect() { return OpenDemo(*suite_); }
 
   static test::DemoSuiteFolder* suite_;
 };
@@ -106,10 +109,7 @@ TEST(TsqlRewriterTest, LeavesTheSuitesOwnStatementsAsTheyWere) {
 
 TEST(EmbeddedScriptTest, RunsStatementsWithoutSemicolonsAndKeepsPrintedText) {
   test::DemoSuiteFolder suite(20);
-  ConnectSettings s;
-  s.server = suite.ServerName();
-  s.database = QStringLiteral("DEMO");
-  const auto db = OpenEmbedded(s);
+  const auto db = OpenDemo(suite);
   const auto result = db->Execute(QStringLiteral("declare @d datetime = '2024-01-31'\n"
                                                  "print 'from ' + convert(varchar, @d, 103)\n"
                                                  "select dateadd(day, 1, @d)\n"
@@ -137,10 +137,7 @@ TEST(EmbeddedScriptTest, RunsStatementsWithoutSemicolonsAndKeepsPrintedText) {
 // it as a stored column of that type; in the console's cursor as in Execute.
 TEST(EmbeddedResultTypes, ComputedColumnsCarrySqlServersTypes) {
   test::DemoSuiteFolder suite(20);
-  ConnectSettings s;
-  s.server = suite.ServerName();
-  s.database = QStringLiteral("DEMO");
-  const auto db = OpenEmbedded(s);
+  const auto db = OpenDemo(suite);
   const QString sql = QStringLiteral(
       "select dateadd(day, 1, CreateDate) a, getdate() - 1, CreateDate + 1 b, Id + 1 c, "
       "convert(varchar(10), CreateDate, 103), cast(CreditLimit as decimal(10, 2)), "
