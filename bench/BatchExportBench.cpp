@@ -3,8 +3,13 @@
 // (the memory must not grow with the rows), then each of the console's file writers on 32,766
 // rows, the most that every format holds, and the Word document on 1,000 rows beside it (its
 // memory grows with the rows). The two programs run in turns, several rounds, and the figures
-// are the medians, so that a machine busy with other work weighs on both alike.
-//   batch-export-bench [--rounds N] [TEXT_ROWS...]   (default 3 rounds; 10000 1000000 rows)
+// are the medians, so that a machine busy with other work weighs on both alike. Last, the cost of
+// the T-SQL translation: a statement of T-SQL functions (CONVERT with a style, DATEADD, LEFT and
+// +) beside the same statement in SQLite's own dialect, both through qavtool-export to text on
+// the same table, in turns.
+//   batch-export-bench [--rounds N] [--tsql-rows N] [--tsql-only] [TEXT_ROWS...]
+//   (default 3 rounds; 10000 1000000 text rows; 1000000 T-SQL rows)
+#include "bench/BenchArgs.h"
 #include "bench/BenchProcess.h"
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
@@ -28,6 +33,7 @@ struct Run {
   double seconds = 0;
   long peakKb = 0;  // the child's own high-water mark of resident memory
   double megabytes = 0;
+  double cpuSeconds = 0;
 };
 
 // The children are measured through GNU time (bench/BenchProcess), which must be installed.
@@ -41,6 +47,7 @@ Run Measure(const QStringList& command, const QString& outFile, const QString& e
   run.ok = r.ok;
   run.seconds = r.seconds;
   run.peakKb = r.peakKb;
+  run.cpuSeconds = r.cpuSeconds;
   return run;
 }
 
@@ -55,14 +62,16 @@ double Median(std::vector<double> values) {
 Run MedianRun(const std::vector<Run>& runs) {
   Run m;
   m.ok = !runs.empty();
-  std::vector<double> seconds, peaks;
+  std::vector<double> seconds, peaks, cpu;
   for (const Run& r : runs) {
     m.ok = m.ok && r.ok;
     seconds.push_back(r.seconds);
+    cpu.push_back(r.cpuSeconds);
     peaks.push_back(static_cast<double>(r.peakKb));
     m.megabytes = r.megabytes;
   }
   m.seconds = Median(seconds);
+  m.cpuSeconds = Median(cpu);
   m.peakKb = static_cast<long>(Median(peaks));
   return m;
 }
@@ -75,16 +84,25 @@ QString Table(const QString& folder, long rows) {
   return suite;
 }
 
-Run Export(const QString& suite, const QString& format, const QString& out) {
+Run Export(const QString& suite, const QString& format, const QString& out,
+           const QString& query = QStringLiteral("select * from Big")) {
   Run run = Measure(
       {QStringLiteral(QAVTOOL_EXPORT_PATH), QStringLiteral("--server"),
        QStringLiteral("embedded:") + suite, QStringLiteral("--database"), QStringLiteral("BENCH"),
-       QStringLiteral("--query"), QStringLiteral("select * from Big"), QStringLiteral("--format"),
-       format, QStringLiteral("--out"), out, QStringLiteral("--force")},
+       QStringLiteral("--query"), query, QStringLiteral("--format"), format,
+       QStringLiteral("--out"), out, QStringLiteral("--force")},
       {}, out + QStringLiteral(".log"));
   run.megabytes = QFileInfo(out).size() / 1048576.0;
   return run;
 }
+
+// The statement of T-SQL functions, and the same in SQLite's dialect.
+const char kTsql[] =
+    "select convert(varchar(10), SaleDate, 103), dateadd(day, 30, SaleDate), "
+    "left(Code, 3) + '-' + Note from Big";
+const char kSqlite[] =
+    "select strftime('%d/%m/%Y', SaleDate), strftime('%Y-%m-%d %H:%M:%f', SaleDate, '+30 days'), "
+    "substr(Code, 1, 3) || '-' || Note from Big";
 
 void Print(const char* what, long rows, const Run& r) {
   if (!r.ok) {
@@ -98,16 +116,16 @@ void Print(const char* what, long rows, const Run& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const qav::bench::BenchArgs args(
+      argc, argv,
+      "batch-export-bench [--rounds N] [--tsql-rows N] [--tsql-only] [TEXT_ROWS...]\n"
+      "  (default 3 rounds; 10000 1000000 text rows; 1000000 T-SQL rows)",
+      16, {"--rounds", "--tsql-rows"}, {"--tsql-only"});
   QCoreApplication app(argc, argv);
-  int rounds = 3;
-  std::vector<long> textRows;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--rounds" && i + 1 < argc)
-      rounds = std::max(1, std::stoi(argv[++i]));
-    else
-      textRows.push_back(std::stol(argv[i]));
-  }
-  if (textRows.empty()) textRows = {10000, 1000000};
+  const int rounds = static_cast<int>(args.Option("--rounds", 3));
+  const long tsqlRows = args.Option("--tsql-rows", 1000000);
+  std::vector<long> textRows = args.Numbers();
+  if (textRows.empty() && !args.Flag("--tsql-only")) textRows = {10000, 1000000};
   if (!QFileInfo(QString::fromLatin1(kTime)).isExecutable()) {
     std::printf("%s: not installed (Debian package time)\n", kTime);
     return 1;
@@ -154,6 +172,37 @@ int main(int argc, char** argv) {
                     sqlite.peakKb > 0 ? static_cast<double>(batch.peakKb) / sqlite.peakKb : 0.0);
     }
   }
+
+  // The T-SQL translation's cost: the same work in both dialects, in turns.
+  {
+    QTemporaryDir dir;
+    const QString suite = Table(dir.path(), tsqlRows);
+    const QString out = dir.filePath(QStringLiteral("dialect.txt"));
+    std::vector<Run> tsql, sqlite;
+    for (int round = 0; round < rounds; ++round) {
+      const auto runTsql = [&] {
+        tsql.push_back(Export(suite, QStringLiteral("txt"), out, QString::fromLatin1(kTsql)));
+      };
+      const auto runSqlite = [&] {
+        sqlite.push_back(Export(suite, QStringLiteral("txt"), out, QString::fromLatin1(kSqlite)));
+      };
+      if (round % 2 == 0) runTsql();
+      runSqlite();
+      if (round % 2 == 1) runTsql();
+    }
+    std::printf("\n%s\n%s\n", kTsql, kSqlite);
+    const Run a = MedianRun(tsql), b = MedianRun(sqlite);
+    Print("T-SQL functions txt", tsqlRows, a);
+    Print("SQLite dialect txt", tsqlRows, b);
+    if (a.ok && b.ok) {
+      std::printf("%-22s %10ld   T-SQL takes %.2f x the time of SQLite's dialect\n", "ratio",
+                  tsqlRows, a.seconds / b.seconds);
+      std::printf("%-22s %10ld   processor time %.2f s vs %.2f s: %.2f x\n", "", tsqlRows,
+                  a.cpuSeconds, b.cpuSeconds, b.cpuSeconds > 0 ? a.cpuSeconds / b.cpuSeconds : 0.0);
+    }
+    failures += !a.ok || !b.ok;
+  }
+  if (args.Flag("--tsql-only")) return failures ? 1 : 0;
 
   // A Word table holds 32,767 rows with its title row, and a Quattro worksheet as many.
   for (long rows : {1000L, 32766L}) {

@@ -19,7 +19,7 @@ TProcessRun RunMeasured(const QStringList& command, const QString& outFile,
   // The peak memory comes from GNU time, which reads it for the child alone: wait4's figure on
   // Linux includes what the child inherited from this process, the benchmark's own memory.
   const QString peakFile = errFile + QStringLiteral(".peak");
-  std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o",
+  std::vector<std::string> args = {"/usr/bin/time", "-f", "%U %S %M", "-o",
                                    QFile::encodeName(peakFile).toStdString()};
   for (const QString& a : command) args.push_back(QFile::encodeName(a).toStdString());
   std::vector<char*> argv;
@@ -48,7 +48,11 @@ TProcessRun RunMeasured(const QStringList& command, const QString& outFile,
   if (peak.open(QIODevice::ReadOnly)) {
     // The last line: time puts a note about an abnormal end before it.
     const QList<QByteArray> lines = peak.readAll().trimmed().split('\n');
-    run.peakKb = lines.last().trimmed().toLong();
+    const QList<QByteArray> figures = lines.last().trimmed().split(' ');
+    if (figures.size() == 3) {
+      run.cpuSeconds = figures[0].toDouble() + figures[1].toDouble();
+      run.peakKb = figures[2].toLong();
+    }
   }
   return run;
 }

@@ -9,7 +9,8 @@ namespace qav::bench {
 struct TProcessRun {
   bool ok = false;  // exit code 0
   double seconds = 0;
-  long peakKb = 0;  // the child's own high-water mark of resident memory
+  long peakKb = 0;        // the child's own high-water mark of resident memory
+  double cpuSeconds = 0;  // its processor time, user and system: steadier on a busy machine
 };
 
 // Runs the program (command's first item) with its standard output in `outFile` (when given)

@@ -3,6 +3,7 @@
 // stays busy meanwhile, then scrolls through the rows and closes them, and prints the memory
 // the result took beside the size of the sqlite3 shell's tab-separated dump of it.
 //   console-grid-bench [ROWS...]     (default 1,000 and 1,000,000 rows of 10 columns)
+#include "bench/BenchArgs.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
 #include "db/Database.h"
@@ -148,8 +149,10 @@ void Bench(QApplication& app, long rows) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  std::vector<long> counts;
-  for (int i = 1; i < argc; ++i) counts.push_back(std::stol(argv[i]));
+  const qav::bench::BenchArgs args(
+      argc, argv, "console-grid-bench [ROWS...]   (default 1000 and 1000000 rows of 10 columns)",
+      16);
+  std::vector<long> counts = args.Numbers();
   if (counts.empty()) counts = {1000, 1000000};
   for (long rows : counts) Bench(app, rows);
   return 0;

@@ -1,5 +1,6 @@
 // Loads a large result through the engine layer and walks it, printing time and memory.
 //   result-load-bench [ROWS]     (default 1,000,000 rows of 10 columns)
+#include "bench/BenchArgs.h"
 #include "bench/BenchTable.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -13,7 +14,9 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  const long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
+  const qav::bench::BenchArgs args(
+      argc, argv, "result-load-bench [ROWS]   (default 1000000 rows of 10 columns)", 1);
+  const long rows = args.Number(0, 1000000);
   QTemporaryDir dir;
   const QString suite = dir.path() + QStringLiteral("/suite");
   QDir().mkpath(suite);

@@ -1,6 +1,7 @@
 // Fetches a large result through the ODBC back end (unixODBC, FreeTDS) from the TDS test
 // server, and the same result from the embedded back end directly, printing rows per second.
 //   tds-fetch-bench [ROWS]     (default 200,000 rows of 10 columns)
+#include "bench/BenchArgs.h"
 #include "bench/BenchTable.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -37,8 +38,10 @@ double Fetch(const QString& name, const QString& server, const QString& sql, qin
 }  // namespace
 
 int main(int argc, char** argv) {
+  const qav::bench::BenchArgs args(
+      argc, argv, "tds-fetch-bench [ROWS]   (default 200000 rows of 10 columns)", 1);
   QCoreApplication app(argc, argv);
-  const long rows = argc > 1 ? std::stol(argv[1]) : 200000;
+  const long rows = args.Number(0, 200000);
   QTemporaryDir dir;
   const QString suite = dir.path() + QStringLiteral("/suite");
   QDir().mkpath(suite);

@@ -3,6 +3,7 @@
 // the rows already in the grid, and the whole way from F5 (the statement opened in the grid) to
 // the file. The shell and the console run in turns, several rounds; the figures are medians.
 //   text-export-bench [ROWS [ROUNDS]]     (default 1,000,000 rows of 10 columns, 3 rounds)
+#include "bench/BenchArgs.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
 #include "db/Database.h"
@@ -55,8 +56,11 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
-  const int rounds = argc > 2 ? std::max(1, std::stoi(argv[2])) : 3;
+  const qav::bench::BenchArgs args(
+      argc, argv,
+      "text-export-bench [ROWS [ROUNDS]]   (default 1000000 rows of 10 columns, 3 rounds)", 2);
+  const long rows = args.Number(0, 1000000);
+  const int rounds = static_cast<int>(args.Number(1, 3));
   QTemporaryDir dir;
   const QString suite = dir.path() + QStringLiteral("/suite");
   QDir().mkpath(suite);

@@ -2,6 +2,7 @@
 // Excel, Lotus, Quattro) and the console's settings, and prints their throughput side by side.
 //   worksheet-export-bench [ROWS] [RUNS]   (default 60,000 rows of 10 columns, best of 3 runs)
 // The worksheet formats number their rows in 16 bits, so ROWS stays below 65,536.
+#include "bench/BenchArgs.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
 #include "core/FormatSettings.h"
@@ -36,8 +37,13 @@ struct Writer {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const long rows = argc > 1 ? std::stol(argv[1]) : 60000;
-  const int runs = argc > 2 ? std::stoi(argv[2]) : 3;
+  const qav::bench::BenchArgs args(
+      argc, argv,
+      "worksheet-export-bench [ROWS [RUNS]]   (default 60000 rows of 10 columns, best of 3 runs; "
+      "ROWS below 65536)",
+      2);
+  const long rows = args.Number(0, 60000);
+  const int runs = static_cast<int>(args.Number(1, 3));
   QTemporaryDir dir;
   const QString suite = dir.path() + QStringLiteral("/suite");
   QDir().mkpath(suite);

@@ -27,6 +27,10 @@ static double DayNumber(const char* text) {
 }
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    printf("usage: xlsx-direct-bench DATABASE_FILE OUT.xlsx\n");
+    return 0;
+  }
   if (argc != 3) {
     fprintf(stderr, "usage: xlsx-direct-bench DATABASE_FILE OUT.xlsx\n");
     return 2;

@@ -7,6 +7,7 @@
 //  2. qavtool-export --format xlsx on 10,000 and 1,000,000 rows: its peak memory must not grow
 //     with the rows (the library's constant-memory mode).
 //   xlsx-export-bench [ROWS] [BIG_ROWS] [RUNS]   (default 65000 1000000 3)
+#include "bench/BenchArgs.h"
 #include "bench/BenchProcess.h"
 #include "bench/BenchTable.h"
 #include "console/ResultGrid.h"
@@ -96,9 +97,11 @@ Timing TimeDirect(const QString& database, const QString& file) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const long rows = argc > 1 ? std::stol(argv[1]) : 65000;
-  const long bigRows = argc > 2 ? std::stol(argv[2]) : 1000000;
-  const int runs = argc > 3 ? std::stoi(argv[3]) : 3;
+  const qav::bench::BenchArgs args(
+      argc, argv, "xlsx-export-bench [ROWS [BIG_ROWS [RUNS]]]   (default 65000 1000000 3)", 3);
+  const long rows = args.Number(0, 65000);
+  const long bigRows = args.Number(1, 1000000);
+  const int runs = static_cast<int>(args.Number(2, 3));
   qav::FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
   int failures = 0;
 

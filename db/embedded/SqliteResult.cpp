@@ -1,5 +1,7 @@
 #include "db/embedded/SqliteResult.h"
 
+#include "db/embedded/TsqlRewriter.h"
+
 #include <sqlite3.h>
 #include <QDateTime>
 #include <cmath>
@@ -53,17 +55,6 @@ bool In(const std::string& base, std::initializer_list<const char*> names) {
   for (const char* n : names)
     if (base == n) return true;
   return false;
-}
-
-bool Digits(std::string_view s, std::size_t at, std::size_t count, int& out) {
-  if (at + count > s.size()) return false;
-  int v = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  out = v;
-  return true;
 }
 
 qint64 CharCount(const unsigned char* text, int bytes) {
@@ -143,45 +134,35 @@ int DeclaredTypeLength(std::string_view declared) {
 
 std::optional<TDateTime> ParseDateText(std::string_view s) {
   if (s.empty()) return std::nullopt;
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
-  bool fast = s.size() >= 10 && s[4] == '-' && s[7] == '-' && Digits(s, 0, 4, y) &&
-              Digits(s, 5, 2, mo) && Digits(s, 8, 2, d);
-  if (fast && s.size() > 10) {
-    fast = s.size() >= 16 && (s[10] == ' ' || s[10] == 'T') && s[13] == ':' &&
-           Digits(s, 11, 2, h) && Digits(s, 14, 2, mi);
-    std::size_t pos = 16;
-    if (fast && s.size() >= 19 && s[16] == ':' && Digits(s, 17, 2, sec)) {
-      pos = 19;
-      if (s.size() > 20 && s[19] == '.') {
-        std::size_t end = 20;
-        double fraction = 0, scale = 0.1;
-        for (; end < s.size() && end < 29 && s[end] >= '0' && s[end] <= '9'; ++end, scale /= 10)
-          fraction += (s[end] - '0') * scale;
-        if (end > 20) {
-          ms = std::min(static_cast<int>(std::lround(fraction * 1000)), 999);
-          pos = end;
-        }
-      }
-    }
-    fast = fast && pos == s.size();
+  if (auto parts = ReadFixedDateTime(s)) {
+    // Rounded to the millisecond the value holds, short of the next second.
+    parts->nanos = std::min((parts->nanos + 500000) / 1000000, 999) * 1000000;
+    return parts->Encode();
   }
-  if (!fast) return ParseIsoDateTime(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-  const QDate date(y, mo, d);
-  const QTime time(h, mi, sec, ms);
-  if (!date.isValid() || !time.isValid()) return std::nullopt;
-  return EncodeDateTime(date, time);
+  return ParseIsoDateTime(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
 }
 
 ResultBuilder::ResultBuilder(sqlite3_stmt* stmt) : stmt_(stmt) {
   const int count = sqlite3_column_count(stmt);
   columns_.resize(static_cast<std::size_t>(count));
+  std::vector<ComputedType> computed;
+  if (const char* sql = sqlite3_sql(stmt)) {
+    computed = ComputedColumnTypes(QString::fromUtf8(sql));
+    if (computed.size() != static_cast<std::size_t>(count)) computed.clear();
+  }
   for (int i = 0; i < count; ++i) {
     Column& c = columns_[static_cast<std::size_t>(i)];
     c.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
-    if (const char* decl = sqlite3_column_decltype(stmt, i)) c.declared = ParseDeclaredType(decl);
+    if (const char* decl = sqlite3_column_decltype(stmt, i)) {
+      c.declared = ParseDeclaredType(decl);
+    } else if (!computed.empty()) {
+      const ComputedType& type = computed[static_cast<std::size_t>(i)];
+      c.declared = ParseDeclaredType(type.declared.toStdString());
+      c.datesWhenText = type.datesWhenText;
+    }
     if (IsFloatType(c.declared.type))
       c.target = Target::Float;
-    else if (IsDateTimeType(c.declared.type))
+    else if (IsDateTimeType(c.declared.type) || c.datesWhenText)
       c.target = Target::Date;
   }
   result_ = std::make_unique<ResultSet>();
@@ -227,6 +208,7 @@ void ResultBuilder::AddRow(RowStore& rows) {
         if (c.target == Target::Date) {
           if (const auto value = ParseDateText(view)) {
             rows.SetFloat(i, *value);
+            c.sawDate = true;
             break;
           }
         }
@@ -252,8 +234,16 @@ void ResultBuilder::AddRow(RowStore& rows) {
 
 std::unique_ptr<ResultSet> ResultBuilder::Finish() {
   result_->fields.reserve(columns_.size());
-  for (const Column& c : columns_) {
+  for (Column& c : columns_) {
     FieldDef f{c.name, c.declared.type, c.declared.size, c.declared.precision, c.declared.scale};
+    if (c.datesWhenText) {
+      // Nothing but NULL so far reads as the date-times such a column mostly holds; the rows
+      // after these keep the kind chosen here.
+      if (!c.sawInt && !c.sawReal && (c.sawDate || !c.sawText))
+        f.type = ftDateTime;
+      else
+        c.target = Target::Native;
+    }
     const int longest = static_cast<int>(std::min<qint64>(c.maxChars, 1 << 30));
     switch (f.type) {
       case ftUnknown:

@@ -26,7 +26,8 @@ int DeclaredTypeLength(std::string_view declared);
 std::optional<TDateTime> ParseDateText(std::string_view text);
 
 // Fills a ResultSet from a prepared statement, row by row, and types its fields at the end:
-// by the declared type where the column has one, else by the values it holds.
+// by the declared type where the column has one, else by the type the statement's functions give
+// it (CONVERT, DATEADD...), else by the values it holds.
 class ResultBuilder {
  public:
   explicit ResultBuilder(sqlite3_stmt* stmt);
@@ -43,6 +44,8 @@ class ResultBuilder {
     QString name;
     DeclaredType declared;
     Target target = Target::Native;
+    bool datesWhenText = false;  // typed by its values: date-times when they are texts
+    bool sawDate = false;
     bool sawInt = false, sawReal = false, sawText = false, sawBlob = false;
     qint64 minInt = 0, maxInt = 0;
     qint64 maxChars = 0;  // longest text, in characters

@@ -52,47 +52,17 @@ int FullYear(int year, qsizetype digits) {
   return year <= 49 ? 2000 + year : 1900 + year;  // SQL Server's two-digit year cutoff, 2049
 }
 
-// "2024-01-31[( |T)13:05[:07[.123]]]", the form the suite stores, read without a regular
-// expression: functions read it on every row.
+// The form the suite stores, read as the functions read it on every row.
 std::optional<QDateTime> ParseIso(QStringView s) {
-  auto number = [&](qsizetype at, qsizetype count, int& out) {
-    if (at + count > s.size()) return false;
-    out = 0;
-    for (qsizetype i = at; i < at + count; ++i) {
-      if (s[i] < u'0' || s[i] > u'9') return false;
-      out = out * 10 + (s[i].unicode() - '0');
-    }
-    return true;
-  };
-  int y, mo, d, h = 0, mi = 0, sec = 0, ms = 0;
-  if (!number(0, 4, y) || s.size() < 10 || s[4] != u'-' || !number(5, 2, mo) || s[7] != u'-' ||
-      !number(8, 2, d))
-    return std::nullopt;
-  qsizetype at = 10;
-  if (at < s.size()) {
-    if ((s[at] != u' ' && s[at] != u'T') || !number(at + 1, 2, h) || at + 3 >= s.size() ||
-        s[at + 3] != u':' || !number(at + 4, 2, mi))
-      return std::nullopt;
-    at += 6;
-    if (at < s.size()) {
-      if (s[at] != u':' || !number(at + 1, 2, sec)) return std::nullopt;
-      at += 3;
-      if (at < s.size()) {
-        if (s[at] != u'.') return std::nullopt;
-        qsizetype digits = 0;
-        for (++at; at < s.size(); ++at, ++digits) {
-          if (s[at] < u'0' || s[at] > u'9') return std::nullopt;
-          if (digits < 3) ms = ms * 10 + (s[at].unicode() - '0');
-        }
-        if (digits == 0) return std::nullopt;
-        for (; digits < 3; ++digits) ms *= 10;
-      }
-    }
+  char bytes[40];
+  if (s.size() > static_cast<qsizetype>(sizeof bytes)) return std::nullopt;
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (s[i].unicode() >= 0x80) return std::nullopt;
+    bytes[i] = static_cast<char>(s[i].unicode());
   }
-  const QDate date(y, mo, d);
-  const QTime time(h, mi, sec, ms);
-  if (!date.isValid() || !time.isValid()) return std::nullopt;
-  return Make(date, time);
+  const auto p = ReadFixedDateTime(std::string_view(bytes, static_cast<std::size_t>(s.size())));
+  if (!p) return std::nullopt;
+  return DateTimeOf(*p);
 }
 
 enum class Order { Ymd, Mdy, Dmy };
@@ -216,98 +186,209 @@ std::optional<QDateTime> ParseTsqlDate(QStringView raw, int style) {
   return std::nullopt;
 }
 
-std::optional<QDateTime> ParseStoredDate(QStringView text) {
-  return ParseIso(text);
-}
-
 QDateTime DateFromNumber(double days) {
   const double whole = std::floor(days);
   const qint64 ms = std::llround((days - whole) * 86400000.0);
   return Make(QDate(1900, 1, 1).addDays(static_cast<qint64>(whole)), QTime(0, 0)).addMSecs(ms);
 }
 
-QString DateTimeText(const QDateTime& v) {
-  return v.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-}
-
-std::optional<QString> DateStyleText(const QDateTime& v, int style) {
+DateTimeParts PartsOf(const QDateTime& v) {
   const QDate d = v.date();
   const QTime t = v.time();
+  DateTimeParts p;
+  p.year = d.year(), p.month = d.month(), p.day = d.day();
+  p.hour = t.hour(), p.minute = t.minute(), p.second = t.second(), p.nanos = t.msec() * 1000000;
+  return p;
+}
+
+QDateTime DateTimeOf(const DateTimeParts& p) {
+  return Make(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.nanos / 1000000));
+}
+
+namespace {
+
+void PutDigits(std::string& out, int value, int width) {
+  char digits[12];
+  int n = 0;
+  for (unsigned v = static_cast<unsigned>(value < 0 ? -value : value); n < width || v; v /= 10)
+    digits[n++] = static_cast<char>('0' + v % 10);
+  while (n > 0) out += digits[--n];
+}
+
+}  // namespace
+
+std::string DateTimeText(const DateTimeParts& p) {
+  const int fields[] = {p.year, p.month, p.day, p.hour, p.minute, p.second, p.nanos / 1000000};
+  const int widths[] = {4, 2, 2, 2, 2, 2, 3};
+  const char separators[] = "-- ::.";
+  std::string out;
+  out.reserve(23);
+  for (int i = 0; i < 7; ++i) {
+    PutDigits(out, fields[i], widths[i]);
+    if (i < 6) out += separators[i];
+  }
+  return out;
+}
+
+QString DateTimeText(const QDateTime& v) {
+  return QString::fromLatin1(DateTimeText(PartsOf(v)));
+}
+
+std::optional<std::string> DateStyleText(const DateTimeParts& p, int style) {
   const bool century = style >= 100 || style == 0 || style == 20 || style == 21 || style == 23 ||
                        style == 126 || style == 127;
-  const QString year = century ? QString::number(d.year()) : Two(d.year() % 100);
-  const QString mm = Two(d.month()), dd = Two(d.day());
-  const QString mon = MonthName(d.month()).left(3);
-  const QString hms = t.toString(QStringLiteral("HH:mm:ss"));
-  auto ampm = [&](bool seconds) {
-    const int h12 = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
-    QString text = QStringLiteral("%1:%2").arg(h12, 2, 10, QLatin1Char(' ')).arg(Two(t.minute()));
-    if (seconds)
-      text += u':' + Two(t.second()) + u':' +
-              QStringLiteral("%1").arg(t.msec(), 3, 10, QLatin1Char('0'));
-    return text + (t.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+  std::string out;
+  out.reserve(32);
+  auto year = [&] { PutDigits(out, century ? p.year : p.year % 100, century ? 4 : 2); };
+  auto two = [&](int v) { PutDigits(out, v, 2); };
+  auto mon = [&] { out.append(kMonths[p.month - 1], 3); };
+  auto hms = [&] {
+    two(p.hour);
+    out += ':';
+    two(p.minute);
+    out += ':';
+    two(p.second);
   };
-  const QString dayPadded = QStringLiteral("%1").arg(d.day(), 2, 10, QLatin1Char(' '));
+  auto ymd = [&](char sep) {
+    year();
+    if (sep) out += sep;
+    two(p.month);
+    if (sep) out += sep;
+    two(p.day);
+  };
+  auto dmy = [&](char sep) {
+    two(p.day);
+    out += sep;
+    two(p.month);
+    out += sep;
+    year();
+  };
+  auto dayPadded = [&] {
+    out += p.day < 10 ? ' ' : static_cast<char>('0' + p.day / 10);
+    out += static_cast<char>('0' + p.day % 10);
+  };
+  auto ampm = [&](bool seconds) {
+    const int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
+    out += h12 < 10 ? ' ' : '1';
+    out += static_cast<char>('0' + h12 % 10);
+    out += ':';
+    two(p.minute);
+    if (seconds) {
+      out += ':';
+      two(p.second);
+      out += ':';
+      PutDigits(out, p.nanos / 1000000, 3);
+    }
+    out += p.hour < 12 ? "AM" : "PM";
+  };
   switch (style) {
     case 0:
     case 100:
-      return mon + u' ' + dayPadded + u' ' + year + u' ' + ampm(false);
-    case 1:
-    case 101:
-      return mm + u'/' + dd + u'/' + year;
-    case 2:
-    case 102:
-      return year + u'.' + mm + u'.' + dd;
-    case 3:
-    case 103:
-      return dd + u'/' + mm + u'/' + year;
-    case 4:
-    case 104:
-      return dd + u'.' + mm + u'.' + year;
-    case 5:
-    case 105:
-      return dd + u'-' + mm + u'-' + year;
-    case 6:
-    case 106:
-      return dd + u' ' + mon + u' ' + year;
-    case 7:
-    case 107:
-      return mon + u' ' + dd + QStringLiteral(", ") + year;
-    case 8:
-    case 108:
-      return hms;
     case 9:
     case 109:
-      return mon + u' ' + dayPadded + u' ' + year + u' ' + ampm(true);
+      mon();
+      out += ' ';
+      dayPadded();
+      out += ' ';
+      year();
+      out += ' ';
+      ampm(style % 100 == 9);
+      break;
+    case 1:
+    case 101:
+      two(p.month);
+      out += '/';
+      two(p.day);
+      out += '/';
+      year();
+      break;
+    case 2:
+    case 102:
+      ymd('.');
+      break;
+    case 3:
+    case 103:
+      dmy('/');
+      break;
+    case 4:
+    case 104:
+      dmy('.');
+      break;
+    case 5:
+    case 105:
+      dmy('-');
+      break;
+    case 6:
+    case 106:
+      two(p.day);
+      out += ' ';
+      mon();
+      out += ' ';
+      year();
+      break;
+    case 7:
+    case 107:
+      mon();
+      out += ' ';
+      two(p.day);
+      out += ", ";
+      year();
+      break;
+    case 8:
+    case 108:
+      hms();
+      break;
     case 10:
     case 110:
-      return mm + u'-' + dd + u'-' + year;
+      two(p.month);
+      out += '-';
+      two(p.day);
+      out += '-';
+      year();
+      break;
     case 11:
     case 111:
-      return year + u'/' + mm + u'/' + dd;
+      ymd('/');
+      break;
     case 12:
     case 112:
-      return year + mm + dd;
+      ymd(0);
+      break;
     case 20:
     case 120:
-      return year + u'-' + mm + u'-' + dd + u' ' + hms;
+      ymd('-');
+      out += ' ';
+      hms();
+      break;
     case 21:
     case 121:
-      return DateTimeText(v);
+      return DateTimeText(p);
     case 23:
-      return year + u'-' + mm + u'-' + dd;
+      ymd('-');
+      break;
     case 126:
-    case 127: {
-      QString text = year + u'-' + mm + u'-' + dd + u'T' + hms;
-      if (t.msec() != 0) text += u'.' + QStringLiteral("%1").arg(t.msec(), 3, 10, QLatin1Char('0'));
-      return text;
-    }
+    case 127:
+      ymd('-');
+      out += 'T';
+      hms();
+      if (p.nanos / 1000000 != 0) {
+        out += '.';
+        PutDigits(out, p.nanos / 1000000, 3);
+      }
+      break;
     default:
       return std::nullopt;
   }
+  return out;
 }
 
-std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
+std::optional<QString> DateStyleText(const QDateTime& v, int style) {
+  const auto text = DateStyleText(PartsOf(v), style);
+  if (!text) return std::nullopt;
+  return QString::fromLatin1(*text);
+}
+
+std::optional<DatePattern> CompileDatePattern(const QString& pattern) {
   QString p = pattern;
   if (p.size() == 1) {
     switch (p[0].unicode()) {
@@ -344,14 +425,71 @@ std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
         return std::nullopt;
     }
   }
-  const QDate d = v.date();
-  const QTime t = v.time();
-  QString out;
+  DatePattern compiled;
+  auto literal = [&](const QString& text) {
+    if (!compiled.pieces.empty() && compiled.pieces.back().letter == 0)
+      compiled.pieces.back().literal += text;
+    else
+      compiled.pieces.push_back({0, 0, text});
+  };
   for (qsizetype i = 0; i < p.size();) {
     const QChar c = p[i];
     qsizetype run = 1;
     while (i + run < p.size() && p[i + run] == c) ++run;
     switch (c.unicode()) {
+      case 'd':
+      case 'M':
+      case 'y':
+      case 'h':
+      case 'H':
+      case 'm':
+      case 's':
+      case 't':
+        compiled.pieces.push_back({c.unicode(), static_cast<int>(run), {}});
+        break;
+      case 'f':
+      case 'F':
+        if (run > 7) return std::nullopt;
+        compiled.pieces.push_back({c.unicode(), static_cast<int>(run), {}});
+        break;
+      case 'z':
+      case 'K':
+      case 'g':
+        return std::nullopt;  // time zones and eras: not kept by the suite's dates
+      case '\'':
+      case '"': {
+        const qsizetype close = p.indexOf(c, i + 1);
+        if (close < 0) return std::nullopt;
+        literal(p.mid(i + 1, close - i - 1));
+        run = close - i + 1;
+        break;
+      }
+      case '\\':
+        if (i + 1 < p.size()) literal(QString(p[i + 1]));
+        run = 2;
+        break;
+      case '%':
+        run = 1;  // marks a one-letter custom pattern
+        break;
+      default:
+        literal(QString(run, c));
+        break;
+    }
+    i += run;
+  }
+  return compiled;
+}
+
+QString ApplyDatePattern(const DatePattern& pattern, const QDateTime& v) {
+  const QDate d = v.date();
+  const QTime t = v.time();
+  QString out;
+  for (const DatePattern::Piece& piece : pattern.pieces) {
+    const int run = piece.run;
+    switch (piece.letter) {
+      case 0:
+        out += piece.literal;
+        break;
       case 'd':
         out += run == 1   ? QString::number(d.day())
                : run == 2 ? Two(d.day())
@@ -367,8 +505,7 @@ std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
       case 'y':
         out += run == 1   ? QString::number(d.year() % 100)
                : run == 2 ? Two(d.year() % 100)
-                          : QStringLiteral("%1").arg(d.year(), static_cast<int>(run), 10,
-                                                     QLatin1Char('0'));
+                          : QStringLiteral("%1").arg(d.year(), run, 10, QLatin1Char('0'));
         break;
       case 'h': {
         const int h12 = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
@@ -386,12 +523,11 @@ std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
         break;
       case 'f':
       case 'F': {
-        if (run > 7) return std::nullopt;
         QString digits = QStringLiteral("%1")
                              .arg(t.msec(), 3, 10, QLatin1Char('0'))
                              .leftJustified(7, u'0')
                              .left(run);
-        if (c == u'F') {
+        if (piece.letter == u'F') {
           while (digits.endsWith(u'0')) digits.chop(1);
           if (digits.isEmpty() && out.endsWith(u'.')) out.chop(1);
         }
@@ -401,32 +537,17 @@ std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
       case 't':
         out += (t.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM")).left(run == 1 ? 1 : 2);
         break;
-      case 'z':
-      case 'K':
-      case 'g':
-        return std::nullopt;  // time zones and eras: not kept by the suite's dates
-      case '\'':
-      case '"': {
-        const qsizetype close = p.indexOf(c, i + 1);
-        if (close < 0) return std::nullopt;
-        out += p.mid(i + 1, close - i - 1);
-        run = close - i + 1;
-        break;
-      }
-      case '\\':
-        if (i + 1 < p.size()) out += p[i + 1];
-        run = 2;
-        break;
-      case '%':
-        run = 1;  // marks a one-letter custom pattern
-        break;
       default:
-        out += QString(run, c);
         break;
     }
-    i += run;
   }
   return out;
+}
+
+std::optional<QString> FormatDate(const QDateTime& v, const QString& pattern) {
+  const auto compiled = CompileDatePattern(pattern);
+  if (!compiled) return std::nullopt;
+  return ApplyDatePattern(*compiled, v);
 }
 
 DecimalDigits RoundDecimal(double value, int decimals) {

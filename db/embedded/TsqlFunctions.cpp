@@ -6,8 +6,11 @@
 
 #include <sqlite3.h>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace qav::db::embedded {
 
@@ -30,14 +33,49 @@ QString Text(sqlite3_value* v) {
   return text ? QString::fromUtf8(text, sqlite3_value_bytes(v)) : QString();
 }
 
+// A text argument's UTF-8 bytes as SQLite holds them, without a copy.
+std::string_view Bytes(sqlite3_value* v) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+  return text ? std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(v)))
+              : std::string_view();
+}
+
 void ResultText(sqlite3_context* c, const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   sqlite3_result_text(c, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
-void ResultDateTime(sqlite3_context* c, const QDateTime& value) {
-  ResultText(c, DateTimeText(value));
+void ResultBytes(sqlite3_context* c, std::string_view text) {
+  sqlite3_result_text64(c, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+void ResultDateTime(sqlite3_context* c, const DateTimeParts& value) {
+  ResultBytes(c, DateTimeText(value));
   sqlite3_result_subtype(c, kDateTimeSubtype);
+}
+
+void ResultDateTime(sqlite3_context* c, const QDateTime& value) {
+  ResultDateTime(c, PartsOf(value));
+}
+
+// The suite's fixed form, to the millisecond a datetime keeps (the rest cut off, as SQL Server's
+// reading of a longer fraction does here).
+std::optional<DateTimeParts> FixedDate(sqlite3_value* v) {
+  auto p = ReadFixedDateTime(Bytes(v));
+  if (p) p->nanos = p->nanos / 1000000 * 1000000;
+  return p;
+}
+
+// What a constant argument (a type name, a date part, a pattern) means, worked out on the first
+// row and kept by SQLite for the statement's other rows; a value that changes from row to row is
+// worked out on each.
+template <typename T, typename Make>
+std::optional<T> Understood(sqlite3_context* c, int argument, Make make) {
+  if (const auto* kept = static_cast<const T*>(sqlite3_get_auxdata(c, argument))) return *kept;
+  std::optional<T> value = make();
+  if (value)
+    sqlite3_set_auxdata(c, argument, new T(*value), [](void* p) { delete static_cast<T*>(p); });
+  return value;
 }
 
 void Fail(sqlite3_context* c, const QString& text) {
@@ -52,16 +90,46 @@ const QString kDateConversion =
 // them. Fails the call (and returns nullopt) when the text is no date.
 std::optional<QDateTime> DateArg(sqlite3_context* c, sqlite3_value* v) {
   if (IsNumber(v)) return DateFromNumber(sqlite3_value_double(v));
+  if (const auto fixed = FixedDate(v)) return DateTimeOf(*fixed);
   if (auto date = ParseTsqlDate(Text(v))) return date;
   Fail(c, kDateConversion);
   return std::nullopt;
 }
 
+// The same, in calendar fields.
+std::optional<DateTimeParts> DatePartsArg(sqlite3_context* c, sqlite3_value* v) {
+  if (!IsNumber(v))
+    if (const auto fixed = FixedDate(v)) return fixed;
+  const auto date = DateArg(c, v);
+  if (!date) return std::nullopt;
+  return PartsOf(*date);
+}
+
 // A text in the form the suite stores date-times in ("2024-01-31[ 13:05:00[.000]]").
-std::optional<QDateTime> StoredDate(sqlite3_value* v) {
+std::optional<DateTimeParts> StoredDate(sqlite3_value* v) {
   if (sqlite3_value_type(v) != SQLITE_TEXT) return std::nullopt;
-  const QString text = Text(v);
-  return sqlite3_value_subtype(v) == kDateTimeSubtype ? ParseTsqlDate(text) : ParseStoredDate(text);
+  if (const auto fixed = FixedDate(v)) return fixed;
+  if (sqlite3_value_subtype(v) != kDateTimeSubtype) return std::nullopt;
+  const auto date = ParseTsqlDate(Text(v));
+  if (!date) return std::nullopt;
+  return PartsOf(*date);
+}
+
+// The date-time `ms` milliseconds after `p` (before it when negative).
+DateTimeParts MovedBy(const DateTimeParts& p, qint64 ms) {
+  constexpr qint64 kDay = 86400000;
+  const qint64 at = p.MsecOfDay() + ms;
+  const qint64 days = at / kDay - (at % kDay < 0);
+  return DateTimeParts::FromDays(p.Days() + days, at - days * kDay);
+}
+
+DateTimeParts MovedByMonths(DateTimeParts p, qint64 months) {
+  const qint64 total = p.year * 12LL + (p.month - 1) + months;
+  const qint64 year = total / 12 - (total % 12 < 0);
+  p.year = static_cast<int>(std::clamp<qint64>(year, -100000, 100000));
+  p.month = static_cast<int>(total - year * 12) + 1;
+  p.day = std::min(p.day, DaysInMonth(p.year, p.month));
+  return p;
 }
 
 enum class Part {
@@ -104,14 +172,16 @@ Part ParsePart(const QString& name) {
   return Part::Invalid;
 }
 
+// The date part, the functions' first argument.
 std::optional<Part> PartArg(sqlite3_context* c, sqlite3_value* v, const char* function) {
-  const QString name = Text(v);
-  const Part part = ParsePart(name);
-  if (part != Part::Invalid) return part;
-  Fail(
-      c,
-      QStringLiteral("'%1' is not a recognized %2 option.").arg(name, QLatin1StringView(function)));
-  return std::nullopt;
+  return Understood<Part>(c, 0, [&]() -> std::optional<Part> {
+    const QString name = Text(v);
+    const Part part = ParsePart(name);
+    if (part != Part::Invalid) return part;
+    Fail(c, QStringLiteral("'%1' is not a recognized %2 option.")
+                .arg(name, QLatin1StringView(function)));
+    return std::nullopt;
+  });
 }
 
 // Sunday = 1, as with SQL Server's us_english DATEFIRST 7.
@@ -157,46 +227,56 @@ void DateAdd(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
   const auto part = PartArg(c, argv[0], "dateadd");
   if (!part) return;
-  const auto date = DateArg(c, argv[2]);
+  const auto date = DatePartsArg(c, argv[2]);
   if (!date) return;
-  const qint64 n = static_cast<qint64>(sqlite3_value_double(argv[1]));  // truncated, as there
-  QDateTime r;
+  const double count = sqlite3_value_double(argv[1]);
+  auto overflow = [&] {
+    Fail(c, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
+  };
+  // Far beyond the ten thousand years a datetime spans, in any part.
+  if (!(std::fabs(count) < 4e12)) return overflow();
+  const qint64 n = static_cast<qint64>(count);  // truncated, as there
+  DateTimeParts r;
+  qint64 unit = 0;  // milliseconds
   switch (*part) {
     case Part::Year:
-      r = date->addYears(static_cast<int>(n));
+      r = MovedByMonths(*date, n * 12);
       break;
     case Part::Quarter:
-      r = date->addMonths(static_cast<int>(n * 3));
+      r = MovedByMonths(*date, n * 3);
       break;
     case Part::Month:
-      r = date->addMonths(static_cast<int>(n));
+      r = MovedByMonths(*date, n);
       break;
     case Part::DayOfYear:
     case Part::Day:
     case Part::Weekday:
-      r = date->addDays(n);
+      unit = 86400000;
       break;
     case Part::Week:
-      r = date->addDays(n * 7);
+      unit = 7 * 86400000LL;
       break;
     case Part::Hour:
-      r = date->addSecs(n * 3600);
+      unit = 3600000;
       break;
     case Part::Minute:
-      r = date->addSecs(n * 60);
+      unit = 60000;
       break;
     case Part::Second:
-      r = date->addSecs(n);
+      unit = 1000;
       break;
     case Part::Millisecond:
-      r = date->addMSecs(n);
+      unit = 1;
       break;
     default:
       return Fail(c, QStringLiteral("The datepart %1 is not supported by date function dateadd.")
                          .arg(Text(argv[0])));
   }
-  if (r.date().year() < 1753 || r.date().year() > 9999)
-    return Fail(c, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
+  if (unit != 0) {
+    if (std::fabs(count) * static_cast<double>(unit) > 4e14) return overflow();
+    r = MovedBy(*date, n * unit);
+  }
+  if (r.year < 1753 || r.year > 9999) return overflow();
   ResultDateTime(c, r);
 }
 
@@ -312,6 +392,38 @@ void GetUtcDate(sqlite3_context* c, int, sqlite3_value**) {
   ResultDateTime(c, QDateTime(now.date(), now.time(), Qt::UTC));
 }
 
+// Where the text's UTF-16 unit `unit` (SQL Server counts characters so) starts in its UTF-8
+// bytes; its end for a unit beyond it. nullopt when the bytes are not plain UTF-8 or the unit
+// falls inside a pair of surrogates: the QString path then decides.
+std::optional<std::size_t> UnitOffset(std::string_view s, qint64 unit) {
+  std::size_t at = 0;
+  for (qint64 u = 0; u < unit && at < s.size();) {
+    const auto lead = static_cast<unsigned char>(s[at]);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC0 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                                             : 4;
+    if (length == 0 || at + length > s.size()) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(s[at + k]) & 0xC0) != 0x80) return std::nullopt;
+    u += length == 4 ? 2 : 1;
+    if (u > unit) return std::nullopt;
+    at += length;
+  }
+  return at;
+}
+
+qint64 UnitCount(std::string_view s) {
+  qint64 units = 0;
+  for (const char ch : s) {
+    const auto b = static_cast<unsigned char>(ch);
+    units += (b & 0xC0) != 0x80;
+    units += b >= 0xF0;
+  }
+  return units;
+}
+
 // LEFT and RIGHT; a negative length fails as on SQL Server.
 template <bool fromLeft>
 void LeftRight(sqlite3_context* c, int, sqlite3_value** argv) {
@@ -320,6 +432,9 @@ void LeftRight(sqlite3_context* c, int, sqlite3_value** argv) {
   if (n < 0)
     return Fail(c, QStringLiteral("Invalid length parameter passed to the %1 function.")
                        .arg(fromLeft ? QLatin1StringView("left") : QLatin1StringView("right")));
+  const std::string_view bytes = Bytes(argv[0]);
+  const auto cut = UnitOffset(bytes, fromLeft ? n : std::max<qint64>(UnitCount(bytes) - n, 0));
+  if (cut) return ResultBytes(c, fromLeft ? bytes.substr(0, *cut) : bytes.substr(*cut));
   const QString s = Text(argv[0]);
   ResultText(c, fromLeft ? s.left(n) : s.right(n));
 }
@@ -333,7 +448,12 @@ void Substring(sqlite3_context* c, int, sqlite3_value** argv) {
   // Positions before the first character count towards the length.
   const qint64 from = std::max<qint64>(start, 1);
   const qint64 to = start + length;  // exclusive
-  ResultText(c, to <= from ? QString() : Text(argv[0]).mid(from - 1, to - from));
+  if (to <= from) return ResultBytes(c, {});
+  const std::string_view bytes = Bytes(argv[0]);
+  const auto first = UnitOffset(bytes, from - 1);
+  const auto last = UnitOffset(bytes, to - 1);
+  if (first && last) return ResultBytes(c, bytes.substr(*first, *last - *first));
+  ResultText(c, Text(argv[0]).mid(from - 1, to - from));
 }
 
 // SQL Server's default collation ignores case.
@@ -411,18 +531,28 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
           c, QStringLiteral("the embedded demo suite does not support FORMAT with culture '%1'")
                  .arg(culture));
   }
-  const QString pattern = Text(argv[1]);
+  struct Pattern {
+    QString text;
+    std::optional<DatePattern> date;  // nullopt: not a date pattern supported here
+  };
+  const Pattern p = *Understood<Pattern>(c, 1, [&] {
+    const QString text = Text(argv[1]);
+    return std::optional<Pattern>({text, CompileDatePattern(text)});
+  });
+  const QString& pattern = p.text;
   std::optional<QString> text;
   if (IsNumber(argv[0])) {
     text = FormatNumber(sqlite3_value_double(argv[0]),
                         sqlite3_value_type(argv[0]) == SQLITE_INTEGER, pattern);
   } else {
-    const auto date = ParseTsqlDate(Text(argv[0]));
+    const auto fixed = FixedDate(argv[0]);
+    const auto date =
+        fixed ? std::optional<QDateTime>(DateTimeOf(*fixed)) : ParseTsqlDate(Text(argv[0]));
     if (!date)
       return Fail(c,
                   QStringLiteral(
                       "Argument data type varchar is invalid for argument 1 of format function."));
-    text = FormatDate(*date, pattern);
+    if (p.date) text = ApplyDatePattern(*p.date, *date);
   }
   if (!text)
     return Fail(c, QStringLiteral("the embedded demo suite does not support FORMAT pattern '%1'")
@@ -495,12 +625,18 @@ void Overflow(sqlite3_context* c) {
 // a + b: texts concatenate, numbers add, a date-time plus a number moves by days.
 void Add(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
-  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) return ResultText(c, Text(argv[0]) + Text(argv[1]));
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) {
+    const std::string_view a = Bytes(argv[0]), b = Bytes(argv[1]);
+    std::string joined;
+    joined.reserve(a.size() + b.size());
+    joined.append(a).append(b);
+    return ResultBytes(c, joined);
+  }
   for (int k = 0; k < 2; ++k) {
     if (IsNumber(argv[1 - k]))
       if (const auto date = StoredDate(argv[k]))
         return ResultDateTime(
-            c, date->addMSecs(std::llround(sqlite3_value_double(argv[1 - k]) * 86400000.0)));
+            c, MovedBy(*date, std::llround(sqlite3_value_double(argv[1 - k]) * 86400000.0)));
   }
   Number a, b;
   if (!Numbers(c, argv, a, b)) return;
@@ -517,7 +653,7 @@ void Subtract(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNumber(argv[1]))
     if (const auto date = StoredDate(argv[0]))
       return ResultDateTime(
-          c, date->addMSecs(-std::llround(sqlite3_value_double(argv[1]) * 86400000.0)));
+          c, MovedBy(*date, -std::llround(sqlite3_value_double(argv[1]) * 86400000.0)));
   if (!IsNumber(argv[0]) && !IsNumber(argv[1]))
     return Fail(c, QStringLiteral("Operand data type varchar is invalid for subtract operator."));
   Number a, b;
@@ -552,6 +688,7 @@ struct TargetType {
   QString name;     // "varchar"
   int length = -1;  // (n); -1 when not given, 0 for max
   int scale = 0;    // decimal(p, s)
+  enum class Family { Text, Integer, Number, Date, Other } family = Family::Other;
 };
 
 TargetType ParseTarget(const QString& text) {
@@ -575,18 +712,80 @@ bool In(const QString& name, std::initializer_list<const char*> names) {
   return false;
 }
 
+// CONVERT's type argument, read once for the statement.
+TargetType TargetArg(sqlite3_context* c, sqlite3_value* v) {
+  return *Understood<TargetType>(c, 0, [&] {
+    TargetType t = ParseTarget(Text(v).trimmed());
+    using Family = TargetType::Family;
+    const QString& name = t.name;
+    if (In(name, {"varchar", "nvarchar", "char", "nchar", "text", "ntext", "sysname"}))
+      t.family = Family::Text;
+    else if (In(name, {"int", "integer", "bigint", "smallint", "tinyint", "bit"}))
+      t.family = Family::Integer;
+    else if (In(name,
+                {"decimal", "numeric", "money", "smallmoney", "float", "real", "double precision"}))
+      t.family = Family::Number;
+    else if (In(name, {"date", "datetime", "smalldatetime", "datetime2", "time"}))
+      t.family = Family::Date;
+    return std::optional<TargetType>(t);
+  });
+}
+
+// CONVERT to a text or a date-time of a value in the suite's fixed date form, without QString or
+// QDateTime; false (nothing done) for any other value.
+bool ConvertFixedDate(sqlite3_context* c, const TargetType& type, sqlite3_value* v, bool hasStyle,
+                      int style) {
+  using Family = TargetType::Family;
+  if (IsNumber(v)) return false;
+  if (type.family == Family::Text) {
+    if (!(hasStyle && style != 0) && sqlite3_value_subtype(v) != kDateTimeSubtype) return false;
+    const auto date = FixedDate(v);
+    if (!date) return false;
+    auto text = DateStyleText(*date, style);
+    if (!text) return false;  // the error comes from the general path
+    const int length = type.length < 0 ? 30 : type.length;
+    if (length > 0 && static_cast<int>(text->size()) > length) text->resize(length);
+    if (length > 0 && In(type.name, {"char", "nchar"})) text->resize(length, ' ');
+    ResultBytes(c, *text);
+    return true;
+  }
+  if (type.family != Family::Date ||
+      !(style == 0 || style == 20 || style == 21 || style == 23 || style >= 120))
+    return false;
+  auto date = FixedDate(v);
+  if (!date) return false;
+  const QString& name = type.name;
+  if (name == u"datetime") {
+    ResultDateTime(c, *date);
+  } else if (name == u"date") {
+    ResultBytes(c, DateTimeText(*date).substr(0, 10));
+  } else if (name == u"time") {
+    ResultBytes(c, DateTimeText(*date).substr(11) + "0000");
+  } else if (name == u"datetime2") {
+    ResultBytes(c, DateTimeText(*date) + "0000");
+  } else {  // smalldatetime: to the nearest minute
+    DateTimeParts m = MovedBy(*date, date->second >= 30 ? 60000 : 0);
+    m.second = 0;
+    m.nanos = 0;
+    ResultDateTime(c, m);
+  }
+  return true;
+}
+
 // CONVERT(type, value[, style]); `lenient` (TRY_CONVERT) gives NULL for a value that does not
 // convert.
 void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenient) {
   sqlite3_value* v = argv[1];
   if (IsNull(v)) return sqlite3_result_null(c);
-  const TargetType type = ParseTarget(Text(argv[0]).trimmed());
+  const TargetType type = TargetArg(c, argv[0]);
   const bool hasStyle = argc > 2 && !IsNull(argv[2]);
   const int style = hasStyle ? sqlite3_value_int(argv[2]) : 0;
+  if (ConvertFixedDate(c, type, v, hasStyle, style)) return;
   auto fail = [&](const QString& text) { lenient ? sqlite3_result_null(c) : Fail(c, text); };
   const QString& name = type.name;
 
-  if (In(name, {"varchar", "nvarchar", "char", "nchar", "text", "ntext", "sysname"})) {
+  using Family = TargetType::Family;
+  if (type.family == Family::Text) {
     QString text;
     const bool isDate = sqlite3_value_subtype(v) == kDateTimeSubtype;
     if (IsNumber(v)) {
@@ -620,7 +819,7 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
     return ResultText(c, text);
   }
 
-  if (In(name, {"int", "integer", "bigint", "smallint", "tinyint", "bit"})) {
+  if (type.family == Family::Integer) {
     qint64 n;
     if (sqlite3_value_type(v) == SQLITE_INTEGER) {
       n = sqlite3_value_int64(v);
@@ -658,8 +857,7 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
     return sqlite3_result_int64(c, n);
   }
 
-  if (In(name,
-         {"decimal", "numeric", "money", "smallmoney", "float", "real", "double precision"})) {
+  if (type.family == Family::Number) {
     double d;
     if (IsNumber(v)) {
       d = sqlite3_value_double(v);
@@ -688,7 +886,7 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
     return sqlite3_result_double(c, d);
   }
 
-  if (In(name, {"date", "datetime", "smalldatetime", "datetime2", "time"})) {
+  if (type.family == Family::Date) {
     std::optional<QDateTime> date;
     if (IsNumber(v))
       date = DateFromNumber(sqlite3_value_double(v));

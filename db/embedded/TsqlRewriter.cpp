@@ -251,6 +251,33 @@ bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
          IsSymbol(t, to - 2, ')');
 }
 
+using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// The tokens [from, end) split at the commas outside parentheses, as [first, end) ranges; empty
+// when a "(" stays open.
+Ranges SplitAtCommas(const Tokens& t, std::size_t from, std::size_t end) {
+  Ranges items;
+  int depth = 0;
+  std::size_t start = from;
+  for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
+    if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
+      items.emplace_back(start, k);
+      start = k + 1;
+    } else if (IsSymbol(t, k, '(')) {
+      ++depth;
+    } else if (IsSymbol(t, k, ')')) {
+      --depth;
+    }
+  }
+  if (depth != 0) items.clear();
+  return items;
+}
+
+// The items of the select list that starts at `from`.
+Ranges SelectItems(const Tokens& t, std::size_t from) {
+  return SplitAtCommas(t, from, SelectListEnd(t, from));
+}
+
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
 // name it was written with, not the functions it became.
 void NameSelectItems(Tokens& t) {
@@ -264,21 +291,8 @@ void NameSelectItems(Tokens& t) {
       if (IsWordAt(t, from, "percent")) ++from;
       if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
     }
-    const std::size_t end = SelectListEnd(t, from);
-    std::vector<std::pair<std::size_t, std::size_t>> items;
-    int depth = 0;
-    std::size_t start = from;
-    for (std::size_t k = from; k <= end && k <= t.size(); ++k) {
-      if (k == end || (depth == 0 && IsSymbol(t, k, ','))) {
-        items.emplace_back(start, k);
-        start = k + 1;
-      } else if (IsSymbol(t, k, '(')) {
-        ++depth;
-      } else if (IsSymbol(t, k, ')')) {
-        --depth;
-      }
-    }
-    if (depth != 0) continue;  // an unclosed "(": SQLite's message should name the real fault
+    const auto items = SelectItems(t, from);
+    // An unclosed "(" gives no items: SQLite's message should name the real fault.
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       const auto [a, b] = *it;
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
@@ -626,7 +640,73 @@ void RefuseUnterminated(const TsqlTokens& parsed) {
                      .arg(last.text.mid(1)));
 }
 
+// The arguments of the call whose "(" is at `open`.
+Ranges CallArguments(const Tokens& t, std::size_t open) {
+  const std::size_t close = MatchingParen(t, open);
+  return close < t.size() ? SplitAtCommas(t, open + 1, close) : Ranges();
+}
+
+bool IsDateTimeTypeName(const QString& type) {
+  return type == u"datetime" || type == u"smalldatetime" || type == u"datetime2";
+}
+
+// The type of the rewritten expression [from, to) where its outermost function decides it.
+ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to) {
+  while (to > from + 1 && IsSymbol(t, from, '(') && MatchingParen(t, from) == to - 1) {
+    ++from;
+    --to;
+  }
+  if (to < from + 3 || t[from].kind != Kind::Word || !IsSymbol(t, from + 1, '(') ||
+      MatchingParen(t, from + 1) != to - 1)
+    return {};
+  const TsqlToken& call = t[from];
+  if (call.IsAny({"dateadd", "getdate", "tsql_getutcdate"})) return {QStringLiteral("datetime")};
+  if (call.Is(u"eomonth")) return {QStringLiteral("date")};
+  if (call.IsAny({"datediff", "datepart", "year", "month", "day"})) return {QStringLiteral("int")};
+  const auto args = CallArguments(t, from + 1);
+  if (call.IsAny({"tsql_convert", "tsql_try_convert"}) && !args.empty() &&
+      args[0].second == args[0].first + 1 && t[args[0].first].kind == Kind::String)
+    return {StringValue(t[args[0].first])};
+  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() == 2) {
+    // SQL Server: a date-time plus or minus a number is a date-time.
+    const ComputedType a = ExpressionType(t, args[0].first, args[0].second);
+    const ComputedType b = ExpressionType(t, args[1].first, args[1].second);
+    if (IsDateTimeTypeName(a.declared) || IsDateTimeTypeName(b.declared))
+      return {QStringLiteral("datetime")};
+    auto isNumber = [&](std::pair<std::size_t, std::size_t> r) {
+      return (r.second == r.first + 1 && t[r.first].kind == Kind::Number) ||
+             (r.second == r.first + 2 && IsSymbol(t, r.first, '-') &&
+              t[r.first + 1].kind == Kind::Number);
+    };
+    const bool numberA = isNumber(args[0]), numberB = isNumber(args[1]);
+    const bool moved = call.Is(u"tsql_add") ? numberA != numberB : numberB && !numberA;
+    // The other side's kind is not known here (a column): a stored date moves by days, a
+    // number adds.
+    if (moved && (numberB ? a : b).declared.isEmpty()) return {QString(), true};
+  }
+  return {};
+}
+
 }  // namespace
+
+std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten) {
+  const TsqlTokens parsed = Tokenize(rewritten);
+  const Tokens& t = parsed.tokens;
+  if (t.empty() || !t[0].Is(u"select")) return {};
+  std::size_t from = 1;
+  if (IsWordAt(t, from, "distinct") || IsWordAt(t, from, "all")) ++from;
+  const auto items = SelectItems(t, from);
+  std::vector<ComputedType> types;
+  bool any = false;
+  for (auto [a, b] : items) {
+    if (a >= b || IsSymbol(t, b - 1, '*')) return {};
+    if (HasAlias(t, a, b)) b -= t[b - 2].Is(u"as") ? 2 : 1;
+    types.push_back(ExpressionType(t, a, b));
+    any = any || !types.back().declared.isEmpty() || types.back().datesWhenText;
+  }
+  if (!any) types.clear();
+  return types;
+}
 
 void RaiseTsqlError(const QString& text) {
   throw EDBEngineError(text, {{SQLITE_ERROR, SQLITE_ERROR, text}});
@@ -665,6 +745,10 @@ QString ForSqlite(QStringView text) {
   out.reserve(text.size() + text.size() / 4);
   const sql::Token* previous = nullptr;  // the code token before
   bool ownWords = false;                 // PRAGMA and BACKUP, read as they stand, literals included
+  // For each open parenthesis: whether it holds the arguments of a call (or an IN or VALUES
+  // list), whose literals are values handed on, not compared: they stay as written, so that
+  // the constant arguments of the T-SQL functions read as they were written.
+  std::vector<bool> calls;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const sql::Token& t = tokens[i];
     if (t.construct == sql::TokenKind::BlockComment) {
@@ -678,11 +762,21 @@ QString ForSqlite(QStringView text) {
       out += t.Text(text);
     }
     if (!t.IsCode()) continue;
+    if (sql::IsOperator(text, t, QLatin1StringView("("))) {
+      calls.push_back(previous && (previous->kind == sql::TokenKind::Word ||
+                                   previous->kind == sql::TokenKind::QuotedName));
+    } else if (sql::IsOperator(text, t, QLatin1StringView(")")) && !calls.empty()) {
+      calls.pop_back();
+    }
+    const bool argument = !calls.empty() && calls.back() && previous &&
+                          (sql::IsOperator(text, *previous, QLatin1StringView("(")) ||
+                           sql::IsOperator(text, *previous, QLatin1StringView(",")));
     if (previous == nullptr || sql::IsOperator(text, *previous, QLatin1StringView(";")))
       ownWords = sql::IsWord(text, t, QLatin1StringView("pragma")) ||
                  sql::IsWord(text, t, QLatin1StringView("backup"));
     // A text literal compares, sorts, groups and is distinct as SQL Server's texts are.
-    if (t.kind == sql::TokenKind::String && !ownWords && ValueFollows(text, previous)) {
+    if (t.kind == sql::TokenKind::String && !ownWords && !argument &&
+        ValueFollows(text, previous)) {
       const sql::Token* next = nullptr;
       for (std::size_t k = i + 1; k < tokens.size() && !next; ++k)
         if (tokens[k].IsCode()) next = &tokens[k];

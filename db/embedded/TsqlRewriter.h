@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 namespace qav::db::embedded {
 
@@ -18,6 +19,19 @@ QString RewriteTsql(QStringView text);
 // comments become blanks and bracketed names "quoted" ones; and a text literal compares, sorts and
 // groups by SQL Server's rule (the NOCASE collation the embedded connection registers).
 QString ForSqlite(QStringView text);
+
+// What the functions of a rewritten statement say of one of its result columns.
+struct ComputedType {
+  QString declared;  // SQL Server's type, "datetime", "varchar(10)"; empty when not known
+  // A value moved by a number (a + 1): a date-time when the value was a date, else a number;
+  // its values tell which.
+  bool datesWhenText = false;
+};
+// The result columns of a statement RewriteTsql wrote, when it is one SELECT whose columns can
+// be counted (no "*"): one entry per column, as CONVERT and CAST, DATEADD, GETDATE, EOMONTH,
+// DATEDIFF and DATEPART and the arithmetic on their dates type them; a plain column keeps the
+// type it was declared with. Empty for any other statement.
+std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten);
 
 // Raises the error for a T-SQL form the embedded suite does not run.
 [[noreturn]] void RefuseTsql(const QString& what);

@@ -5,6 +5,7 @@
 #include "batch/BatchExport.h"
 #include "batch/BatchProgress.h"
 #include "batch/StatementCount.h"
+#include "console/ResultGrid.h"
 #include "core/Cp874.h"
 #include "core/FormatSettings.h"
 #include "db/Database.h"
@@ -193,6 +194,64 @@ TEST_F(BatchAgainstConsole, WritesTheCellsTheConsoleWritesInEveryFormat) {
     }
   }
   EXPECT_EQ(LeftOver(files_.path(), {"statement.sql"}).filter(".part"), QStringList());
+}
+
+// Date-times a statement computes (DATEADD, CAST, a date plus days) are date-times, as SQL
+// Server types them: the grid shows them and every writer writes them as the stored column.
+TEST_F(BatchAgainstConsole, WritesComputedDateTimesAsTheStoredColumn) {
+  const QString sql = QStringLiteral(
+      "select top 3 CreateDate, dateadd(day, 0, CreateDate) d0, cast(CreateDate as datetime) c, "
+      "dateadd(day, 1, CreateDate) next, CreateDate + 1 plus from Customer order by Id");
+  window_->Memo1->setPlainText(sql);
+  window_->BtnExec->click();
+  const QAbstractItemModel* m = window_->DBGExecSQL->model();
+  ASSERT_EQ(m->rowCount(), 3);
+  for (int r = 0; r < 3; ++r) {
+    const QString stored = m->data(m->index(r, 0)).toString();
+    EXPECT_TRUE(stored.contains(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d{4}"))))
+        << stored.toStdString();
+    EXPECT_EQ(m->data(m->index(r, 1)).toString(), stored);
+    EXPECT_EQ(m->data(m->index(r, 2)).toString(), stored);
+    EXPECT_EQ(m->data(m->index(r, 4)).toString(), m->data(m->index(r, 3)).toString());
+  }
+
+  const QString out = files_.path() + "/computed.";
+  for (const char* format : {"txt", "xls", "xlsx"}) {
+    const Outcome o = RunTool({"--database", "DEMO", "--query", sql, "--format", format, "--out",
+                               out + QLatin1String(format)});
+    ASSERT_EQ(o.exitCode, bxDone) << format << o.err.toStdString();
+  }
+  const QList<QByteArray> lines = ReadAll(out + "txt").split('\n');
+  ASSERT_GE(lines.size(), 4);
+  for (int r = 1; r <= 3; ++r) {
+    const QList<QByteArray> cells = lines[r].trimmed().split('\t');
+    ASSERT_EQ(cells.size(), 5) << lines[r].toStdString();
+    EXPECT_EQ(cells[1], cells[0]);
+    EXPECT_EQ(cells[2], cells[0]);
+    EXPECT_EQ(cells[4], cells[3]);
+    EXPECT_EQ(QString::fromLatin1(cells[0]), m->data(m->index(r - 1, 0)).toString());
+  }
+  // Excel: a NUMBER record in the stored column's date format, for each of them.
+  const auto numbers = CellRecords(ReadAll(out + "xls"), {0x0003});
+  ASSERT_EQ(numbers.size(), 15u);
+  for (std::size_t i = 0; i < numbers.size(); i += 5) {
+    for (std::size_t k = 1; k <= 2; ++k)
+      EXPECT_EQ(numbers[i + k].data.mid(4), numbers[i].data.mid(4)) << i << "," << k;
+    EXPECT_EQ(numbers[i + 4].data.mid(4), numbers[i + 3].data.mid(4)) << i;
+  }
+  // The workbook: date cells, as openpyxl reads them.
+  const QList<QByteArray> rows = ReadWorkbook(out + "xlsx").trimmed().split('\n');
+  ASSERT_EQ(rows.size(), 4);
+  for (int r = 1; r <= 3; ++r) {
+    QList<QByteArray> cells = rows[r].mid(1, rows[r].size() - 2).split(',');
+    ASSERT_EQ(cells.size(), 5) << rows[r].toStdString();
+    for (QByteArray& cell : cells) cell = cell.trimmed();
+    EXPECT_TRUE(cells[0].startsWith("\"d:")) << rows[r].toStdString();
+    EXPECT_EQ(cells[1], cells[0]);
+    EXPECT_EQ(cells[2], cells[0]);
+    EXPECT_TRUE(cells[3].startsWith("\"d:")) << rows[r].toStdString();
+    EXPECT_EQ(cells[4], cells[3]);
+  }
 }
 
 namespace {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+using qav::db::DateTimeParts;
 using qav::db::DecodeDateTime;
 using qav::db::EncodeDateTime;
 using qav::db::FormatIsoDateTime;
 using qav::db::ParseIsoDateTime;
+using qav::db::ReadFixedDateTime;
 
 TEST(DateTime, EncodesTheToolkitsDayNumbers) {
   struct Case {
@@ -47,4 +49,39 @@ TEST(DateTime, FormatsWithoutTrailingZeroParts) {
   EXPECT_EQ(FormatIsoDateTime(45322.5), "2024-01-31 12:00:00");
   EXPECT_EQ(FormatIsoDateTime(*ParseIsoDateTime(u"2024-01-31 10:20:30.125")),
             "2024-01-31 10:20:30.125");
+}
+
+// The fixed form the functions read on every row, and the calendar arithmetic beside QDate's.
+TEST(DateTime, ReadsTheFixedFormAndCountsDaysAsQDateDoes) {
+  struct Case {
+    const char* text;
+    const char* expected;  // FormatIsoDateTime of the value; nullptr: refused
+  };
+  const Case cases[] = {{"2024-01-31", "2024-01-31"},
+                        {"2024-01-31 13:05", "2024-01-31 13:05:00"},
+                        {"2024-01-31T13:05:07", "2024-01-31 13:05:07"},
+                        {"2024-02-29 13:05:07.1239999", "2024-02-29 13:05:07.123"},
+                        {"2023-02-29", nullptr},
+                        {"2024-01-31 24:00", nullptr},
+                        {"2024-01-31 ", nullptr},
+                        {"2024-01-31 13:05:07.", nullptr},
+                        {"2024-1-31", nullptr},
+                        {"31/01/2024", nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parts = ReadFixedDateTime(c.text);
+    ASSERT_EQ(parts.has_value(), c.expected != nullptr);
+    if (!parts) continue;
+    parts->nanos = parts->nanos / 1000000 * 1000000;
+    EXPECT_EQ(FormatIsoDateTime(parts->Encode()).toStdString(), c.expected);
+  }
+  const qint64 epoch = QDate(1970, 1, 1).toJulianDay();
+  for (qint64 day = QDate(1600, 1, 1).toJulianDay(); day < QDate(10000, 1, 1).toJulianDay();
+       day += 997) {
+    const QDate want = QDate::fromJulianDay(day);
+    const DateTimeParts p = DateTimeParts::FromDays(day - epoch, 45296789);
+    ASSERT_EQ(QDate(p.year, p.month, p.day), want);
+    ASSERT_EQ(p.Days(), day - epoch);
+    ASSERT_EQ(p.Encode(), EncodeDateTime(want, QTime(12, 34, 56, 789)));
+  }
 }

@@ -3,6 +3,7 @@
 // Everyday T-SQL and the answers SQL Server documents for it, for the embedded back end and for
 // clients of the TDS test server. Dates are fixed; DEMO's customers are the demo's fixed facts.
 #include "db/Backend.h"
+#include "db/DateTime.h"
 #include "db/Errors.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,15 @@ inline const TsqlCase kTsqlCases[] = {
     {"DateAddMonthClamps", "select dateadd(month, 1, '2024-01-31'), dateadd(yy, -1, '2024-02-29')",
      "2024-02-29 00:00:00.000|2023-02-28 00:00:00.000"},
     {"DateAddHour", "select dateadd(hour, 25, '2024-01-31 00:00')", "2024-02-01 01:00:00.000"},
+    {"DateAddAcrossLeapDayAndYears",
+     "select dateadd(minute, -90, '2024-03-01 00:30'), dateadd(ms, 3, '2024-12-31 23:59:59.997'), "
+     "dateadd(week, -1, '1900-01-03'), dateadd(quarter, 4, '2023-02-28 10:00:00.123')",
+     "2024-02-29 23:00:00.000|2025-01-01 00:00:00.000|1899-12-27 00:00:00.000|"
+     "2024-02-28 10:00:00.123"},
+    {"DateAddOverflowFails", "select dateadd(year, 8000, '2024-01-01')",
+     "!Adding a value to a 'datetime' column caused an overflow."},
+    {"DateAddHugeCountFails", "select dateadd(day, 3000000, '2024-01-01')",
+     "!Adding a value to a 'datetime' column caused an overflow."},
     {"DateDiffCountsBoundaries",
      "select datediff(day, '2024-01-31 23:59', '2024-02-01 00:01'), "
      "datediff(month, '2024-01-31', '2024-02-01'), datediff(year, '2023-12-31', '2024-01-01'), "
@@ -158,6 +168,11 @@ inline const TsqlCase kTsqlCases[] = {
     {"LeftNegativeFails", "select left('abc', -1)",
      "!Invalid length parameter passed to the left function."},
     {"Substring", "select substring('abcdef', 2, 3), substring('abc', 0, 2)", "bcd|a"},
+    // characters as SQL Server's nvarchar counts them: Thai one each, an emoji two
+    {"TextFunctionsCountCharacters",
+     "select left(N'กขค😀d', 5), right(N'a😀', 2), substring(N'ทดสอบ', 2, 3), "
+     "left(N'ทดสอบ', 10), right(N'ทดสอบ', 0), substring(N'😀x', 3, 1)",
+     "กขค😀|😀|ดสอ|ทดสอบ||x"},
     {"CharIndex",
      "select charindex('a', NameEng), charindex('S', 'siam'), charindex('a', 'banana', 3), "
      "charindex('z', 'abc') from Customer where Code = 'C0001'",
@@ -200,6 +215,14 @@ inline const TsqlCase kTsqlCases[] = {
      "!the embedded demo suite does not support cursors"},
 };
 
+// A date-time cell as SQL Server's own tools show its type.
+inline QString TsqlDateTimeText(db::TFieldType type, double value) {
+  const QDateTime v = db::DecodeDateTime(value);
+  if (type == db::ftDate) return v.toString(QStringLiteral("yyyy-MM-dd"));
+  if (type == db::ftTime) return v.toString(QStringLiteral("HH:mm:ss.zzz"));
+  return v.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
 // The result as kTsqlCases writes it.
 inline QString TsqlResultText(const db::ResultSet& result) {
   QStringList lines;
@@ -214,7 +237,11 @@ inline QString TsqlResultText(const db::ResultSet& result) {
           cells << QString::number(result.rows.IntAt(r, c));
           break;
         case db::RowStore::Kind::Float:
-          cells << QString::number(result.rows.FloatAt(r, c), 'g', 15);
+          if (db::IsDateTimeType(result.fields[static_cast<std::size_t>(c)].type))
+            cells << TsqlDateTimeText(result.fields[static_cast<std::size_t>(c)].type,
+                                      result.rows.FloatAt(r, c));
+          else
+            cells << QString::number(result.rows.FloatAt(r, c), 'g', 15);
           break;
         case db::RowStore::Kind::Bytes: {
           const std::string_view b = result.rows.BytesAt(r, c);

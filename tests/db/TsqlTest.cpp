@@ -13,6 +13,14 @@ namespace {
 
 using embedded::RewriteTsql;
 
+// Company DEMO of the suite.
+std::unique_ptr<BackendConnection> OpenDemo(const test::DemoSuiteFolder& suite) {
+  ConnectSettings s;
+  s.server = suite.ServerName();
+  s.database = QStringLiteral("DEMO");
+  return OpenEmbedded(s);
+}
+
 class EmbeddedTsql : public ::testing::TestWithParam<test::TsqlCase> {
  protected:
   static void SetUpTestSuite() { suite_ = new test::DemoSuiteFolder(20); }
@@ -21,12 +29,7 @@ class EmbeddedTsql : public ::testing::TestWithParam<test::TsqlCase> {
     suite_ = nullptr;
   }
 
-  static std::unique_ptr<BackendConnection> Connect() {
-    ConnectSettings s;
-    s.server = suite_->ServerName();
-    s.database = QStringLiteral("DEMO");
-    return OpenEmbedded(s);
-  }
+  static std::unique_ptr<BackendConnection> Connect() { return OpenDemo(*suite_); }
 
   static test::DemoSuiteFolder* suite_;
 };
@@ -106,10 +109,7 @@ TEST(TsqlRewriterTest, LeavesTheSuitesOwnStatementsAsTheyWere) {
 
 TEST(EmbeddedScriptTest, RunsStatementsWithoutSemicolonsAndKeepsPrintedText) {
   test::DemoSuiteFolder suite(20);
-  ConnectSettings s;
-  s.server = suite.ServerName();
-  s.database = QStringLiteral("DEMO");
-  const auto db = OpenEmbedded(s);
+  const auto db = OpenDemo(suite);
   const auto result = db->Execute(QStringLiteral("declare @d datetime = '2024-01-31'\n"
                                                  "print 'from ' + convert(varchar, @d, 103)\n"
                                                  "select dateadd(day, 1, @d)\n"
@@ -130,6 +130,48 @@ TEST(EmbeddedScriptTest, RunsStatementsWithoutSemicolonsAndKeepsPrintedText) {
     ADD_FAILURE() << "no error";
   } catch (const EDBEngineError& e) {
     EXPECT_EQ(e.Message().toStdString(), "stop here");
+  }
+}
+
+// A computed column carries the type SQL Server gives it, so that the grid and the writers treat
+// it as a stored column of that type; in the console's cursor as in Execute.
+TEST(EmbeddedResultTypes, ComputedColumnsCarrySqlServersTypes) {
+  test::DemoSuiteFolder suite(20);
+  const auto db = OpenDemo(suite);
+  const QString sql = QStringLiteral(
+      "select dateadd(day, 1, CreateDate) a, getdate() - 1, CreateDate + 1 b, Id + 1 c, "
+      "convert(varchar(10), CreateDate, 103), cast(CreditLimit as decimal(10, 2)), "
+      "datediff(day, CreateDate, '2030-01-01'), eomonth(CreateDate), cast(CreateDate as date), "
+      "try_convert(int, Code), (CreateDate), isnull(CreateDate, 0) from Customer where Id <= 3 "
+      "order by Id");
+  struct Want {
+    TFieldType type;
+    int size, precision, scale;
+  };
+  const Want want[] = {{ftDateTime, 0, 0, 0}, {ftDateTime, 0, 0, 0}, {ftDateTime, 0, 0, 0},
+                       {ftInteger, 0, 0, 0},  {ftString, 10, 0, 0},  {ftBCD, 0, 10, 2},
+                       {ftInteger, 0, 0, 0},  {ftDate, 0, 0, 0},     {ftDate, 0, 0, 0},
+                       {ftInteger, 0, 0, 0},  {ftDateTime, 0, 0, 0}, {ftString, 0, 0, 0}};
+  auto cursor = db->OpenCursor(sql, {});
+  ASSERT_TRUE(cursor);
+  for (const auto& fields : {db->Execute(sql, {})->fields, cursor->Fields()}) {
+    ASSERT_EQ(fields.size(), std::size(want));
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(fields[i].type, want[i].type);
+      if (want[i].size) {
+        EXPECT_EQ(fields[i].size, want[i].size);
+      }
+      EXPECT_EQ(fields[i].precision, want[i].precision);
+      EXPECT_EQ(fields[i].scale, want[i].scale);
+    }
+  }
+  const auto result = db->Execute(sql, {});
+  ASSERT_EQ(result->rows.Rows(), 3);
+  for (qint64 r = 0; r < 3; ++r) {
+    EXPECT_EQ(result->rows.KindAt(r, 0), RowStore::Kind::Float);
+    EXPECT_EQ(result->rows.FloatAt(r, 2), result->rows.FloatAt(r, 0));
+    EXPECT_EQ(result->rows.FloatAt(r, 10) + 1, result->rows.FloatAt(r, 0));
   }
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qav::bench {
+
+// The command line of a benchmark: positive whole numbers in order, and options that take one
+// ("--rounds 5"). "--help" or "-h" prints the usage to standard output and ends the program with
+// 0; an argument it cannot read (no whole number, zero or less, an unknown option, one number
+// too many) prints what is wrong and the usage to standard error and ends it with 2.
+class BenchArgs {
+ public:
+  // `options` take a number; `flags` stand alone.
+  BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNumbers,
+            std::initializer_list<const char*> options = {},
+            std::initializer_list<const char*> flags = {});
+
+  const std::vector<long>& Numbers() const { return numbers_; }
+  long Number(std::size_t index, long fallback) const {
+    return index < numbers_.size() ? numbers_[index] : fallback;
+  }
+  bool Flag(const std::string& name) const { return options_.count(name) > 0; }
+  long Option(const std::string& name, long fallback) const {
+    const auto it = options_.find(name);
+    return it == options_.end() ? fallback : it->second;
+  }
+
+ private:
+  std::vector<long> numbers_;
+  std::map<std::string, long> options_;
+};
+
+}  // namespace qav::bench
