@@ -435,10 +435,11 @@ TEST(SmtpDialogueTest, OneCancelOrTimeOutEndsTheWholeAttempt) {
 TEST(SmtpDialogueTest, AServerThatStopsReadingTheMessageTimesOut) {
   auto script = Replies({Send("220 ready\r\n")}, {"250 hello\r\n", "250 reset\r\n",
                                                   "250 sender\r\n", "250 rcpt\r\n", "354 go\r\n"});
-  script.push_back(test::Pause(15000));  // reads nothing meanwhile
+  script.push_back(test::Pause(120000));  // reads nothing meanwhile (ended by the peer's end)
   ScriptedPeer peer(script);
   Client client(peer);
-  client.smtp.TimeOut = 1000;
+  // Room for the replies before DATA on a loaded machine; the pause outlasts it by far.
+  client.smtp.TimeOut = 5000;
   // Far more than the socket buffers on both sides hold.
   client.smtp.PostMessage.Body = QStringList(200000, QString(79, u'x'));
   client.smtp.Connect();

@@ -22,8 +22,8 @@ class SmtpRealServerTest : public ::testing::Test {
     server_.setProgram(QStringLiteral(QAV_SYSTEM_PYTHON));
     server_.setArguments({QStringLiteral(QAV_SMTP_SINK), folder_.path()});
     server_.start();
-    ASSERT_TRUE(server_.waitForStarted(5000)) << "cannot run " << QAV_SYSTEM_PYTHON;
-    while (!server_.canReadLine() && server_.waitForReadyRead(10000)) {
+    ASSERT_TRUE(server_.waitForStarted(30000)) << "cannot run " << QAV_SYSTEM_PYTHON;
+    while (!server_.canReadLine() && server_.waitForReadyRead(60000)) {
     }
     port_ = server_.readLine().trimmed().toInt();
     ASSERT_GT(port_, 0) << "the SMTP server did not start (is python3-aiosmtpd installed?): "
@@ -72,7 +72,7 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
   TSMTPClient client;
   client.Host = QStringLiteral("127.0.0.1");
   client.Port = port_;
-  client.TimeOut = 5000;
+  client.TimeOut = 30000;
   client.UserID = QStringLiteral("qavtool.example");
   TMailMessage& m = client.PostMessage;
   m.FromAddress = QStringLiteral("qav@example.com");
@@ -218,7 +218,7 @@ TEST_F(SmtpRealServerTest, StandardReadersGetEveryTextBackAsWritten) {
   TSMTPClient client;
   client.Host = QStringLiteral("127.0.0.1");
   client.Port = port_;
-  client.TimeOut = 10000;
+  client.TimeOut = 30000;
   client.UserID = QStringLiteral("qavtool.example");
   client.Connect();
   for (const Case& c : cases) {
