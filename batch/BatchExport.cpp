@@ -273,7 +273,7 @@ class TBatchRun {
         return Cancelled(rows, existed);
       default: {
         progress_.Clear();
-        // The component's own report: "Error of data export.: " and the error's message.
+        // The component's own report: "Error of data export: " and the error's message.
         QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
                                                    : dialogs.Texts().last();
         Say(report);

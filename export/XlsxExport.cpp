@@ -5,6 +5,7 @@
 #include "export/CellValue.h"
 #include "export/ExportStrings.h"
 #include "export/WorksheetRecords.h"
+#include "platform/Console.h"
 
 #include <xlsxwriter.h>
 #include <QDir>
@@ -219,11 +220,21 @@ void TExportToXlsx::CloseFile() {
 
 void TExportToXlsx::Finish() {
   const std::unique_ptr<Workbook> book = std::move(book_);
+  // The library prints its own "[ERROR] workbook_close()" lines; the error is reported here,
+  // with the system's reason the library found.
+  platform::StandardErrorCapture capture;
   const lxw_error error = workbook_close(book->book);
-  if (error != LXW_NO_ERROR)
-    throw EInOutError(
-        QStringLiteral("Cannot write file %1. %2")
-            .arg(QDir::toNativeSeparators(book->fileName), QString::fromUtf8(lxw_strerror(error))));
+  const QString printed = QString::fromLocal8Bit(capture.Finish());
+  if (error == LXW_NO_ERROR) return;
+  QString reason = QString::fromUtf8(lxw_strerror(error));
+  static const QString kSystemError = QStringLiteral("System error = ");
+  const qsizetype at = printed.indexOf(kSystemError);
+  if (at >= 0) {
+    const QString system = printed.mid(at + kSystemError.size()).section(u'\n', 0, 0).trimmed();
+    if (!system.isEmpty()) reason += QStringLiteral(" (%1)").arg(system);
+  }
+  throw EInOutError(QStringLiteral("Cannot write file %1. %2")
+                        .arg(QDir::toNativeSeparators(book->fileName), reason));
 }
 
 }  // namespace qav

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // What a console program (the batch exporter) needs of its terminal.
 namespace qav::platform {
@@ -14,6 +15,24 @@ void WriteStandardError(const char* text, std::size_t size) noexcept;
 
 // Writes all `size` bytes to standard output, unbuffered; 0 or the system's error number.
 int WriteStandardOutput(const char* data, std::size_t size);
+
+// While it lives, what the process writes to standard error goes to a buffer of its own instead:
+// for a library that prints its own error lines where the program reports the error itself.
+// Meant for short calls; other threads' lines in that time are caught too.
+class StandardErrorCapture {
+ public:
+  StandardErrorCapture();
+  ~StandardErrorCapture();
+  StandardErrorCapture(const StandardErrorCapture&) = delete;
+  StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+
+  // Ends the capture (once) and returns what was written meanwhile.
+  std::string Finish();
+
+ private:
+  int saved_ = -1;
+  int buffer_ = -1;
+};
 
 // True when standard error is a terminal, where a progress line can redraw itself.
 bool StandardErrorIsTerminal();

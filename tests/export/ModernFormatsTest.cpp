@@ -5,12 +5,14 @@
 #include "export/CsvExport.h"
 #include "export/SaveOutputSettings.h"
 #include "export/XlsxExport.h"
+#include "platform/Console.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/export/SpreadsheetReaders.h"
 
 #include <gtest/gtest.h>
 #include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -343,8 +345,8 @@ TEST_F(ModernFormats, WorkbookBeyondExcelsLimitsFailsClearly) {
     c.source(*e);
     e->Execute();
     EXPECT_EQ(e->RunStatus(), rsFailed);
-    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("Error of data export.: ") +
-                                            QString::fromUtf8(c.message)});
+    EXPECT_EQ(dialogs_.Texts(),
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)});
   }
 }
 
@@ -379,8 +381,29 @@ TEST_F(ModernFormats, InfinitiesAreTextAndAMissingFolderFailsBeforeTheRecords) {
     missing->Execute();
     EXPECT_EQ(missing->RunStatus(), rsFailed);
     ASSERT_EQ(dialogs_.Texts().size(), 1);
-    EXPECT_TRUE(dialogs_.Texts()[0].startsWith(
-        QStringLiteral("Error of data export.: Cannot create file ")))
+    EXPECT_TRUE(
+        dialogs_.Texts()[0].startsWith(QStringLiteral("Error of data export: Cannot create file ")))
         << dialogs_.Texts()[0].toStdString();
   }
+}
+
+// A workbook the library cannot write at the end (its folder went away meanwhile) fails with
+// one message of ours, the system's reason in it, and nothing of the library's on the console.
+TEST_F(ModernFormats, AWorkbookThatCannotBeWrittenFailsWithOneMessage) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("gone")));
+  auto e = Component(TSaveFormat::Xlsx, QStringLiteral("gone/book.xlsx"));
+  e->OnGetCellParams = [&](QObject*, const TField*, QString&, QFont*, TAlignment&, QColor&,
+                           TCellType&) {
+    QDir(dir_.filePath(QStringLiteral("gone"))).removeRecursively();
+  };
+  platform::StandardErrorCapture console;
+  e->Execute();
+  const std::string printed = console.Finish();
+  EXPECT_EQ(e->RunStatus(), rsFailed);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(dialogs_.Texts(),
+            QStringList{QStringLiteral("Error of data export: Cannot write file %1. Error creating "
+                                       "output xlsx file. Usually a permissions error. (No such "
+                                       "file or directory)")
+                            .arg(QDir::toNativeSeparators(e->FileName))});
 }

@@ -602,7 +602,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
     e.Execute();
     EXPECT_EQ(e.RunStatus(), rsFailed);
     ASSERT_FALSE(dialogs_.requests.empty());
-    EXPECT_TRUE(dialogs_.requests.back().text.startsWith("Error of data export.: "));
+    EXPECT_TRUE(dialogs_.requests.back().text.startsWith("Error of data export: "));
     EXPECT_TRUE(dialogs_.requests.back().text.contains("disconnected"));
   }
 
@@ -614,7 +614,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
     e.Execute();
     EXPECT_EQ(e.RunStatus(), rsFailed);
     EXPECT_EQ(dialogs_.requests.back().text,
-              QStringLiteral("Error of data export.: Invalid class string (Word.Application)"));
+              QStringLiteral("Error of data export: Invalid class string (Word.Application)"));
     EXPECT_FALSE(QFile::exists(e.FileName));
   }
   RegisterAutoClass(kWordApplicationProgId, builtIn);
@@ -624,7 +624,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
 TEST_F(WordExport, TablesPastTheWordProcessorsLimitsAreRefusedBeforeWordStarts) {
   const struct {
     int columns, records;
-    const char* message;  // after "Error of data export.: "; none: the table is made
+    const char* message;  // after "Error of data export: "; none: the table is made
   } cases[] = {
       {63, 1, nullptr},
       {64, 1, "Word tables hold at most 63 columns; this result has 64."},
@@ -662,7 +662,7 @@ TEST_F(WordExport, TablesPastTheWordProcessorsLimitsAreRefusedBeforeWordStarts) 
     }
     EXPECT_EQ(e.RunStatus(), rsFailed) << what;
     EXPECT_EQ(dialogs_.Texts(),
-              QStringList{QStringLiteral("Error of data export.: ") + QString::fromUtf8(c.message)})
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)})
         << what;
     // Nothing was asked of the word processor: not even started.
     EXPECT_TRUE(word.state->log.isEmpty()) << what << word.state->log.join(u'\n').toStdString();

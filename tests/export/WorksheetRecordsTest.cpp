@@ -563,7 +563,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     Kind kind;
     int columns, records;
     int counted;          // what the source says it holds; -1: its records
-    const char* message;  // after "Error of data export.: "; none: written
+    const char* message;  // after "Error of data export: "; none: written
     QByteArray announced;
   } cases[] = {
       {kXls, 255, 1, -1, nullptr, Hex("00 00 02 00 00 00 00 01 00 00")},
@@ -639,7 +639,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     }
     EXPECT_EQ(writer->RunStatus(), rsFailed) << what;
     EXPECT_EQ(shown_,
-              QStringList{QStringLiteral("Error of data export.: ") + QString::fromUtf8(c.message)})
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)})
         << what;
     // Refused before the file was begun, unless the source hid its size until the rows came.
     if (c.counted < 0) {
@@ -656,7 +656,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     shown_.clear();
     auto writer = ConsoleWriter(kind, engine, QString());
     writer->Execute();
-    EXPECT_EQ(shown_, QStringList{"Error of data export.: Property FileName is not specified."});
+    EXPECT_EQ(shown_, QStringList{"Error of data export: Property FileName is not specified."});
   }
 }
 
