@@ -21,6 +21,32 @@ const QString& FormatName() {
   return name;
 }
 
+// Characters a workbook cannot hold: a NUL (the library takes C strings, so it would end the
+// text there) and half of a surrogate pair without its other half (no UTF-8 form).
+bool Unholdable(const QString& text, qsizetype i) {
+  const QChar c = text[i];
+  if (c.isNull()) return true;
+  if (c.isHighSurrogate()) return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
+  if (c.isLowSurrogate()) return i == 0 || !text[i - 1].isHighSurrogate();
+  return false;
+}
+
+// The text without the characters a workbook cannot hold; `dropped` counts them.
+QString HoldableText(const QString& text, qsizetype& dropped) {
+  dropped = 0;
+  qsizetype i = 0;
+  while (i < text.size() && !Unholdable(text, i)) ++i;
+  if (i == text.size()) return text;
+  QString kept = text.first(i);
+  for (; i < text.size(); ++i) {
+    if (Unholdable(text, i))
+      ++dropped;
+    else
+      kept += text[i];
+  }
+  return kept;
+}
+
 }  // namespace
 
 struct TExportToXlsx::Workbook {
@@ -116,7 +142,10 @@ void TExportToXlsx::WriteColumnWidth(int column, int width) {
                        std::min(width, 255), nullptr);
 }
 
-void TExportToXlsx::WriteText(int row, int column, const QString& text, bool title) {
+void TExportToXlsx::WriteText(int row, int column, const QString& given, bool title) {
+  qsizetype dropped = 0;
+  const QString text = HoldableText(given, dropped);
+  CountDroppedCharacters(dropped);
   if (text.size() > kMaxTextLength)
     throw ERangeError(
         QStringLiteral("%1 cells hold at most %2 characters; the text in row %3, column %4 has "

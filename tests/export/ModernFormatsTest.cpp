@@ -407,3 +407,27 @@ TEST_F(ModernFormats, AWorkbookThatCannotBeWrittenFailsWithOneMessage) {
                                        "file or directory)")
                             .arg(QDir::toNativeSeparators(e->FileName))});
 }
+
+// Characters a workbook cannot hold (a NUL) are left out and counted; the rest of the text is
+// kept, never cut at them.
+TEST_F(ModernFormats, CharactersAWorkbookCannotHoldAreLeftOutAndCounted) {
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not installed (python3-openpyxl)";
+  const QChar nul(0);
+  TMemoryDataSet texts({{"Note", ftString, 20}},
+                       {{QStringLiteral("ab") + nul + QStringLiteral("cd")},
+                        {QString(nul)},
+                        {QStringLiteral("x") + nul + nul + QStringLiteral("y")}});
+  texts.Open();
+  auto e = Component(TSaveFormat::Xlsx, QStringLiteral("nul.xlsx"));
+  e->SetDataSet(&texts);
+  e->Execute();
+  ASSERT_EQ(e->RunStatus(), rsDone);
+  ExpectRows(ReadBack(QStringLiteral("xlsx"), e->FileName), {{QStringLiteral("s:Note")},
+                                                             {QStringLiteral("s:abcd")},
+                                                             {std::nullopt},
+                                                             {QStringLiteral("s:xy")}});
+  const auto* cells = dynamic_cast<const TExportToCellFile*>(e.get());
+  ASSERT_NE(cells, nullptr);
+  EXPECT_EQ(cells->UnwritableNote(),
+            "4 characters in 3 cells cannot be held in this format at all and were left out.");
+}

@@ -738,6 +738,34 @@ TEST_F(Worksheet, InfinitiesKeepTheirTextMissingValuesAreBlankAndLostCharactersA
   }
 }
 
+// A text longer than a cell of the format holds is cut there, never without a word: the cut
+// cells are counted for the note the user gets.
+TEST_F(Worksheet, TextsCutToWhatACellHoldsAreCounted) {
+  const struct {
+    Kind kind;
+    const char* capacity;
+  } cases[] = {{kXls, "255"}, {kWks, "254"}, {kWq1, "255"}};
+  QTemporaryDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(KindName(c.kind));
+    TableEngine engine;
+    engine.columns = {{"Note", db::ftString, 8}, {"Code", db::ftString, 8}};
+    engine.rows = 3;
+    engine.value = [](int row, int column) -> QVariant {
+      return column == 0 && row < 2 ? QString(300 + row, u'x') : QStringLiteral("ok");
+    };
+    auto writer = ConsoleWriter(c.kind, engine, dir.filePath(QStringLiteral("cut")));
+    writer->Execute();
+    ASSERT_EQ(writer->RunStatus(), rsDone);
+    EXPECT_EQ(writer->CutTexts(), 2);
+    EXPECT_EQ(writer->UnwritableNote(),
+              QStringLiteral("2 cells had more than %1 characters, the most a cell of this "
+                             "format holds, and were cut there. An Excel workbook (.xlsx) keeps "
+                             "up to 32,767.")
+                  .arg(QLatin1String(c.capacity)));
+  }
+}
+
 TEST_F(Worksheet, ReadersShowTheEdgeColumnAndValuesAsWritten) {
   if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
     GTEST_SKIP() << "soffice is not installed";
