@@ -63,7 +63,7 @@ class SmtpSink {
     server_.setProgram(QStringLiteral(QAV_SYSTEM_PYTHON));
     server_.setArguments({QStringLiteral(QAV_SMTP_SINK), folder_.path()});
     server_.start();
-    if (server_.waitForStarted(5000) && server_.waitForReadyRead(10000))
+    if (server_.waitForStarted(30000) && server_.waitForReadyRead(60000))
       port_ = server_.readLine().trimmed().toInt();
   }
   ~SmtpSink() {
