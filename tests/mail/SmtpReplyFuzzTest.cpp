@@ -142,10 +142,12 @@ TEST(SmtpReplyFuzz, RandomAndMutatedRepliesNeverPutTheDialogueOutOfStep) {
     const std::string received = peer.Received();
     if (received.find("Mime-Version: 1.0\r\n") != std::string::npos) {
       ++sent;
-      // Greeting, HELO, RSET, MAIL, RCPT, then DATA's reply, which must have been 3xx.
+      // Greeting, EHLO (and HELO after a server that did not know it), RSET, MAIL, RCPT, then
+      // DATA's reply, which must have been 3xx.
+      const size_t data = received.find("HELO ") == std::string::npos ? 5 : 6;
       const std::vector<std::string> replies = ReplyTexts(blob);
-      ASSERT_GE(replies.size(), 6u);
-      EXPECT_EQ(replies[5][0], '3') << replies[5];
+      ASSERT_GT(replies.size(), data);
+      EXPECT_EQ(replies[data][0], '3') << replies[data];
     }
     if (posted) {
       EXPECT_NE(received.find("\r\n.\r\n"), std::string::npos);
