@@ -6,10 +6,12 @@
 // What a console program (the batch exporter) needs of its terminal.
 namespace qav::platform {
 
-// For a console program: the first interrupt (Ctrl+C or SIGTERM) calls `handler` inside the
-// signal handler, so it may only do what is safe there (set an atomic flag, call
-// WriteStandardError); a second interrupt ends the process as the system would.
-void InstallInterruptHandler(void (*handler)());
+// For a console program: the first interrupt (Ctrl+C, SIGTERM, or SIGHUP when its terminal
+// goes) calls `handler` inside the signal handler, so it may only do what is safe there (set an
+// atomic flag, call WriteStandardError). A second interrupt ends the process as the system would,
+// once `lastWords` has run: outside the signal handler, on a thread of its own, so that it may
+// do what any code may (remove temporary files), while the rest of the program goes on.
+void InstallInterruptHandler(void (*handler)(), void (*lastWords)() = nullptr);
 // Writes bytes to standard error without buffering or locks; safe inside a signal handler.
 void WriteStandardError(const char* text, std::size_t size) noexcept;
 

@@ -4,26 +4,61 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 namespace qav::platform {
 
-void InstallInterruptHandler(void (*handler)()) {
-  static void (*installed)() = nullptr;
-  installed = handler;
+namespace {
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void (*firstInterrupt)() = nullptr;
+void (*lastWordsBeforeEnd)() = nullptr;
+std::atomic<int> interrupts{0};
+// The signal handler hands the second interrupt's number to the last-words thread here.
+int lastWordsPipe[2] = {-1, -1};
+
+void EndAsTheSystemWould(int sig) {
+  std::signal(sig, SIG_DFL);
+  ::raise(sig);
+  ::_exit(128 + sig);
+}
+
+extern "C" void OnInterrupt(int sig) {
+  const int saved = errno;
+  if (interrupts.fetch_add(1) == 0) {
+    if (firstInterrupt) firstInterrupt();
+  } else {
+    const char byte = static_cast<char>(sig);
+    if (lastWordsPipe[1] < 0 || ::write(lastWordsPipe[1], &byte, 1) != 1) EndAsTheSystemWould(sig);
+  }
+  errno = saved;
+}
+
+void LastWords() {
+  char sig = 0;
+  while (::read(lastWordsPipe[0], &sig, 1) != 1)
+    if (errno != EINTR) return;
+  if (lastWordsBeforeEnd) lastWordsBeforeEnd();
+  EndAsTheSystemWould(sig);
+}
+
+}  // namespace
+
+void InstallInterruptHandler(void (*handler)(), void (*lastWords)()) {
+  firstInterrupt = handler;
+  lastWordsBeforeEnd = lastWords;
+  if (lastWordsPipe[0] < 0 && ::pipe2(lastWordsPipe, O_CLOEXEC) == 0)
+    std::thread(LastWords).detach();
   struct sigaction action {};
-  action.sa_handler = [](int) {
-    const int saved = errno;
-    if (installed) installed();
-    errno = saved;
-  };
+  action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // The first signal asks; the handler then goes, so the second ends the program.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = SA_RESTART;
+  for (int sig : kInterruptSignals) sigaction(sig, &action, nullptr);
 }
 
 void WriteStandardError(const char* text, std::size_t size) noexcept {

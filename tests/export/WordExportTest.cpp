@@ -226,13 +226,13 @@ TEST_F(ConsoleWordExport, MakesTheCallsOfATableOfThreeColumnsAndTenRecords) {
   }
   // The document is saved under a partial name beside the file, which takes the file's name
   // once the run is done.
-  expected << QStringLiteral("doc.SaveAs('%1')").arg(files_.filePath(".result.doc.XXXXXX.part"))
+  expected << QStringLiteral("doc.SaveAs('%1')").arg(files_.filePath(".result.doc.PID-XXXXXX.part"))
            << "doc.Close"
            << "Word.Quit";
   QStringList actual = word.state->log;
-  static const QRegularExpression partial(QStringLiteral("\\.[0-9a-f]{6}\\.part'\\)$"));
+  static const QRegularExpression partial(QStringLiteral("\\.[0-9]+-[0-9a-f]{6}\\.part'\\)$"));
   for (QString& call : actual)
-    if (call.startsWith(QLatin1String("doc.SaveAs("))) call.replace(partial, ".XXXXXX.part')");
+    if (call.startsWith(QLatin1String("doc.SaveAs("))) call.replace(partial, ".PID-XXXXXX.part')");
   ExpectSameCalls(actual, expected);
   EXPECT_TRUE(QFileInfo::exists(fileName));
 }
