@@ -185,9 +185,10 @@ QString TExportToCellFile::UnwritableNote() const {
                  .arg(counted(unwritableCharacters_, "character", "characters"),
                       counted(unwritableTexts_, "cell", "cells"));
   if (droppedCharacters_)
-    notes << QStringLiteral("%1 in %2 cannot be held in this format at all and were left out.")
+    notes << QStringLiteral("%1 in %2 cannot be held in this format at all and %3 left out.")
                  .arg(counted(droppedCharacters_, "character", "characters"),
-                      counted(droppedTexts_, "cell", "cells"));
+                      counted(droppedTexts_, "cell", "cells"),
+                      QLatin1String(droppedCharacters_ == 1 ? "was" : "were"));
   if (cutTexts_)
     notes << QStringLiteral(
                  "%1 had more than %2 characters, the most a cell of this format holds, and %3 "

@@ -473,6 +473,30 @@ TEST_F(WordExport, FormatsEachCellOnlyAsItNeeds) {
   EXPECT_EQ(TExportToWord::WordColorIndex(QColor()), 0);
 }
 
+// A character XML cannot carry (a NUL) is left out of its cell, the rest of the text kept,
+// and the note after the run counts it.
+TEST_F(WordExport, CharactersADocumentCannotHoldAreLeftOutAndCounted) {
+  const TAutoClassFactory builtIn = RegisterAutoClass(kWordApplicationProgId, NewWordApplication);
+  const QChar nul(0);
+  TMemoryDataSet texts(
+      {{"Note", ftString, 20}},
+      {{QStringLiteral("ab") + nul + QStringLiteral("cd")}, {QStringLiteral("ok")}});
+  texts.Open();
+  TExportToWord e;
+  Prepare(e, QStringLiteral("nul.doc"));
+  e.SetDataSet(&texts);
+  e.Execute();
+  ASSERT_EQ(e.RunStatus(), rsDone) << dialogs_.Texts().join(u'\n').toStdString();
+  const test::InspectedDocument doc = test::InspectDocx(e.FileName);
+  ASSERT_TRUE(doc.WellFormed) << doc.Error.toStdString();
+  const test::InspectedTable* table = doc.FirstTable();
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(table->Rows.size(), 2u);
+  EXPECT_EQ(table->Rows[0][0].Text(), "abcd");
+  EXPECT_EQ(e.UnwritableNote(),
+            "1 character in 1 cell cannot be held in this format at all and was left out.");
+}
+
 TEST_F(WordExport, PicturesGoIntoTheirCellsThroughATemporaryBitmap) {
   QImage image(6, 3, QImage::Format_RGB32);
   image.fill(Qt::blue);
