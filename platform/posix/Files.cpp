@@ -4,8 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
