@@ -321,7 +321,14 @@ void TDMConfig::WriteErrorLog(const QString& message) {
   SpErrorLog->ExecProc();
 }
 
-void TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
+bool TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
+  // A second report would share the client and its connection: its end would cut the first.
+  if (sendingErrorMail_ || SMTPClient1->Busy()) return false;
+  sendingErrorMail_ = true;
+  const struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{sendingErrorMail_};
   try {
     const TSupportMail& support = SupportMail();
     SMTPClient1->Host = support.Host;
@@ -349,6 +356,7 @@ void TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
     SMTPClient1->Disconnect();
   } catch (...) {
   }
+  return true;
 }
 
 }  // namespace qav

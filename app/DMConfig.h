@@ -71,11 +71,15 @@ class TDMConfig : public QObject {
   // Writes one row to the error log through "AddErrorLog".
   void WriteErrorLog(const QString& message);
   // Mails one error report to support. Never fails towards its caller: a server that refuses or
-  // cannot be reached leaves no trace.
-  void SendErrorMail(const QString& subject, const QString& body);
+  // cannot be reached leaves no trace. One report at a time: a call while a report is on its
+  // way (from an event handled during its waits) is refused, false, and leaves that one be.
+  bool SendErrorMail(const QString& subject, const QString& body);
 
   void DmCfgBeforeConnect(db::TDatabase& db);
   void DmCfgAfterConnect(db::TDatabase& db);
+
+ private:
+  bool sendingErrorMail_ = false;
 };
 
 // The one configuration module, while it exists.

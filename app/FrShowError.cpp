@@ -109,6 +109,8 @@ QString TFrShowError::MailBody() const {
 
 void TFrShowError::BOkClick() {
   CountDownStopped = true;
+  // The button waits while the report is on its way: a second press would only repeat it.
+  BOk->setEnabled(false);
   if (DMConfig) DMConfig->SendErrorMail(MailSubject(), MailBody());
   close();
 }

@@ -585,6 +585,12 @@ void SaveDocx(const TDocument& document, const QString& fileName) {
   if (!part.open())
     throw EInOutError(QStringLiteral("Cannot write file %1. %2")
                           .arg(QDir::toNativeSeparators(fileName), part.errorString()));
+  // A second Ctrl+C must not leave it in the temporary folder.
+  platform::TrackTemporaryFile(part.fileName());
+  const struct Forget {
+    QString name;
+    ~Forget() { platform::ForgetTemporaryFile(name); }
+  } forget{part.fileName()};
   DocumentXml xml(&part);
   xml.Write(document);
   if (!part.flush() || part.error() != QFileDevice::NoError)

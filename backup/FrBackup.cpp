@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
+#include <algorithm>
 
 namespace qav {
 
@@ -125,6 +126,17 @@ void TFrBackup::BackupNameChange() {
 void TFrBackup::AcSaveExecute() {
   if (!BackupName->text().contains(QStringLiteral(":\\"))) {
     Dialogs::ShowMessage(QStringLiteral("กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"));
+    return;
+  }
+  // A NUL would end the name early on its way to the server, a tab would become part of it:
+  // the server would back up to a file of another name than the one shown.
+  const QString typed = Trim(BackupName->text());
+  if (std::any_of(typed.begin(), typed.end(),
+                  [](QChar c) { return c.category() == QChar::Other_Control; })) {
+    Dialogs::ShowMessage(
+        QStringLiteral("ชื่อไฟล์ Backup มีอักขระควบคุม (เช่น Tab)   กรุณาป้อนใหม่\n"
+                       "The backup file name holds a control character (a tab, a line break); "
+                       "please type it again."));
     return;
   }
   // The window's own connection reaches the server named in Server.Dat, as every other

@@ -30,6 +30,9 @@ namespace qav {
 namespace {
 
 std::atomic<bool> cancelRequested{false};
+// Set once the last row is being written: what follows is the file's completion (for a Word
+// document, its whole save), which no longer stops.
+std::atomic<bool> completing{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 const QString kProgram = QStringLiteral("qavtool-export");
@@ -272,8 +275,12 @@ class TBatchRun {
     component->OnProgress = [this, engine, total](QObject*, int, int, bool& abort) {
       progress_.Update(engine->RecordsRead(), total);
       if (BatchCancelRequested()) abort = true;
+      // Asked before each row, the last one included: after it, the writer completes its file
+      // without asking again.
+      if (total >= 0 && engine->RecordsRead() + 1 >= total) completing.store(true);
     };
 
+    completing.store(false);
     progress_.Start();
     TDialogCapture dialogs;
     component->Execute();
@@ -285,7 +292,7 @@ class TBatchRun {
         return Cancelled(rows, existed);
       default: {
         progress_.Clear();
-        // The component's own report: "Error of data export.: " and the error's message.
+        // The component's own report: "Error of data export: " and the error's message.
         QString report = dialogs.Texts().isEmpty() ? QStringLiteral("Error of data export.")
                                                    : dialogs.Texts().last();
         Say(report);
@@ -389,9 +396,20 @@ class TBatchRun {
 
 void OnCancelSignal() {
   RequestBatchCancel();
-  static const char kNote[] =
+  static const char kStopping[] =
       "\nqavtool-export: stopping after the current row (again to end at once)\n";
-  platform::WriteStandardError(kNote, sizeof kNote - 1);
+  static const char kCompleting[] =
+      "\nqavtool-export: the rows are all written; the file is being completed and saved "
+      "(again to end at once, without it)\n";
+  if (completing.load())
+    platform::WriteStandardError(kCompleting, sizeof kCompleting - 1);
+  else
+    platform::WriteStandardError(kStopping, sizeof kStopping - 1);
+}
+
+// A second interrupt ends the program at once: the temporary files go first.
+void OnLastWords() {
+  platform::RemoveTrackedTemporaryFiles();
 }
 
 }  // namespace
@@ -532,7 +550,7 @@ QString BatchHelpText() {
       "  -h, --help       this text.\n"
       "\n"
       "The connection sends the company connection's parameter list. The file is written\n"
-      "under a temporary name beside FILE (.FILE.XXXXXX.part, FILE shortened when the name\n"
+      "under a temporary name beside FILE (.FILE.PID-XXXXXX.part, FILE shortened when the name\n"
       "would be too long) and takes its name only when the export is complete: a failed or\n"
       "cancelled run leaves no partial file, and an existing FILE as it was. A failure names\n"
       "FILE and gives the system's reason (\"No space left on device\").\n"
@@ -555,9 +573,12 @@ QString BatchHelpText() {
       "total and the rate; otherwise one closing line. No window or dialog is ever shown: the\n"
       "console's progress window and wait cursor are off, the messages the export components\n"
       "would show in a box are written to standard error, and Qt runs on its \"offscreen\"\n"
-      "platform unless QT_QPA_PLATFORM names another. Ctrl+C (or SIGTERM) stops the export\n"
-      "after the current row; a second Ctrl+C ends the program at once and may leave its\n"
-      "partial file (.FILE.XXXXXX.part) behind.\n"
+      "platform unless QT_QPA_PLATFORM names another. Ctrl+C (or SIGTERM, or SIGHUP when the\n"
+      "terminal goes) stops the export after the current row; once the last row is written,\n"
+      "the file is completed and saved, and the run says so. A second Ctrl+C ends the program\n"
+      "at once, removing its temporary files first. A run killed outright (kill -9) leaves its\n"
+      "partial file behind; the next run to the same FILE removes it, as it removes every\n"
+      "partial file of a process that is gone, never one of a run still going.\n"
       "\n"
       "Exit codes: 0 done; 1 failed (a connection, a statement or a write failed; the error's\n"
       "message is on standard error); 2 bad arguments (an unknown option or format, a missing\n"
@@ -580,7 +601,7 @@ bool BatchCancelRequested() noexcept {
 }
 
 void InstallBatchCancelSignals() {
-  platform::InstallInterruptHandler(OnCancelSignal);
+  platform::InstallInterruptHandler(OnCancelSignal, OnLastWords);
 }
 
 int RunBatchExport(const QStringList& arguments, const TBatchIo& io) {

@@ -174,15 +174,29 @@ int TExportToCellFile::RecordsInFile(int fileNumber) const {
 }
 
 QString TExportToCellFile::UnwritableNote() const {
-  if (!unwritableCharacters_) return {};
   const auto counted = [](qint64 n, const char* one, const char* many) {
     return Grouped(n) + u' ' + QLatin1String(n == 1 ? one : many);
   };
-  return QStringLiteral(
-             "%1 in %2 could not be written in code page 874 and became \"?\". A Word "
-             "document keeps every character.")
-      .arg(counted(unwritableCharacters_, "character", "characters"),
-           counted(unwritableTexts_, "cell", "cells"));
+  QStringList notes;
+  if (unwritableCharacters_)
+    notes << QStringLiteral(
+                 "%1 in %2 could not be written in code page 874 and became \"?\". A Word "
+                 "document keeps every character.")
+                 .arg(counted(unwritableCharacters_, "character", "characters"),
+                      counted(unwritableTexts_, "cell", "cells"));
+  if (droppedCharacters_)
+    notes << QStringLiteral("%1 in %2 cannot be held in this format at all and %3 left out.")
+                 .arg(counted(droppedCharacters_, "character", "characters"),
+                      counted(droppedTexts_, "cell", "cells"),
+                      QLatin1String(droppedCharacters_ == 1 ? "was" : "were"));
+  if (cutTexts_)
+    notes << QStringLiteral(
+                 "%1 had more than %2 characters, the most a cell of this format holds, and %3 "
+                 "cut there. An Excel workbook (.xlsx) keeps up to 32,767.")
+                 .arg(counted(cutTexts_, "cell", "cells"))
+                 .arg(cutCapacity_)
+                 .arg(QLatin1String(cutTexts_ == 1 ? "was" : "were"));
+  return notes.join(u' ');
 }
 
 int TExportToCellFile::GridRows(int records) const {
@@ -343,6 +357,9 @@ void TExportToCellFile::RunExport() {
   cellFont_ = std::make_unique<QFont>();
   unwritableCharacters_ = 0;
   unwritableTexts_ = 0;
+  droppedCharacters_ = 0;
+  droppedTexts_ = 0;
+  cutTexts_ = 0;
   source->DisableControls();
   try {
     source->BeforeExecute();

@@ -75,7 +75,13 @@ class TExportToCellFile : public TExportBaseComponent {
   // (cells, header and footer lines) that had any, over every file of the last run.
   qint64 UnwritableCharacters() const { return unwritableCharacters_; }
   qint64 UnwritableTexts() const { return unwritableTexts_; }
-  // What the user is told about them after the run; empty when every character was written.
+  // Characters the format cannot hold at all (a NUL in an Excel workbook), left out, and the
+  // texts that had any; texts cut to what a cell of the format holds. Over the last run too.
+  qint64 DroppedCharacters() const { return droppedCharacters_; }
+  qint64 DroppedTexts() const { return droppedTexts_; }
+  qint64 CutTexts() const { return cutTexts_; }
+  // What the user is told about all of these after the run; empty when every character of every
+  // text was written.
   QString UnwritableNote() const;
 
  protected:
@@ -106,6 +112,18 @@ class TExportToCellFile : public TExportBaseComponent {
   // The cell's text, made now when the run left it to ReadsFieldValue.
   QString CellText(const db::TField* field, const QString& text) {
     return text.isEmpty() && field ? GetFieldText(field) : text;
+  }
+
+  // For the writers: a text that lost `characters` the format cannot hold; a text cut to the
+  // `capacity` characters a cell of the format holds.
+  void CountDroppedCharacters(qsizetype characters) {
+    if (characters <= 0) return;
+    droppedCharacters_ += characters;
+    ++droppedTexts_;
+  }
+  void CountCutText(int capacity) {
+    ++cutTexts_;
+    cutCapacity_ = capacity;
   }
 
   // Where the output goes; CreateStream sets it (tests hand in a device of their own).
@@ -144,6 +162,10 @@ class TExportToCellFile : public TExportBaseComponent {
   int checkedRecords_ = 0;
   qint64 unwritableCharacters_ = 0;
   qint64 unwritableTexts_ = 0;
+  qint64 droppedCharacters_ = 0;
+  qint64 droppedTexts_ = 0;
+  qint64 cutTexts_ = 0;
+  int cutCapacity_ = 0;
 };
 
 }  // namespace qav

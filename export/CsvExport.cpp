@@ -10,10 +10,13 @@ namespace qav {
 
 namespace {
 
-// The shortest text that reads back as the same double, "." as decimal point.
+// The shortest plain decimal text that reads back as the same double, "." as decimal point:
+// never an exponent, which spreadsheets show as 1.00E+05 for an amount of 100000.
 QString NumberText(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  // The longest, 327 characters, is the smallest subnormal below zero: "-0.", 323 zeros, "5".
+  char buffer[400];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 

@@ -382,6 +382,7 @@ void TExportToXLS::WriteLabel(int row, int column, quint8 attributes, db::TAlign
                               QStringView text) {
   int bytes = 0;
   const QStringView cut = CutToBytes(text, kLabelBytes, bytes);
+  if (cut.size() < text.size()) CountCutText(kLabelBytes);
   WriteCellHeader(kLabel, static_cast<quint16>(bytes + 8), row, column, attributes, alignment);
   Stream()->WriteByte(static_cast<quint8>(bytes));
   Stream()->WriteCp874(cut);

@@ -512,8 +512,12 @@ void TExportBaseComponent::Execute() {
           .replace(partial_->Path(), FileName);
     RestoreProcessState();
     SetRunStatus(rsFailed);
-    if (Options & soShowMessage)
-      ShowInformation(GetLanguageString(lsExportError) + QStringLiteral(": ") + text);
+    if (Options & soShowMessage) {
+      // The heading is a sentence of its own; before the reason it loses its full stop.
+      QString heading = GetLanguageString(lsExportError);
+      if (heading.endsWith(u'.')) heading.chop(1);
+      ShowInformation(heading + QStringLiteral(": ") + text);
+    }
   } catch (...) {
     RestoreProcessState();
     SetRunStatus(rsFailed);

@@ -83,6 +83,7 @@ void TLotusFamilyExport::WriteLabel(int column, int row, db::TAlignment alignmen
                                     QStringView text) {
   int bytes = 0;
   const QStringView cut = CutToBytes(text, LabelBytes(), bytes);
+  if (cut.size() < text.size()) CountCutText(LabelBytes());
   WriteCellHeader(kLabel, static_cast<quint16>(bytes + 7), column, row);
   TRecordWriter& out = *Stream();
   out.WriteByte(static_cast<quint8>(LotusLabelPrefix(alignment)));

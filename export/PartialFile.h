@@ -19,8 +19,12 @@ class TPartialFile {
   // Empty until Create.
   const QString& Path() const { return path_; }
 
-  // Creates the file, empty, as ".TARGET.XXXXXX.part" in the target's folder (mode 0666 less
-  // the umask, as any new file gets). Raises EInOutError when it cannot.
+  // Creates the file, empty, as ".TARGET.PID-XXXXXX.part" in the target's folder (mode 0666
+  // less the umask, as any new file gets), PID the process's id. First it removes what earlier
+  // runs for the same target left there when they were killed (their files and the temporary
+  // files written beside them): only those of processes that are provably gone, never a
+  // running one's. Raises EInOutError when it cannot create the file. Until it is published or
+  // removed, the file is one of the process's tracked temporary files.
   void Create();
   // Gives the finished file the target's name. Without `replace` an existing target is never
   // replaced, not even one that appeared while the file was written. Raises EInOutError.

@@ -1,5 +1,6 @@
 #include "export/WordExport.h"
 
+#include "automation/DocxWriter.h"
 #include "automation/WordServer.h"
 #include "core/Exception.h"
 #include "db/Field.h"
@@ -186,6 +187,8 @@ void TExportToWord::WriteCell(const db::TField* field, TCellType, int row, int c
   range().Get(QStringLiteral("Font")).Put(QStringLiteral("Name"), cellFont.family());
   if (const int index = WordColorIndex(color))
     range().Put(QStringLiteral("HighlightColorIndex"), index);
+  // The document leaves out what XML cannot carry (a NUL, most control characters): counted.
+  CountDroppedCharacters(text.size() - docx::XmlSafeText(text).size());
   range().Call(QStringLiteral("InsertAfter"), {text});
 }
 

@@ -5,6 +5,7 @@
 #include "export/CellValue.h"
 #include "export/ExportStrings.h"
 #include "export/WorksheetRecords.h"
+#include "platform/Console.h"
 
 #include <xlsxwriter.h>
 #include <QDir>
@@ -18,6 +19,32 @@ namespace {
 const QString& FormatName() {
   static const QString name = QStringLiteral("Excel workbook");
   return name;
+}
+
+// Characters a workbook cannot hold: a NUL (the library takes C strings, so it would end the
+// text there) and half of a surrogate pair without its other half (no UTF-8 form).
+bool Unholdable(const QString& text, qsizetype i) {
+  const QChar c = text[i];
+  if (c.isNull()) return true;
+  if (c.isHighSurrogate()) return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
+  if (c.isLowSurrogate()) return i == 0 || !text[i - 1].isHighSurrogate();
+  return false;
+}
+
+// The text without the characters a workbook cannot hold; `dropped` counts them.
+QString HoldableText(const QString& text, qsizetype& dropped) {
+  dropped = 0;
+  qsizetype i = 0;
+  while (i < text.size() && !Unholdable(text, i)) ++i;
+  if (i == text.size()) return text;
+  QString kept = text.first(i);
+  for (; i < text.size(); ++i) {
+    if (Unholdable(text, i))
+      ++dropped;
+    else
+      kept += text[i];
+  }
+  return kept;
 }
 
 }  // namespace
@@ -115,7 +142,10 @@ void TExportToXlsx::WriteColumnWidth(int column, int width) {
                        std::min(width, 255), nullptr);
 }
 
-void TExportToXlsx::WriteText(int row, int column, const QString& text, bool title) {
+void TExportToXlsx::WriteText(int row, int column, const QString& given, bool title) {
+  qsizetype dropped = 0;
+  const QString text = HoldableText(given, dropped);
+  CountDroppedCharacters(dropped);
   if (text.size() > kMaxTextLength)
     throw ERangeError(
         QStringLiteral("%1 cells hold at most %2 characters; the text in row %3, column %4 has "
@@ -219,11 +249,21 @@ void TExportToXlsx::CloseFile() {
 
 void TExportToXlsx::Finish() {
   const std::unique_ptr<Workbook> book = std::move(book_);
+  // The library prints its own "[ERROR] workbook_close()" lines; the error is reported here,
+  // with the system's reason the library found.
+  platform::StandardErrorCapture capture;
   const lxw_error error = workbook_close(book->book);
-  if (error != LXW_NO_ERROR)
-    throw EInOutError(
-        QStringLiteral("Cannot write file %1. %2")
-            .arg(QDir::toNativeSeparators(book->fileName), QString::fromUtf8(lxw_strerror(error))));
+  const QString printed = QString::fromLocal8Bit(capture.Finish());
+  if (error == LXW_NO_ERROR) return;
+  QString reason = QString::fromUtf8(lxw_strerror(error));
+  static const QString kSystemError = QStringLiteral("System error = ");
+  const qsizetype at = printed.indexOf(kSystemError);
+  if (at >= 0) {
+    const QString system = printed.mid(at + kSystemError.size()).section(u'\n', 0, 0).trimmed();
+    if (!system.isEmpty()) reason += QStringLiteral(" (%1)").arg(system);
+  }
+  throw EInOutError(QStringLiteral("Cannot write file %1. %2")
+                        .arg(QDir::toNativeSeparators(book->fileName), reason));
 }
 
 }  // namespace qav

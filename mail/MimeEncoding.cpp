@@ -1,5 +1,6 @@
 #include "mail/MimeEncoding.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace qav {
@@ -131,10 +132,22 @@ QString EncodeUnstructured(const QString& name, const QString& value) {
   return EncodedWords(clean);
 }
 
+// The longest run of characters without a blank.
+qsizetype LongestWord(const QString& text) {
+  qsizetype longest = 0;
+  qsizetype run = 0;
+  for (QChar c : text) {
+    run = c == u' ' ? 0 : run + 1;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
 QString EncodePhrase(const QString& phrase) {
   const QString clean = CleanHeaderText(phrase);
   if (clean.isEmpty()) return clean;
-  if (CanGoAsItIs(clean)) {
+  // A word that no fold can shorten goes in encoded words, which fold.
+  if (CanGoAsItIs(clean) && LongestWord(clean) <= kLineRoom - 12) {
     for (QChar c : clean)
       if (IsSpecial(c)) return QuotedString(clean);
     return clean;
@@ -145,8 +158,36 @@ QString EncodePhrase(const QString& phrase) {
 QString EncodeRecipientEntry(const QString& entry) {
   const QString clean = CleanHeaderText(entry);
   const qsizetype open = clean.indexOf(u'<');
-  if (open <= 0 || CanGoAsItIs(clean.left(open))) return clean;
-  return EncodePhrase(clean.left(open)) + clean.mid(open);
+  if (open <= 0) return clean;
+  const QString name = clean.left(open).trimmed();
+  // A comma in a bare name would split the entry into two addresses: names with specials
+  // are quoted, unless the caller quoted them already.
+  if (name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"') && CanGoAsItIs(name))
+    return clean;
+  const QString phrase = EncodePhrase(name);
+  return phrase + (phrase.endsWith(u' ') ? QString() : QStringLiteral(" ")) + clean.mid(open);
+}
+
+QString FoldHeaderLine(const QString& line) {
+  QStringList out;
+  const QStringList physical = line.split(QStringLiteral("\r\n"));
+  for (qsizetype p = 0; p < physical.size(); ++p) {
+    QString rest = physical[p];
+    // The first line folds only after "Name: ".
+    qsizetype from = p == 0 ? std::max<qsizetype>(rest.indexOf(QStringLiteral(": ")) + 2, 1) : 1;
+    while (rest.size() > kLineRoom) {
+      // The last blank that leaves at most 78 characters before it, else the first after.
+      qsizetype fold = -1;
+      for (qsizetype k = from; k < rest.size() && (k <= kLineRoom || fold < 0); ++k)
+        if (rest[k] == u' ' && rest[k - 1] != u' ') fold = k;
+      if (fold < 0) break;
+      out << rest.left(fold);
+      rest = rest.mid(fold);
+      from = 1;
+    }
+    out << rest;
+  }
+  return out.join(QStringLiteral("\r\n"));
 }
 
 QString MimeParameter(const QString& name, const QString& value) {

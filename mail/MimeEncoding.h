@@ -23,12 +23,17 @@ QString EncodeUnstructured(const QString& name, const QString& value);
 
 // A display name as it stands before "<address>": unchanged when it is plain ASCII without
 // special characters, a quoted string when it has some, UTF-8 encoded words and a blank when it
-// is not ASCII.
+// is not ASCII or holds a word too long for a header line.
 QString EncodePhrase(const QString& phrase);
 
-// A recipient entry for the "To:" or "CC:" line: its display name encoded as EncodePhrase
-// does, the rest as listed.
+// A recipient entry for the "To:", "CC:" or "Reply-To:" line: its display name encoded as
+// EncodePhrase does (a name already in quotes stays as it is), the rest as listed.
 QString EncodeRecipientEntry(const QString& entry);
+
+// A whole header line ("Name: value", folded lines joined by CR LF and a blank) with every
+// line longer than 78 characters folded before a blank, where it has one: unfolding gives the
+// line back as it was.
+QString FoldHeaderLine(const QString& line);
 
 // A MIME parameter: name="value" for printable ASCII (quotes and backslashes escaped),
 // otherwise RFC 2231 UTF-8 in continued pieces on folded lines.

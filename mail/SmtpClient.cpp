@@ -3,7 +3,10 @@
 #include "core/Cp874.h"
 #include "mail/BufferStream.h"
 #include "mail/MimeEncoding.h"
+#include "platform/LocalHost.h"
 
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -74,6 +77,73 @@ QString ContentType(TSubType subType) {
   return QStringLiteral("Content-Type: text/plain; charset=");
 }
 
+bool IsAsciiText(const QString& text) {
+  for (QChar c : text)
+    if (c.unicode() > 0x7f) return false;
+  return true;
+}
+
+// A host's domain name as EHLO takes it: labels of letters, digits and hyphens, at least two.
+bool IsDomainName(const QString& name) {
+  static const QRegularExpression domain(
+      QStringLiteral("^[A-Za-z0-9](?:[A-Za-z0-9-]*[A-Za-z0-9])?(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]*[A-"
+                     "Za-z0-9])?)+$"));
+  return name.size() <= 253 && domain.match(name).hasMatch();
+}
+
+bool IsAddressLiteral(const QString& name) {
+  static const QRegularExpression literal(
+      QStringLiteral("^\\[[0-9.]+\\]$|^\\[IPv6:[0-9A-Fa-f:.]+\\]$"));
+  return literal.match(name).hasMatch();
+}
+
+// The replies of a server that does not know a command (RFC 5321 4.2.4, and what older
+// servers answer EHLO with).
+bool IsUnknownCommandReply(int code) {
+  return code == 500 || code == 502;
+}
+
+// Every address of the envelope and the header: the sender, the recipients, Reply-To.
+QStringList EnvelopeAddresses(const TMailMessage& m) {
+  QStringList addresses{m.FromAddress};
+  for (const QStringList* list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy})
+    for (const QString& entry : *list) addresses << AddressOf(entry);
+  if (!m.ReplyTo.isEmpty()) addresses << AddressOf(m.ReplyTo);
+  return addresses;
+}
+
+// A date as RFC 5322 writes it, "Fri, 11 Dec 2026 08:30:00 +0700": English names whatever the
+// locale, the offset from UTC of the time given.
+QString MailDate(const QDateTime& at) {
+  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const QDate day = at.date();
+  const int offset = at.offsetFromUtc() / 60;
+  const int size = offset < 0 ? -offset : offset;
+  return QStringLiteral("%1, %2 %3 %4 %5 %6%7%8")
+      .arg(QLatin1String(kDays[day.dayOfWeek() - 1]))
+      .arg(day.day())
+      .arg(QLatin1String(kMonths[day.month() - 1]))
+      .arg(day.year())
+      .arg(at.time().toString(QStringLiteral("HH:mm:ss")))
+      .arg(QChar(offset < 0 ? u'-' : u'+'))
+      .arg(size / 60, 2, 10, QLatin1Char('0'))
+      .arg(size % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A message identifier no other message has: the time, a random number and the sender's
+// domain (or a name that is nobody's when it has none).
+QString MessageId(const QString& fromAddress) {
+  QString domain = fromAddress.section(u'@', -1).trimmed();
+  if (!fromAddress.contains(u'@') || !IsDomainName(domain))
+    domain = QStringLiteral("qavtool.invalid");
+  return QStringLiteral("<%1.%2@%3>")
+      .arg(QDateTime::currentMSecsSinceEpoch(), 0, 36)
+      .arg(QRandomGenerator::global()->generate64(), 0, 36)
+      .arg(domain);
+}
+
 // The part of a path after its last folder separator or drive colon.
 QString FileNamePart(const QString& path) {
   qsizetype cut = -1;
@@ -116,8 +186,18 @@ bool TSMTPClient::ContinuesReply(const QString& line) {
 }
 
 QString TSMTPClient::ReadReply() {
+  // The time limit is for the whole reply: a server that sends a continuation line now and
+  // then must not hold the client for a limit per line.
+  const int limit = TimeOut;
+  const QDeadlineTimer deadline(limit > 0 ? limit : 0);
+  const struct Restore {
+    int& timeOut;
+    int value;
+    ~Restore() { timeOut = value; }
+  } restore{TimeOut, limit};
   QString reply;
   for (int lines = 1;; ++lines) {
+    if (limit > 0) TimeOut = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
     const QString line = ReadLn();
     // A reply cut off by the peer's close is no reply.
     if (line.isEmpty()) return {};
@@ -157,11 +237,7 @@ void TSMTPClient::Connect() {
     int attempts = 0;
     // A 2xx reply is the only success; the handler gets one chance to repair a refusal.
     for (;;) {
-      inStep = false;
-      Transaction(QStringLiteral("HELO ") + OneLine(UserID));
-      RequireReply(LastReply());
-      inStep = true;
-      if (ReplyCode() < 300) break;
+      if (Greet(inStep)) break;
       bool handled = false;
       if (attempts == 0 && OnAuthenticationFailed) OnAuthenticationFailed(handled);
       if (!handled) throw Exception(QStringLiteral("Authentication failed"));
@@ -182,6 +258,40 @@ void TSMTPClient::Connect() {
   }
   if (!wasBusy) busy_ = false;
   if (OnConnect) OnConnect(*this);
+}
+
+QString TSMTPClient::GreetingName() const {
+  const QString given = OneLine(UserID).trimmed();
+  if (IsDomainName(given) || IsAddressLiteral(given)) return given;
+  const QString host = platform::ComputerName();
+  if (IsDomainName(host)) return host;
+  const QString address = LocalAddress();
+  return u'[' + (address.isEmpty() ? QStringLiteral("127.0.0.1") : address) + u']';
+}
+
+bool TSMTPClient::Greet(bool& inStep) {
+  const QString name = GreetingName();
+  extensions_.clear();
+  inStep = false;
+  Transaction(QStringLiteral("EHLO ") + name);
+  RequireReply(LastReply());
+  inStep = true;
+  if (ReplyCode() < 300) {
+    // "250-name greets you", then one extension a line: "250-SIZE 1000", "250 SMTPUTF8".
+    const QStringList lines = LastReply().split(u'\n', Qt::SkipEmptyParts);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+      const QString keyword = lines[i].mid(4).trimmed();
+      if (!keyword.isEmpty()) extensions_ << keyword.section(u' ', 0, 0).toUpper();
+    }
+    return true;
+  }
+  // Only a server that does not know the command gets the older one.
+  if (!IsUnknownCommandReply(ReplyCode())) return false;
+  inStep = false;
+  Transaction(QStringLiteral("HELO ") + name);
+  RequireReply(LastReply());
+  inStep = true;
+  return ReplyCode() < 300;
 }
 
 void TSMTPClient::Disconnect() {
@@ -228,11 +338,22 @@ void TSMTPClient::SendPost() {
       if (!handled) throw Exception(QStringLiteral("Incomplete Header"));
       ++attempts;
     }
+    // An address beyond ASCII goes only to a server that takes it as UTF-8, and is refused
+    // before anything is sent to one that does not: its bytes would be nobody's address.
+    bool utf8 = false;
+    for (const QString& address : EnvelopeAddresses(m)) {
+      if (IsAsciiText(address)) continue;
+      if (!extensions_.contains(QStringLiteral("SMTPUTF8")))
+        throw Exception(QStringLiteral("The address %1 is not plain ASCII, and the mail server "
+                                       "does not take such addresses (it offers no SMTPUTF8).")
+                            .arg(address));
+      utf8 = true;
+    }
     if (OnSendStart) OnSendStart(*this);
 
-    auto exchange = [this, &inStep](const QString& text) {
+    auto exchange = [this, &inStep, utf8](const QString& text) {
       inStep = false;
-      const QString reply = Transaction(text);
+      const QString reply = utf8 ? TransactionBytes(text.toUtf8()) : Transaction(text);
       RequireReply(reply);
       inStep = true;
       return reply;
@@ -242,7 +363,9 @@ void TSMTPClient::SendPost() {
       if (ReplyCode() >= failFrom) throw Exception(reply);
     };
     command(QStringLiteral("RSET"), 400);
-    command(QStringLiteral("MAIL FROM:<") + OneLine(m.FromAddress) + u'>', 400);
+    command(QStringLiteral("MAIL FROM:<") + OneLine(m.FromAddress) + u'>' +
+                (utf8 ? QStringLiteral(" SMTPUTF8") : QString()),
+            400);
 
     // Copies: a handler of a refused recipient may change the lists.
     const QStringList lists[] = {m.ToAddress, m.ToCarbonCopy, m.ToBlindCarbonCopy};
@@ -263,7 +386,8 @@ void TSMTPClient::SendPost() {
     // The header goes whole: no buffer size and no zero character may cut a line of it.
     inStep = false;
     QByteArray header;
-    for (const QString& line : FinalHeader) header += ToCp874(line) + "\r\n";
+    // The lines are ASCII but for the addresses that only go out under SMTPUTF8.
+    for (const QString& line : FinalHeader) header += line.toUtf8() + "\r\n";
     header += "\r\n\r\n";
     SendData(header.constData(), static_cast<int>(header.size()));
     SendStream(bodyStream_);
@@ -312,9 +436,15 @@ void TSMTPClient::BuildMessage() {
                                  ? QString()
                                  : EncodeUnstructured(QStringLiteral("X-Mailer"), m.LocalProgram));
   if (!m.ReplyTo.isEmpty())
-    FinalHeader.SetHeaderValue(QStringLiteral("Reply-To"), OneLine(m.ReplyTo));
-  if (!m.Date.isEmpty()) FinalHeader.SetHeaderValue(QStringLiteral("Date"), OneLine(m.Date));
+    FinalHeader.SetHeaderValue(QStringLiteral("Reply-To"), EncodeRecipientEntry(m.ReplyTo));
+  // RFC 5322 asks for both; servers and filters refuse or mark mail without them.
+  FinalHeader.SetHeaderValue(QStringLiteral("Date"), m.Date.isEmpty()
+                                                         ? MailDate(QDateTime::currentDateTime())
+                                                         : OneLine(m.Date));
+  FinalHeader.SetHeaderValue(QStringLiteral("Message-ID"), MessageId(m.FromAddress));
   FinalHeader.append(QStringLiteral("Mime-Version: 1.0"));
+  // No header line may pass what servers take; each folds at its blanks.
+  for (QString& line : FinalHeader) line = FoldHeaderLine(line);
 
   // Every body line of the text, each entry's own line breaks included, and every line ends in
   // CR LF: a bare line feed must not reach the server.

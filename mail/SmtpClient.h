@@ -23,8 +23,9 @@ QString NthField(const QString& text, QChar separator, int n);
 // The mailbox of a recipient entry: "Ann <x1>" gives "x1", "SMTP:x2" gives "x2", "x3" stays.
 QString AddressOf(const QString& entry);
 
-// Sends mail over SMTP: Connect reads the greeting and says HELO, SendPost transfers
-// PostMessage (attachments as a MIME multipart body), Disconnect says QUIT and closes.
+// Sends mail over SMTP: Connect reads the greeting and says EHLO (HELO to a server that does
+// not know it), SendPost transfers PostMessage (attachments as a MIME multipart body),
+// Disconnect says QUIT and closes.
 class TSMTPClient : public TSocketConnection {
   Q_OBJECT
 
@@ -35,7 +36,9 @@ class TSMTPClient : public TSocketConnection {
   // Greeting and HELO done. It hides the connection's own event of that name, which reports
   // the bare TCP connection.
   TSmtpNotifyEvent OnConnect;
-  // The argument of HELO.
+  // The name the client gives in EHLO: used when it is a domain name or an address literal
+  // ("[10.0.0.5]"), as RFC 5321 asks; otherwise the host's own domain name, or its address
+  // on the connection in brackets.
   QString UserID;
   TMailMessage PostMessage;
   // The header lines of the message last built; SendPost rebuilds them.
@@ -58,7 +61,7 @@ class TSMTPClient : public TSocketConnection {
   TFileNameEvent OnEncodeStart;
   TFileNameEvent OnEncodeEnd;
   TFileNameEvent OnAttachmentNotFound;
-  // HELO was refused; the handler may change UserID and set Handled to try once more.
+  // EHLO (or HELO) was refused; the handler may change UserID and set Handled to try once more.
   THandledEvent OnAuthenticationFailed;
 
   void Connect() override;
@@ -77,6 +80,11 @@ class TSMTPClient : public TSocketConnection {
   const QByteArray& BodyBytes() const { return body_; }
   // The multipart boundary of the message last built with attachments.
   const QString& Boundary() const { return boundary_; }
+  // The service extensions the server named in its reply to EHLO ("SMTPUTF8", "SIZE 1000"),
+  // keywords in capitals; none after HELO.
+  const QStringList& Extensions() const { return extensions_; }
+  // The name Connect gives in EHLO (see UserID).
+  QString GreetingName() const;
 
  private:
   // A whole reply: its continuation lines ("250-...", or lines starting with a blank) up to
@@ -89,7 +97,11 @@ class TSMTPClient : public TSocketConnection {
   void WriteBody(const QByteArray& bytes);
   void ClearRecipients();
 
+  // Says EHLO, or HELO to a server that does not know EHLO; false when the server refused.
+  bool Greet(bool& inStep);
+
   bool busy_ = false;
+  QStringList extensions_;
   QByteArray body_;
   QBuffer bodyStream_;
   QString boundary_;

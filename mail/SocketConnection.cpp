@@ -492,6 +492,24 @@ QString TSocketConnection::Transaction(const QString& command) {
   ReportStatus(8, QStringLiteral("Transaction"));
   replyCode_ = 0;
   Writeln(command);
+  return TakeReply();
+}
+
+QString TSocketConnection::TransactionBytes(const QByteArray& command) {
+  ReportStatus(8, QStringLiteral("Transaction"));
+  replyCode_ = 0;
+  const QByteArray line = command + "\r\n";
+  SendData(line.constData(), static_cast<int>(line.size()));
+  return TakeReply();
+}
+
+QString TSocketConnection::LocalAddress() const {
+  return socket_ == platform::kNoSocket
+             ? QString()
+             : QString::fromLatin1(platform::LocalSocketAddress(socket_));
+}
+
+QString TSocketConnection::TakeReply() {
   lastReply_ = ReadReply();
   if (!lastReply_.isEmpty()) {
     ReportStatus(1, lastReply_);

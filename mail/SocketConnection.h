@@ -69,6 +69,9 @@ class TSocketConnection : public QObject {
   // Writes Command and CR LF and returns the reply (ReadReply); sets ReplyCode from its
   // leading digits.
   virtual QString Transaction(const QString& command);
+  // The same with the command's bytes as they are (UTF-8, where the server takes it), not as
+  // code page 874.
+  QString TransactionBytes(const QByteArray& command);
   virtual void Abort();
   // Waits for an incoming connection on a listening socket and returns its handle.
   virtual platform::SocketHandle Accept();
@@ -100,6 +103,8 @@ class TSocketConnection : public QObject {
   bool LookupDone() const { return lookupDone_; }
   qint64 SentCount() const { return sentCount_; }
   qint64 StreamSize() const { return streamSize_; }
+  // This end's address of the connection, dotted; empty without one.
+  QString LocalAddress() const;
   // The platform socket, platform::kNoSocket when there is none.
   platform::SocketHandle Handle() const { return socket_; }
 
@@ -121,6 +126,8 @@ class TSocketConnection : public QObject {
   void StopTimer();
   void TimerFired();
   void ClearCancel() { cancelRequested_ = false; }
+  // Reads the reply to the command just sent and keeps it as LastReply and ReplyCode.
+  QString TakeReply();
 
  private:
   struct LookupChannel;

@@ -42,4 +42,17 @@ int ReplaceFile(const QString& from, const QString& to);
 // step, the check and the rename are two.
 int RenameNoReplace(const QString& from, const QString& to);
 
+// Temporary files the process removes when it is ended at once (a second Ctrl+C), where the
+// code that made them cannot run any more; every other way out removes them as it goes. A
+// file's companions go with it: the files named after it with a suffix of their own, as a
+// library writing under a name of its own beside a file makes them. Safe from any thread.
+void TrackTemporaryFile(const QString& path);
+void ForgetTemporaryFile(const QString& path);
+void RemoveTrackedTemporaryFiles();
+
+// True only when no process of that id runs on this machine: what such a process left behind
+// is provably nobody's. A process of another user, or one the system will not say, counts as
+// running.
+bool ProcessIsGone(long long processId);
+
 }  // namespace qav::platform

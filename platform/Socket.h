@@ -58,6 +58,9 @@ void WaitForSocket(SocketHandle socket, bool forWriting, int milliseconds);
 // Takes the next incoming connection of a listening socket, non-blocking like its listener.
 SocketHandle AcceptConnection(SocketHandle socket, quint32& peerAddress, int& error);
 
+// The local address of a connected socket, dotted ("192.168.1.20"); empty when it has none.
+QByteArray LocalSocketAddress(SocketHandle socket);
+
 // A dotted IPv4 address ("10.0.0.1" and the shorter forms inet_aton takes).
 bool ParseIPv4(const QByteArray& text, quint32& address);
 // Looks the name up (blocking: call it off the GUI thread) and gives its first IPv4 address;

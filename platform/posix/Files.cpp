@@ -1,13 +1,17 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace qav::platform {
 
@@ -77,6 +81,43 @@ int RenameNoReplace(const QString& from, const QString& to) {
   // A file system without hard links: the check and the rename are two steps there.
   if (QFileInfo::exists(to)) return EEXIST;
   return ReplaceFile(from, to);
+}
+
+namespace {
+
+std::mutex trackedMutex;
+std::set<QString>& Tracked() {
+  static std::set<QString> files;
+  return files;
+}
+
+}  // namespace
+
+void TrackTemporaryFile(const QString& path) {
+  std::lock_guard lock(trackedMutex);
+  Tracked().insert(path);
+}
+
+void ForgetTemporaryFile(const QString& path) {
+  std::lock_guard lock(trackedMutex);
+  Tracked().erase(path);
+}
+
+void RemoveTrackedTemporaryFiles() {
+  std::lock_guard lock(trackedMutex);
+  for (const QString& path : Tracked()) {
+    QFile::remove(path);
+    const QFileInfo info(path);
+    const QString prefix = info.fileName() + u'.';
+    // Names are compared as they are: a name filter would take "[" or "*" as wildcards.
+    for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System))
+      if (name.startsWith(prefix)) QFile::remove(info.dir().filePath(name));
+  }
+}
+
+bool ProcessIsGone(long long processId) {
+  if (processId <= 0 || processId != static_cast<pid_t>(processId)) return false;
+  return ::kill(static_cast<pid_t>(processId), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace qav::platform

@@ -161,6 +161,17 @@ SocketHandle AcceptConnection(SocketHandle socket, quint32& peerAddress, int& er
   return fd;
 }
 
+QByteArray LocalSocketAddress(SocketHandle socket) {
+  sockaddr_in local{};
+  socklen_t size = sizeof local;
+  if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&local), &size) != 0 ||
+      local.sin_family != AF_INET)
+    return {};
+  char text[INET_ADDRSTRLEN] = {};
+  if (!::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text)) return {};
+  return QByteArray(text);
+}
+
 bool ParseIPv4(const QByteArray& text, quint32& address) {
   in_addr dotted{};
   if (text.isEmpty() || ::inet_aton(text.constData(), &dotted) == 0) return false;

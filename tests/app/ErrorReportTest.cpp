@@ -63,7 +63,7 @@ class SmtpSink {
     server_.setProgram(QStringLiteral(QAV_SYSTEM_PYTHON));
     server_.setArguments({QStringLiteral(QAV_SMTP_SINK), folder_.path()});
     server_.start();
-    if (server_.waitForStarted(5000) && server_.waitForReadyRead(10000))
+    if (server_.waitForStarted(30000) && server_.waitForReadyRead(60000))
       port_ = server_.readLine().trimmed().toInt();
   }
   ~SmtpSink() {
@@ -226,6 +226,30 @@ TEST_F(ErrorReporting, AReportTheServerRefusesDoesNotStopTheNextOne) {
   const QStringList messages = sink.Messages();
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].contains("second report")) << messages[0].toStdString();
+}
+
+// "Send Error" pressed again while a report is on its way (the waits handle events) is refused:
+// the report already going arrives whole.
+TEST_F(ErrorReporting, ASecondSendWhileAReportIsOnItsWayLosesNothing) {
+  SmtpSink sink;
+  ASSERT_GT(sink.Port(), 0);
+  SupportMail().Host = "127.0.0.1";
+  SupportMail().Port = sink.Port();
+  int presses = 0;
+  bool secondTaken = true;
+  config_->SMTPClient1->OnSendStart = [&](TSMTPClient&) {
+    if (presses++ == 0) secondTaken = config_->SendErrorMail("Error two", "second press");
+  };
+  EXPECT_TRUE(config_->SendErrorMail("Error one", "first report"));
+  EXPECT_FALSE(secondTaken);
+  EXPECT_FALSE(config_->SMTPClient1->IsConnected());
+  const QStringList messages = sink.Messages();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains("first report")) << messages[0].toStdString();
+  // The next report, once this one is done, goes as usual.
+  config_->SMTPClient1->OnSendStart = nullptr;
+  EXPECT_TRUE(config_->SendErrorMail("Error three", "third report"));
+  ASSERT_EQ(sink.Messages().size(), 2);
 }
 
 TEST_F(ErrorReporting, AMailServerThatRefusesOrDoesNotExistLeavesNoTrace) {

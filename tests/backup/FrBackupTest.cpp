@@ -101,6 +101,9 @@ TEST_F(Backup, NamesThatCannotBeUsed) {
   const QString drive = "กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD";
   // The caption comes first and the server's reason beneath it.
   const QString failed = "*** Backup Error ***\n";
+  const QString control =
+      "ชื่อไฟล์ Backup มีอักขระควบคุม (เช่น Tab)   กรุณาป้อนใหม่\nThe backup file name holds a "
+      "control character (a tab, a line break); please type it again.";
   struct Case {
     QString name;
     QString message;  // the whole message, or its start where the server's words follow
@@ -113,6 +116,11 @@ TEST_F(Backup, NamesThatCannotBeUsed) {
        "Cannot open backup device 'C:\\no\\such\\folder\\x.Bak'. Operating system error 3"},
       {"D:\\x.Bak", failed, "Operating system error 3"},
       {"C:\\" + QString(300, 'n') + ".Bak", failed, "Cannot open backup device"},
+      // Control characters: refused before the server sees the name.
+      {"C:\\nul" + QString(QChar(0)) + ".Bak", control, ""},
+      {"C:\\a\tb.Bak", control, ""},
+      {"C:\\a\x1b.Bak", control, ""},
+      {"C:\\a\u0085b.Bak", control, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name.toStdString());

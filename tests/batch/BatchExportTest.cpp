@@ -410,6 +410,105 @@ TEST_F(BatchTool, CtrlCStopsCleanlyAndLeavesAnExistingFileAsItWas) {
   }
 }
 
+// Whatever way a run ends, no temporary file outlives it: a hang-up stops it as Ctrl+C does, a
+// second Ctrl+C removes the files before the end, and what kill -9 leaves the next run to the
+// same file removes. Ctrl+C while the Word document is saved says that the save completes.
+TEST_F(BatchTool, NoTemporaryFileOutlivesTheRunHoweverItEnds) {
+  const QString rows = QStringLiteral(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < %1)\n"
+      "select i, 'บริษัท ทดสอบ จำกัด' as Name from n");
+  struct Case {
+    const char* what;
+    const char* name;
+    int rows;
+    bool duringSave;  // signal once the document's archive is being written, else amid the rows
+    std::vector<int> sends;  // the signals, in order
+    int exitCode;            // -1: ended by the signal; -2: that, or stopped after the row
+    const char* said;
+  };
+  const Case cases[] = {
+      {"kill -9", "big.txt", 1000000, false, {SIGKILL}, -1, nullptr},
+      {"hang-up",
+       "big.txt",
+       1000000,
+       false,
+       {SIGHUP},
+       bxCancelled,
+       "stopping after the current row"},
+      // The first may already have stopped the run when the second comes.
+      {"Ctrl+C twice", "big.txt", 1000000, false, {SIGINT, SIGINT}, -2, nullptr},
+      {"Ctrl+C during the save",
+       "big.doc",
+       30000,
+       true,
+       {SIGINT},
+       bxDone,
+       "the file is being completed and saved"},
+      {"Ctrl+C twice during the save", "big.doc", 30000, true, {SIGINT, SIGINT}, -1, nullptr},
+  };
+  const QStringList keep{"Server.Dat", "big.txt", "big.doc"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QProcess p;
+    p.setWorkingDirectory(suite_.Root());
+    p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+            {"--database", "DEMO", "--out", Out(c.name), "--force", "--query", rows.arg(c.rows)});
+    ASSERT_TRUE(p.waitForStarted());
+    // The partial file shows that rows are being written; the archive library's file beside
+    // it, that the document is being saved. Bounded by count; the waits are short.
+    const auto started = [&] {
+      for (const QString& name : LeftOver(suite_.Root(), keep))
+        if (!c.duringSave || name.contains(QLatin1String(".part."))) return true;
+      return false;
+    };
+    for (int i = 0; i < 12000 && !started() && p.state() == QProcess::Running; ++i) QTest::qWait(5);
+    ASSERT_TRUE(started()) << p.readAllStandardError().toStdString();
+    if (!c.duringSave) QTest::qWait(200);
+    // Each signal but the last is heard (its note is out) before the next goes: two pending
+    // signals of one kind would be one.
+    QString err;
+    for (size_t k = 0; k < c.sends.size(); ++k) {
+      ::kill(static_cast<pid_t>(p.processId()), c.sends[k]);
+      if (k + 1 == c.sends.size()) break;
+      for (int i = 0; i < 2000 && !err.contains(QLatin1String("qavtool-export: ")) &&
+                      p.state() == QProcess::Running;
+           ++i) {
+        p.waitForReadyRead(5);
+        err += QString::fromUtf8(p.readAllStandardError());
+      }
+    }
+    // The waits above handle the process's events: it may have been seen ending already.
+    if (p.state() != QProcess::NotRunning) {
+      ASSERT_TRUE(p.waitForFinished(60000));
+    }
+    err += QString::fromUtf8(p.readAllStandardError());
+    if (c.exitCode == -2 && p.exitStatus() == QProcess::NormalExit) {
+      EXPECT_EQ(p.exitCode(), bxCancelled) << err.toStdString();
+    } else if (c.exitCode < 0) {
+      EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << err.toStdString();
+    } else {
+      EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+      EXPECT_EQ(p.exitCode(), c.exitCode) << err.toStdString();
+    }
+    if (c.said) {
+      EXPECT_TRUE(err.contains(QLatin1String(c.said))) << err.toStdString();
+    }
+    if (c.duringSave && c.exitCode == bxDone) {
+      EXPECT_FALSE(err.contains("stopping after the current row")) << err.toStdString();
+      EXPECT_TRUE(ReadAll(Out(c.name)).startsWith("PK"));
+    }
+    if (c.sends.front() == SIGKILL) {
+      EXPECT_FALSE(LeftOver(suite_.Root(), keep).isEmpty()) << "kill -9 left nothing to clean";
+      // The next run to the same file removes what the dead one left.
+      const Outcome o =
+          RunTool({"--database", "DEMO", "--out", Out(c.name), "--force", "--query", rows.arg(10)},
+                  suite_.Root());
+      EXPECT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+    }
+    EXPECT_EQ(LeftOver(suite_.Root(), keep), QStringList());
+  }
+}
+
 namespace {
 
 bool IsCharacterDevice(const char* path) {

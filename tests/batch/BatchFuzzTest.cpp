@@ -4,6 +4,7 @@
 #include "batch/BatchExport.h"
 #include "batch/StatementCount.h"
 #include "core/Cp874.h"
+#include "tests/support/FuzzRun.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>
@@ -20,21 +21,9 @@ namespace {
 using namespace qav;
 
 constexpr std::uint32_t kSeed = 0xBA7C4u;
-constexpr qint64 kRunMs = 4000;
-
-template <typename Step>
-int ForAWhile(Step step) {
-  QElapsedTimer timer;
-  timer.start();
-  int cases = 0;
-  while (timer.elapsed() < kRunMs) {
-    step();
-    ++cases;
-  }
-  // The run's size, for whoever reads the log.
-  std::printf("%d cases in %lld ms\n", cases, static_cast<long long>(timer.elapsed()));
-  return cases;
-}
+constexpr int kArgumentCases = 50000;
+constexpr int kStatementFileCases = 1000;
+constexpr int kStatementCases = 500;
 
 QByteArray MutateBytes(QByteArray bytes, std::mt19937& rng) {
   const int changes = 1 + static_cast<int>(rng() % 6);
@@ -94,7 +83,7 @@ TEST(BatchFuzz, ArgumentsAreReadOrRefusedClearly) {
                                   QString::fromUtf8("ไทย.txt"),
                                   "--sq",
                                   "--query=select 1;"};
-  const int cases = ForAWhile([&] {
+  const int cases = test::RunCases(kArgumentCases, [&](int) {
     QStringList args;
     const int count = static_cast<int>(rng() % 10);
     for (int i = 0; i < count; ++i) {
@@ -114,7 +103,7 @@ TEST(BatchFuzz, ArgumentsAreReadOrRefusedClearly) {
       EXPECT_FALSE(e.Message().isEmpty());
     }
   });
-  EXPECT_GT(cases, 10);  // a slow (sanitized) build runs fewer in its time
+  EXPECT_EQ(cases, kArgumentCases);
 }
 
 TEST(BatchFuzz, StatementFilesOfAnyBytesAreReadWithoutLoss) {
@@ -126,7 +115,7 @@ TEST(BatchFuzz, StatementFilesOfAnyBytesAreReadWithoutLoss) {
       ToCp874(QString::fromUtf8("select * from Customer where NameThai like 'บริษัท%'")),
       QByteArray("with x as (select 1 a)\nselect a from x order by a; select 2"),
   };
-  const int cases = ForAWhile([&] {
+  const int cases = test::RunCases(kStatementFileCases, [&](int) {
     const QByteArray bytes = MutateBytes(seeds[rng() % std::size(seeds)], rng);
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -149,7 +138,7 @@ TEST(BatchFuzz, StatementFilesOfAnyBytesAreReadWithoutLoss) {
     }
     CountStatementFor(utf8);
   });
-  EXPECT_GT(cases, 10);  // a slow (sanitized) build runs fewer in its time
+  EXPECT_EQ(cases, kStatementFileCases);
 
   // A device never ends: it is refused past the limit rather than read into the memory.
   EXPECT_THROW(ReadStatementFile(QStringLiteral("/dev/zero")), EBatchArguments);
@@ -169,7 +158,7 @@ TEST(BatchFuzz, RunsWithDamagedStatementsFailCleanly) {
   TBatchIo io;
   io.Error = [&](const QString& text) { messages << text; };
   io.Output = [](const QString&) {};
-  const int cases = ForAWhile([&] {
+  const int cases = test::RunCases(kStatementCases, [&](int) {
     messages.clear();
     const QString statement = QString::fromUtf8(MutateBytes(seeds[rng() % std::size(seeds)], rng));
     const QString format = QLatin1String(formats[rng() % std::size(formats)]);
@@ -186,7 +175,7 @@ TEST(BatchFuzz, RunsWithDamagedStatementsFailCleanly) {
     // Never a partial file left behind.
     EXPECT_TRUE(QDir(suite.Root()).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
   });
-  EXPECT_GT(cases, 10);
+  EXPECT_EQ(cases, kStatementCases);
 }
 
 }  // namespace

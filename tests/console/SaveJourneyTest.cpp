@@ -204,7 +204,7 @@ TEST_F(SaveJourney, AFailedExportShowsItsErrorAndKeepsTheExistingFile) {
   user.AnswerMessage();
   ClickSave(user);
   ASSERT_EQ(user.Messages().size(), 2);
-  EXPECT_TRUE(user.Messages()[1].startsWith("Error of data export.: "))
+  EXPECT_TRUE(user.Messages()[1].startsWith("Error of data export: "))
       << user.Messages()[1].toStdString();
   EXPECT_EQ(window_->ExportToXLS->RunStatus(), rsFailed);
   EXPECT_EQ(FilesStartingWith(QStringLiteral("big")), QStringList{"big.xls"});

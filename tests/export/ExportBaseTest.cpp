@@ -275,9 +275,9 @@ TEST_F(ConsoleFormats, AMissingSourceFailsTheRunWithoutAFile) {
     const char* message;
   };
   for (const Case& c :
-       {Case{csDBGrid, "Error of data export.: Property DBGrid is not specified."},
-        Case{csDataSet, "Error of data export.: Property Dataset is not specified."},
-        Case{csDataEngine, "Error of data export.: Property DataEngine is not specified."}}) {
+       {Case{csDBGrid, "Error of data export: Property DBGrid is not specified."},
+        Case{csDataSet, "Error of data export: Property Dataset is not specified."},
+        Case{csDataEngine, "Error of data export: Property DataEngine is not specified."}}) {
     dialogs_.requests.clear();
     TExportToText e;
     e.ColumnSource = c.source;

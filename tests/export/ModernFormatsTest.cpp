@@ -5,12 +5,14 @@
 #include "export/CsvExport.h"
 #include "export/SaveOutputSettings.h"
 #include "export/XlsxExport.h"
+#include "platform/Console.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/export/SpreadsheetReaders.h"
 
 #include <gtest/gtest.h>
 #include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -55,8 +57,8 @@ std::vector<std::vector<QVariant>> FixtureRows() {
        QDate(1900, 3, 1), At(1900, 3, 1, 12), At(1899, 12, 30, 0, 0, 1), false},
       {null, 32768, Q_INT64_C(1000000000000000), 99999999.99, -5.0, 1.5e-7, QDate(2079, 6, 7),
        At(2024, 2, 29, 8, 5), At(1899, 12, 30, 23, 59, 59), null},
-      {QStringLiteral("cr\rlf\ncrlf\r\nend"), 2147483647, std::numeric_limits<qint64>::max(), 0.0,
-       0.0, -2.5, QDate(9999, 12, 31), At(9999, 12, 31, 23, 59, 59), null, true},
+      {QStringLiteral("cr\rlf\ncrlf\r\nend"), 2147483647, std::numeric_limits<qint64>::max(),
+       100000.0, 0.0, -2.5, QDate(9999, 12, 31), At(9999, 12, 31, 23, 59, 59), null, true},
       {QStringLiteral("😀 中文 ½"), null, null, null, null, null, null, null, null, null},
   };
 }
@@ -70,12 +72,12 @@ const std::vector<const char*> kTitles = {"Name", "Qty", "Big", "Price", "Amount
 const Table kCsvCells = {
     {"บริษัท ทดสอบ จำกัด", "42", "2147483648", "1234.5", "0.1234", "0.1", "1899-12-30",
      "2079-06-07 23:59:59", "10:15:30", "True"},
-    {"a, \"b\"\tc", "-7", "-999999999999999", "-0.01", "12345678.9", "1e+20", "1900-03-01",
-     "1900-03-01 12:00:00", "00:00:01", "False"},
-    {kNull, "32768", "1000000000000000", "99999999.99", "-5", "1.5e-07", "2079-06-07",
+    {"a, \"b\"\tc", "-7", "-999999999999999", "-0.01", "12345678.9", "100000000000000000000",
+     "1900-03-01", "1900-03-01 12:00:00", "00:00:01", "False"},
+    {kNull, "32768", "1000000000000000", "99999999.99", "-5", "0.00000015", "2079-06-07",
      "2024-02-29 08:05:00", "23:59:59", kNull},
-    {"cr\rlf\ncrlf\r\nend", "2147483647", "9223372036854775807", "0", "0", "-2.5", "9999-12-31",
-     "9999-12-31 23:59:59", kNull, "True"},
+    {"cr\rlf\ncrlf\r\nend", "2147483647", "9223372036854775807", "100000", "0", "-2.5",
+     "9999-12-31", "9999-12-31 23:59:59", kNull, "True"},
     {"😀 中文 ½", kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull},
 };
 
@@ -89,7 +91,7 @@ const Table kSheetCells = {
      "d:1900-03-01 00:00:00", "d:1900-03-01 12:00:00", "t:00:00:01", "b:False"},
     {kNull, "n:32768", "s:1000000000000000", "n:99999999.99", "n:-5", "n:1.5e-07",
      "d:2079-06-07 00:00:00", "d:2024-02-29 08:05:00", "t:23:59:59", kNull},
-    {"s:cr\rlf\ncrlf\r\nend", "n:2147483647", "s:9223372036854775807", "n:0", "n:0", "n:-2.5",
+    {"s:cr\rlf\ncrlf\r\nend", "n:2147483647", "s:9223372036854775807", "n:100000", "n:0", "n:-2.5",
      "d:9999-12-31 00:00:00", "d:9999-12-31 23:59:59", kNull, "b:True"},
     {"s:😀 中文 ½", kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull},
 };
@@ -103,7 +105,7 @@ const Table kLibreOfficeXlsxCells = {
      "03/01/1900 12:00:00", "12:00:01 AM", "FALSE"},
     {kNull, "32768", "1000000000000000", "99999999.99", "-5", "0.00000015", "06/07/2079",
      "02/29/2024 08:05:00", "11:59:59 PM", kNull},
-    {"cr\nlf\ncrlf\nend", "2147483647", "9223372036854775807", "0", "0", "-2.5", "12/31/9999",
+    {"cr\nlf\ncrlf\nend", "2147483647", "9223372036854775807", "100000", "0", "-2.5", "12/31/9999",
      "12/31/9999 23:59:59", kNull, "TRUE"},
     {"😀 中文 ½", kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull},
 };
@@ -117,8 +119,8 @@ const Table kLibreOfficeCsvCells = {
      "1900-03-01 12:00:00", "12:00:01 AM", "FALSE"},
     {kNull, "32768", "1000000000000000", "99999999.99", "-5", "0.00000015", "2079-06-07",
      "2024-02-29 08:05:00", "11:59:59 PM", kNull},
-    {"cr\nlf\ncrlf\nend", "2147483647", "9.22337203685478E+018", "0", "0", "-2.5", "9999-12-31",
-     "9999-12-31 23:59:59", kNull, "TRUE"},
+    {"cr\nlf\ncrlf\nend", "2147483647", "9.22337203685478E+018", "100000", "0", "-2.5",
+     "9999-12-31", "9999-12-31 23:59:59", kNull, "TRUE"},
     {"😀 中文 ½", kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull, kNull},
 };
 
@@ -343,8 +345,8 @@ TEST_F(ModernFormats, WorkbookBeyondExcelsLimitsFailsClearly) {
     c.source(*e);
     e->Execute();
     EXPECT_EQ(e->RunStatus(), rsFailed);
-    EXPECT_EQ(dialogs_.Texts(), QStringList{QStringLiteral("Error of data export.: ") +
-                                            QString::fromUtf8(c.message)});
+    EXPECT_EQ(dialogs_.Texts(),
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)});
   }
 }
 
@@ -379,8 +381,53 @@ TEST_F(ModernFormats, InfinitiesAreTextAndAMissingFolderFailsBeforeTheRecords) {
     missing->Execute();
     EXPECT_EQ(missing->RunStatus(), rsFailed);
     ASSERT_EQ(dialogs_.Texts().size(), 1);
-    EXPECT_TRUE(dialogs_.Texts()[0].startsWith(
-        QStringLiteral("Error of data export.: Cannot create file ")))
+    EXPECT_TRUE(
+        dialogs_.Texts()[0].startsWith(QStringLiteral("Error of data export: Cannot create file ")))
         << dialogs_.Texts()[0].toStdString();
   }
+}
+
+// A workbook the library cannot write at the end (its folder went away meanwhile) fails with
+// one message of ours, the system's reason in it, and nothing of the library's on the console.
+TEST_F(ModernFormats, AWorkbookThatCannotBeWrittenFailsWithOneMessage) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("gone")));
+  auto e = Component(TSaveFormat::Xlsx, QStringLiteral("gone/book.xlsx"));
+  e->OnGetCellParams = [&](QObject*, const TField*, QString&, QFont*, TAlignment&, QColor&,
+                           TCellType&) {
+    QDir(dir_.filePath(QStringLiteral("gone"))).removeRecursively();
+  };
+  platform::StandardErrorCapture console;
+  e->Execute();
+  const std::string printed = console.Finish();
+  EXPECT_EQ(e->RunStatus(), rsFailed);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(dialogs_.Texts(),
+            QStringList{QStringLiteral("Error of data export: Cannot write file %1. Error creating "
+                                       "output xlsx file. Usually a permissions error. (No such "
+                                       "file or directory)")
+                            .arg(QDir::toNativeSeparators(e->FileName))});
+}
+
+// Characters a workbook cannot hold (a NUL) are left out and counted; the rest of the text is
+// kept, never cut at them.
+TEST_F(ModernFormats, CharactersAWorkbookCannotHoldAreLeftOutAndCounted) {
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not installed (python3-openpyxl)";
+  const QChar nul(0);
+  TMemoryDataSet texts({{"Note", ftString, 20}},
+                       {{QStringLiteral("ab") + nul + QStringLiteral("cd")},
+                        {QString(nul)},
+                        {QStringLiteral("x") + nul + nul + QStringLiteral("y")}});
+  texts.Open();
+  auto e = Component(TSaveFormat::Xlsx, QStringLiteral("nul.xlsx"));
+  e->SetDataSet(&texts);
+  e->Execute();
+  ASSERT_EQ(e->RunStatus(), rsDone);
+  ExpectRows(ReadBack(QStringLiteral("xlsx"), e->FileName), {{QStringLiteral("s:Note")},
+                                                             {QStringLiteral("s:abcd")},
+                                                             {std::nullopt},
+                                                             {QStringLiteral("s:xy")}});
+  const auto* cells = dynamic_cast<const TExportToCellFile*>(e.get());
+  ASSERT_NE(cells, nullptr);
+  EXPECT_EQ(cells->UnwritableNote(),
+            "4 characters in 3 cells cannot be held in this format at all and were left out.");
 }

@@ -284,10 +284,10 @@ TEST_F(TextExport, AFailedRunIsReportedAndPutsEverythingBack) {
   };
   const Case cases[] = {
       {"the file cannot be created", false,
-       "Error of data export.: Cannot create file " + QDir::toNativeSeparators(blocker) +
+       "Error of data export: Cannot create file " + QDir::toNativeSeparators(blocker) +
            "/out.txt. Not a directory"},
       {"the disk fills up while the records are written", true,
-       "Error of data export.: Cannot write file " + QDir::toNativeSeparators(Path("out.txt")) +
+       "Error of data export: Cannot write file " + QDir::toNativeSeparators(Path("out.txt")) +
            ". No space left on device"},
   };
   for (const Case& c : cases) {

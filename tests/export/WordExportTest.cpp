@@ -226,13 +226,13 @@ TEST_F(ConsoleWordExport, MakesTheCallsOfATableOfThreeColumnsAndTenRecords) {
   }
   // The document is saved under a partial name beside the file, which takes the file's name
   // once the run is done.
-  expected << QStringLiteral("doc.SaveAs('%1')").arg(files_.filePath(".result.doc.XXXXXX.part"))
+  expected << QStringLiteral("doc.SaveAs('%1')").arg(files_.filePath(".result.doc.PID-XXXXXX.part"))
            << "doc.Close"
            << "Word.Quit";
   QStringList actual = word.state->log;
-  static const QRegularExpression partial(QStringLiteral("\\.[0-9a-f]{6}\\.part'\\)$"));
+  static const QRegularExpression partial(QStringLiteral("\\.[0-9]+-[0-9a-f]{6}\\.part'\\)$"));
   for (QString& call : actual)
-    if (call.startsWith(QLatin1String("doc.SaveAs("))) call.replace(partial, ".XXXXXX.part')");
+    if (call.startsWith(QLatin1String("doc.SaveAs("))) call.replace(partial, ".PID-XXXXXX.part')");
   ExpectSameCalls(actual, expected);
   EXPECT_TRUE(QFileInfo::exists(fileName));
 }
@@ -473,6 +473,30 @@ TEST_F(WordExport, FormatsEachCellOnlyAsItNeeds) {
   EXPECT_EQ(TExportToWord::WordColorIndex(QColor()), 0);
 }
 
+// A character XML cannot carry (a NUL) is left out of its cell, the rest of the text kept,
+// and the note after the run counts it.
+TEST_F(WordExport, CharactersADocumentCannotHoldAreLeftOutAndCounted) {
+  const TAutoClassFactory builtIn = RegisterAutoClass(kWordApplicationProgId, NewWordApplication);
+  const QChar nul(0);
+  TMemoryDataSet texts(
+      {{"Note", ftString, 20}},
+      {{QStringLiteral("ab") + nul + QStringLiteral("cd")}, {QStringLiteral("ok")}});
+  texts.Open();
+  TExportToWord e;
+  Prepare(e, QStringLiteral("nul.doc"));
+  e.SetDataSet(&texts);
+  e.Execute();
+  ASSERT_EQ(e.RunStatus(), rsDone) << dialogs_.Texts().join(u'\n').toStdString();
+  const test::InspectedDocument doc = test::InspectDocx(e.FileName);
+  ASSERT_TRUE(doc.WellFormed) << doc.Error.toStdString();
+  const test::InspectedTable* table = doc.FirstTable();
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(table->Rows.size(), 2u);
+  EXPECT_EQ(table->Rows[0][0].Text(), "abcd");
+  EXPECT_EQ(e.UnwritableNote(),
+            "1 character in 1 cell cannot be held in this format at all and was left out.");
+}
+
 TEST_F(WordExport, PicturesGoIntoTheirCellsThroughATemporaryBitmap) {
   QImage image(6, 3, QImage::Format_RGB32);
   image.fill(Qt::blue);
@@ -602,7 +626,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
     e.Execute();
     EXPECT_EQ(e.RunStatus(), rsFailed);
     ASSERT_FALSE(dialogs_.requests.empty());
-    EXPECT_TRUE(dialogs_.requests.back().text.startsWith("Error of data export.: "));
+    EXPECT_TRUE(dialogs_.requests.back().text.startsWith("Error of data export: "));
     EXPECT_TRUE(dialogs_.requests.back().text.contains("disconnected"));
   }
 
@@ -614,7 +638,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
     e.Execute();
     EXPECT_EQ(e.RunStatus(), rsFailed);
     EXPECT_EQ(dialogs_.requests.back().text,
-              QStringLiteral("Error of data export.: Invalid class string (Word.Application)"));
+              QStringLiteral("Error of data export: Invalid class string (Word.Application)"));
     EXPECT_FALSE(QFile::exists(e.FileName));
   }
   RegisterAutoClass(kWordApplicationProgId, builtIn);
@@ -624,7 +648,7 @@ TEST_F(WordExport, AttachesOrStartsAndReportsAServerThatIsGone) {
 TEST_F(WordExport, TablesPastTheWordProcessorsLimitsAreRefusedBeforeWordStarts) {
   const struct {
     int columns, records;
-    const char* message;  // after "Error of data export.: "; none: the table is made
+    const char* message;  // after "Error of data export: "; none: the table is made
   } cases[] = {
       {63, 1, nullptr},
       {64, 1, "Word tables hold at most 63 columns; this result has 64."},
@@ -662,7 +686,7 @@ TEST_F(WordExport, TablesPastTheWordProcessorsLimitsAreRefusedBeforeWordStarts) 
     }
     EXPECT_EQ(e.RunStatus(), rsFailed) << what;
     EXPECT_EQ(dialogs_.Texts(),
-              QStringList{QStringLiteral("Error of data export.: ") + QString::fromUtf8(c.message)})
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)})
         << what;
     // Nothing was asked of the word processor: not even started.
     EXPECT_TRUE(word.state->log.isEmpty()) << what << word.state->log.join(u'\n').toStdString();

@@ -563,7 +563,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     Kind kind;
     int columns, records;
     int counted;          // what the source says it holds; -1: its records
-    const char* message;  // after "Error of data export.: "; none: written
+    const char* message;  // after "Error of data export: "; none: written
     QByteArray announced;
   } cases[] = {
       {kXls, 255, 1, -1, nullptr, Hex("00 00 02 00 00 00 00 01 00 00")},
@@ -639,7 +639,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     }
     EXPECT_EQ(writer->RunStatus(), rsFailed) << what;
     EXPECT_EQ(shown_,
-              QStringList{QStringLiteral("Error of data export.: ") + QString::fromUtf8(c.message)})
+              QStringList{QStringLiteral("Error of data export: ") + QString::fromUtf8(c.message)})
         << what;
     // Refused before the file was begun, unless the source hid its size until the rows came.
     if (c.counted < 0) {
@@ -656,7 +656,7 @@ TEST_F(Worksheet, ExportsPastAFormatsLimitsFailBeforeTheFileExists) {
     shown_.clear();
     auto writer = ConsoleWriter(kind, engine, QString());
     writer->Execute();
-    EXPECT_EQ(shown_, QStringList{"Error of data export.: Property FileName is not specified."});
+    EXPECT_EQ(shown_, QStringList{"Error of data export: Property FileName is not specified."});
   }
 }
 
@@ -735,6 +735,34 @@ TEST_F(Worksheet, InfinitiesKeepTheirTextMissingValuesAreBlankAndLostCharactersA
     EXPECT_EQ(writer->UnwritableNote(),
               "3 characters in 1 cell could not be written in code page 874 and became \"?\". A "
               "Word document keeps every character.");
+  }
+}
+
+// A text longer than a cell of the format holds is cut there, never without a word: the cut
+// cells are counted for the note the user gets.
+TEST_F(Worksheet, TextsCutToWhatACellHoldsAreCounted) {
+  const struct {
+    Kind kind;
+    const char* capacity;
+  } cases[] = {{kXls, "255"}, {kWks, "254"}, {kWq1, "255"}};
+  QTemporaryDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(KindName(c.kind));
+    TableEngine engine;
+    engine.columns = {{"Note", db::ftString, 8}, {"Code", db::ftString, 8}};
+    engine.rows = 3;
+    engine.value = [](int row, int column) -> QVariant {
+      return column == 0 && row < 2 ? QString(300 + row, u'x') : QStringLiteral("ok");
+    };
+    auto writer = ConsoleWriter(c.kind, engine, dir.filePath(QStringLiteral("cut")));
+    writer->Execute();
+    ASSERT_EQ(writer->RunStatus(), rsDone);
+    EXPECT_EQ(writer->CutTexts(), 2);
+    EXPECT_EQ(writer->UnwritableNote(),
+              QStringLiteral("2 cells had more than %1 characters, the most a cell of this "
+                             "format holds, and were cut there. An Excel workbook (.xlsx) keeps "
+                             "up to 32,767.")
+                  .arg(QLatin1String(c.capacity)));
   }
 }
 

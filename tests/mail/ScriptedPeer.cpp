@@ -13,7 +13,7 @@ namespace qav::test {
 
 namespace {
 
-constexpr int kStepLimitMs = 5000;
+constexpr int kStepLimitMs = 30000;
 constexpr int kTickMs = 10;
 
 }  // namespace

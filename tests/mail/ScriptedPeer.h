@@ -39,7 +39,8 @@ inline PeerStep Close() {
 // A TCP peer on 127.0.0.1 for what a real server will not do on demand. It accepts one
 // connection and plays its script on a thread of its own, recording every byte the client
 // sends; after the script it goes on recording until the client closes. Every wait gives up
-// after a few seconds, so that a faulty client cannot hang the suite.
+// in the end, so that a faulty client cannot hang the suite, but only after a time that leaves
+// a loaded machine room: a wait that succeeds returns at once.
 class ScriptedPeer {
  public:
   explicit ScriptedPeer(std::vector<PeerStep> script);
@@ -49,9 +50,9 @@ class ScriptedPeer {
   // Everything the client sent so far.
   std::string Received() const;
   // Waits (without an event loop) until the client has sent at least that many bytes.
-  bool WaitForBytes(size_t count, int ms = 3000) const;
+  bool WaitForBytes(size_t count, int ms = 30000) const;
   // Waits until the client closed its end.
-  bool WaitForClientClose(int ms = 3000) const;
+  bool WaitForClientClose(int ms = 30000) const;
   // The script ran to its end without a wait giving up.
   bool Completed() const { return completed_; }
 

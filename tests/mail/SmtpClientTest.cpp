@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <regex>
 
 namespace qav {
 namespace {
@@ -28,7 +29,7 @@ struct Client {
     smtp.Host = QStringLiteral("127.0.0.1");
     smtp.Port = peer.Port();
     smtp.TimeOut = 3000;
-    smtp.UserID = QStringLiteral("qav@example.com");
+    smtp.UserID = QStringLiteral("client.example");
     smtp.OnConnect = [this](TSMTPClient&) { ++connects; };
     smtp.OnSuccess = [this](TSMTPClient&) { ++successes; };
     smtp.OnFailure = [this](TSMTPClient&) { ++failures; };
@@ -86,6 +87,7 @@ TEST(SmtpDialogueTest, SendsTheWholeMessageAndGoesOnAfterARefusedRecipient) {
   m.ToCarbonCopy = QStringList{"carol@example.com"};
   m.Subject = QStringLiteral("Error DEMO บริษัท");
   m.Body = QStringList{"first", ".", ".x", "", "last"};
+  m.Date = QStringLiteral("Fri, 11 Dec 2026 08:30:00 +0700");
 
   client.smtp.Connect();
   EXPECT_EQ(client.connects, 1);
@@ -97,7 +99,7 @@ TEST(SmtpDialogueTest, SendsTheWholeMessageAndGoesOnAfterARefusedRecipient) {
   EXPECT_FALSE(client.smtp.IsConnected());
 
   const std::string expected =
-      "HELO qav@example.com\r\n"
+      "EHLO client.example\r\n"
       "RSET\r\n"
       "MAIL FROM:<sender@example.com>\r\n"
       "RCPT TO:<ann@example.com>\r\n"
@@ -110,13 +112,17 @@ TEST(SmtpDialogueTest, SendsTheWholeMessageAndGoesOnAfterARefusedRecipient) {
       "Subject: =?utf-8?B?" +
       QStringLiteral("Error DEMO บริษัท").toUtf8().toBase64().toStdString() +
       "?=\r\n"
+      "Date: Fri, 11 Dec 2026 08:30:00 +0700\r\n"
+      "Message-ID: <ID@example.com>\r\n"
       "Mime-Version: 1.0\r\n"
       "Content-Type: text/plain; charset=us-ascii\r\n"
       "\r\n\r\n"
       "first\r\n..\r\n..x\r\n\r\nlast\r\n"
       ".\r\n"
       "QUIT\r\n";
-  EXPECT_EQ(peer.Received(), expected);
+  // The identifier is new for every message.
+  const std::regex id("Message-ID: <[0-9a-z]+\\.[0-9a-z]+@example\\.com>");
+  EXPECT_EQ(std::regex_replace(peer.Received(), id, "Message-ID: <ID@example.com>"), expected);
 
   // ClearParams empties the recipients and attachments only.
   EXPECT_TRUE(m.ToAddress.isEmpty());
@@ -142,7 +148,7 @@ TEST(SmtpDialogueTest, ARefusalAtEachStepRaisesTheReplyLine) {
   };
   const Case cases[] = {
       {"greeting", 0, "554 no service\r\n", InConnect, "554 no service\r\n", "", false, 0},
-      {"HELO", 1, "501 bad name\r\n", InConnect, "Authentication failed", "HELO qav@example.com",
+      {"EHLO", 1, "501 bad name\r\n", InConnect, "Authentication failed", "EHLO client.example",
        false, 0},
       {"RSET", 2, "421 closing\r\n", InSendPost, "421 closing\r\n", "RSET", true, 0},
       {"MAIL FROM", 3, "550 sender\r\n", InSendPost, "550 sender\r\n",
@@ -202,11 +208,11 @@ TEST(SmtpDialogueTest, RefusedHeloGetsOneRepairAttempt) {
                 {"550 who are you\r\n", repairWorks ? "250 welcome\r\n" : "550 still no\r\n",
                  "221 bye\r\n"}));
     Client client(peer);
-    client.smtp.UserID = QStringLiteral("first");
+    client.smtp.UserID = QStringLiteral("first.example");
     int calls = 0;
     client.smtp.OnAuthenticationFailed = [&](bool& handled) {
       ++calls;
-      client.smtp.UserID = QStringLiteral("second");
+      client.smtp.UserID = QStringLiteral("second.example");
       handled = true;
     };
     const QString error = ErrorOf([&] { client.smtp.Connect(); });
@@ -218,8 +224,69 @@ TEST(SmtpDialogueTest, RefusedHeloGetsOneRepairAttempt) {
     } else {
       EXPECT_EQ(error, "Authentication failed");
     }
-    EXPECT_EQ(peer.Received(), "HELO first\r\nHELO second\r\nQUIT\r\n");
+    EXPECT_EQ(peer.Received(), "EHLO first.example\r\nEHLO second.example\r\nQUIT\r\n");
   }
+}
+
+// EHLO names the host as RFC 5321 asks (a domain or an address literal, never a bare word),
+// HELO follows only where the server does not know EHLO, and the extensions are kept.
+TEST(SmtpDialogueTest, GreetsWithEhloAndADomainOrAnAddressLiteral) {
+  struct Case {
+    const char* name;
+    const char* userId;
+    std::vector<const char*> replies;  // to EHLO, then to HELO where it follows
+    const char* sent;                  // a regular expression of what the client said
+    QStringList extensions;
+  };
+  const Case cases[] = {
+      {"a domain", "client.example", {"250 hi\r\n"}, "EHLO client\\.example\r\n", {}},
+      {"an address literal", "[10.1.2.3]", {"250 hi\r\n"}, "EHLO \\[10\\.1\\.2\\.3\\]\r\n", {}},
+      {"a bare word: the host's domain or address instead",
+       "qavtool",
+       {"250 hi\r\n"},
+       "EHLO (\\[127\\.0\\.0\\.1\\]|[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+)\r\n",
+       {}},
+      {"extensions",
+       "client.example",
+       {"250-hi\r\n250-SIZE 1000\r\n250-8bitmime\r\n250 SMTPUTF8\r\n"},
+       "EHLO client\\.example\r\n",
+       {"SIZE", "8BITMIME", "SMTPUTF8"}},
+      {"EHLO unknown",
+       "client.example",
+       {"500 what?\r\n", "250 hi\r\n"},
+       "EHLO client\\.example\r\nHELO client\\.example\r\n",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<PeerStep> script{Send("220 ready\r\n")};
+    for (const char* reply : c.replies) {
+      script.push_back(AwaitLine());
+      script.push_back(Send(reply));
+    }
+    script.push_back(AwaitLine());
+    script.push_back(Send("221 bye\r\n"));
+    ScriptedPeer peer(script);
+    Client client(peer);
+    client.smtp.UserID = QString::fromLatin1(c.userId);
+    EXPECT_EQ(ErrorOf([&] { client.smtp.Connect(); }), "(no error)");
+    EXPECT_EQ(client.smtp.Extensions(), c.extensions);
+    EXPECT_EQ(ErrorOf([&] { client.smtp.Disconnect(); }), "(no error)");
+    EXPECT_TRUE(std::regex_match(peer.Received(), std::regex(std::string(c.sent) + "QUIT\r\n")))
+        << peer.Received();
+  }
+}
+
+// The time limit is for a whole reply: continuation lines that come within it each, but not
+// all together, end the wait, and no EHLO follows.
+TEST(SmtpDialogueTest, TheTimeLimitCoversTheWholeReply) {
+  ScriptedPeer peer({Send("220-a\r\n"), test::Pause(700), Send("220-b\r\n"), test::Pause(700),
+                     Send("220-c\r\n"), test::Pause(700), Send("220 d\r\n"), AwaitLine(),
+                     Send("250 hi\r\n")});
+  Client client(peer);
+  client.smtp.TimeOut = 1000;
+  EXPECT_EQ(ErrorOf([&] { client.smtp.Connect(); }), "Socket readln aborted");
+  EXPECT_EQ(peer.Received(), "");
 }
 
 TEST(SmtpDialogueTest, ServerThatStopsAnsweringTimesOut) {
@@ -250,7 +317,7 @@ TEST(SmtpDialogueTest, ServerClosingInsteadOfAnsweringIsAnError) {
   };
   const Case cases[] = {
       {"greeting cut off", {Send("220 rea"), Close()}, true},
-      {"HELO unanswered", {Send("220 ready\r\n"), AwaitLine(), Close()}, true},
+      {"EHLO unanswered", {Send("220 ready\r\n"), AwaitLine(), Close()}, true},
       {"reply cut off in the middle",
        then(Replies(helloDone, {"250 reset\r\n"}), {AwaitLine(), Send("25"), Close()}), false},
       {"end of data unanswered",
@@ -363,7 +430,7 @@ TEST(SmtpDialogueTest, MissingAttachmentStopsBeforeAnythingIsSent) {
   EXPECT_EQ(notFound, QStringList{missing});
   EXPECT_FALSE(client.smtp.Busy());
   client.smtp.Disconnect();
-  EXPECT_EQ(peer.Received(), "HELO qav@example.com\r\nQUIT\r\n");
+  EXPECT_EQ(peer.Received(), "EHLO client.example\r\nQUIT\r\n");
 }
 
 // Every reply is read whole, at every step: the next command never reads the rest of the last
@@ -435,10 +502,11 @@ TEST(SmtpDialogueTest, OneCancelOrTimeOutEndsTheWholeAttempt) {
 TEST(SmtpDialogueTest, AServerThatStopsReadingTheMessageTimesOut) {
   auto script = Replies({Send("220 ready\r\n")}, {"250 hello\r\n", "250 reset\r\n",
                                                   "250 sender\r\n", "250 rcpt\r\n", "354 go\r\n"});
-  script.push_back(test::Pause(15000));  // reads nothing meanwhile
+  script.push_back(test::Pause(120000));  // reads nothing meanwhile (ended by the peer's end)
   ScriptedPeer peer(script);
   Client client(peer);
-  client.smtp.TimeOut = 1000;
+  // Room for the replies before DATA on a loaded machine; the pause outlasts it by far.
+  client.smtp.TimeOut = 5000;
   // Far more than the socket buffers on both sides hold.
   client.smtp.PostMessage.Body = QStringList(200000, QString(79, u'x'));
   client.smtp.Connect();

@@ -119,7 +119,20 @@ TEST(SmtpMessageTest, HeaderLinesFollowTheMessage) {
     TSMTPClient client;
     c.setup(client);
     client.BuildMessage();
-    EXPECT_EQ(client.FinalHeader, c.header);
+    // Every message is dated (now, unless the caller gave a date) and named anew.
+    QStringList header = client.FinalHeader;
+    static const QRegularExpression id(
+        QStringLiteral("^Message-ID: <[0-9a-z]+\\.[0-9a-z]+@[a-z.]+>$"));
+    static const QRegularExpression now(
+        QStringLiteral("^Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
+                       "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}$"));
+    EXPECT_EQ(header.filter(id).size(), 1) << header.join('|').toStdString();
+    header.removeIf([](const QString& line) { return id.match(line).hasMatch(); });
+    if (c.header.filter(QStringLiteral("Date: ")).isEmpty()) {
+      EXPECT_EQ(header.filter(now).size(), 1) << header.join('|').toStdString();
+      header.removeIf([](const QString& line) { return now.match(line).hasMatch(); });
+    }
+    EXPECT_EQ(header, c.header);
   }
 
   const std::pair<TSubType, const char*> types[] = {{mtPlain, "text/plain"},

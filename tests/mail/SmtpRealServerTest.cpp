@@ -20,10 +20,12 @@ class SmtpRealServerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
     server_.setProgram(QStringLiteral(QAV_SYSTEM_PYTHON));
-    server_.setArguments({QStringLiteral(QAV_SMTP_SINK), folder_.path()});
+    QStringList arguments{QStringLiteral(QAV_SMTP_SINK), folder_.path()};
+    if (smtputf8_) arguments << QStringLiteral("--smtputf8");
+    server_.setArguments(arguments);
     server_.start();
-    ASSERT_TRUE(server_.waitForStarted(5000)) << "cannot run " << QAV_SYSTEM_PYTHON;
-    while (!server_.canReadLine() && server_.waitForReadyRead(10000)) {
+    ASSERT_TRUE(server_.waitForStarted(30000)) << "cannot run " << QAV_SYSTEM_PYTHON;
+    while (!server_.canReadLine() && server_.waitForReadyRead(60000)) {
     }
     port_ = server_.readLine().trimmed().toInt();
     ASSERT_GT(port_, 0) << "the SMTP server did not start (is python3-aiosmtpd installed?): "
@@ -46,9 +48,26 @@ class SmtpRealServerTest : public ::testing::Test {
 
   QJsonObject Envelope(int n) const { return QJsonDocument::fromJson(Stored(n, ".json")).object(); }
 
+  // A client for the server, as the program sets one up.
+  void Prepare(TSMTPClient& client) const {
+    client.Host = QStringLiteral("127.0.0.1");
+    client.Port = port_;
+    client.TimeOut = 30000;
+    client.UserID = QStringLiteral("qavtool.example");
+    client.PostMessage.FromAddress = QStringLiteral("qav@example.com");
+    client.PostMessage.Body = QStringList{QStringLiteral("body")};
+  }
+
+  // The server offers SMTPUTF8.
+  bool smtputf8_ = false;
   QTemporaryDir folder_;
   QProcess server_;
   int port_ = 0;
+};
+
+class SmtpUtf8ServerTest : public SmtpRealServerTest {
+ protected:
+  SmtpUtf8ServerTest() { smtputf8_ = true; }
 };
 
 QStringList Strings(const QJsonValue& value) {
@@ -72,7 +91,7 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
   TSMTPClient client;
   client.Host = QStringLiteral("127.0.0.1");
   client.Port = port_;
-  client.TimeOut = 5000;
+  client.TimeOut = 30000;
   client.UserID = QStringLiteral("qavtool.example");
   TMailMessage& m = client.PostMessage;
   m.FromAddress = QStringLiteral("qav@example.com");
@@ -82,6 +101,7 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
   m.Body =
       QStringList{"Report", ".", "..two", ".leading dot", "", QStringLiteral("บริษัท ทดสอบ จำกัด")};
   m.Attachments = QStringList{attachment};
+  m.Date = QStringLiteral("Fri, 11 Dec 2026 08:30:00 +0700");
   int successes = 0;
   client.OnSuccess = [&](TSMTPClient&) { ++successes; };
 
@@ -96,12 +116,17 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
 
   const QJsonObject first = Envelope(1);
   EXPECT_EQ(first["helo"].toString(), "qavtool.example");
+  EXPECT_TRUE(first["ehlo"].toBool());
   EXPECT_EQ(first["mail_from"].toString(), "qav@example.com");
   EXPECT_EQ(Strings(first["rcpt_tos"]),
             (QStringList{"ann@example.com", "bob@example.com", "carol@example.com"}));
 
   const QByteArray data = Stored(1, ".eml");
   const QByteArray b = boundary.toLatin1();
+  // A new identifier for every message, in the sender's domain.
+  const QByteArray messageId = data.mid(data.indexOf("Message-ID: <") + 13).split('>')[0];
+  EXPECT_TRUE(messageId.endsWith("@example.com")) << messageId.toStdString();
+  EXPECT_FALSE(Stored(2, ".eml").contains(messageId));
   // The Thai subject goes as an encoded word; a reader gets it back below.
   const QByteArray header =
       "From: <qav@example.com>\r\n"
@@ -109,6 +134,10 @@ TEST_F(SmtpRealServerTest, MessagesArriveWithEnvelopeHeaderBodyAndAttachment) {
       "Subject: =?utf-8?B?" +
       QStringLiteral("Error DEMO บริษัท").toUtf8().toBase64() +
       "?=\r\n"
+      "Date: Fri, 11 Dec 2026 08:30:00 +0700\r\n"
+      "Message-ID: <" +
+      messageId +
+      ">\r\n"
       "Mime-Version: 1.0\r\n"
       "Content-Type: multipart/mixed; boundary=\"" +
       b + "\"\r\n\r\n";
@@ -218,7 +247,7 @@ TEST_F(SmtpRealServerTest, StandardReadersGetEveryTextBackAsWritten) {
   TSMTPClient client;
   client.Host = QStringLiteral("127.0.0.1");
   client.Port = port_;
-  client.TimeOut = 10000;
+  client.TimeOut = 30000;
   client.UserID = QStringLiteral("qavtool.example");
   client.Connect();
   for (const Case& c : cases) {
@@ -245,9 +274,11 @@ TEST_F(SmtpRealServerTest, StandardReadersGetEveryTextBackAsWritten) {
     EXPECT_LE(mail["longest_line"].toInt(), 998);
     QStringList names;
     for (const QJsonValue& h : mail["headers"].toArray()) names << h[0].toString();
-    EXPECT_EQ(names.mid(0, 5),
-              (QStringList{"From", "To", "Subject", "Mime-Version", "Content-Type"}))
+    EXPECT_EQ(names.mid(0, 7), (QStringList{"From", "To", "Subject", "Date", "Message-ID",
+                                            "Mime-Version", "Content-Type"}))
         << names.join(',').toStdString();
+    // The date of sending, as a reader reads it.
+    EXPECT_FALSE(mail["date"].isNull());
     EXPECT_FALSE(names.contains("Bcc"));
     EXPECT_EQ(names.count("Content-Type"), 1);
     QString subject = c.subject;
@@ -271,6 +302,94 @@ TEST_F(SmtpRealServerTest, StandardReadersGetEveryTextBackAsWritten) {
                 c.attachments[a].toUtf8());
     }
   }
+}
+
+// Address headers of every kind fold where they would pass a line's length, keep a comma in a
+// display name inside it, and every message carries the date and an identifier; the client
+// names itself in EHLO as a host, whatever word it was given.
+TEST_F(SmtpRealServerTest, AddressHeadersFoldAndEveryMessageIsDatedAndNamed) {
+  QString longName;
+  while (longName.size() < 1200) longName += QStringLiteral("Support ");
+  longName = longName.trimmed();
+  TSMTPClient client;
+  Prepare(client);
+  client.UserID = QStringLiteral("qavtool");
+  TMailMessage& m = client.PostMessage;
+  m.FromName = longName;
+  m.ToAddress = QStringList{"Doe, John <john@example.com>", longName + " <ann@example.com>"};
+  m.ToCarbonCopy = QStringList{longName + " <carol@example.com>"};
+  m.ReplyTo = longName + " <reply@example.com>";
+  m.Date = QStringLiteral(
+      "Fri, 11 Dec 2026 08:30:00 +0700 (Indochina Time, the time of Bangkok, Hanoi and Jakarta)");
+  client.Connect();
+  ASSERT_NO_THROW(client.SendPost());
+  client.Disconnect();
+
+  const QJsonObject envelope = Envelope(1);
+  EXPECT_TRUE(envelope["ehlo"].toBool());
+  const QString helo = envelope["helo"].toString();
+  EXPECT_TRUE(helo == "[127.0.0.1]" || (helo.contains('.') && !helo.contains('[')))
+      << helo.toStdString();
+  EXPECT_EQ(Strings(envelope["rcpt_tos"]),
+            (QStringList{"john@example.com", "ann@example.com", "carol@example.com"}));
+
+  const QJsonObject mail = test::ReadMail(folder_.filePath("1.eml"));
+  ASSERT_FALSE(mail.isEmpty());
+  EXPECT_TRUE(mail["defects"].toArray().isEmpty())
+      << QJsonDocument(mail["defects"].toArray()).toJson().toStdString();
+  EXPECT_LE(mail["longest_line"].toInt(), 78);
+  const QJsonObject addresses = mail["addresses"].toObject();
+  const auto pairs = [](const QJsonValue& list) {
+    QStringList out;
+    for (const QJsonValue& a : list.toArray()) out << a[0].toString() + " | " + a[1].toString();
+    return out;
+  };
+  EXPECT_EQ(pairs(addresses["From"]), QStringList{longName + " | qav@example.com"});
+  EXPECT_EQ(pairs(addresses["To"]),
+            (QStringList{"Doe, John | john@example.com", longName + " | ann@example.com"}));
+  EXPECT_EQ(pairs(addresses["CC"]), QStringList{longName + " | carol@example.com"});
+  EXPECT_EQ(pairs(addresses["Reply-To"]), QStringList{longName + " | reply@example.com"});
+  EXPECT_EQ(mail["date"].toString(), "2026-12-11T08:30:00+07:00");
+  EXPECT_TRUE(test::HeaderOf(mail, "Message-ID").endsWith("@example.com>"));
+}
+
+// A mailbox beyond ASCII goes as UTF-8 to a server that takes it, and a server that does not
+// gets a clear refusal before anything is sent: the connection stays in step for the next.
+TEST_F(SmtpUtf8ServerTest, AThaiMailboxGoesAsUtf8) {
+  TSMTPClient client;
+  Prepare(client);
+  client.PostMessage.ToAddress = QStringList{QStringLiteral("สมชาย ใจดี <สมชาย@example.com>")};
+  client.Connect();
+  EXPECT_TRUE(client.Extensions().contains("SMTPUTF8"));
+  ASSERT_NO_THROW(client.SendPost());
+  client.Disconnect();
+  EXPECT_EQ(Strings(Envelope(1)["rcpt_tos"]), QStringList{QStringLiteral("สมชาย@example.com")});
+  const QJsonObject mail = test::ReadMail(folder_.filePath("1.eml"));
+  const QJsonArray to = mail["addresses"].toObject()["To"].toArray();
+  ASSERT_EQ(to.size(), 1);
+  EXPECT_EQ(to[0][0].toString(), QStringLiteral("สมชาย ใจดี"));
+  EXPECT_EQ(to[0][1].toString(), QStringLiteral("สมชาย@example.com"));
+}
+
+TEST_F(SmtpRealServerTest, AThaiMailboxIsRefusedClearlyWithoutSmtpUtf8) {
+  TSMTPClient client;
+  Prepare(client);
+  client.PostMessage.ToAddress = QStringList{QStringLiteral("สมชาย@example.com")};
+  client.Connect();
+  try {
+    client.SendPost();
+    ADD_FAILURE() << "sent";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("The address สมชาย@example.com is not plain ASCII, and "
+                                          "the mail server does not take such addresses (it "
+                                          "offers no SMTPUTF8)."));
+  }
+  EXPECT_TRUE(client.IsConnected());
+  client.PostMessage.ToAddress = QStringList{QStringLiteral("ann@example.com")};
+  ASSERT_NO_THROW(client.SendPost());
+  client.Disconnect();
+  EXPECT_EQ(Strings(Envelope(1)["rcpt_tos"]), QStringList{"ann@example.com"});
+  EXPECT_FALSE(QFile::exists(folder_.filePath("2.eml")));
 }
 
 }  // namespace

@@ -104,11 +104,15 @@ std::vector<std::string> ReplyTexts(const std::string& blob) {
 
 TEST(SmtpReplyFuzz, RandomAndMutatedRepliesNeverPutTheDialogueOutOfStep) {
   std::mt19937 random(4242);
+  // A fixed number of dialogues, whatever the machine's speed; the clock only guards against a
+  // client that hangs.
+  constexpr int kDialogues = 200;
   QElapsedTimer clock;
   clock.start();
   int dialogues = 0;
   int sent = 0;
-  while (clock.elapsed() < 4000 && dialogues < 400) {
+  while (dialogues < kDialogues) {
+    ASSERT_LT(clock.elapsed(), 300000) << "after " << dialogues << " dialogues";
     const std::string blob = dialogues % 2 ? MutatedDialogue(random) : RandomDialogue(random);
     SCOPED_TRACE(::testing::PrintToString(blob.substr(0, 300)));
     ScriptedPeer peer({test::Send(blob), test::Close()});
@@ -138,10 +142,12 @@ TEST(SmtpReplyFuzz, RandomAndMutatedRepliesNeverPutTheDialogueOutOfStep) {
     const std::string received = peer.Received();
     if (received.find("Mime-Version: 1.0\r\n") != std::string::npos) {
       ++sent;
-      // Greeting, HELO, RSET, MAIL, RCPT, then DATA's reply, which must have been 3xx.
+      // Greeting, EHLO (and HELO after a server that did not know it), RSET, MAIL, RCPT, then
+      // DATA's reply, which must have been 3xx.
+      const size_t data = received.find("HELO ") == std::string::npos ? 5 : 6;
       const std::vector<std::string> replies = ReplyTexts(blob);
-      ASSERT_GE(replies.size(), 6u);
-      EXPECT_EQ(replies[5][0], '3') << replies[5];
+      ASSERT_GT(replies.size(), data);
+      EXPECT_EQ(replies[data][0], '3') << replies[data];
     }
     if (posted) {
       EXPECT_NE(received.find("\r\n.\r\n"), std::string::npos);
@@ -149,7 +155,6 @@ TEST(SmtpReplyFuzz, RandomAndMutatedRepliesNeverPutTheDialogueOutOfStep) {
     if (HasFatalFailure()) return;
     ++dialogues;
   }
-  EXPECT_GT(dialogues, 20);
   EXPECT_GT(sent, 0);
 }
 

@@ -1,15 +1,23 @@
 """Reads one stored message as a standard mail reader does (Python's email package).
 
 Usage: read_mail.py FILE. Prints a JSON object: "headers" ([name, decoded value] in order),
-"parts" (each leaf part's "type", "charset", "filename" and its decoded "text", or "data" in
-base64 for other parts), "longest_line" (bytes of the longest line as stored) and "defects"
-(what the parser found wrong, as texts).
+"addresses" ({name: [[display name, address], ...]} of the address headers), "date" (the
+Date header as an ISO date-time, null when it cannot be read), "parts" (each leaf part's
+"type", "charset", "filename" and its decoded "text", or "data" in base64 for other parts),
+"longest_line" (bytes of the longest line as stored) and "defects" (what the parser found
+wrong, in the headers and the parts, as texts).
 """
 import base64
 import email
 import json
 import sys
 from email import policy
+
+
+def utf8(text):
+    """Header text as RFC 6532 has it, UTF-8 (the parser keeps bytes beyond ASCII as surrogate
+    escapes)."""
+    return text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
 
 
 def main():
@@ -21,7 +29,17 @@ def main():
         "parts": [],
         "longest_line": max(len(line) for line in raw.split(b"\r\n")),
         "defects": [],
+        "addresses": {},
+        "date": None,
     }
+    for name, value in message.items():
+        out["defects"] += [type(d).__name__ for d in getattr(value, "defects", [])]
+        if hasattr(value, "addresses"):
+            out["addresses"][name] = [[utf8(a.display_name), utf8(a.addr_spec)]
+                                      for a in value.addresses]
+    date = message["Date"]
+    if date is not None and getattr(date, "datetime", None) is not None:
+        out["date"] = date.datetime.isoformat()
     for part in message.walk():
         out["defects"] += [type(d).__name__ for d in part.defects]
         if part.is_multipart():

@@ -1,6 +1,7 @@
 // Bounded fuzz runs of the test server's packet reader and request parsers: random and mutated
 // messages from a fixed seed, for a few seconds each. A run passes when nothing crashes, every
 // refusal is an exception the session catches, and every session ends once its client goes.
+#include "tests/support/FuzzRun.h"
 #include "tests/support/TestSuite.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsPacket.h"
@@ -24,7 +25,8 @@ using namespace qav;
 using namespace qav::tds;
 
 constexpr std::uint32_t kSeed = 0x7D5F022u;
-constexpr qint64 kRunMs = 4000;
+constexpr int kParserCases = 200000;
+constexpr int kConversations = 400;
 
 std::string_view View(const QByteArray& b) {
   return {b.constData(), static_cast<std::size_t>(b.size())};
@@ -155,25 +157,10 @@ QByteArray Mutate(QByteArray bytes, std::mt19937& rng) {
   return bytes;
 }
 
-// Runs `step` with fresh cases until the time is up; returns the number of cases.
-template <typename Step>
-int ForAWhile(Step step) {
-  QElapsedTimer timer;
-  timer.start();
-  int cases = 0;
-  while (timer.elapsed() < kRunMs) {
-    step(cases);
-    ++cases;
-  }
-  // The run's size, for whoever reads the log.
-  std::printf("%d cases in %lld ms\n", cases, static_cast<long long>(timer.elapsed()));
-  return cases;
-}
-
 TEST(TdsFuzz, ParsersRefuseDamagedMessagesWithTheirOwnErrors) {
   std::mt19937 rng(kSeed);
   const auto conversation = Conversation();
-  const int cases = ForAWhile([&](int n) {
+  const int cases = test::RunCases(kParserCases, [&](int n) {
     const auto& [type, seed] = conversation[static_cast<std::size_t>(n) % conversation.size()];
     const QByteArray message = Mutate(seed, rng);
     const std::string_view v = View(message);
@@ -204,7 +191,7 @@ TEST(TdsFuzz, ParsersRefuseDamagedMessagesWithTheirOwnErrors) {
     } catch (const ProtocolError&) {
     }
   });
-  EXPECT_GT(cases, 100);
+  EXPECT_EQ(cases, kParserCases);
 }
 
 // Sends `bytes` to a session over a socket pair and reads its answers until it closes.
@@ -257,7 +244,7 @@ TEST(TdsFuzz, SessionsSurviveDamagedConversationsAndEndWhenTheClientGoes) {
     whole += FrameMessage(type, View(message), 4096, 0);
   ASSERT_TRUE(Converse(options, whole));
 
-  const int cases = ForAWhile([&](int) {
+  const int cases = test::RunCases(kConversations, [&](int) {
     // One message damaged, or the packet stream itself.
     QByteArray stream;
     const std::size_t damaged = rng() % (conversation.size() + 1);
@@ -269,7 +256,7 @@ TEST(TdsFuzz, SessionsSurviveDamagedConversationsAndEndWhenTheClientGoes) {
     if (damaged == conversation.size()) stream = Mutate(stream, rng);
     ASSERT_TRUE(Converse(options, stream)) << stream.toHex().toStdString();
   });
-  EXPECT_GT(cases, 10);
+  EXPECT_EQ(cases, kConversations);
 }
 
 }  // namespace
