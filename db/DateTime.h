@@ -13,6 +13,7 @@ using TDateTime = double;
 
 TDateTime EncodeDateTime(const QDate& date, const QTime& time = QTime(0, 0));
 TDateTime EncodeDateTime(const QDateTime& value);
+// The date and time of day as they are, in a zone-less (UTC) QDateTime.
 QDateTime DecodeDateTime(TDateTime value);
 
 // Reads the forms that databases hand out as text: "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]"
