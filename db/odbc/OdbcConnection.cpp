@@ -651,8 +651,9 @@ class OdbcConnection final : public BackendConnection {
     std::vector<ColumnPlan> plan;
     DescribeColumns(stmt, columns, result->fields, plan);
     result->rows = RowStore(columns);
+    // Row by row: with blocks, FreeTDS loses the count of a statement after the rows of a
+    // batch (a batch's last result and count are what Execute gives).
     BlockFetch block(stmt);
-    block.Bind(plan);
     while (FetchRow(stmt, plan, block, result->rows)) {
     }
     return result;
