@@ -59,6 +59,40 @@ void MakeBigTable(const QString& file, long rows) {
   sqlite3_close(db);
 }
 
+void MakeRealTable(const QString& file, long rows) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(file.toUtf8().constData(), &db), db);
+  Check(sqlite3_exec(db,
+                     "create table Real (Id int primary key, Code varchar(20), Name nvarchar(60), "
+                     "CreditDays int, Balance money, Discount float, CreatedAt datetime, "
+                     "DueDate date, Note nvarchar(100), Active bit)",
+                     nullptr, nullptr, nullptr),
+        db);
+  sqlite3_stmt* st = nullptr;
+  // One statement fills the table: the rows come from a counter, as a script would make them.
+  Check(sqlite3_prepare_v2(
+            db,
+            "insert into Real with recursive n(i) as (select 1 union all select i + 1 from n "
+            "where i < ?) select i, printf('C%06d', i), 'ลูกค้า ' || i, "
+            "case when i % 4 then i % 90 end, (i % 10000000) / 100.0, "
+            "case when i % 5 then (i % 997) / 7.0 end, "
+            "printf('%04d-%02d-%02d %02d:%02d:%02d', 2000 + i % 25, 1 + i % 12, 1 + i % 28, "
+            "i % 24, i % 60, i * 7 % 60), "
+            "case when i % 3 then printf('%04d-%02d-%02d', 2020 + i % 6, 1 + i % 12, 1 + i % 28) "
+            "end, case when i % 2 then 'หมายเหตุ ' || i end, i % 2 from n",
+            -1, &st, nullptr),
+        db);
+  sqlite3_bind_int64(st, 1, rows);
+  Check(sqlite3_step(st), db);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+const std::vector<TBenchTable>& BenchTables() {
+  static const std::vector<TBenchTable> tables = {{"Big", MakeBigTable}, {"Real", MakeRealTable}};
+  return tables;
+}
+
 long PeakRssKb() {
   QFile status(QStringLiteral("/proc/self/status"));
   if (!status.open(QIODevice::ReadOnly)) return -1;

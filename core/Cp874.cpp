@@ -58,6 +58,50 @@ char* EncodeCp874(QStringView text, char* out, qsizetype* unmapped) {
   return out;
 }
 
+char* EncodeCp874FromUtf8(std::string_view utf8, char* out, qsizetype* unmapped) {
+  const auto& table = Table().fromUnicode;
+  qsizetype missing = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* const end = p + utf8.size();
+  while (p < end) {
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      *out++ = static_cast<char>(lead);
+      ++p;
+      continue;
+    }
+    // The lead byte tells the length; Thai letters take three bytes (E0 B8 81 to E0 B9 9B).
+    const int more = (lead & 0xE0) == 0xC0   ? 1
+                     : (lead & 0xF0) == 0xE0 ? 2
+                     : (lead & 0xF8) == 0xF0 ? 3
+                                             : 0;
+    char32_t c = lead & (0x3F >> more);
+    bool valid = more > 0 && end - p > more;
+    for (int i = 1; valid && i <= more; ++i) {
+      valid = (p[i] & 0xC0) == 0x80;
+      c = (c << 6) | (p[i] & 0x3F);
+    }
+    // An overlong form is malformed too.
+    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (!valid || c < kLeast[more]) {
+      *out++ = '?';
+      ++missing;
+      ++p;
+      continue;
+    }
+    p += more + 1;
+    const unsigned char b = c < 0x10000 ? table[c] : 0;
+    if (b) {
+      *out++ = static_cast<char>(b);
+    } else {
+      *out++ = '?';
+      ++missing;
+    }
+  }
+  if (unmapped) *unmapped += missing;
+  return out;
+}
+
 QByteArray ToCp874(const QString& text, qsizetype* unmapped) {
   QByteArray out(text.size(), Qt::Uninitialized);
   out.truncate(EncodeCp874(text, out.data(), unmapped) - out.data());

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
+#include <string_view>
 
 namespace qav {
 
@@ -14,6 +15,10 @@ QByteArray ToCp874(const QString& text, qsizetype* unmapped = nullptr);
 // The same into a buffer of at least text.size() bytes; returns the end of what it wrote. With
 // unmapped, adds to it the characters that became "?".
 char* EncodeCp874(QStringView text, char* out, qsizetype* unmapped = nullptr);
+// The same from UTF-8 bytes, into a buffer of at least utf8.size() bytes: a text the database
+// hands out as UTF-8 is encoded once, without a UTF-16 copy between. A malformed sequence
+// becomes one "?" per byte, and is counted as unmapped.
+char* EncodeCp874FromUtf8(std::string_view utf8, char* out, qsizetype* unmapped = nullptr);
 // Bytes that code page 874 leaves undefined become U+FFFD.
 QString FromCp874(const QByteArray& bytes);
 

@@ -33,8 +33,10 @@ QDateTime DecodeDateTime(TDateTime value) {
     msecs -= kMsecsPerDay;
     day += value < 0 ? -1 : 1;
   }
+  // A wall-clock value without a zone: local time would cost a look at the zone rules per value
+  // and move the times a daylight-saving change skips.
   return QDateTime(QDate::fromJulianDay(EpochJulianDay() + day),
-                   QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)));
+                   QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)), Qt::UTC);
 }
 
 // Howard Hinnant's days_from_civil and civil_from_days.

@@ -14,6 +14,7 @@ using TDateTime = double;
 
 TDateTime EncodeDateTime(const QDate& date, const QTime& time = QTime(0, 0));
 TDateTime EncodeDateTime(const QDateTime& value);
+// The date and time of day as they are, in a zone-less (UTC) QDateTime.
 QDateTime DecodeDateTime(TDateTime value);
 
 // A date-time in its calendar fields, worked on without QDateTime where every row counts.

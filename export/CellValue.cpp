@@ -1,6 +1,7 @@
 #include "export/CellValue.h"
 
 #include "core/Exception.h"
+#include "db/DataSet.h"
 #include "db/Field.h"
 
 namespace qav {
@@ -74,6 +75,16 @@ TCellValue CellValueOf(const db::TField* field, TCellType cellType, const QStrin
   v = TCellValue();
   v.kind = TCellValue::Text;
   return v;
+}
+
+std::optional<std::string_view> StoredText(const db::TField& field) {
+  const db::TDataSet* data = field.DataSet();
+  const db::RowStore* store = data->Store();
+  const qint64 row = data->CurrentRow();
+  if (!store || row < 0 || row >= store->Rows() || !db::IsTextType(field.DataType()) ||
+      store->KindAt(row, field.Index()) != db::RowStore::Kind::Bytes)
+    return std::nullopt;
+  return store->BytesAt(row, field.Index());
 }
 
 }  // namespace qav

@@ -4,6 +4,8 @@
 #include "export/ExportComponent.h"
 
 #include <QString>
+#include <optional>
+#include <string_view>
 
 namespace qav {
 
@@ -30,5 +32,10 @@ bool IsTypedCell(TCellType cellType, bool fieldMask);
 // writer's CellText gives it when the run left it empty); blanked cells are Empty.
 TCellValue CellValueOf(const db::TField* field, TCellType cellType, const QString& text,
                        bool fieldMask);
+
+// The current record's cell of a text field as the row store holds it (UTF-8), for the writers
+// that copy its bytes rather than make a QString of it; nullopt for a cell of another kind or
+// a dataset without a row store.
+std::optional<std::string_view> StoredText(const db::TField& field);
 
 }  // namespace qav

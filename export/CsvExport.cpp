@@ -3,6 +3,7 @@
 #include "export/CellValue.h"
 #include "export/WorksheetRecords.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -20,20 +21,42 @@ QString NumberText(double value) {
   return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
-QString IsoText(TCellValue::Kind kind, double value) {
+// `width` digits of n, zeros in front.
+char* Digits(char* out, int n, int width) {
+  for (int i = width - 1; i >= 0; --i, n /= 10) out[i] = static_cast<char>('0' + n % 10);
+  return out + width;
+}
+
+// "yyyy-MM-dd", "HH:mm:ss[.zzz]" or both, written into `out` (at least 32 bytes); its end.
+char* IsoText(TCellValue::Kind kind, double value, char* out) {
   const QDateTime at = db::DecodeDateTime(value);
-  const QTime time = at.time();
-  const QString clock =
-      time.toString(time.msec() ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss"));
-  const QString date = at.date().toString(QStringLiteral("yyyy-MM-dd"));
-  switch (kind) {
-    case TCellValue::Date:
-      return date;
-    case TCellValue::Time:
-      return clock;
-    default:
-      return date + u' ' + clock;
+  if (kind != TCellValue::Time) {
+    int year = 0, month = 0, day = 0;
+    at.date().getDate(&year, &month, &day);
+    if (year < 0 || year > 9999) {
+      const QByteArray date = at.date().toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+      out = std::copy(date.begin(), date.end(), out);
+    } else {
+      out = Digits(out, year, 4);
+      *out++ = '-';
+      out = Digits(out, month, 2);
+      *out++ = '-';
+      out = Digits(out, day, 2);
+    }
+    if (kind == TCellValue::Date) return out;
+    if (kind == TCellValue::DateTime) *out++ = ' ';
   }
+  const QTime time = at.time();
+  out = Digits(out, time.hour(), 2);
+  *out++ = ':';
+  out = Digits(out, time.minute(), 2);
+  *out++ = ':';
+  out = Digits(out, time.second(), 2);
+  if (time.msec()) {
+    *out++ = '.';
+    out = Digits(out, time.msec(), 3);
+  }
+  return out;
 }
 
 }  // namespace
@@ -60,6 +83,25 @@ void TExportToCsv::WriteUtf8(const QString& text) {
   Stream()->WriteBytes(text.toUtf8());
 }
 
+void TExportToCsv::WriteField(std::string_view utf8) {
+  // A loop of its own: find_first_of looks each byte up in the set with a call.
+  const auto special = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  if (std::none_of(utf8.begin(), utf8.end(), special)) {
+    Stream()->WriteBytes(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    return;
+  }
+  Stream()->WriteByte('"');
+  for (std::size_t quote = utf8.find('"'); quote != std::string_view::npos;
+       quote = utf8.find('"')) {
+    // The quote doubled.
+    Stream()->WriteBytes(utf8.data(), static_cast<qsizetype>(quote + 1));
+    Stream()->WriteByte('"');
+    utf8.remove_prefix(quote + 1);
+  }
+  Stream()->WriteBytes(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  Stream()->WriteByte('"');
+}
+
 void TExportToCsv::WriteFileBegin() {
   TExportToCellFile::WriteFileBegin();
   RequireOutputFile(*this);
@@ -76,20 +118,32 @@ void TExportToCsv::EndRow(bool extraRow) {
   TExportToCellFile::EndRow(extraRow);
 }
 
-bool TExportToCsv::ReadsFieldValue(const db::TField&, TCellType cellType) const {
-  return IsTypedCell(cellType, Options & soFieldMask);
+bool TExportToCsv::ReadsFieldValue(const db::TField& field, TCellType cellType) const {
+  // A text is copied from the row store in WriteCell, unless the character set changes it.
+  return IsTypedCell(cellType, Options & soFieldMask) ||
+         (cellType == ctString && !OnGetCellParams && CharacterSet == csANSI_WINDOWS &&
+          db::IsTextType(field.DataType()));
 }
 
 void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, int,
-                             const QString& text, db::TAlignment, const QFont*, const QColor&) {
+                             const QString& given, db::TAlignment, const QFont*, const QColor&) {
   if (cellsInRow_++ > 0) Stream()->WriteByte(',');
+  // A text the run left to this writer is copied as the row store holds it, or made now.
+  const bool left =
+      cellType == ctString && field && given.isEmpty() && ReadsFieldValue(*field, cellType);
+  if (left)
+    if (const auto stored = StoredText(*field)) return WriteField(*stored);
+  const QString text = left ? CellText(field, given) : given;
   const TCellValue value = CellValueOf(field, cellType, text, Options & soFieldMask);
   switch (value.kind) {
     case TCellValue::Empty:
       break;
-    case TCellValue::Integer:
-      WriteUtf8(QString::number(value.integer));
+    case TCellValue::Integer: {
+      char digits[24];
+      Stream()->WriteBytes(
+          digits, std::to_chars(digits, digits + sizeof digits, value.integer).ptr - digits);
       break;
+    }
     case TCellValue::Number:
       // Infinities and NaN keep the words of the cell's text.
       WriteUtf8(std::isfinite(value.number) ? NumberText(value.number)
@@ -97,9 +151,11 @@ void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, i
       break;
     case TCellValue::Date:
     case TCellValue::Time:
-    case TCellValue::DateTime:
-      WriteUtf8(IsoText(value.kind, value.number));
+    case TCellValue::DateTime: {
+      char iso[32];
+      Stream()->WriteBytes(iso, IsoText(value.kind, value.number, iso) - iso);
       break;
+    }
     case TCellValue::Boolean:
     case TCellValue::Text:
       WriteUtf8(Field(CellText(field, text)));

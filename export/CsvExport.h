@@ -2,6 +2,8 @@
 
 #include "export/CellFileExport.h"
 
+#include <string_view>
+
 namespace qav {
 
 // Comma-separated values as RFC 4180 has them, in UTF-8 with a byte-order mark (so that Excel
@@ -31,6 +33,8 @@ class TExportToCsv : public TExportToCellFile {
 
  private:
   void WriteUtf8(const QString& text);
+  // A text as the row store holds it, quoted where it must be as Field quotes it.
+  void WriteField(std::string_view utf8);
 
   // Cells written in the current row: every one after the first takes a comma before it.
   int cellsInRow_ = 0;

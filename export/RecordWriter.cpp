@@ -137,20 +137,31 @@ void TRecordWriter::WriteRecordHeader(quint16 recordType, quint16 dataLength) {
   WriteWord(dataLength);
 }
 
-void TRecordWriter::WriteCp874(QStringView text) {
-  const auto n = static_cast<size_t>(text.size());
+template <class Encode>
+void TRecordWriter::WriteEncoded(size_t n, Encode encode) {
   qsizetype missing = 0;
   if (n > buffer_.size()) {
     // Rare: a text larger than the whole buffer goes out on its own.
-    QByteArray bytes(text.size(), Qt::Uninitialized);
-    bytes.truncate(EncodeCp874(text, bytes.data(), &missing) - bytes.data());
+    QByteArray bytes(static_cast<qsizetype>(n), Qt::Uninitialized);
+    bytes.truncate(encode(bytes.data(), &missing) - bytes.data());
     WriteBytes(bytes);
   } else {
     if (used_ + n > buffer_.size()) FlushBuffer();
     char* const start = buffer_.data() + used_;
-    used_ += static_cast<size_t>(EncodeCp874(text, start, &missing) - start);
+    used_ += static_cast<size_t>(encode(start, &missing) - start);
   }
   if (missing) CountUnmapped(missing);
+}
+
+void TRecordWriter::WriteCp874(QStringView text) {
+  WriteEncoded(static_cast<size_t>(text.size()),
+               [text](char* out, qsizetype* missing) { return EncodeCp874(text, out, missing); });
+}
+
+void TRecordWriter::WriteCp874FromUtf8(std::string_view utf8) {
+  WriteEncoded(utf8.size(), [utf8](char* out, qsizetype* missing) {
+    return EncodeCp874FromUtf8(utf8, out, missing);
+  });
 }
 
 void TRecordWriter::FlushBuffer() {

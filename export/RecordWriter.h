@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace qav {
@@ -43,6 +44,8 @@ class TRecordWriter {
   // The text as code page 874 bytes; a character that code page cannot hold becomes "?" and is
   // counted.
   void WriteCp874(QStringView text);
+  // The same for a text in UTF-8, as the database hands it out.
+  void WriteCp874FromUtf8(std::string_view utf8);
   // Characters written as "?" so far, and the texts that had any.
   qint64 UnmappedCharacters() const { return unmappedCharacters_; }
   qint64 UnmappedTexts() const { return unmappedTexts_; }
@@ -66,6 +69,9 @@ class TRecordWriter {
   void WriteThrough(const char* data, qint64 size);
   [[noreturn]] void Fail() const;
   [[noreturn]] void FailSync(int error) const;
+  // Encodes at most `size` bytes with encode(out, &missing), which returns the end of its output.
+  template <class Encode>
+  void WriteEncoded(size_t size, Encode encode);
   void CountUnmapped(qsizetype missing) {
     unmappedCharacters_ += missing;
     ++unmappedTexts_;

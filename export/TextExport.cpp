@@ -1,5 +1,10 @@
 #include "export/TextExport.h"
 
+#include "core/Exception.h"
+#include "export/CellValue.h"
+
+#include <charconv>
+
 namespace qav {
 
 namespace {
@@ -57,6 +62,34 @@ void TExportToText::EndRow(bool extraRow) {
   WriteString(RecordSeparator);
 }
 
+bool TExportToText::ReadsFieldValue(const db::TField& field, TCellType cellType) const {
+  return WritesStoredValue(field, cellType);
+}
+
+bool TExportToText::WritesStoredValue(const db::TField& field, TCellType cellType) const {
+  // A cell handler sees, and may change, every text: it gets them all made.
+  return !OnGetCellParams && !Fixed && !BlankIfZero && !(Options & soFieldMask) &&
+         CharacterSet == csANSI_WINDOWS && (TextQualifier.isNull() || !Qualifies(&field, cellType));
+}
+
+void TExportToText::WriteStoredValue(const db::TField& field, TCellType cellType) {
+  if (cellType == ctBlank || !Stream()) return;
+  if (const auto utf8 = StoredText(field)) {
+    Stream()->WriteCp874FromUtf8(*utf8);
+  } else if (cellType == ctInteger && !field.IsNull()) {
+    // As the plain text has it, without a QString between.
+    try {
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, field.AsLargeInt());
+      Stream()->WriteBytes(digits, end.ptr - digits);
+    } catch (const EConvertError&) {
+      WriteString(GetFieldText(&field));
+    }
+  } else {
+    WriteString(GetFieldText(&field));
+  }
+}
+
 bool TExportToText::Qualifies(const db::TField* field, TCellType cellType) const {
   if (TextQualifying == tqAny) return true;
   if (!field) return cellType == ctString;
@@ -80,7 +113,10 @@ void TExportToText::WriteCell(const db::TField* field, TCellType cellType, int r
   const bool separate =
       !Separator.isNull() && column < VisibleColumnCount() - 1 && InData() && !blankRowAfterTitle;
 
-  if (!qualify && !pad) {
+  if (text.isEmpty() && field && WritesStoredValue(*field, cellType)) {
+    // The run left the text to this writer (ReadsFieldValue).
+    WriteStoredValue(*field, cellType);
+  } else if (!qualify && !pad) {
     // The usual cell: its text as it is, no copy.
     WriteString(text);
   } else {

@@ -32,12 +32,18 @@ class TExportToText : public TExportToCellFile {
   void WriteDimensions(int rowCount, int columnCount) override;
   void WriteColumnWidth(int column, int width) override;
   void EndRow(bool extraRow) override;
+  bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
                  const QColor& color) override;
 
  private:
   bool Qualifies(const db::TField* field, TCellType cellType) const;
+  // True when the cell goes to the file as the field's plain text, neither qualified, padded,
+  // nor changed by the settings: then it is written from the row store itself.
+  bool WritesStoredValue(const db::TField& field, TCellType cellType) const;
+  // Texts and integers straight from the row store's bytes; the rest through its plain text.
+  void WriteStoredValue(const db::TField& field, TCellType cellType);
 
   // Column widths in characters, by output column, for Fixed.
   std::vector<int> widths_;

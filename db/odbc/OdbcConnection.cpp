@@ -13,6 +13,7 @@
 #include <QDir>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace qav::db {
@@ -105,34 +106,79 @@ QStringList TdsLibraryCandidates() {
   return candidates;
 }
 
+// How a column's cells are read, and the driver's size of the column (characters of text,
+// digits of a number, bytes of binary data; 0 when unknown).
+struct ColumnPlan {
+  CellFetch fetch = CellFetch::Text;
+  SQLULEN size = 0;
+};
+
 // Reads the cells of fetched rows into a RowStore. The buffers live as long as the
 // connection, so fetching allocates nothing per cell once they have grown to the largest
 // value seen.
 class CellReader {
  public:
+  // Reads the cell with SQLGetData.
   void Read(SQLHSTMT statement, SQLUSMALLINT number, CellFetch fetch, RowStore& rows) {
     const int column = number - 1;
     switch (fetch) {
+      case CellFetch::Integer:
+      case CellFetch::Double: {
+        char value[8];
+        SQLLEN indicator = 0;
+        Check(SQLGetData(statement, number,
+                         fetch == CellFetch::Integer ? SQL_C_SBIGINT : SQL_C_DOUBLE, value,
+                         sizeof value, &indicator),
+              SQL_HANDLE_STMT, statement, "SQLGetData");
+        if (indicator != SQL_NULL_DATA) Store(fetch, column, value, sizeof value, rows);
+        return;
+      }
+      default: {
+        std::size_t length = 0;
+        if (ReadAll(statement, number, CType(fetch), Terminator(fetch), length))
+          Store(fetch, column, raw_.data(), length, rows);
+        return;
+      }
+    }
+  }
+
+  // The C type a column of the kind is read as, and the size of the null after its text.
+  static SQLSMALLINT CType(CellFetch fetch) {
+    switch (fetch) {
+      case CellFetch::Integer:
+        return SQL_C_SBIGINT;
+      case CellFetch::Double:
+        return SQL_C_DOUBLE;
+      case CellFetch::Decimal:
+        return SQL_C_CHAR;
+      case CellFetch::Binary:
+        return SQL_C_BINARY;
+      default:
+        return SQL_C_WCHAR;
+    }
+  }
+  static std::size_t Terminator(CellFetch fetch) {
+    const SQLSMALLINT type = CType(fetch);
+    return type == SQL_C_WCHAR ? 2 : type == SQL_C_CHAR ? 1 : 0;
+  }
+
+  // Stores a cell's value as the driver gave it (`length` bytes at `data`, no terminator).
+  void Store(CellFetch fetch, int column, const char* data, std::size_t length, RowStore& rows) {
+    switch (fetch) {
       case CellFetch::Integer: {
         qint64 value = 0;
-        SQLLEN indicator = 0;
-        Check(SQLGetData(statement, number, SQL_C_SBIGINT, &value, sizeof value, &indicator),
-              SQL_HANDLE_STMT, statement, "SQLGetData");
-        if (indicator != SQL_NULL_DATA) rows.SetInt(column, value);
+        std::memcpy(&value, data, sizeof value);
+        rows.SetInt(column, value);
         return;
       }
       case CellFetch::Double: {
         double value = 0;
-        SQLLEN indicator = 0;
-        Check(SQLGetData(statement, number, SQL_C_DOUBLE, &value, sizeof value, &indicator),
-              SQL_HANDLE_STMT, statement, "SQLGetData");
-        if (indicator != SQL_NULL_DATA) rows.SetFloat(column, value);
+        std::memcpy(&value, data, sizeof value);
+        rows.SetFloat(column, value);
         return;
       }
       case CellFetch::Decimal: {
-        std::size_t length = 0;
-        if (!ReadAll(statement, number, SQL_C_CHAR, 1, length)) return;
-        const std::string_view text(raw_.data(), length);
+        const std::string_view text(data, length);
         if (const auto value = ParseOdbcNumber(text))
           rows.SetFloat(column, *value);
         else
@@ -140,9 +186,7 @@ class CellReader {
         return;
       }
       case CellFetch::DateTime: {
-        std::size_t length = 0;
-        if (!ReadAll(statement, number, SQL_C_WCHAR, 2, length)) return;
-        const std::u16string_view text = Utf16(length);
+        const std::u16string_view text = Utf16(data, length);
         if (const auto value = ParseOdbcDateTime(text)) {
           rows.SetFloat(column, *value);
         } else {
@@ -155,9 +199,7 @@ class CellReader {
       }
       case CellFetch::Text:
       case CellFetch::Guid: {
-        std::size_t length = 0;
-        if (!ReadAll(statement, number, SQL_C_WCHAR, 2, length)) return;
-        const std::u16string_view text = Utf16(length);
+        const std::u16string_view text = Utf16(data, length);
         utf8_.clear();
         const bool brace = fetch == CellFetch::Guid && !text.empty() && text.front() != u'{';
         if (brace) utf8_.push_back('{');
@@ -166,20 +208,16 @@ class CellReader {
         rows.SetBytes(column, utf8_);
         return;
       }
-      case CellFetch::Binary: {
-        std::size_t length = 0;
-        if (!ReadAll(statement, number, SQL_C_BINARY, 0, length)) return;
-        rows.SetBytes(column, std::string_view(raw_.data(), length));
+      case CellFetch::Binary:
+        rows.SetBytes(column, std::string_view(data, length));
         return;
-      }
     }
   }
 
  private:
-  std::u16string_view Utf16(std::size_t bytes) const {
-    return {reinterpret_cast<const char16_t*>(raw_.data()), bytes / sizeof(char16_t)};
+  static std::u16string_view Utf16(const char* data, std::size_t bytes) {
+    return {reinterpret_cast<const char16_t*>(data), bytes / sizeof(char16_t)};
   }
-
   // Reads the whole value of a column into raw_, in as many pieces as the driver needs;
   // `terminator` is the size of the null the driver puts after text. Returns false for NULL.
   bool ReadAll(SQLHSTMT statement, SQLUSMALLINT number, SQLSMALLINT cType, std::size_t terminator,
@@ -218,6 +256,157 @@ class CellReader {
 
   std::vector<char> raw_;
   std::string utf8_;
+};
+
+// Fetches the rows of a result many at a time into bound column buffers (column-wise binding,
+// SQL_ATTR_ROW_ARRAY_SIZE), so that the driver hands over a block of rows per call instead of
+// one call per cell. Only where every column has a known, modest size: a long or unsized column
+// (text(max), image) is read with SQLGetData, one row at a time, as before.
+class BlockFetch {
+ public:
+  explicit BlockFetch(SQLHSTMT statement) : statement_(statement) {}
+  ~BlockFetch() { Release(); }
+  BlockFetch(const BlockFetch&) = delete;
+  BlockFetch& operator=(const BlockFetch&) = delete;
+
+  // Binds the columns; false, leaving the statement as it was, where they cannot all be.
+  bool Bind(const std::vector<ColumnPlan>& plan) {
+    constexpr SQLULEN kLongest = 4000;  // characters of text or bytes of binary data bound
+    constexpr std::size_t kBlockBytes = 256 * 1024;
+    std::vector<Column> columns;
+    std::size_t rowBytes = 0;
+    for (const ColumnPlan& c : plan) {
+      Column column;
+      column.cType = CellReader::CType(c.fetch);
+      switch (c.fetch) {
+        case CellFetch::Integer:
+        case CellFetch::Double:
+          column.width = 8;
+          break;
+        case CellFetch::Decimal:
+          if (c.size == 0 || c.size > 64) return false;
+          column.width = static_cast<SQLLEN>(c.size) + 8;  // sign, point, a leading zero, null
+          break;
+        case CellFetch::DateTime:
+          column.width = 2 * (static_cast<SQLLEN>(std::max<SQLULEN>(c.size, 40)) + 1);
+          break;
+        case CellFetch::Text:
+        case CellFetch::Guid:
+          if (c.size == 0 || c.size > kLongest) return false;
+          // UTF-16 code units: a character outside the basic plane takes two.
+          column.width = 2 * (2 * static_cast<SQLLEN>(c.size) + 1);
+          break;
+        case CellFetch::Binary:
+          if (c.size == 0 || c.size > kLongest) return false;
+          column.width = static_cast<SQLLEN>(c.size);
+          break;
+      }
+      rowBytes += static_cast<std::size_t>(column.width) + sizeof(SQLLEN);
+      columns.push_back(std::move(column));
+    }
+    if (columns.empty()) return false;
+    SQLULEN rows = std::clamp<SQLULEN>(kBlockBytes / std::max<std::size_t>(rowBytes, 1), 1, 1024);
+    if (!SQL_SUCCEEDED(SQLSetStmtAttrW(statement_, SQL_ATTR_ROW_ARRAY_SIZE,
+                                       reinterpret_cast<SQLPOINTER>(rows), 0)))
+      return false;
+    // A driver may take fewer rows per block than asked (01S02).
+    SQLULEN taken = 0;
+    if (!SQL_SUCCEEDED(SQLGetStmtAttrW(statement_, SQL_ATTR_ROW_ARRAY_SIZE, &taken, 0, nullptr)) ||
+        taken == 0 || taken > rows) {
+      SQLSetStmtAttrW(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+      return false;
+    }
+    rows = taken;
+    columns_ = std::move(columns);
+    status_.assign(rows, 0);
+    bound_ = true;  // from here on Release undoes what is set
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      Column& c = columns_[i];
+      c.data.resize(static_cast<std::size_t>(c.width) * rows);
+      c.indicators.resize(rows);
+      if (!SQL_SUCCEEDED(SQLBindCol(statement_, static_cast<SQLUSMALLINT>(i + 1), c.cType,
+                                    c.data.data(), c.width, c.indicators.data()))) {
+        Release();
+        return false;
+      }
+    }
+    if (!SQL_SUCCEEDED(SQLSetStmtAttrW(statement_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0)) ||
+        !SQL_SUCCEEDED(SQLSetStmtAttrW(statement_, SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0))) {
+      Release();
+      return false;
+    }
+    return true;
+  }
+
+  bool Bound() const { return bound_; }
+
+  // Adds the next row to `rows`; false at the end of the result.
+  bool Next(const std::vector<ColumnPlan>& plan, CellReader& reader, RowStore& rows) {
+    for (;;) {
+      if (next_ < fetched_) break;
+      if (end_) return false;
+      fetched_ = 0;
+      next_ = 0;
+      const SQLRETURN rc = SQLFetch(statement_);
+      if (rc == SQL_NO_DATA) {
+        end_ = true;
+        return false;
+      }
+      Check(rc, SQL_HANDLE_STMT, statement_, "SQLFetch");
+    }
+    const SQLULEN row = next_++;
+    if (status_[row] == SQL_ROW_ERROR)
+      throw EDatabaseError(QStringLiteral("The driver could not fetch row %1 of a block.")
+                               .arg(static_cast<qulonglong>(row + 1)));
+    rows.AddRow();
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      const Column& c = columns_[i];
+      const SQLLEN indicator = c.indicators[row];
+      if (indicator == SQL_NULL_DATA) continue;
+      const char* data = c.data.data() + static_cast<std::size_t>(c.width) * row;
+      std::size_t length = static_cast<std::size_t>(c.width);
+      if (c.cType != SQL_C_SBIGINT && c.cType != SQL_C_DOUBLE) {
+        const auto room = static_cast<std::size_t>(c.width) - CellReader::Terminator(plan[i].fetch);
+        // Never a value cut short without a word: the column's size was to hold it.
+        if (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > room)
+          throw EDatabaseError(
+              QStringLiteral("A value of column %1 is longer than the size the driver gave the "
+                             "column (%2).")
+                  .arg(i + 1)
+                  .arg(static_cast<qulonglong>(plan[i].size)));
+        length = static_cast<std::size_t>(indicator);
+      }
+      reader.Store(plan[i].fetch, static_cast<int>(i), data, length, rows);
+    }
+    return true;
+  }
+
+  // Unbinds the buffers and sets the statement back to a row at a time, for the results after
+  // this one.
+  void Release() {
+    if (!bound_) return;
+    bound_ = false;
+    SQLFreeStmt(statement_, SQL_UNBIND);
+    SQLSetStmtAttrW(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttrW(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttrW(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  }
+
+ private:
+  struct Column {
+    SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLLEN width = 0;  // bytes per row
+    std::vector<char> data;
+    std::vector<SQLLEN> indicators;
+  };
+
+  SQLHSTMT statement_;
+  std::vector<Column> columns_;
+  std::vector<SQLUSMALLINT> status_;
+  SQLULEN fetched_ = 0;  // rows in the block
+  SQLULEN next_ = 0;     // the next of them to hand over
+  bool bound_ = false;
+  bool end_ = false;
 };
 
 class OdbcConnection final : public BackendConnection {
@@ -411,7 +600,7 @@ class OdbcConnection final : public BackendConnection {
 
   // The result's fields and how each column's cells are read.
   static void DescribeColumns(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<FieldDef>& fields,
-                              std::vector<CellFetch>& plan) {
+                              std::vector<ColumnPlan>& plan) {
     plan.reserve(static_cast<std::size_t>(columns));
     std::vector<SQLWCHAR> name(256);
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
@@ -440,27 +629,32 @@ class OdbcConnection final : public BackendConnection {
       fields.push_back(
           {QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()), nameLength),
            mapping.type, mapping.size});
-      plan.push_back(mapping.fetch);
+      plan.push_back({mapping.fetch, size});
     }
   }
 
   // Fetches the next row into `rows`; false at the end of the result.
-  bool FetchRow(SQLHSTMT stmt, const std::vector<CellFetch>& plan, RowStore& rows) {
+  bool FetchRow(SQLHSTMT stmt, const std::vector<ColumnPlan>& plan, BlockFetch& block,
+                RowStore& rows) {
+    if (block.Bound()) return block.Next(plan, reader_, rows);
     const SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) return false;
     Check(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
     rows.AddRow();
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(plan.size()); ++c)
-      reader_.Read(stmt, c, plan[c - 1], rows);
+      reader_.Read(stmt, c, plan[c - 1].fetch, rows);
     return true;
   }
 
   std::unique_ptr<ResultSet> FetchAll(SQLHSTMT stmt, SQLSMALLINT columns) {
     auto result = std::make_unique<ResultSet>();
-    std::vector<CellFetch> plan;
+    std::vector<ColumnPlan> plan;
     DescribeColumns(stmt, columns, result->fields, plan);
     result->rows = RowStore(columns);
-    while (FetchRow(stmt, plan, result->rows)) {
+    // Row by row: with blocks, FreeTDS loses the count of a statement after the rows of a
+    // batch (a batch's last result and count are what Execute gives).
+    BlockFetch block(stmt);
+    while (FetchRow(stmt, plan, block, result->rows)) {
     }
     return result;
   }
@@ -483,6 +677,7 @@ class OdbcCursor final : public BackendCursor {
   OdbcCursor(OdbcConnection& connection, OdbcConnection::Executed executed, SQLSMALLINT columns)
       : connection_(connection), executed_(std::move(executed)) {
     OdbcConnection::DescribeColumns(executed_.statement.get(), columns, fields_, plan_);
+    block_.Bind(plan_);
   }
 
   ~OdbcCursor() override {
@@ -502,7 +697,7 @@ class OdbcCursor final : public BackendCursor {
     SQLHSTMT stmt = executed_.statement.get();
     if (!rowsRead_) {
       while (window.Rows() < maxRows) {
-        if (!connection_.FetchRow(stmt, plan_, window)) {
+        if (!connection_.FetchRow(stmt, plan_, block_, window)) {
           rowsRead_ = true;
           break;
         }
@@ -512,6 +707,7 @@ class OdbcCursor final : public BackendCursor {
     // their time (and be cancelled meanwhile).
     if (rowsRead_ && window.Rows() == 0) {
       done_ = true;
+      block_.Release();
       FinishResults();
     }
     return window.Rows();
@@ -534,9 +730,10 @@ class OdbcCursor final : public BackendCursor {
   OdbcConnection& connection_;
   OdbcConnection::Executed executed_;
   std::vector<FieldDef> fields_;
-  std::vector<CellFetch> plan_;
-  bool rowsRead_ = false;  // the query's rows are all fetched
-  bool done_ = false;      // and the results after them too
+  std::vector<ColumnPlan> plan_;
+  BlockFetch block_{executed_.statement.get()};  // after executed_: released before it goes
+  bool rowsRead_ = false;                        // the query's rows are all fetched
+  bool done_ = false;                            // and the results after them too
 };
 
 std::unique_ptr<BackendCursor> OdbcConnection::OpenCursor(const QString& sql,

@@ -156,7 +156,7 @@ void BoundParam::SetInput(const QVariant& value, TFieldType hint) {
       SetTimestamp(value.toDateTime());
       return;
     case QMetaType::QDate:
-      SetTimestamp(value.toDate().startOfDay());
+      SetTimestamp(value.toDate().startOfDay(Qt::UTC));
       return;
     default:
       SetText(value.toString(), 0);
@@ -191,7 +191,8 @@ void BoundParam::SetOutput(const QVariant& input, TFieldType type, bool sendsInp
     scalar.f64 = hasValue ? input.toDouble() : 0;
     indicator = hasValue ? 0 : SQL_NULL_DATA;
   } else if (IsDateTimeType(type)) {
-    SetTimestamp(hasValue ? input.toDateTime() : QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    SetTimestamp(hasValue ? input.toDateTime()
+                          : QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC));
   } else if (IsBinaryType(type)) {
     SetBinary(hasValue ? input.toByteArray() : QByteArray(), kOutputRoom);
     // The long types cannot be output parameters; the declared length is the buffer's.
@@ -231,7 +232,7 @@ QVariant BoundParam::OutputValue() const {
       const auto& ts = scalar.timestamp;
       return QVariant(QDateTime(
           QDate(ts.year, ts.month, ts.day),
-          QTime(ts.hour, ts.minute, ts.second, static_cast<int>(ts.fraction / 1000000u))));
+          QTime(ts.hour, ts.minute, ts.second, static_cast<int>(ts.fraction / 1000000u)), Qt::UTC));
     }
     case SQL_C_BINARY: {
       const auto size = std::min<std::size_t>(static_cast<std::size_t>(indicator), data.size());

@@ -519,14 +519,21 @@ QDateTime ToDateTime(const QVariant& v) {
     case QMetaType::QDateTime:
       return v.toDateTime();
     case QMetaType::QDate:
-      return v.toDate().startOfDay();
+      return v.toDate().startOfDay(Qt::UTC);
     case QMetaType::QTime:
-      return QDateTime(QDate(1900, 1, 1), v.toTime());
+      return QDateTime(QDate(1900, 1, 1), v.toTime(), Qt::UTC);
     case QMetaType::QString: {
       QString s = v.toString().trimmed();
+      // A text without a zone is a wall-clock value: read as UTC, never moved by local rules.
+      if (s.size() > 10 && (s[10] == u' ' || s[10] == u'T')) {
+        const QDate date = QDate::fromString(s.left(10), Qt::ISODate);
+        const QTime time = QTime::fromString(s.mid(11), Qt::ISODateWithMs);
+        if (date.isValid() && time.isValid()) return QDateTime(date, time, Qt::UTC);
+      } else if (const QDate date = QDate::fromString(s, Qt::ISODate); date.isValid()) {
+        return date.startOfDay(Qt::UTC);
+      }
       QDateTime dt = QDateTime::fromString(s, Qt::ISODateWithMs);
       if (!dt.isValid()) dt = QDateTime::fromString(s.replace(u' ', u'T'), Qt::ISODateWithMs);
-      if (!dt.isValid()) dt = QDate::fromString(s, Qt::ISODate).startOfDay();
       return dt;
     }
     default:
