@@ -103,18 +103,19 @@ TEST_F(DailyJourney, TypedWorkIsNeverLostWithoutAQuestion) {
   {
     RealUser user;
     user.AnswerMessage(QStringLiteral("Yes"));
-    user.FillFileDialog(QDir(files_.path()).filePath(QStringLiteral("first")));
+    user.FillFileDialog(QStringLiteral("first"));  // a name alone: no completion list opens
     Key(window_->Memo1, Qt::Key_F3);
     EXPECT_TRUE(user.Done());
-    EXPECT_EQ(ReadAll(files_.filePath("first.sql")), typed.toUtf8());
+    EXPECT_EQ(ReadAll(QDir(StartFolder).filePath("first.sql")), typed.toUtf8());
     EXPECT_TRUE(window_->Memo1->toPlainText().isEmpty());
   }
 
   // A code page 874 script: opened, changed, Ctrl+S writes it back as 874.
-  const QString path = WriteFile("thai.sql", ToCp874(QStringLiteral("select 'ไทย'")));
+  const QString path = QDir(StartFolder).filePath("thai.sql");
+  QFile::rename(WriteFile("thai.sql", ToCp874(QStringLiteral("select 'ไทย'"))), path);
   {
     RealUser user;
-    user.FillFileDialog(path);
+    user.FillFileDialog(QStringLiteral("thai.sql"));
     QTest::mouseClick(window_->BtnOpen, Qt::LeftButton);
     EXPECT_TRUE(user.Done());
   }
@@ -248,16 +249,16 @@ TEST_F(DailyJourney, TheWindowGrowsAndKeepsItsSizes) {
 // and a second click or Escape restores, Ctrl+C copies the selected rows with their titles.
 TEST_F(DailyJourney, TheGridShowsWholeValuesSortsAndCopies) {
   Type(
-      "select Id, NameThai, null as Nothing, 1234567890123456789 as Big "
+      "select Id, NameThai, null as Missing, 1234567890123456789 as Big "
       "from Customer where Id <= 3 order by Id desc");
   Key(window_->Memo1, Qt::Key_F5);
   ASSERT_TRUE(errors_.isEmpty()) << errors_.join(u'\n').toStdString();
   TResultGrid* grid = window_->DBGExecSQL;
   QAbstractItemModel* model = grid->model();
   ASSERT_EQ(model->rowCount(), 3);
-  const QModelIndex nothing = model->index(0, 2);
-  EXPECT_EQ(nothing.data().toString(), "NULL");
-  EXPECT_EQ(nothing.data(Qt::ForegroundRole).value<QColor>(), QColor(128, 128, 128));
+  const QModelIndex missing = model->index(0, 2);
+  EXPECT_EQ(missing.data().toString(), "NULL");
+  EXPECT_EQ(missing.data(Qt::ForegroundRole).value<QColor>(), QColor(128, 128, 128));
   EXPECT_FALSE(model->index(0, 1).data(Qt::ForegroundRole).isValid());
   const QString big = model->index(0, 3).data().toString();
   EXPECT_EQ(big, "1234567890123456789");
@@ -295,7 +296,7 @@ TEST_F(DailyJourney, TheGridShowsWholeValuesSortsAndCopies) {
   const QString copied = QGuiApplication::clipboard()->text();
   const QStringList lines = copied.split(QStringLiteral("\r\n"));
   ASSERT_EQ(lines.size(), 4) << copied.toStdString();
-  EXPECT_EQ(lines[0], "Id\tNameThai\tNothing\tBig");
+  EXPECT_EQ(lines[0], "Id\tNameThai\tMissing\tBig");
   EXPECT_EQ(lines[1], "3\t" + model->index(0, 1).data().toString() + "\t\t1234567890123456789");
   EXPECT_TRUE(lines[1].contains(QRegularExpression(QStringLiteral("[\u0E00-\u0E7F]"))));
   EXPECT_TRUE(lines[2].startsWith("2\t"));
