@@ -765,9 +765,9 @@ bool TFrExecSQL::SaveScriptAs() {
 }
 
 bool TFrExecSQL::FormClose() {
-  if (TerminationRequested() || !ScriptChanged()) return TFrForm::FormClose();
-  // The save question stands for the exit question: Yes and No both leave.
-  return MayDiscardScript() || TerminationRequested();
+  // The exit question as always; changed text is asked about after it.
+  if (!TFrForm::FormClose()) return false;
+  return TerminationRequested() || MayDiscardScript() || TerminationRequested();
 }
 
 void TFrExecSQL::FindNext() {

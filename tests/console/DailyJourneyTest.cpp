@@ -138,14 +138,16 @@ TEST_F(DailyJourney, TypedWorkIsNeverLostWithoutAQuestion) {
   EXPECT_FALSE(window_->FindEdit->isVisible());
   EXPECT_TRUE(window_->isVisible());
 
-  // Closing with changed text: Cancel keeps the window and the text.
-  QTest::keyClicks(window_->Memo1, QStringLiteral("x"));
+  // Closing with changed text: after the exit question, Cancel keeps the window and the text.
+  Keys(window_->Memo1, QStringLiteral("x"));
   {
     RealUser user;
+    user.AnswerMessage(QStringLiteral("Yes"));
     user.AnswerMessage(QStringLiteral("Cancel"));
     EXPECT_FALSE(window_->close());
     EXPECT_TRUE(user.Done());
-    EXPECT_EQ(user.Messages(), QStringList{"The SQL script has changed. Save it ?"});
+    EXPECT_EQ(user.Messages(),
+              (QStringList{"Exit Program ?", "The SQL script has changed. Save it ?"}));
   }
   EXPECT_TRUE(window_->isVisible());
   EXPECT_TRUE(errors_.isEmpty()) << errors_.join(u'\n').toStdString();
