@@ -27,9 +27,9 @@ struct DialogRequest {
 
 struct DialogReply {
   bool accepted = false;  // Yes, OK or a file chosen
-  bool declined = false;  // No to a Yes/No/Cancel question (Cancel is neither)
   QString fileName;
   int filterIndex = 1;
+  bool declined = false;  // No to a Yes/No/Cancel question (Cancel is neither)
 };
 
 using DialogAnswerer = std::function<DialogReply(const DialogRequest&)>;
