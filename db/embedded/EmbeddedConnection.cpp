@@ -542,13 +542,16 @@ class EmbeddedConnection final : public BackendConnection {
       ResultBuilder builder(stmt);
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) builder.AddRow();
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
+      // The result before goes into the notes where it came, before the counts that followed it.
       if (run.result) {
         StatementNote earlier;
         earlier.kind = StatementNote::Kind::Rows;
         earlier.rows = std::move(run.result);
-        notes_.push_back(std::move(earlier));
+        notes_.insert(notes_.begin() + static_cast<std::ptrdiff_t>(resultNoteAt_),
+                      std::move(earlier));
       }
       run.result = builder.Finish();
+      resultNoteAt_ = notes_.size();
     } else {
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         if (run.keepRows) continue;
@@ -599,6 +602,7 @@ class EmbeddedConnection final : public BackendConnection {
   QHash<QString, Variable> variables_;  // by lower-case name, "@" included
   QStringList messages_;
   std::vector<StatementNote> notes_;
+  std::size_t resultNoteAt_ = 0;  // where the result kept last came among the notes
 };
 
 [[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {

@@ -429,6 +429,7 @@ class OdbcConnection final : public BackendConnection {
   // Walks every result of the executed statement. With `keep`, the rows of the last result
   // that has columns end up there; RowsAffected takes the last count of a result without.
   void ReadResults(SQLHSTMT stmt, std::unique_ptr<ResultSet>* keep) {
+    std::size_t keptAt = 0;  // where the result kept last came among the notes
     do {
       SQLSMALLINT columns = 0;
       Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
@@ -438,9 +439,10 @@ class OdbcConnection final : public BackendConnection {
             StatementNote earlier;
             earlier.kind = StatementNote::Kind::Rows;
             earlier.rows = std::move(*keep);
-            notes_.push_back(std::move(earlier));
+            notes_.insert(notes_.begin() + static_cast<std::ptrdiff_t>(keptAt), std::move(earlier));
           }
           *keep = FetchAll(stmt, columns);
+          keptAt = notes_.size();
         }
       } else {
         NoteRowCount(stmt);
