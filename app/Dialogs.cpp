@@ -43,6 +43,8 @@ const char* KindName(DialogRequest::Kind kind) {
       return "save";
     case DialogRequest::Kind::Information:
       return "information";
+    case DialogRequest::Kind::YesNoCancel:
+      return "question";
   }
   return "?";
 }
@@ -75,14 +77,15 @@ int ChosenFilterIndex(const QStringList& requested, const QStringList& shown,
   return 0;
 }
 
-// The extension a name typed without one takes under a filter: that of its first pattern, none
-// for "*" or "*.*". The request's own suffix keeps its spelling when it is that extension.
-QString FilterSuffix(const QString& filter, const QString& requestedSuffix) {
+// The extension a name typed without one takes under a filter: that of its first pattern, as
+// the filter spells it (whatever the request's suffix says, so that the case never depends on
+// how the type was chosen), none for "*" or "*.*".
+QString FilterSuffix(const QString& filter) {
   const QString first = FilterPatterns(filter).section(u' ', 0, 0);
   if (!first.startsWith(QLatin1String("*."))) return {};
   const QString suffix = first.mid(2);
   if (suffix.isEmpty() || suffix.contains(u'*') || suffix.contains(u'?')) return {};
-  return suffix.compare(requestedSuffix, Qt::CaseInsensitive) == 0 ? requestedSuffix : suffix;
+  return suffix;
 }
 
 void Colour(QWidget& w, const DialogRequest& r) {
@@ -129,6 +132,17 @@ DialogReply ShowReal(const DialogRequest& r) {
       reply.accepted = box.clickedButton() == yes;
       break;
     }
+    case DialogRequest::Kind::YesNoCancel: {
+      QMessageBox box(QMessageBox::Question, r.title, r.text,
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      box.setTextFormat(Qt::PlainText);
+      box.setDefaultButton(QMessageBox::Yes);
+      box.setEscapeButton(QMessageBox::Cancel);
+      box.exec();
+      reply.accepted = box.clickedButton() == box.button(QMessageBox::Yes);
+      reply.declined = box.clickedButton() == box.button(QMessageBox::No);
+      break;
+    }
     case DialogRequest::Kind::OpenFile:
     case DialogRequest::Kind::SaveFile: {
       QFileDialog dialog(nullptr, r.title, r.folder);
@@ -138,18 +152,21 @@ DialogReply ShowReal(const DialogRequest& r) {
       const QStringList filters = QtFilters(r.filter);
       dialog.setNameFilters(filters);
       const QStringList shown = dialog.nameFilters();
-      if (r.filterIndex >= 1 && r.filterIndex <= shown.size())
-        dialog.selectNameFilter(shown[r.filterIndex - 1]);
-      dialog.setDefaultSuffix(r.defaultSuffix);
+      const bool filtered = r.filterIndex >= 1 && r.filterIndex <= shown.size();
+      if (filtered) dialog.selectNameFilter(shown[r.filterIndex - 1]);
+      // The suffix of the request stands for its filter's extension when it is one.
+      const QString shownSuffix = filtered ? FilterSuffix(shown[r.filterIndex - 1]) : QString();
+      dialog.setDefaultSuffix(shownSuffix.compare(r.defaultSuffix, Qt::CaseInsensitive) == 0
+                                  ? shownSuffix
+                                  : r.defaultSuffix);
       if (r.kind == DialogRequest::Kind::SaveFile) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         // The program asks its own overwrite question.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         // A name typed without an extension takes the extension of the type chosen last.
-        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                         [&dialog, &r](const QString& filter) {
-                           dialog.setDefaultSuffix(FilterSuffix(filter, r.defaultSuffix));
-                         });
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterSuffix(filter)); });
       } else {
         dialog.setFileMode(QFileDialog::ExistingFile);
       }
@@ -194,6 +211,7 @@ void Dialogs::InstallScriptFromEnvironment() {
     const QString lower = answer.toLower();
     reply.accepted = lower == u"yes" || lower == u"ok" ||
                      (lower != u"no" && lower != u"cancel" && !answer.isEmpty());
+    reply.declined = lower == u"no";
     if (r.kind == DialogRequest::Kind::OpenFile || r.kind == DialogRequest::Kind::SaveFile) {
       reply.fileName = reply.accepted ? answer : QString();
       reply.filterIndex = r.filterIndex;
@@ -229,6 +247,15 @@ bool Dialogs::Confirm(const QString& text, const QColor& background) {
   r.background = background;
   r.foreground = NamedColor(TNamedColor::White);
   return Show(r).accepted;
+}
+
+Dialogs::Answer Dialogs::AskYesNoCancel(const QString& text) {
+  DialogRequest r;
+  r.kind = DialogRequest::Kind::YesNoCancel;
+  r.title = ApplicationTitle();
+  r.text = text;
+  const DialogReply reply = Show(r);
+  return reply.accepted ? Answer::Yes : reply.declined ? Answer::No : Answer::Cancel;
 }
 
 }  // namespace qav

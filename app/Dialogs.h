@@ -11,7 +11,7 @@ namespace qav {
 // Every modal dialog of the program goes through here, so that tests can answer them. The
 // program shows real Qt dialogs; with an answerer installed none is shown.
 struct DialogRequest {
-  enum class Kind { Message, Confirm, Error, OpenFile, SaveFile, Information };
+  enum class Kind { Message, Confirm, Error, OpenFile, SaveFile, Information, YesNoCancel };
   Kind kind = Kind::Message;
   QString title;
   QString text;       // shown as plain text, never as markup: it carries names, files, errors
@@ -29,6 +29,7 @@ struct DialogReply {
   bool accepted = false;  // Yes, OK or a file chosen
   QString fileName;
   int filterIndex = 1;
+  bool declined = false;  // No to a Yes/No/Cancel question (Cancel is neither)
 };
 
 using DialogAnswerer = std::function<DialogReply(const DialogRequest&)>;
@@ -60,6 +61,10 @@ class Dialogs {
   // The standard Yes/No question "Confirm" with coloured background and white text; Yes is the
   // default button, No the cancel button. True only for Yes.
   static bool Confirm(const QString& text, const QColor& background);
+  // A question with Yes (the default), No and Cancel (also Escape), titled with the
+  // application's title.
+  enum class Answer { Yes, No, Cancel };
+  static Answer AskYesNoCancel(const QString& text);
 };
 
 }  // namespace qav

@@ -1,6 +1,7 @@
 // Runs a statement in the console's results grid as F5 does and prints how soon the first rows
 // are painted, how long the rest takes to arrive in the background and how long the window
-// stays busy meanwhile, then scrolls through the rows and closes them, and prints the memory
+// stays busy meanwhile, then scrolls through the rows, sorts them by a number column and by a
+// text column as a header click does, and closes them, and prints the memory
 // the result took beside the size of the sqlite3 shell's tab-separated dump of it.
 //   console-grid-bench [ROWS...]     (default 1,000 and 1,000,000 rows of 10 columns)
 #include "bench/BenchArgs.h"
@@ -137,6 +138,21 @@ void Bench(QApplication& app, long rows) {
   }
   std::printf("scroll to the end in %d steps: %.3f s, longest step %ld ms\n", steps,
               timer.elapsed() / 1000.0, longestStep);
+
+  // A header click on a number column and on a text column, then the click that restores.
+  for (int column : {0, 1}) {
+    bar->setValue(0);
+    timer.restart();
+    grid.SortByColumn(column);
+    grid.viewport()->repaint();
+    const double sorted = timer.nsecsElapsed() / 1e6;
+    timer.restart();
+    grid.SortByColumn(-1);
+    grid.viewport()->repaint();
+    std::printf("sort by column %d (%s) and paint: %.0f ms; restore: %.0f ms\n", column + 1,
+                grid.model()->headerData(column, Qt::Horizontal).toString().toUtf8().constData(),
+                sorted, timer.nsecsElapsed() / 1e6);
+  }
 
   timer.restart();
   query.Close();

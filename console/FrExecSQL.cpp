@@ -1,9 +1,12 @@
 #include "console/FrExecSQL.h"
 
+#include "app/Application.h"
 #include "app/DM.h"
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
+#include "console/HeldResult.h"
 #include "console/ResultGrid.h"
+#include "console/SqlHighlighter.h"
 #include "core/Cp874.h"
 #include "core/Exception.h"
 #include "core/ExceptionHandler.h"
@@ -16,8 +19,11 @@
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
 #include "export/SaveOutputSettings.h"
+#include "sql/Batches.h"
 #include "ui/NamedColors.h"
 
+#include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,14 +32,22 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <iterator>
+#include <memory>
 
 namespace qav {
 
@@ -68,13 +82,17 @@ void SetCurrentFolder(const QString& folder) {
 
 TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   setObjectName(QStringLiteral("FrExecSQL"));
-  setFixedSize(792, 573);
+  // The old fixed size is where the window starts; it grows and shrinks from there.
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  resize(792, 573);
+  statusBar()->setSizeGripEnabled(true);
   Panel2->setFixedHeight(40);
 
   QWidget* client = ClientArea();
   PageControl1 = new QTabWidget(client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
-  PageControl1->setFixedWidth(626);
+  PageControl1->setMinimumWidth(300);
   TabSSQLScript = new QWidget(PageControl1);
   TabSSQLScript->setObjectName(QStringLiteral("TabSSQLScript"));
   PageControl1->addTab(TabSSQLScript, QStringLiteral("SQL Script"));
@@ -83,8 +101,15 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  new TSqlHighlighter(Memo1->document());
+  FindEdit = new QLineEdit(TabSSQLScript);
+  FindEdit->setObjectName(QStringLiteral("FindEdit"));
+  FindEdit->setPlaceholderText(QStringLiteral("Find (Return: next, Esc: close)"));
+  FindEdit->hide();
   auto* pageLayout = new QVBoxLayout(TabSSQLScript);
   pageLayout->setContentsMargins(0, 0, 0, 0);
+  pageLayout->setSpacing(0);
+  pageLayout->addWidget(FindEdit);
   pageLayout->addWidget(Memo1);
 
   BtnOpen = MakeCommandButton(client, "BtnOpen", QStringLiteral("Open SQL Script"), 151, QColor(),
@@ -93,9 +118,22 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
                               NamedColor(TNamedColor::Blue), QStyle::SP_MediaPlay);
   BtnExport = MakeCommandButton(client, "BtnExport", QStringLiteral("Save output TO  "), 155,
                                 NamedColor(TNamedColor::Red), QStyle::SP_DialogSaveButton);
+  BtnSaveScript = MakeCommandButton(client, "BtnSaveScript", QStringLiteral("Save SQL Script"), 151,
+                                    QColor(), QStyle::SP_DriveFDIcon);
 
-  DBGExecSQL = new TResultGrid(client);
-  DBGExecSQL->setFixedHeight(159);
+  Splitter = new QSplitter(Qt::Vertical, client);
+  Splitter->setObjectName(QStringLiteral("Splitter"));
+  Splitter->setChildrenCollapsible(false);
+  ResultTabs = new QTabWidget(Splitter);
+  ResultTabs->setObjectName(QStringLiteral("ResultTabs"));
+  ResultTabs->setDocumentMode(true);
+  DBGExecSQL = new TResultGrid(ResultTabs);
+  grids_.push_back(DBGExecSQL);
+  ResultTabs->addTab(DBGExecSQL, QStringLiteral("Results"));
+  MessagesMemo = new QPlainTextEdit(ResultTabs);
+  MessagesMemo->setObjectName(QStringLiteral("MessagesMemo"));
+  MessagesMemo->setReadOnly(true);
+  ResultTabs->addTab(MessagesMemo, QStringLiteral("Messages"));
 
   QExport = new db::TQuery(this);
   QExport->setObjectName(QStringLiteral("QExport"));
@@ -103,10 +141,18 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   // The first rows show at once; the rest arrive while the window stays in the user's hands.
   QExport->SetBackgroundFetch(true);
   DBGExecSQL->SetDataSource(QExport);
+  fetchSet_ = QExport;
   fetchTicker_ = new QTimer(this);
   fetchTicker_->setInterval(250);
   connect(fetchTicker_, &QTimer::timeout, this, [this] { ShowFetchStatus(); });
   connect(QExport, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
+  // Ctrl+E runs as F5 does.
+  auto* execute = new QAction(QStringLiteral("Execute"), this);
+  execute->setObjectName(QStringLiteral("AcExecute"));
+  execute->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  addAction(execute);
+  connect(execute, &QAction::triggered, this,
+          [this] { RunEventHandler([this] { BtnExecClick(); }); });
 
   const auto exporter = [this](TSaveFormat format) {
     TExportBaseComponent* c =
@@ -133,30 +179,61 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   buttons->addWidget(BtnExec);
   buttons->addSpacing(7);
   buttons->addWidget(BtnExport);
+  buttons->addSpacing(24);
+  buttons->addWidget(BtnSaveScript);
   buttons->addStretch();
-  auto* top = new QHBoxLayout;
+  auto* topPane = new QWidget(Splitter);
+  topPane->setObjectName(QStringLiteral("ScriptPane"));
+  auto* top = new QHBoxLayout(topPane);
   top->setContentsMargins(0, 0, 0, 0);
   top->setSpacing(0);
-  top->addWidget(PageControl1);
+  top->addWidget(PageControl1, 1);
   top->addLayout(buttons);
-  top->addStretch();
+  Splitter->addWidget(topPane);
+  Splitter->addWidget(ResultTabs);
+  // The editor and the results share a change of height as 355 and 159 pixels did.
+  Splitter->setStretchFactor(0, 355);
+  Splitter->setStretchFactor(1, 159);
+  Splitter->setSizes({355, 159 + ResultTabs->tabBar()->sizeHint().height()});
   auto* layout = new QVBoxLayout(client);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addLayout(top, 1);
-  layout->addWidget(DBGExecSQL);
+  layout->addWidget(Splitter);
 
   setTabOrder(PageControl1, BtnExec);
   setTabOrder(BtnExec, DBGExecSQL);
   setTabOrder(DBGExecSQL, ChgCode);
   setTabOrder(ChgCode, BtnExport);
   setTabOrder(BtnExport, BtnOpen);
+  setTabOrder(BtnOpen, BtnSaveScript);
+
+  const auto action = [this](const char* name, const QString& caption, const QKeySequence& keys) {
+    auto* a = new QAction(caption, this);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setShortcut(keys);
+    addAction(a);
+    return a;
+  };
+  AcSaveScript = action("AcSaveScript", QStringLiteral("Save SQL Script"), QKeySequence::Save);
+  AcSaveScriptAs = action("AcSaveScriptAs", QStringLiteral("Save SQL Script As"),
+                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  AcFind = action("AcFind", QStringLiteral("Find"), QKeySequence::Find);
 
   const auto handler = [](auto f) { return [f] { RunEventHandler(f); }; };
   connect(BtnOpen, &QPushButton::clicked, this, handler([this] { BtnOpenClick(); }));
   connect(BtnExec, &QPushButton::clicked, this, handler([this] { BtnExecClick(); }));
   connect(BtnExport, &QPushButton::clicked, this, handler([this] { BtnExportClick(); }));
   connect(Memo1, &QPlainTextEdit::textChanged, this, handler([this] { Memo1Change(); }));
+  connect(BtnSaveScript, &QPushButton::clicked, this, handler([this] { SaveScript(); }));
+  connect(AcSaveScript, &QAction::triggered, this, handler([this] { SaveScript(); }));
+  connect(AcSaveScriptAs, &QAction::triggered, this, handler([this] { SaveScriptAs(); }));
+  connect(AcFind, &QAction::triggered, this, [this] {
+    FindEdit->show();
+    FindEdit->setFocus();
+    FindEdit->selectAll();
+  });
+  connect(Memo1->document(), &QTextDocument::modificationChanged, this,
+          [this] { ShowScriptCaption(); });
 }
 
 TFrExecSQL::~TFrExecSQL() = default;
@@ -173,20 +250,31 @@ void TFrExecSQL::FormShow() {
 }
 
 void TFrExecSQL::AcNewExecute() {
+  if (!MayDiscardScript()) return;
   TFrForm::AcNewExecute();
-  QExport->Close();
-  PageControl1->setTabText(0, QStringLiteral("SQL Script"));
+  CloseResults();
+  scriptFile_.clear();
+  scriptEncoding_ = TScriptEncoding::Utf8;
   BtnOpen->setEnabled(true);
   BtnExec->setEnabled(false);
   BtnExport->setEnabled(false);
   AcSave->setEnabled(false);
-  SetMemoTextSilently(QString());
+  // Emptied as an edit, so that Ctrl+Z brings the text back.
+  {
+    const QSignalBlocker block(Memo1);
+    QTextCursor cursor(Memo1->document());
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+  }
+  Memo1->document()->setModified(false);
+  ShowScriptCaption();
   PageControl1->setCurrentIndex(0);
   BtnOpen->setFocus();
   SetCurrentFolder(StartFolder);
 }
 
 void TFrExecSQL::BtnOpenClick() {
+  if (!MayDiscardScript()) return;
   DialogRequest request;
   request.kind = DialogRequest::Kind::OpenFile;
   request.folder = QDir::currentPath();
@@ -194,19 +282,21 @@ void TFrExecSQL::BtnOpenClick() {
   request.defaultSuffix = QStringLiteral("SQL");
   const DialogReply reply = Dialogs::Show(request);
   if (reply.accepted) {
-    PageControl1->setTabText(0, QStringLiteral("SQL Script ") + reply.fileName);
+    scriptFile_ = reply.fileName;
+    scriptEncoding_ = TScriptEncoding::Utf8;
     BtnOpen->setEnabled(false);
     BtnExec->setEnabled(true);
     SetMemoTextSilently(QString());
     if (QFileInfo::exists(reply.fileName)) {
       QString text;
       try {
-        text = ReadScriptFile(reply.fileName);
+        text = ReadScriptFile(reply.fileName, &scriptEncoding_);
       } catch (const EInOutError& e) {
         // A pipe, a device or a huge file: said plainly, and the memo stays empty.
         Dialogs::ShowMessage(e.Message());
       }
       if (!text.isEmpty()) Memo1->setPlainText(text);  // counts as the memo's change
+      Memo1->document()->setModified(false);
     } else {
       Dialogs::ShowMessage(QStringLiteral("File not found!!!"));
     }
@@ -216,36 +306,153 @@ void TFrExecSQL::BtnOpenClick() {
 }
 
 void TFrExecSQL::BtnExecClick() {
-  QExport->Close();
+  // The selection when there is one, else the whole text.
+  const QTextCursor cursor = Memo1->textCursor();
+  const bool selection = cursor.hasSelection();
+  QString text = selection ? cursor.selectedText() : Memo1->toPlainText();
+  text.replace(QChar::ParagraphSeparator, u'\n');
+  const int lineOffset =
+      selection ? Memo1->document()->findBlock(cursor.selectionStart()).blockNumber() : 0;
+  CloseResults();
   fetchTicker_->stop();
   StatusPanel(1)->clear();
-  QExport->SetSQL(Memo1->toPlainText().split(u'\n'));
   fetchClock_.start();
-  // What the script PRINTs goes to the status bar, also when a later statement fails.
   printed_.clear();
+  QStringList said;
+  int results = 0;
+  std::vector<sql::Batch> batches;
   try {
-    QExport->Open();
-  } catch (...) {
-    printed_ = QExport->Database().TakeMessages().join(QStringLiteral("  "));
-    StatusPanel(1)->setText(printed_);
+    batches = sql::SplitBatches(text);
+  } catch (const Exception& e) {
+    MessagesMemo->setPlainText(e.Message());
+    ResultTabs->setCurrentWidget(MessagesMemo);
     throw;
   }
-  printed_ = QExport->Database().TakeMessages().join(QStringLiteral("  "));
-  BtnExport->setEnabled(true);
+  // Blanks alone: the empty statement runs and the database layer says what is wrong with it.
+  if (batches.empty()) batches.push_back({text, 1, 1});
+  const bool several = batches.size() > 1 || batches.front().repeat > 1;
+  for (std::size_t b = 0; b < batches.size(); ++b)
+    for (int r = 0; r < batches[b].repeat; ++r)
+      RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
+               batches[b].firstLine + lineOffset, results, said);
+  // As the management tools say it when nothing else was.
+  if (results == 0 && said.isEmpty()) said << QStringLiteral("Commands completed successfully.");
+  MessagesMemo->setPlainText(said.join(u'\n'));
+  if (results > 0)
+    ResultTabs->setCurrentIndex(0);
+  else
+    ResultTabs->setCurrentWidget(MessagesMemo);
+  if (!selection) Memo1->document()->setModified(false);
+  if (results > 0) BtnExport->setEnabled(true);
   ShowFetchStatus();
-  if (QExport->Fetching()) fetchTicker_->start();
+  if (fetchSet_->Fetching()) fetchTicker_->start();
+}
+
+db::TQuery* TFrExecSQL::NewBatchQuery() {
+  if (!QExport->Active() && fetchSet_ == QExport) return QExport;
+  auto* query = new db::TQuery(this);
+  query->setObjectName(QStringLiteral("QExport%1").arg(runOwned_.size() + 2));
+  query->SetDatabaseName(QExport->DatabaseName());
+  query->SetBackgroundFetch(true);
+  connect(query, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
+  runOwned_.push_back(query);
+  return query;
+}
+
+void TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, int& results,
+                          QStringList& said) {
+  db::TQuery* query = NewBatchQuery();
+  query->SetSQL(text.split(u'\n'));
+  bool rows = false;
+  try {
+    rows = query->OpenIfRows();
+  } catch (const Exception& e) {
+    // What ran before the error stays said; the error follows with where it happened, and
+    // then goes to the error window and the log as any other.
+    SayNotes(query, results, said);
+    StatusPanel(1)->setText(printed_);
+    const QString where = batch > 0 ? QStringLiteral("Batch %1, line %2").arg(batch).arg(firstLine)
+                                    : QStringLiteral("Line %1").arg(firstLine);
+    said << where + QStringLiteral(": ") + e.Message();
+    MessagesMemo->setPlainText(said.join(u'\n'));
+    ResultTabs->setCurrentWidget(MessagesMemo);
+    if (results > 0) BtnExport->setEnabled(true);
+    throw;
+  }
+  SayNotes(query, results, said);
+  if (rows) {
+    fetchSet_ = query;
+    ShowResult(query, results);
+  }
+}
+
+void TFrExecSQL::SayNotes(db::TQuery* query, int& results, QStringList& said) {
+  db::TDatabase& database = query->Database();
+  database.TakeMessages();  // the notes say the same, in their place
+  for (db::StatementNote& note : database.TakeNotes()) {
+    switch (note.kind) {
+      case db::StatementNote::Kind::Rows:
+        ShowResult(new THeldResult(std::move(note.rows), this), results);
+        runOwned_.push_back(grids_.back()->DataSource());
+        break;
+      case db::StatementNote::Kind::RowsAffected:
+        said << (note.count == 1 ? QStringLiteral("(1 row affected)")
+                                 : QStringLiteral("(%1 rows affected)").arg(note.count));
+        break;
+      case db::StatementNote::Kind::Message:
+        said << note.text;
+        printed_ += (printed_.isEmpty() ? QString() : QStringLiteral("  ")) + note.text;
+        break;
+    }
+  }
+}
+
+void TFrExecSQL::ShowResult(db::TDataSet* dataSet, int& results) {
+  ++results;
+  if (results == 1) {
+    DBGExecSQL->SetDataSource(dataSet);
+    return;
+  }
+  auto* grid = new TResultGrid(ResultTabs);
+  grid->setObjectName(QStringLiteral("DBGExecSQL%1").arg(results));
+  grid->SetDataSource(dataSet);
+  grids_.push_back(grid);
+  runOwned_.push_back(grid);
+  ResultTabs->insertTab(results - 1, grid, QStringLiteral("Results %1").arg(results));
+}
+
+void TFrExecSQL::CloseResults() {
+  QExport->Close();
+  DBGExecSQL->SetDataSource(QExport);
+  fetchSet_ = QExport;
+  grids_.resize(1);
+  // Grids first: they hold on to their datasets.
+  for (auto it = runOwned_.rbegin(); it != runOwned_.rend(); ++it) delete *it;
+  runOwned_.clear();
+  MessagesMemo->clear();
+  ResultTabs->setCurrentIndex(0);
+}
+
+TResultGrid* TFrExecSQL::FrontGrid() const {
+  for (TResultGrid* grid : grids_)
+    if (ResultTabs->currentWidget() == grid) return grid;
+  return DBGExecSQL;
+}
+
+db::TDataSet* TFrExecSQL::FrontDataSet() const {
+  return FrontGrid()->DataSource();
 }
 
 void TFrExecSQL::ShowFetchStatus() {
-  if (!QExport->Active() || !fetchClock_.isValid()) return;
-  const QString rows = QString::number(QExport->RecordCount());
+  if (!fetchSet_->Active() || !fetchClock_.isValid()) return;
+  const QString rows = QString::number(fetchSet_->RecordCount());
   const QString seconds = QString::number(fetchClock_.elapsed() / 1000.0, 'f', 1);
   QString text;
-  if (QExport->Fetching())
+  if (fetchSet_->Fetching())
     text = QStringLiteral("Fetching: %1 rows, %2 s (Esc stops)").arg(rows, seconds);
-  else if (!QExport->FetchError().isEmpty())
+  else if (!fetchSet_->FetchError().isEmpty())
     text = QStringLiteral("%1 rows, failed after %2 s").arg(rows, seconds);
-  else if (QExport->FetchCancelled())
+  else if (fetchSet_->FetchCancelled())
     text = QStringLiteral("%1 rows, stopped after %2 s").arg(rows, seconds);
   else
     text = QStringLiteral("%1 rows in %2 s").arg(rows, seconds);
@@ -258,16 +465,17 @@ void TFrExecSQL::FetchEnded() {
   ShowFetchStatus();
   fetchClock_.invalidate();  // the figures stay as they ended
   // A statement that failed half way: its rows stay, and its error is reported as any other.
-  if (!QExport->FetchError().isEmpty()) RunEventHandler([this] { QExport->CompleteFetch(); });
+  if (!fetchSet_->FetchError().isEmpty()) RunEventHandler([this] { fetchSet_->CompleteFetch(); });
 }
 
 void TFrExecSQL::StopFetch() {
-  QExport->CancelFetch();
+  fetchSet_->CancelFetch();
 }
 
 bool TFrExecSQL::CompleteFetch() {
-  if (!QExport->Fetching()) {
-    QExport->CompleteFetch();  // raises the error of a fetch that failed
+  db::TDataSet* front = FrontDataSet();
+  if (!front->Fetching()) {
+    front->CompleteFetch();  // raises the error of a fetch that failed
     return true;
   }
   ShowExportProgress(windowTitle(), QStringLiteral("Fetching rows..."), QStringLiteral("&Cancel"),
@@ -278,7 +486,7 @@ bool TFrExecSQL::CompleteFetch() {
   }
   bool done = false;
   try {
-    done = QExport->CompleteFetch([](qint64 rows) {
+    done = front->CompleteFetch([](qint64 rows) {
       if (TfrmExportProcess* progress = ExportProgressWindow()) {
         progress->lblStatus->setText(QStringLiteral("Fetching rows... (%1)").arg(rows));
         QCoreApplication::processEvents();
@@ -295,7 +503,8 @@ bool TFrExecSQL::CompleteFetch() {
 
 void TFrExecSQL::BtnExportClick() {
   // After a failed statement the button stays enabled, but there is nothing to write.
-  if (!QExport->Active()) {
+  db::TDataSet* front = FrontDataSet();
+  if (!front || !front->Active()) {
     Dialogs::ShowMessage(QStringLiteral("No result to save: run a statement first (F5)."));
     return;
   }
@@ -321,7 +530,10 @@ void TFrExecSQL::BtnExportClick() {
     if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
   }
   SaveDialogDefaultExt = QString::fromUtf8(type->ProposedExtension);
-  SaveOutput(ExportComponentFor(type->Format), reply.fileName);
+  TExportBaseComponent* component = ExportComponentFor(type->Format);
+  component->SetDBGrid(FrontGrid());
+  component->SetDataSet(front);
+  SaveOutput(component, reply.fileName);
   SetCurrentFolder(StartFolder);
 }
 
@@ -332,6 +544,12 @@ void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& file
   switch (component->RunStatus()) {
     case rsDone: {
       QString message = QStringLiteral("OK !! Exported To ") + fileName;
+      // A result stopped by Escape is not the whole result, and the file must not pass for it.
+      if (const db::TDataSet* data = component->DataSet(); data && data->FetchCancelled())
+        message += QStringLiteral(
+                       "\n\nThe file holds %1 of the rows: the statement was stopped "
+                       "before the rest arrived.")
+                       .arg(QLocale(QLocale::English).toString(data->RecordCount()));
       // Characters the 8-bit formats cannot hold are not lost without a word.
       const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
       if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
@@ -387,11 +605,30 @@ void TFrExecSQL::Memo1KeyDown(int key) {
 // focus and key events are picked out of that stream.
 bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
   // Escape while rows arrive stops the statement, wherever the focus is, instead of leaving.
-  if (event->type() == QEvent::KeyPress && QExport->Fetching() &&
+  if (event->type() == QEvent::KeyPress && fetchSet_->Fetching() &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget && widget->window() == this) {
       StopFetch();
+      return true;
+    }
+  }
+  // Escape on a sorted grid restores its order instead of leaving.
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+    for (TResultGrid* grid : grids_)
+      if (watched == grid && grid->Sorted()) {
+        grid->SortByColumn(-1);
+        return true;
+      }
+  if (watched == FindEdit && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      FindNext();
+      return true;
+    }
+    if (key == Qt::Key_Escape) {
+      FindEdit->hide();
+      Memo1->setFocus();
       return true;
     }
   }
@@ -415,9 +652,133 @@ bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
   return TFrForm::eventFilter(watched, event);
 }
 
+namespace {
+// The user's own settings file, beside the desktop's others (XDG_CONFIG_HOME on Linux).
+std::unique_ptr<QSettings> LayoutSettings() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                     QStringLiteral("qavtool"), QStringLiteral("console"));
+}
+}  // namespace
+
+void TFrExecSQL::SaveLayout() const {
+  const auto settings = LayoutSettings();
+  settings->setValue(QStringLiteral("window/geometry"), saveGeometry());
+  settings->setValue(QStringLiteral("window/splitter"), Splitter->saveState());
+}
+
+void TFrExecSQL::RestoreLayout() {
+  const auto settings = LayoutSettings();
+  const QByteArray geometry = settings->value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  const QByteArray splitter = settings->value(QStringLiteral("window/splitter")).toByteArray();
+  if (!splitter.isEmpty()) Splitter->restoreState(splitter);
+}
+
+void TFrExecSQL::setVisible(bool visible) {
+  // The base centres the window as it first shows; the place kept from last time wins.
+  TFrForm::setVisible(visible);
+  if (visible && !layoutRestored_) {
+    layoutRestored_ = true;
+    RestoreLayout();
+  }
+}
+
+void TFrExecSQL::closeEvent(QCloseEvent* event) {
+  TFrForm::closeEvent(event);
+  if (event->isAccepted()) SaveLayout();
+}
+
 void TFrExecSQL::SetMemoTextSilently(const QString& text) {
-  const QSignalBlocker block(Memo1);
-  Memo1->setPlainText(text);
+  {
+    const QSignalBlocker block(Memo1);
+    Memo1->setPlainText(text);
+  }
+  Memo1->document()->setModified(false);
+  ShowScriptCaption();
+}
+
+bool TFrExecSQL::ScriptChanged() const {
+  return Memo1->document()->isModified();
+}
+
+void TFrExecSQL::ShowScriptCaption() {
+  QString caption = QStringLiteral("SQL Script");
+  if (!scriptFile_.isEmpty()) caption += u' ' + scriptFile_;
+  if (ScriptChanged()) caption += QStringLiteral(" *");
+  PageControl1->setTabText(0, caption);
+}
+
+bool TFrExecSQL::MayDiscardScript() {
+  if (!ScriptChanged()) return true;
+  switch (Dialogs::AskYesNoCancel(QStringLiteral("The SQL script has changed. Save it ?"))) {
+    case Dialogs::Answer::Yes:
+      return SaveScript();
+    case Dialogs::Answer::No:
+      return true;
+    case Dialogs::Answer::Cancel:
+      break;
+  }
+  Memo1->setFocus();
+  return false;
+}
+
+bool TFrExecSQL::AskOverwrite() const {
+  const QString question = QStringLiteral("File Exists!! Overwrite this file ?");
+  return DM ? DM->AskConfirm(question) : Dialogs::Confirm(question, QColor());
+}
+
+bool TFrExecSQL::SaveScript() {
+  if (scriptFile_.isEmpty()) return SaveScriptAs();
+  try {
+    scriptEncoding_ = WriteScriptFile(scriptFile_, Memo1->toPlainText(), scriptEncoding_);
+  } catch (const EInOutError& e) {
+    Dialogs::ShowMessage(e.Message());
+    return false;
+  }
+  Memo1->document()->setModified(false);
+  ShowScriptCaption();
+  return true;
+}
+
+bool TFrExecSQL::SaveScriptAs() {
+  QString fileName;
+  for (;;) {
+    DialogRequest request;
+    request.kind = DialogRequest::Kind::SaveFile;
+    request.folder = scriptFile_.isEmpty() ? QDir::currentPath() : QFileInfo(scriptFile_).path();
+    request.filter = QStringLiteral("SQL Script files|*.sql|All files|*.*");
+    request.defaultSuffix = QStringLiteral("sql");
+    request.fileName = scriptFile_;
+    const DialogReply reply = Dialogs::Show(request);
+    SetCurrentFolder(StartFolder);
+    if (!reply.accepted || reply.fileName.isEmpty()) return false;
+    fileName = reply.fileName;
+    if (QFileInfo(fileName).suffix().isEmpty()) fileName += QStringLiteral(".sql");
+    if (!QFileInfo::exists(fileName) || AskOverwrite()) break;
+  }
+  const QString previous = scriptFile_;
+  scriptFile_ = fileName;
+  if (SaveScript()) return true;
+  scriptFile_ = previous;
+  ShowScriptCaption();
+  return false;
+}
+
+bool TFrExecSQL::FormClose() {
+  // The exit question as always; changed text is asked about after it.
+  if (!TFrForm::FormClose()) return false;
+  return TerminationRequested() || MayDiscardScript() || TerminationRequested();
+}
+
+void TFrExecSQL::FindNext() {
+  const QString text = FindEdit->text();
+  if (text.isEmpty()) return;
+  if (Memo1->find(text)) return;
+  // From the top again, once.
+  QTextCursor cursor = Memo1->textCursor();
+  cursor.movePosition(QTextCursor::Start);
+  Memo1->setTextCursor(cursor);
+  if (!Memo1->find(text)) StatusPanel(1)->setText(QStringLiteral("Not found: ") + text);
 }
 
 }  // namespace qav

@@ -1,20 +1,26 @@
 #pragma once
 
 #include "app/FrForm.h"
+#include "core/ScriptFile.h"
 #include "export/SaveOutputSettings.h"
 
 #include <QElapsedTimer>
+#include <vector>
 
+class QAction;
+class QLineEdit;
 class QPlainTextEdit;
 class QTimer;
 class QPushButton;
+class QSplitter;
 class QTabWidget;
 
 namespace qav {
 
 namespace db {
+class TDataSet;
 class TQuery;
-}
+}  // namespace db
 class TResultGrid;
 class TExportBaseComponent;
 
@@ -36,6 +42,20 @@ class TFrExecSQL : public TFrForm {
   QPushButton* BtnOpen;
   QPushButton* BtnExec;
   QPushButton* BtnExport;
+  QPushButton* BtnSaveScript;
+  // Ctrl+S, Ctrl+Shift+S and Ctrl+F, wherever the focus is in the window.
+  QAction* AcSaveScript;
+  QAction* AcSaveScriptAs;
+  QAction* AcFind;
+  // The find bar over the memo: shown by Ctrl+F, Return finds the next match, Escape hides it.
+  QLineEdit* FindEdit;
+  // The editor above, the results below; the user drags the bar between them.
+  QSplitter* Splitter;
+  // The results: a grid page for each result set of a run ("Results", "Results 2", ...), then
+  // "Messages" with what the statements said, in order.
+  QTabWidget* ResultTabs;
+  QPlainTextEdit* MessagesMemo;
+  // The first result's grid and query; later results get grids and datasets of their own.
   TResultGrid* DBGExecSQL;
   db::TQuery* QExport;
   TExportBaseComponent* ExportToXLS;
@@ -58,6 +78,22 @@ class TFrExecSQL : public TFrForm {
   virtual void Memo1Enter();
   virtual void Memo1Exit();
   virtual void Memo1KeyDown(int key);
+  // Writes the script to its file (asking for a name the first time); false when not written.
+  virtual bool SaveScript();
+  virtual bool SaveScriptAs();
+  void FindNext();
+  bool FormClose() override;
+
+  // The file the script was last opened from or saved to; empty for a new script.
+  const QString& ScriptFileName() const { return scriptFile_; }
+  // The text differs from what was last opened, saved or run.
+  bool ScriptChanged() const;
+
+  // The grid whose page is in front (the first when Messages is), and the dataset it shows.
+  TResultGrid* FrontGrid() const;
+  db::TDataSet* FrontDataSet() const;
+  // The grids of the last run, in the order of their results.
+  const std::vector<TResultGrid*>& Grids() const { return grids_; }
 
   // The component that writes a format of the save dialog.
   TExportBaseComponent* ExportComponentFor(TSaveFormat format) const;
@@ -71,14 +107,42 @@ class TFrExecSQL : public TFrForm {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ public:
+  // The window's size and place and the splitter's sizes, kept for the next start.
+  void SaveLayout() const;
+  void setVisible(bool visible) override;
 
  private:
   // Replaces the memo's text without it counting as the user's change.
   void SetMemoTextSilently(const QString& text);
+  // Before changed text goes: asks Yes (save), No (discard) or Cancel; false keeps it.
+  bool MayDiscardScript();
+  void ShowScriptCaption();
+  bool AskOverwrite() const;
+
+  QString scriptFile_;
+  TScriptEncoding scriptEncoding_ = TScriptEncoding::Utf8;
   // The rows fetched and the time taken, in the status bar.
   void ShowFetchStatus();
   void FetchEnded();
 
+  // Empties the result pages and closes their datasets, before a run and on New.
+  void CloseResults();
+  // Runs one batch; raises its error after writing it to the messages.
+  void RunBatch(const QString& text, int batch, int firstLine, int& results, QStringList& said);
+  // A grid page for a dataset of the run; the first is DBGExecSQL's.
+  void ShowResult(db::TDataSet* dataSet, int& results);
+  db::TQuery* NewBatchQuery();
+  void SayNotes(db::TQuery* query, int& results, QStringList& said);
+  void RestoreLayout();
+
+  std::vector<TResultGrid*> grids_;
+  std::vector<QObject*> runOwned_;  // the datasets and grids of the run after the first
+  // The query whose rows may still be arriving: the last that returned rows.
+  db::TQuery* fetchSet_ = nullptr;
+  bool layoutRestored_ = false;
   QElapsedTimer fetchClock_;
   // What the last run's script PRINTed, shown after the fetch figures.
   QString printed_;

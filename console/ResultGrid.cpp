@@ -3,13 +3,28 @@
 #include "console/ResultModel.h"
 #include "db/DataSet.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <algorithm>
+#include <vector>
 
 namespace qav {
 
 namespace {
-// Widths are in characters; a very long text column would push everything else off the screen.
+// A very long text column would push everything else off the screen.
 constexpr int kMaxColumnChars = 60;
+// The rows whose values size a column: the first screenfuls, read at once.
+constexpr int kSizingRows = 200;
+
+// A cell as spreadsheets read pasted text: quoted when it holds a tab, a line end or a quote.
+QString TsvCell(QString text) {
+  if (!text.contains(u'\t') && !text.contains(u'\n') && !text.contains(u'\r') &&
+      !text.contains(u'"'))
+    return text;
+  return u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
 }  // namespace
 
 TResultGrid::TResultGrid(QWidget* parent) : QTableView(parent), model_(new TResultModel(this)) {
@@ -19,7 +34,8 @@ TResultGrid::TResultGrid(QWidget* parent) : QTableView(parent), model_(new TResu
   setFont(font);
   setModel(model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  // Rows as before; Shift and Ctrl add to the selection, for Ctrl+C.
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setShowGrid(true);
   setWordWrap(true);
@@ -31,7 +47,9 @@ TResultGrid::TResultGrid(QWidget* parent) : QTableView(parent), model_(new TResu
   setTabKeyNavigation(true);
 
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  horizontalHeader()->setSectionsClickable(false);
+  horizontalHeader()->setSectionsClickable(true);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int column) { SortByColumn(model_->SortColumn() == column ? -1 : column); });
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   horizontalHeader()->setHighlightSections(false);
   // Uniform row heights keep a result of hundreds of thousands of rows quick to scroll.
@@ -45,8 +63,10 @@ TResultGrid::TResultGrid(QWidget* parent) : QTableView(parent), model_(new TResu
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
             db::TDataSet* ds = DataSource();
-            if (!current.isValid() || !ds || !ds->BookmarkValid(current.row())) return;
-            ds->GotoBookmark(current.row());
+            if (!current.isValid() || !ds) return;
+            const qint64 row = model_->SourceRow(current.row());
+            if (!ds->BookmarkValid(row)) return;
+            ds->GotoBookmark(row);
             model_->SetCurrentRow(current.row());
           });
 }
@@ -64,14 +84,75 @@ QFont TResultGrid::GridTitleFont() const {
 }
 
 void TResultGrid::SizeColumns() {
-  const int charWidth = fontMetrics().averageCharWidth();
+  // The title and the widest of the first rows, not the declared width: a date or a big number
+  // shows whole, and a varchar(4000) of short texts stays narrow.
+  const QFontMetrics cells = fontMetrics();
+  const QFontMetrics titles(horizontalHeader()->font());
+  const int cap = kMaxColumnChars * cells.averageCharWidth();
+  const int rows = std::min(model_->rowCount(), kSizingRows);
   for (int c = 0; c < model_->columnCount(); ++c) {
-    const db::TField* field = model_->FieldOfColumn(c);
-    const int chars =
-        std::clamp<int>(std::max<qsizetype>(field->DisplayWidth(), field->DisplayLabel().size()), 2,
-                        kMaxColumnChars);
-    setColumnWidth(c, chars * charWidth + 8);
+    int width =
+        titles.horizontalAdvance(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (int r = 0; r < rows && width < cap; ++r)
+      width = std::max(width, cells.horizontalAdvance(model_->index(r, c).data().toString()));
+    setColumnWidth(c, std::clamp(width, 2 * cells.averageCharWidth(), cap) + 12);
   }
+}
+
+void TResultGrid::SortByColumn(int column) {
+  model_->SortByColumn(column);
+  horizontalHeader()->setSortIndicatorShown(model_->SortColumn() >= 0);
+  if (model_->SortColumn() >= 0)
+    horizontalHeader()->setSortIndicator(model_->SortColumn(), Qt::AscendingOrder);
+}
+
+bool TResultGrid::Sorted() const {
+  return model_->SortColumn() >= 0;
+}
+
+QString TResultGrid::SelectionText() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  std::vector<int> rows, columns;
+  for (const QModelIndex& i : selected) {
+    rows.push_back(i.row());
+    columns.push_back(i.column());
+  }
+  for (auto* v : {&rows, &columns}) {
+    std::sort(v->begin(), v->end());
+    v->erase(std::unique(v->begin(), v->end()), v->end());
+  }
+  if (rows.empty()) return {};
+  QStringList lines;
+  QStringList cells;
+  for (int c : columns)
+    cells << TsvCell(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+  lines << cells.join(u'\t');
+  for (int r : rows) {
+    cells.clear();
+    for (int c : columns) {
+      const QModelIndex i = model_->index(r, c);
+      // NULL is shown, not pasted: a spreadsheet takes an empty cell for it.
+      const bool null = i.data(Qt::ForegroundRole).isValid();
+      cells << (selectionModel()->isSelected(i) && !null ? TsvCell(i.data().toString())
+                                                         : QString());
+    }
+    lines << cells.join(u'\t');
+  }
+  return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+}
+
+void TResultGrid::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    QGuiApplication::clipboard()->setText(SelectionText());
+    event->accept();
+    return;
+  }
+  if (event->key() == Qt::Key_Escape && Sorted()) {
+    SortByColumn(-1);
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 }  // namespace qav

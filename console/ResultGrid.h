@@ -34,6 +34,16 @@ class TResultGrid : public QTableView, public TSelectedListGrid {
 
   static QColor AlternateRowColor() { return QColor(240, 251, 255); }
 
+  // The selected cells with their columns' titles as tab-separated lines, as spreadsheets paste
+  // them (Ctrl+C puts it on the clipboard).
+  QString SelectionText() const;
+  // A header click sorts by its column; the same click again, or Escape, restores the order.
+  void SortByColumn(int column);
+  bool Sorted() const;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void SizeColumns();
 

@@ -2,7 +2,11 @@
 
 #include "db/DataSet.h"
 
+#include <QColor>
+#include <algorithm>
 #include <limits>
+#include <numeric>
+#include <string_view>
 
 namespace qav {
 
@@ -36,6 +40,8 @@ void TResultModel::SetDataSet(db::TDataSet* dataSet) {
     connect(dataSet_, &db::TDataSet::FetchEnded, this, &TResultModel::Grow);
     connect(dataSet_, &db::TDataSet::BeforeClose, this, [this] {
       beginResetModel();
+      order_.clear();
+      sortColumn_ = -1;
       columns_.clear();
       rows_ = 0;
       currentRow_ = -1;
@@ -47,6 +53,8 @@ void TResultModel::SetDataSet(db::TDataSet* dataSet) {
 
 void TResultModel::Reload() {
   beginResetModel();
+  order_.clear();
+  sortColumn_ = -1;
   columns_.clear();
   rows_ = 0;
   currentRow_ = -1;
@@ -78,9 +86,13 @@ int TResultModel::columnCount(const QModelIndex& parent) const {
 QVariant TResultModel::data(const QModelIndex& index, int role) const {
   const db::TField* field = FieldOfColumn(index.column());
   if (!field || index.row() >= rows_) return {};
+  const qint64 row = SourceRow(index.row());
+  const bool null = dataSet_->Store()->IsNull(row, field->Index());
   switch (role) {
     case Qt::DisplayRole:
-      return field->AsStringAt(index.row());
+      return null ? QStringLiteral("NULL") : field->AsStringAt(row);
+    case Qt::ForegroundRole:
+      return null ? QVariant(NullColor()) : QVariant();
     case Qt::TextAlignmentRole:
       switch (field->Alignment()) {
         case db::taRightJustify:
@@ -106,6 +118,67 @@ QVariant TResultModel::headerData(int section, Qt::Orientation orientation, int 
   // The row indicator: a triangle at the current record, nothing elsewhere.
   if (role == Qt::DisplayRole) return section == currentRow_ ? QStringLiteral("\u25B6") : QString();
   return {};
+}
+
+void TResultModel::SortByColumn(int column) {
+  const db::TField* field = FieldOfColumn(column);
+  const db::RowStore* store = dataSet_ ? dataSet_->Store() : nullptr;
+  emit layoutAboutToBeChanged();
+  order_.clear();
+  sortColumn_ = -1;
+  if (field && store) {
+    // Keys first: a million rows compare in well under a second when no comparison has to
+    // find its cell in the store or make a text.
+    struct Key {
+      int rank;    // null, number, text
+      bool whole;  // an integer, compared exactly: a bigint is more than a double holds
+      qint64 integer;
+      double number;
+      std::string_view text;
+    };
+    const int at = field->Index();
+    std::vector<Key> keys(static_cast<std::size_t>(rows_));
+    for (int r = 0; r < rows_; ++r) {
+      Key& k = keys[static_cast<std::size_t>(r)];
+      switch (store->KindAt(r, at)) {
+        case db::RowStore::Kind::Null:
+          k = {0, false, 0, 0, {}};
+          break;
+        case db::RowStore::Kind::Int:
+          k = {1, true, store->IntAt(r, at), 0, {}};
+          k.number = static_cast<double>(k.integer);
+          break;
+        case db::RowStore::Kind::Float:
+          k = {1, false, 0, store->FloatAt(r, at), {}};
+          break;
+        case db::RowStore::Kind::Bytes:
+          k = {2, false, 0, 0, store->BytesAt(r, at)};
+          break;
+      }
+    }
+    order_.resize(keys.size());
+    std::iota(order_.begin(), order_.end(), 0);
+    // Equal keys keep the order they came in: the row number decides between them, which
+    // std::sort does in less time than a stable sort.
+    std::sort(order_.begin(), order_.end(), [&keys](int a, int b) {
+      const Key& x = keys[static_cast<std::size_t>(a)];
+      const Key& y = keys[static_cast<std::size_t>(b)];
+      if (x.rank != y.rank) return x.rank < y.rank;
+      if (x.rank == 1) {
+        if (x.whole && y.whole) {
+          if (x.integer != y.integer) return x.integer < y.integer;
+        } else if (x.number != y.number) {
+          return x.number < y.number;
+        }
+      } else if (x.rank == 2) {
+        // UTF-8 bytes compare in the order of their characters.
+        if (const int c = x.text.compare(y.text); c != 0) return c < 0;
+      }
+      return a < b;
+    });
+    sortColumn_ = column;
+  }
+  emit layoutChanged();
 }
 
 void TResultModel::SetCurrentRow(int row) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QPointer>
 #include <QTimer>
 #include <vector>
@@ -34,6 +35,18 @@ class TResultModel : public QAbstractTableModel {
   // The row the dataset's cursor is on, which the row indicator marks.
   void SetCurrentRow(int row);
 
+  // Sorts the rows shown by a column, ascending (NULL first, numbers by value, texts by their
+  // characters); -1 restores the order they came in. Rows that arrive later go after them.
+  void SortByColumn(int column);
+  int SortColumn() const { return sortColumn_; }
+  // The dataset's row that a row of the view shows.
+  qint64 SourceRow(int row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < order_.size()
+               ? order_[static_cast<std::size_t>(row)]
+               : row;
+  }
+  static QColor NullColor() { return QColor(128, 128, 128); }
+
  private:
   static constexpr int kGrowIntervalMs = 100;
 
@@ -46,6 +59,8 @@ class TResultModel : public QAbstractTableModel {
   int rows_ = 0;
   int currentRow_ = -1;
   QTimer growTimer_;
+  std::vector<int> order_;  // view row to dataset row while sorted; empty otherwise
+  int sortColumn_ = -1;
 };
 
 }  // namespace qav

@@ -6,11 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace qav {
 
-QString ReadScriptFile(const QString& fileName) {
+QString ReadScriptFile(const QString& fileName, TScriptEncoding* encoding) {
+  if (encoding) *encoding = TScriptEncoding::Utf8;
   const QString shown = QDir::toNativeSeparators(fileName);
   const QFileInfo info(fileName);
   if (!info.exists()) throw EInOutError(QStringLiteral("File %1 not found.").arg(shown));
@@ -45,7 +47,24 @@ QString ReadScriptFile(const QString& fileName) {
   if (marked)
     throw EInOutError(
         QStringLiteral("%1 starts as UTF-8 but holds bytes that are not UTF-8.").arg(shown));
+  if (encoding) *encoding = TScriptEncoding::Cp874;
   return FromCp874(bytes);
+}
+
+TScriptEncoding WriteScriptFile(const QString& fileName, const QString& text,
+                                TScriptEncoding encoding) {
+  QByteArray bytes;
+  if (encoding == TScriptEncoding::Cp874) {
+    qsizetype unmapped = 0;
+    bytes = ToCp874(text, &unmapped);
+    if (unmapped > 0) encoding = TScriptEncoding::Utf8;
+  }
+  if (encoding == TScriptEncoding::Utf8) bytes = text.toUtf8();
+  const QString shown = QDir::toNativeSeparators(fileName);
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    throw EInOutError(QStringLiteral("Cannot write file %1. %2").arg(shown, file.errorString()));
+  return encoding;
 }
 
 }  // namespace qav

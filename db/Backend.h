@@ -54,6 +54,16 @@ class BackendCursor {
 // A cursor over rows already read: the whole result goes out in the first window.
 std::unique_ptr<BackendCursor> CursorOverResult(std::unique_ptr<ResultSet> result);
 
+// What one statement of a batch said besides the result that Execute or OpenCursor hands back,
+// in the order the statements ran.
+struct StatementNote {
+  enum class Kind { Rows, RowsAffected, Message };
+  Kind kind = Kind::Message;
+  qint64 count = 0;                 // RowsAffected: the rows the statement changed
+  QString text;                     // Message: PRINT text, or RAISERROR below severity 11
+  std::unique_ptr<ResultSet> rows;  // Rows: a result set that a later one followed
+};
+
 // One argument of a stored procedure call: the declared parameter and its value. The back end
 // fills the values of output, in-out and result arguments.
 struct ProcArg {
@@ -103,6 +113,9 @@ class BackendConnection {
 
   // The texts of PRINT (and of RAISERROR below severity 11) since the last call, oldest first.
   virtual QStringList TakeMessages() { return {}; }
+  // The notes of the last Execute or OpenCursor (and of a cursor's rows read since), oldest
+  // first; each Execute or OpenCursor starts a new list.
+  virtual std::vector<StatementNote> TakeNotes() { return {}; }
 };
 
 // Opens the back end that the server name chooses: "embedded:FOLDER" for the embedded suite,

@@ -37,7 +37,13 @@ std::unique_ptr<BackendCursor> TDataSet::OpenForwardCursor() {
 }
 
 void TDataSet::Open() {
-  if (Active()) return;
+  if (!OpenIfRows())
+    throw EDatabaseError(
+        QStringLiteral("%1: Query does not return a result set").arg(DataSetLabel()));
+}
+
+bool TDataSet::OpenIfRows() {
+  if (Active()) return true;
   std::unique_ptr<ResultSet> result;
   std::unique_ptr<BackendCursor> cursor;
   fetchError_.clear();
@@ -87,8 +93,7 @@ void TDataSet::Open() {
   }
   if (!result) {
     CloseCursor();
-    throw EDatabaseError(
-        QStringLiteral("%1: Query does not return a result set").arg(DataSetLabel()));
+    return false;
   }
   result_ = std::move(result);
   forward_ = uniDirectional_;
@@ -103,6 +108,7 @@ void TDataSet::Open() {
     fields_.push_back(std::make_unique<TField>(this, static_cast<int>(i), result_->fields[i]));
   First();
   emit AfterOpen();
+  return true;
 }
 
 void TDataSet::Close() {

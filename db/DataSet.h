@@ -23,6 +23,9 @@ class TDataSet : public QObject {
   ~TDataSet() override;
 
   void Open();
+  // As Open, but a statement that returns no rows (an UPDATE, a PRINT) is no error: it has run,
+  // the dataset stays closed, and the answer is false.
+  bool OpenIfRows();
   void Close();
   bool Active() const { return result_ != nullptr; }
   void SetActive(bool active) { active ? Open() : Close(); }

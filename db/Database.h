@@ -65,6 +65,11 @@ class TDatabase : public QObject {
 
   // The server's PRINT messages since the last call; none while closed.
   QStringList TakeMessages() { return backend_ ? backend_->TakeMessages() : QStringList(); }
+  // What the statements of the last run said, in order (BackendConnection::TakeNotes); none
+  // while closed. Like TakeMessages, it leaves a background fetch running.
+  std::vector<StatementNote> TakeNotes() {
+    return backend_ ? backend_->TakeNotes() : std::vector<StatementNote>();
+  }
 
   // Runs a statement directly, without parameters and without a result.
   void Execute(const QString& sql);

@@ -118,8 +118,8 @@ const TSaveType* SaveTypeAt(int filterIndex) {
 }
 
 QString SaveTypeExtension(const TSaveType& type) {
-  const QString proposed = QString::fromUtf8(type.ProposedExtension);
-  if (!proposed.isEmpty()) return proposed;
+  // One spelling whichever way the type was chosen: the file dialog's list's, so that a second
+  // save of the same name meets the first file and its overwrite question.
   return QString::fromUtf8(type.Pattern).remove(QStringLiteral("*."));
 }
 

@@ -38,14 +38,13 @@ inline constexpr TSaveType kSaveTypes[] = {
 QString SaveOutputFilter();
 // The type at a one-based filter index, or null outside the list.
 const TSaveType* SaveTypeAt(int filterIndex);
-// The extension a name typed without one takes in that type: the proposed one, else the
-// pattern's.
+// The extension a name typed without one takes in that type: the pattern's, as the type list
+// spells it.
 QString SaveTypeExtension(const TSaveType& type);
 
 // The export component of a format with every setting the console gives it. Its column
 // source and data are the caller's to set.
 std::unique_ptr<TExportBaseComponent> CreateSaveOutputComponent(TSaveFormat format,
                                                                 QObject* owner = nullptr);
-
 
 }  // namespace qav

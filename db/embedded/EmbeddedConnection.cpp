@@ -224,6 +224,7 @@ class EmbeddedConnection final : public BackendConnection {
   std::unique_ptr<ResultSet> Execute(const QString& sql,
                                      const std::vector<QVariant>& args) override {
     rowsAffected_ = -1;
+    notes_.clear();
     ArgsBinder binder(args);
     Run run{binder, true, nullptr, {}, {}};
     RunText(Translate(sql), run);
@@ -235,6 +236,7 @@ class EmbeddedConnection final : public BackendConnection {
   std::unique_ptr<BackendCursor> OpenCursor(const QString& sql,
                                             const std::vector<QVariant>& args) override {
     rowsAffected_ = -1;
+    notes_.clear();
     const QString text = Translate(sql);
     if (auto cursor = OpenQueryCursor(text, args)) return cursor;
     // Several statements, the SQL Server forms and statements that change data run as Execute
@@ -251,9 +253,11 @@ class EmbeddedConnection final : public BackendConnection {
   void Rollback() override { ExecSql(db_.get(), "ROLLBACK"); }
 
   QStringList TakeMessages() override { return std::exchange(messages_, {}); }
+  std::vector<StatementNote> TakeNotes() override { return std::exchange(notes_, {}); }
 
   void ExecProc(const QString& name, std::vector<ProcArg>& args) override {
     rowsAffected_ = -1;
+    notes_.clear();
     const QString body = ProcedureBody(name);
     ProcBinder binder(args);
     Run run{binder, false, nullptr, {}, {}};
@@ -421,22 +425,28 @@ class EmbeddedConnection final : public BackendConnection {
         break;
       }
       case Kind::Print:
-        messages_ << Evaluate(Converted(QStringLiteral("nvarchar(4000)"), statement.expression),
-                              run)
-                         .toString();
+        Say(Evaluate(Converted(QStringLiteral("nvarchar(4000)"), statement.expression), run)
+                .toString());
         break;
       case Kind::RaiseError: {
         const QString text =
             Evaluate(Converted(QStringLiteral("nvarchar(2047)"), statement.expression), run)
                 .toString();
         if (statement.severity > 10) RaiseTsqlError(text);
-        messages_ << text;
+        Say(text);
         break;
       }
       case Kind::SetOption:
       case Kind::Other:
         break;
     }
+  }
+
+  void Say(const QString& text) {
+    messages_ << text;
+    StatementNote note;
+    note.text = text;
+    notes_.push_back(std::move(note));
   }
 
   struct Variable {
@@ -532,7 +542,16 @@ class EmbeddedConnection final : public BackendConnection {
       ResultBuilder builder(stmt);
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) builder.AddRow();
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
+      // The result before goes into the notes where it came, before the counts that followed it.
+      if (run.result) {
+        StatementNote earlier;
+        earlier.kind = StatementNote::Kind::Rows;
+        earlier.rows = std::move(run.result);
+        notes_.insert(notes_.begin() + static_cast<std::ptrdiff_t>(resultNoteAt_),
+                      std::move(earlier));
+      }
       run.result = builder.Finish();
+      resultNoteAt_ = notes_.size();
     } else {
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         if (run.keepRows) continue;
@@ -550,8 +569,13 @@ class EmbeddedConnection final : public BackendConnection {
       const QString verb = StatementVerb(stmt);
       if (verb == QLatin1StringView("INSERT") || verb == QLatin1StringView("UPDATE") ||
           verb == QLatin1StringView("DELETE") || verb == QLatin1StringView("REPLACE") ||
-          verb == QLatin1StringView("WITH"))
+          verb == QLatin1StringView("WITH")) {
         rowsAffected_ = sqlite3_changes64(db_.get());
+        StatementNote note;
+        note.kind = StatementNote::Kind::RowsAffected;
+        note.count = rowsAffected_;
+        notes_.push_back(std::move(note));
+      }
     }
   }
 
@@ -577,6 +601,8 @@ class EmbeddedConnection final : public BackendConnection {
   qint64 rowsAffected_ = -1;
   QHash<QString, Variable> variables_;  // by lower-case name, "@" included
   QStringList messages_;
+  std::vector<StatementNote> notes_;
+  std::size_t resultNoteAt_ = 0;  // where the result kept last came among the notes
 };
 
 [[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {

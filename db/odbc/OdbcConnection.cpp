@@ -442,6 +442,8 @@ class OdbcConnection final : public BackendConnection {
 
   qint64 RowsAffected() const override { return rowsAffected_; }
 
+  std::vector<StatementNote> TakeNotes() override { return std::exchange(notes_, {}); }
+
   bool InTransaction() const override { return inTransaction_; }
 
   void StartTransaction() override {
@@ -489,6 +491,7 @@ class OdbcConnection final : public BackendConnection {
       if (args[i].direction != ptResult) order.push_back(i);
 
     rowsAffected_ = -1;
+    notes_.clear();
     Handle statement = NewStatement();
     SQLHSTMT stmt = statement.get();
     QString text = ProcCallText(name, args);
@@ -534,6 +537,7 @@ class OdbcConnection final : public BackendConnection {
 
   Executed Run(const QString& sql, const std::vector<QVariant>& args) {
     rowsAffected_ = -1;
+    notes_.clear();
     Executed executed{NewStatement(), std::vector<BoundParam>(args.size())};
     SQLHSTMT stmt = executed.statement.get();
     QString text = sql;
@@ -551,21 +555,48 @@ class OdbcConnection final : public BackendConnection {
     }
     // SQL_NO_DATA: a statement that touched no rows.
     if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    NoteMessages(rc, stmt);
     return executed;
   }
 
   // Moves to the next result of the statement; false when there is none.
-  static bool MoreResults(SQLHSTMT stmt) {
+  bool MoreResults(SQLHSTMT stmt) {
     const SQLRETURN rc = SQLMoreResults(stmt);
     if (rc == SQL_NO_DATA) return false;
     Check(rc, SQL_HANDLE_STMT, stmt, "SQLMoreResults");
+    NoteMessages(rc, stmt);
     return true;
   }
 
   // The count of a result without columns, for RowsAffected.
   void NoteRowCount(SQLHSTMT stmt) {
     SQLLEN count = -1;
-    if (SQL_SUCCEEDED(SQLRowCount(stmt, &count)) && count >= 0) rowsAffected_ = count;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt, &count)) && count >= 0) {
+      rowsAffected_ = count;
+      StatementNote note;
+      note.kind = StatementNote::Kind::RowsAffected;
+      note.count = count;
+      notes_.push_back(std::move(note));
+    }
+  }
+
+  // The server's informational messages (PRINT, RAISERROR below severity 11) come as the
+  // diagnostics of a call that succeeded with information (state 01000), apart from the notices
+  // of a changed database (5701) or language (5703).
+  void NoteMessages(SQLRETURN rc, SQLHSTMT stmt) {
+    if (rc != SQL_SUCCESS_WITH_INFO) return;
+    for (const DiagRecord& record : ReadDiagRecords(SQL_HANDLE_STMT, stmt)) {
+      if (record.state != QLatin1StringView("01000") || record.nativeError == 5701 ||
+          record.nativeError == 5703)
+        continue;
+      QString text = record.text;
+      // "[FreeTDS][SQL Server]hello": the vendor and component prefixes go.
+      while (text.startsWith(u'[') && text.indexOf(u']') > 0)
+        text.remove(0, text.indexOf(u']') + 1);
+      StatementNote note;
+      note.text = text;
+      notes_.push_back(std::move(note));
+    }
   }
 
   Handle NewStatement() {
@@ -587,11 +618,21 @@ class OdbcConnection final : public BackendConnection {
   // Walks every result of the executed statement. With `keep`, the rows of the last result
   // that has columns end up there; RowsAffected takes the last count of a result without.
   void ReadResults(SQLHSTMT stmt, std::unique_ptr<ResultSet>* keep) {
+    std::size_t keptAt = 0;  // where the result kept last came among the notes
     do {
       SQLSMALLINT columns = 0;
       Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
       if (columns > 0) {
-        if (keep) *keep = FetchAll(stmt, columns);
+        if (keep) {
+          if (*keep) {
+            StatementNote earlier;
+            earlier.kind = StatementNote::Kind::Rows;
+            earlier.rows = std::move(*keep);
+            notes_.insert(notes_.begin() + static_cast<std::ptrdiff_t>(keptAt), std::move(earlier));
+          }
+          *keep = FetchAll(stmt, columns);
+          keptAt = notes_.size();
+        }
       } else {
         NoteRowCount(stmt);
       }
@@ -665,6 +706,7 @@ class OdbcConnection final : public BackendConnection {
   bool connected_ = false;
   bool inTransaction_ = false;
   qint64 rowsAffected_ = -1;
+  std::vector<StatementNote> notes_;
   int queryTimeout_ = 0;
   CellReader reader_;
 };
@@ -716,7 +758,7 @@ class OdbcCursor final : public BackendCursor {
  private:
   void FinishResults() {
     SQLHSTMT stmt = executed_.statement.get();
-    while (OdbcConnection::MoreResults(stmt)) {
+    while (connection_.MoreResults(stmt)) {
       SQLSMALLINT columns = 0;
       Check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
       if (columns > 0)

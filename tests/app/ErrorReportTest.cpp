@@ -163,6 +163,26 @@ TEST_F(ErrorReporting, AFailingStatementInTheConsoleIsLoggedAndExplained) {
   EXPECT_TRUE(declineFocused);
 }
 
+// An UPDATE and a PRINT return no rows and are no error: no error window, no log row, and the
+// console's Messages page says what they did.
+TEST_F(ErrorReporting, AStatementWithoutRowsIsNeitherShownNorLoggedAsAnError) {
+  TFrExecSQL console;
+  console.show();
+  console.Memo1->setPlainText(
+      "update Customer set Telephone = '02-999-9999' where Id = 3\nprint 'hello'");
+  QTimer watch;  // stops with the test
+  QObject::connect(&watch, &QTimer::timeout, [] {
+    if (auto* w = qobject_cast<TFrShowError*>(QApplication::activeModalWidget())) {
+      ADD_FAILURE() << w->ErrorBox->toPlainText().toStdString();
+      w->BCancel->click();
+    }
+  });
+  watch.start(5);
+  console.BtnExec->click();
+  EXPECT_EQ(LogRows(), QStringList());
+  EXPECT_EQ(console.MessagesMemo->toPlainText(), "(1 row affected)\nhello");
+}
+
 TEST_F(ErrorReporting, TheCountdownClosesTheWindowOnItsNinthTickWithNothingMailed) {
   SmtpSink sink;
   ASSERT_GT(sink.Port(), 0);

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
@@ -38,6 +39,10 @@ class Console : public ::testing::Test {
       asked_.push_back(r);
       DialogReply reply;
       reply.accepted = !answers_.isEmpty() ? answers_.first() != "no" : true;
+      if (r.kind == DialogRequest::Kind::YesNoCancel && !answers_.isEmpty()) {
+        reply.accepted = answers_.first() == "yes";
+        reply.declined = answers_.first() == "no";
+      }
       if (r.kind == DialogRequest::Kind::OpenFile || r.kind == DialogRequest::Kind::SaveFile) {
         if (onOpen_) onOpen_();
         reply.accepted = !answers_.isEmpty();
@@ -47,6 +52,8 @@ class Console : public ::testing::Test {
       if (!answers_.isEmpty()) answers_.removeFirst();
       return reply;
     });
+    // The window keeps its sizes in the user's settings: here, in the test's own folder.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, files_.filePath("settings"));
     window_ = std::make_unique<TFrExecSQL>();
     window_->show();
     QApplication::setActiveWindow(window_.get());

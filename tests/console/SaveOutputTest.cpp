@@ -257,9 +257,9 @@ TEST_F(SaveOutput, ANameWithoutExtensionTakesTheChosenTypes) {
     const char* written;
   };
   const Case cases[] = {{"plain", 3, "plain.txt"},
-                        {"lotus", 4, "lotus.Wks"},
+                        {"lotus", 4, "lotus.wks"},
                         {"quattro", 5, "quattro.wq1"},
-                        {"sheet", 1, "sheet.XLS"},
+                        {"sheet", 1, "sheet.xls"},
                         {"dotted.name", 3, "dotted.name"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

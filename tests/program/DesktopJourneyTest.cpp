@@ -233,3 +233,41 @@ TEST_F(DesktopJourney, CancelledAndFailedExportsLeaveNoFile) {
   EXPECT_EQ(Files(QStringLiteral("big")), QStringList{"big.xls"});
   EXPECT_EQ(app_.state(), QProcess::Running);
 }
+
+// The console as a daily tool in the real program: the window takes the screen, a script's GO
+// batches run (an UPDATE is no error), two results get two grids, and F3 on changed text asks
+// before it goes. The picture of this is the README's.
+TEST_F(DesktopJourney, TheConsoleGrowsRunsBatchesAndAsksBeforeNew) {
+  Xdo({"windowmove", main_, "0", "0"});
+  Xdo({"windowsize", "--sync", main_, "1280", "1000"});
+  const QString geometry = Xdo({"getwindowgeometry", main_});
+  EXPECT_TRUE(geometry.contains(QStringLiteral("1280x1000"))) << geometry.toStdString();
+
+  Click(main_, 300, 200);  // into the memo
+  // Line by line: xdotool types a line end as a key Qt does not take for Return.
+  for (const char* line : {"update Customer set Telephone = '02-999-9999' where Id = 3", "GO",
+                           "select Id, Code, NameEng, Telephone from Customer where Id <= 5",
+                           "select Code, NameEng, Price from Product where Id <= 3"}) {
+    TypeText(main_, QString::fromLatin1(line));
+    Key(main_, QStringLiteral("Return"));
+  }
+  Key(main_, QStringLiteral("F5"));
+  // No error window: an UPDATE is no failure.
+  QTest::qWait(2000);
+  EXPECT_TRUE(Windows(QStringLiteral("Windows Error Message")).isEmpty());
+  EXPECT_TRUE(Windows(QStringLiteral("SQL Export")).contains(main_));
+
+  QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
+  const QString picture = QStringLiteral(SCREENSHOT_DIR "/console.png");
+  QProcess grab;
+  grab.setProcessEnvironment(env_);
+  grab.start(QStringLiteral(GRAB_SCREEN_PATH), {picture});
+  ASSERT_TRUE(grab.waitForFinished(kWaitMs));
+  EXPECT_EQ(grab.exitCode(), 0);
+  EXPECT_GT(QFileInfo(picture).size(), 10000);
+
+  // F3 on the changed text: the question comes; Escape (Cancel) keeps the text and the window.
+  Key(main_, QStringLiteral("BackSpace F3"));
+  ASSERT_TRUE(Answer(QStringLiteral("SQL Export"), QStringLiteral("Escape")));
+  EXPECT_EQ(app_.state(), QProcess::Running);
+}

@@ -222,6 +222,25 @@ TEST_F(OdbcThroughTds, ABatchOfSeveralStatementsGivesTheLastResultAndCount) {
   ASSERT_EQ(rs->fields.size(), 2u);
   EXPECT_EQ(rs->rows.Rows(), 1);
   EXPECT_EQ(c->RowsAffected(), 3);
+  // What came before the last result, in order: the first result and the count.
+  std::vector<db::StatementNote> notes = c->TakeNotes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].kind, db::StatementNote::Kind::Rows);
+  ASSERT_NE(notes[0].rows, nullptr);
+  EXPECT_EQ(notes[0].rows->rows.IntAt(0, 0), 1);
+  EXPECT_EQ(notes[1].kind, db::StatementNote::Kind::RowsAffected);
+  EXPECT_EQ(notes[1].count, 3);
+  // PRINT arrives as the server's informational message, in its place among the counts.
+  EXPECT_EQ(c->Execute(QStringLiteral("print 'before'; update Salesman set Phone = Phone "
+                                      "where Id = 1; print N'หลัง'"),
+                       {}),
+            nullptr);
+  notes = c->TakeNotes();
+  ASSERT_EQ(notes.size(), 3u);
+  EXPECT_EQ(notes[0].text, "before");
+  EXPECT_EQ(notes[1].kind, db::StatementNote::Kind::RowsAffected);
+  EXPECT_EQ(notes[1].count, 1);
+  EXPECT_EQ(notes[2].text, QStringLiteral("หลัง"));
   // USE changes the session's database; the next statements run there.
   rs = c->Execute(QStringLiteral("use QAV_CONFIG; select Code from Company"), {});
   ASSERT_NE(rs, nullptr);
