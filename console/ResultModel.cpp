@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <string_view>
@@ -127,55 +128,70 @@ void TResultModel::SortByColumn(int column) {
   order_.clear();
   sortColumn_ = -1;
   if (field && store) {
-    // Keys first: a million rows compare in well under a second when no comparison has to
-    // find its cell in the store or make a text.
+    // Keys first, in one compact array sorted as it is: a million rows compare in well under a
+    // second when a comparison neither finds its cell in the store nor jumps through an index.
+    // Each key carries an ordered 64-bit summary of its value (a number's order, a text's first
+    // eight bytes); only equal summaries look further.
     struct Key {
-      int rank;    // null, number, text
-      bool whole;  // an integer, compared exactly: a bigint is more than a double holds
-      qint64 integer;
-      double number;
+      quint64 summary;
       std::string_view text;
+      int rank;  // null, number, text
+      int row;
     };
     const int at = field->Index();
     std::vector<Key> keys(static_cast<std::size_t>(rows_));
+    auto numberOrder = [](double v) {
+      quint64 bits;
+      std::memcpy(&bits, &v, sizeof bits);
+      return bits & (quint64(1) << 63) ? ~bits : bits | (quint64(1) << 63);
+    };
     for (int r = 0; r < rows_; ++r) {
       Key& k = keys[static_cast<std::size_t>(r)];
+      k.row = r;
       switch (store->KindAt(r, at)) {
         case db::RowStore::Kind::Null:
-          k = {0, false, 0, 0, {}};
+          k.rank = 0;
+          k.summary = 0;
           break;
         case db::RowStore::Kind::Int:
-          k = {1, true, store->IntAt(r, at), 0, {}};
-          k.number = static_cast<double>(k.integer);
+          k.rank = 1;
+          k.summary = numberOrder(static_cast<double>(store->IntAt(r, at)));
           break;
         case db::RowStore::Kind::Float:
-          k = {1, false, 0, store->FloatAt(r, at), {}};
+          k.rank = 1;
+          k.summary = numberOrder(store->FloatAt(r, at));
           break;
-        case db::RowStore::Kind::Bytes:
-          k = {2, false, 0, 0, store->BytesAt(r, at)};
+        case db::RowStore::Kind::Bytes: {
+          k.rank = 2;
+          const std::string_view text = store->BytesAt(r, at);
+          k.text = text;
+          k.summary = 0;
+          for (std::size_t b = 0; b < 8; ++b)
+            k.summary =
+                k.summary << 8 | (b < text.size() ? static_cast<unsigned char>(text[b]) : 0);
           break;
+        }
       }
     }
-    order_.resize(keys.size());
-    std::iota(order_.begin(), order_.end(), 0);
-    // Equal keys keep the order they came in: the row number decides between them, which
+    // Equal values keep the order they came in: the row number decides between them, which
     // std::sort does in less time than a stable sort.
-    std::sort(order_.begin(), order_.end(), [&keys](int a, int b) {
-      const Key& x = keys[static_cast<std::size_t>(a)];
-      const Key& y = keys[static_cast<std::size_t>(b)];
+    std::sort(keys.begin(), keys.end(), [store, at](const Key& x, const Key& y) {
       if (x.rank != y.rank) return x.rank < y.rank;
-      if (x.rank == 1) {
-        if (x.whole && y.whole) {
-          if (x.integer != y.integer) return x.integer < y.integer;
-        } else if (x.number != y.number) {
-          return x.number < y.number;
-        }
-      } else if (x.rank == 2) {
+      if (x.summary != y.summary) return x.summary < y.summary;
+      if (x.rank == 2) {
         // UTF-8 bytes compare in the order of their characters.
-        if (const int c = x.text.compare(y.text); c != 0) return c < 0;
+        const int c = x.text.compare(y.text);
+        if (c != 0) return c < 0;
+      } else if (x.rank == 1 && store->KindAt(x.row, at) == db::RowStore::Kind::Int &&
+                 store->KindAt(y.row, at) == db::RowStore::Kind::Int) {
+        // A bigint is more than a double holds: integers of one double compare exactly.
+        const qint64 a = store->IntAt(x.row, at), b = store->IntAt(y.row, at);
+        if (a != b) return a < b;
       }
-      return a < b;
+      return x.row < y.row;
     });
+    order_.resize(keys.size());
+    for (std::size_t n = 0; n < keys.size(); ++n) order_[n] = keys[n].row;
     sortColumn_ = column;
   }
   emit layoutChanged();
