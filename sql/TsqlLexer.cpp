@@ -206,6 +206,10 @@ Token Lexer::NextCode() {
   }
 }
 
+bool IsWordPart(QChar c) {
+  return IsWordPart(c.unicode());
+}
+
 std::vector<Token> Tokenize(QStringView text) {
   std::vector<Token> tokens;
   Lexer lexer(text);

@@ -86,6 +86,9 @@ class Lexer {
   LexState state_;
 };
 
+// True for a character that may stand inside a bare name (after its first character).
+bool IsWordPart(QChar c);
+
 // Every token of a text, in order.
 std::vector<Token> Tokenize(QStringView text);
 // The tokens that are neither blanks nor comments.

@@ -8,10 +8,6 @@ namespace qav::db::embedded {
 
 namespace {
 
-bool IsWordChar(QChar c) {
-  return c.isLetterOrNumber() || c.isMark() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
-}
-
 struct Token {
   qsizetype start;
   qsizetype end;
@@ -108,7 +104,7 @@ qsizetype SkipBlank(QStringView s, qsizetype pos) {
 
 bool IsKeywordAt(QStringView s, qsizetype pos, QLatin1StringView word) {
   if (pos < 0 || pos + word.size() > s.size()) return false;
-  if (pos > 0 && IsWordChar(s[pos - 1])) return false;
+  if (pos > 0 && sql::IsWordPart(s[pos - 1])) return false;
   return IsWord(s, Token{pos, TokenEnd(s, pos)}, word);
 }
 
