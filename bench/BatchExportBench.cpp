@@ -7,14 +7,16 @@
 // the rows). The two programs run in turns, several rounds, and the figures are the medians, so
 // that a machine busy with other work weighs on both alike.
 // It also runs one T-SQL query and the same query in SQLite's dialect through qavtool-export on
-// the Big table, in turns, for what the translation of the T-SQL functions costs.
+// the Big table, in turns, for what the translation of the T-SQL functions costs, and everyday
+// queries on the demo's 50,000-row Sales table beside an earlier build of qavtool-export.
 //   batch-export-bench [--rounds N] [--odbc-rows N] [--no-odbc] [--tsql-rows N] [--tsql-only]
-//                      [TEXT_ROWS...]
+//                      [--sales-only] [--baseline QAVTOOL_EXPORT] [TEXT_ROWS...]
 //   (default 3 rounds; 10000 1000000 rows; ODBC and T-SQL 1000000 rows)
 #include "bench/BenchArgs.h"
 #include "bench/BenchProcess.h"
 #include "bench/BenchTable.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "tools/DemoSuite.h"
 #include "tools/tds/TdsServer.h"
 
 #include <QCoreApplication>
@@ -91,17 +93,22 @@ QString Select(const qav::bench::TBenchTable& table) {
   return QStringLiteral("select * from ") + QString::fromLatin1(table.name);
 }
 
+// Runs `program` (qavtool-export, or an earlier build of it) on one query of `database`.
 // `server` is "embedded:FOLDER" or an SQL Server's "HOST,PORT".
-Run Export(const QString& server, const qav::bench::TBenchTable& table, const QString& format,
-           const QString& out, const QString& query = {}) {
-  Run run =
-      Measure({QStringLiteral(QAVTOOL_EXPORT_PATH), QStringLiteral("--server"), server,
-               QStringLiteral("--database"), QStringLiteral("BENCH"), QStringLiteral("--query"),
-               query.isEmpty() ? Select(table) : query, QStringLiteral("--format"), format,
-               QStringLiteral("--out"), out, QStringLiteral("--force")},
-              {}, out + QStringLiteral(".log"));
+Run ExportQuery(const QString& program, const QString& server, const QString& database,
+                const QString& query, const QString& format, const QString& out) {
+  Run run = Measure({program, QStringLiteral("--server"), server, QStringLiteral("--database"),
+                     database, QStringLiteral("--query"), query, QStringLiteral("--format"), format,
+                     QStringLiteral("--out"), out, QStringLiteral("--force")},
+                    {}, out + QStringLiteral(".log"));
   run.megabytes = QFileInfo(out).size() / 1048576.0;
   return run;
+}
+
+Run Export(const QString& server, const qav::bench::TBenchTable& table, const QString& format,
+           const QString& out, const QString& query = {}) {
+  return ExportQuery(QStringLiteral(QAVTOOL_EXPORT_PATH), server, QStringLiteral("BENCH"),
+                     query.isEmpty() ? Select(table) : query, format, out);
 }
 
 // A peer writing to standard output.
@@ -183,6 +190,43 @@ int TranslationCost(int rounds, long rows) {
   return !a.ok || !b.ok;
 }
 
+// Everyday console queries on the demo's 50,000-row Sales table: texts compared, sorted,
+// grouped and matched, and arithmetic on money and dates.
+const char* const kSalesQueries[] = {
+    "select * from Sales",
+    "select s.DocNo, c.NameThai, s.Amount * s.ExchangeRate from Sales s join Customer c on "
+    "c.Id = s.Customer where s.DocNo like 'IV24%' and c.NameEng <> 'x' order by s.DocNo desc",
+    "select DocNo, count(*), sum(Amount), avg(Qty) from Sales group by DocNo order by DocNo",
+    "select distinct Remark from Sales where Remark is not null order by Remark",
+    "select convert(varchar(10), DocDate, 103), Amount + VatAmount, Qty / 2, DocDate + 30, "
+    "upper(DocNo) + '-' + cast(ItemNo as varchar) from Sales where DocNo >= 'IV2406'",
+};
+
+// The batch exporter's throughput on those queries, beside `baseline`, an earlier build of
+// qavtool-export, when given: what the way the suite compares texts and counts costs a user.
+int SalesThroughput(int rounds, const QString& baseline) {
+  QTemporaryDir dir;
+  const QString suite = dir.filePath(QStringLiteral("suite"));
+  qav::demo::CreateDemoSuite(suite);
+  const QString server = QStringLiteral("embedded:") + suite;
+  const QString out = dir.filePath(QStringLiteral("sales.txt"));
+  int failures = 0;
+  for (const char* query : kSalesQueries) {
+    const QString text = QString::fromUtf8(query);
+    const auto run = [&](const QString& program) {
+      return [&, program] {
+        return ExportQuery(program, server, QStringLiteral("DEMO"), text, QStringLiteral("txt"),
+                           out);
+      };
+    };
+    std::printf("\n%s\n", query);
+    failures +=
+        Pair(rounds, 50000, "qavtool-export txt on Sales", run(QStringLiteral(QAVTOOL_EXPORT_PATH)),
+             "baseline txt on Sales", baseline.isEmpty() ? std::function<Run()>() : run(baseline));
+  }
+  return failures;
+}
+
 // FreeTDS's programs find the test server through a configuration file of their own.
 QString FreeTdsConf(const QString& folder, std::uint16_t port) {
   const QString name = folder + QStringLiteral("/freetds.conf");
@@ -201,9 +245,11 @@ int main(int argc, char** argv) {
   const qav::bench::BenchArgs args(
       argc, argv,
       "batch-export-bench [--rounds N] [--odbc-rows N] [--no-odbc] [--tsql-rows N] [--tsql-only]\n"
-      "                   [TEXT_ROWS...]\n"
-      "  (default 3 rounds; 10000 1000000 text rows; 1000000 ODBC and T-SQL rows)",
-      16, {"--rounds", "--odbc-rows", "--tsql-rows"}, {"--no-odbc", "--tsql-only"});
+      "                   [--sales-only] [--baseline QAVTOOL_EXPORT] [TEXT_ROWS...]\n"
+      "  (default 3 rounds; 10000 1000000 text rows; 1000000 ODBC and T-SQL rows; the Sales\n"
+      "  queries beside an earlier build's qavtool-export when --baseline names it)",
+      16, {"--rounds", "--odbc-rows", "--tsql-rows"}, {"--no-odbc", "--tsql-only", "--sales-only"},
+      {"--baseline"});
   QCoreApplication app(argc, argv);
   const int rounds = static_cast<int>(args.Option("--rounds", 3));
   const long odbcRows = args.Flag("--no-odbc") ? 0 : args.Option("--odbc-rows", 1000000);
@@ -222,7 +268,9 @@ int main(int argc, char** argv) {
   std::printf("medians of %d interleaved rounds\n", rounds);
   std::printf("%-30s %10s %9s %11s %9s %10s\n", "program", "rows", "seconds", "rows/s", "file MB",
               "peak MB");
-  int failures = TranslationCost(rounds, tsqlRows);
+  int failures = SalesThroughput(rounds, QString::fromStdString(args.Text("--baseline")));
+  if (args.Flag("--sales-only")) return failures ? 1 : 0;
+  failures += TranslationCost(rounds, tsqlRows);
   if (args.Flag("--tsql-only")) return failures ? 1 : 0;
   for (const qav::bench::TBenchTable& table : qav::bench::BenchTables()) {
     const std::string on = std::string(" on ") + table.name;

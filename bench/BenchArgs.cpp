@@ -26,7 +26,8 @@ bool ReadPositive(const char* text, long& out) {
 
 BenchArgs::BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNumbers,
                      std::initializer_list<const char*> options,
-                     std::initializer_list<const char*> flags) {
+                     std::initializer_list<const char*> flags,
+                     std::initializer_list<const char*> textOptions) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -39,6 +40,13 @@ BenchArgs::BenchArgs(int argc, char** argv, const char* usage, std::size_t maxNu
       for (const char* f : flags) flag = flag || arg == f;
       if (flag) {
         options_[arg] = 1;
+        continue;
+      }
+      bool text = false;
+      for (const char* t : textOptions) text = text || arg == t;
+      if (text) {
+        if (i + 1 >= argc) Refuse(usage, arg + " needs a value");
+        texts_[arg] = argv[++i];
         continue;
       }
       bool known = false;
