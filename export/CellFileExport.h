@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <memory>
+#include <vector>
 
 namespace qav {
 
@@ -109,6 +110,14 @@ class TExportToCellFile : public TExportBaseComponent {
   // from its text (the typed formats do for numbers and dates): without a cell handler, which
   // sees every text, the run then leaves the text empty instead of formatting it for nothing.
   virtual bool ReadsFieldValue(const db::TField& field, TCellType cellType) const;
+  // Whole records, for a writer that can take every cell from the row store itself: when no cell
+  // of the run needs the per-cell steps (no cell handler, no character set to apply, the
+  // columnar layout) and every column has a field, the run hands the writer those fields, in
+  // column order, before the first record (and again whenever they change); when it takes
+  // them, each record's cells are written by WriteRecord between BeginRow and EndRow.
+  virtual bool BeginRecords(const std::vector<const db::TField*>& fields);
+  virtual void WriteRecord();
+
   // The cell's text, made now when the run left it to ReadsFieldValue.
   QString CellText(const db::TField* field, const QString& text) {
     return text.isEmpty() && field ? GetFieldText(field) : text;
@@ -142,6 +151,8 @@ class TExportToCellFile : public TExportBaseComponent {
   void CloseFileAfterError() noexcept;
   // Raises ERangeError when a file of that many records does not fit the format.
   void CheckFits(int records) const;
+  // Gives the run's font the value the records left it, before the lines that use it.
+  void SettleFont();
   // Adds the stream's count of unwritable characters to the run's and drops the stream.
   void DropStream();
 
@@ -151,6 +162,8 @@ class TExportToCellFile : public TExportBaseComponent {
   QIODevice* outputDevice_ = nullptr;
   QString outputName_;
   std::unique_ptr<QFont> cellFont_;
+  // The font the last record cell was written with, when the run's font does not hold it yet.
+  const QFont* lastFont_ = nullptr;
   int exportRecordCount_ = 0;
   int titleRowCount_ = 0;
   int currentRow_ = 0;

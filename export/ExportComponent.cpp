@@ -96,40 +96,68 @@ bool FastPlainText(const TField& field, const TFormatSettings& fs, QString& text
   if (!store || row < 0 || row >= store->Rows()) return false;
   const int column = field.Index();
   const TFieldType type = field.DataType();
-  switch (store->KindAt(row, column)) {
-    case RowStore::Kind::Null:
+  switch (PlainFormOf(type, store->KindAt(row, column))) {
+    case TPlainForm::Empty:
       text.clear();
       return true;
-    case RowStore::Kind::Int:
-      if (IsIntegerType(type)) {
-        text = QString::number(store->IntAt(row, column));
-        return true;
-      }
-      if (type == ftBoolean) {
-        text = store->IntAt(row, column) ? QStringLiteral("True") : QStringLiteral("False");
-        return true;
-      }
-      return false;
-    case RowStore::Kind::Float: {
-      const double value = store->FloatAt(row, column);
-      if (type == ftFloat || type == ftCurrency)
-        text = FloatToStr(value, fs);
-      else if (type == ftBCD)
-        text = CurrToStr(value, fs);
-      else if (IsDateTimeType(type))
-        text = DateTimeText(type, value, fs);
-      else
-        return false;
+    case TPlainForm::Integer:
+      text = QString::number(store->IntAt(row, column));
       return true;
-    }
-    case RowStore::Kind::Bytes:
-      if (!IsTextType(type)) return false;
+    case TPlainForm::Boolean:
+      text = store->IntAt(row, column) ? QStringLiteral("True") : QStringLiteral("False");
+      return true;
+    case TPlainForm::Float:
+      text = FloatToStr(store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::Money:
+      text = CurrToStr(store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::DateTime:
+      text = DateTimeText(type, store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::Text: {
       const std::string_view bytes = store->BytesAt(row, column);
       text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
       return true;
+    }
+    case TPlainForm::Other:
+      break;
   }
   return false;
 }
+
+}  // namespace
+
+TPlainForm PlainFormOf(TFieldType type, RowStore::Kind kind) {
+  switch (kind) {
+    case RowStore::Kind::Null:
+      return TPlainForm::Empty;
+    case RowStore::Kind::Int:
+      if (IsIntegerType(type)) return TPlainForm::Integer;
+      if (type == ftBoolean) return TPlainForm::Boolean;
+      return TPlainForm::Other;
+    case RowStore::Kind::Float:
+      if (type == ftFloat || type == ftCurrency) return TPlainForm::Float;
+      if (type == ftBCD) return TPlainForm::Money;
+      if (IsDateTimeType(type)) return TPlainForm::DateTime;
+      return TPlainForm::Other;
+    case RowStore::Kind::Bytes:
+      return IsTextType(type) ? TPlainForm::Text : TPlainForm::Other;
+  }
+  return TPlainForm::Other;
+}
+
+char* DateTimeChars(TFieldType type, TDateTime value, char* out, char* end,
+                    const TFormatSettings& fs) {
+  QDate date;
+  QTime time;
+  SplitDateTime(value, date, time);
+  if (type == ftDate) return FormatDateTimeChars(fs.ShortDateFormat, date, time, out, end, fs);
+  if (type == ftTime) return FormatDateTimeChars(fs.LongTimeFormat, date, time, out, end, fs);
+  return DateTimeToChars(date, time, out, end, fs);
+}
+
+namespace {
 
 bool IsZeroValue(const QVariant& value) {
   if (value.isNull()) return true;
