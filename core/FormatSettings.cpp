@@ -22,6 +22,12 @@ namespace {
 // Writes a number with at least `digits` digits at `out` (room for 12); its end. The runtime's
 // formatting without printf, which would dominate an export of many dates.
 char* NumberChars(char* out, int value, int digits) {
+  if (value >= 0 && value < 100 && digits <= 2) {
+    // Days, months and times: most of the numbers of a date.
+    if (value >= 10 || digits == 2) *out++ = static_cast<char>('0' + value / 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
+  }
   char buf[12];
   int n = 0;
   unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
@@ -140,10 +146,9 @@ const std::vector<PatternPart>& Parsed(const QString& pattern) {
 }
 
 template <class Out>
-void AppendDateTime(Out& out, const QString& pattern, const QDate& d, const QTime& t,
+void AppendDateTime(Out& out, const QString& pattern, const TDateFields& at,
                     const TFormatSettings& settings) {
-  int year = 0, month = 0, day = 0;
-  d.getDate(&year, &month, &day);
+  const int year = at.year, month = at.month, day = at.day;
   for (const PatternPart& part : Parsed(pattern)) {
     const int width = part.count >= 2 ? 2 : 1;
     switch (part.kind) {
@@ -160,13 +165,13 @@ void AppendDateTime(Out& out, const QString& pattern, const QDate& d, const QTim
           out.Number(year, 4);
         break;
       case PatternPart::Hour:
-        out.Number(t.hour(), width);
+        out.Number(at.hour, width);
         break;
       case PatternPart::Minute:
-        out.Number(t.minute(), width);
+        out.Number(at.minute, width);
         break;
       case PatternPart::Second:
-        out.Number(t.second(), width);
+        out.Number(at.second, width);
         break;
       case PatternPart::DateSep:
         out.Char(settings.DateSeparator);
@@ -188,48 +193,67 @@ QString FormatDateTime(const QString& pattern, const QDateTime& value,
   return FormatDateTime(pattern, value.date(), value.time(), settings);
 }
 
+TDateFields TDateFields::Of(const QDate& date, const QTime& time) {
+  TDateFields at;
+  date.getDate(&at.year, &at.month, &at.day);
+  at.hour = time.hour();
+  at.minute = time.minute();
+  at.second = time.second();
+  at.msec = time.msec();
+  return at;
+}
+
 QString FormatDateTime(const QString& pattern, const QDate& date, const QTime& time,
+                       const TFormatSettings& settings) {
+  return FormatDateTime(pattern, TDateFields::Of(date, time), settings);
+}
+
+QString FormatDateTime(const QString& pattern, const TDateFields& at,
                        const TFormatSettings& settings) {
   QString text;
   text.reserve(pattern.size() + 16);
   TextOut out{text};
-  AppendDateTime(out, pattern, date, time, settings);
+  AppendDateTime(out, pattern, at, settings);
   return text;
 }
 
-char* FormatDateTimeChars(const QString& pattern, const QDate& date, const QTime& time, char* out,
-                          char* end, const TFormatSettings& settings) {
+char* FormatDateTimeChars(const QString& pattern, const TDateFields& at, char* out, char* end,
+                          const TFormatSettings& settings) {
   CharsOut chars{out, end};
-  AppendDateTime(chars, pattern, date, time, settings);
+  AppendDateTime(chars, pattern, at, settings);
   return chars.Result();
 }
 
 namespace {
 
 template <class Out>
-void AppendDateAndTime(Out& out, const QDate& date, const QTime& time,
-                       const TFormatSettings& settings) {
-  AppendDateTime(out, settings.ShortDateFormat, date, time, settings);
-  if (time.isValid() && time.msecsSinceStartOfDay() != 0) {
+void AppendDateAndTime(Out& out, const TDateFields& at, const TFormatSettings& settings) {
+  AppendDateTime(out, settings.ShortDateFormat, at, settings);
+  // A valid time other than midnight.
+  if (at.hour >= 0 && (at.hour || at.minute || at.second || at.msec)) {
     out.Char(u' ');
-    AppendDateTime(out, settings.LongTimeFormat, date, time, settings);
+    AppendDateTime(out, settings.LongTimeFormat, at, settings);
   }
 }
 
 }  // namespace
 
 QString DateTimeToStr(const QDate& date, const QTime& time, const TFormatSettings& settings) {
+  return DateTimeToStr(TDateFields::Of(date, time), settings);
+}
+
+QString DateTimeToStr(const TDateFields& at, const TFormatSettings& settings) {
   QString text;
   text.reserve(settings.ShortDateFormat.size() + settings.LongTimeFormat.size() + 16);
   TextOut out{text};
-  AppendDateAndTime(out, date, time, settings);
+  AppendDateAndTime(out, at, settings);
   return text;
 }
 
-char* DateTimeToChars(const QDate& date, const QTime& time, char* out, char* end,
+char* DateTimeToChars(const TDateFields& at, char* out, char* end,
                       const TFormatSettings& settings) {
   CharsOut chars{out, end};
-  AppendDateAndTime(chars, date, time, settings);
+  AppendDateAndTime(chars, at, settings);
   return chars.Result();
 }
 

@@ -32,12 +32,22 @@ QString FormatDateTime(const QString& pattern, const QDate& date, const QTime& t
 // The short date, a blank and the long time; only the date when the time is exactly midnight.
 QString DateTimeToStr(const QDate& date, const QTime& time,
                       const TFormatSettings& settings = FormatSettings());
+// A date and a time of day in their calendar fields, as QDate and QTime give them (an invalid
+// date has zeros, an invalid time -1), for callers that work them out without QDate.
+struct TDateFields {
+  int year = 0, month = 0, day = 0;
+  int hour = -1, minute = -1, second = -1, msec = -1;
+  static TDateFields Of(const QDate& date, const QTime& time);
+};
+QString FormatDateTime(const QString& pattern, const TDateFields& at,
+                       const TFormatSettings& settings = FormatSettings());
+QString DateTimeToStr(const TDateFields& at, const TFormatSettings& settings = FormatSettings());
 // FormatDateTime and DateTimeToStr as bytes in [out, end), for the writers of 8-bit files; the
 // end of what they wrote, or null when a separator or a literal of the pattern is not ASCII or
 // the text needs more room (the QString forms then give it).
-char* FormatDateTimeChars(const QString& pattern, const QDate& date, const QTime& time, char* out,
-                          char* end, const TFormatSettings& settings = FormatSettings());
-char* DateTimeToChars(const QDate& date, const QTime& time, char* out, char* end,
+char* FormatDateTimeChars(const QString& pattern, const TDateFields& at, char* out, char* end,
+                          const TFormatSettings& settings = FormatSettings());
+char* DateTimeToChars(const TDateFields& at, char* out, char* end,
                       const TFormatSettings& settings = FormatSettings());
 
 // The general form of a number: up to 15 significant digits, trailing zeros and a needless

@@ -133,7 +133,12 @@ double ScaledFrom(qint64 n, int k) {
 // Writes a double in the fewest bytes that give back every bit of it.
 void CellWriter::Double(double v) {
   const std::uint64_t bits = DoubleBits(v);
-  for (int k = 0; k < kScales; ++k) {
+  // A value that is n / 10^k for some k is within rounding of a whole number at the largest
+  // scale too: one that is not there (a date, a third) skips the search.
+  const double most = v * kPowers[kScales - 1];
+  const bool scaled =
+      !(std::fabs(most) < 0x1p53) || std::fabs(most - std::rint(most)) <= std::fabs(most) * 0x1p-50;
+  for (int k = 0; scaled && k < kScales; ++k) {
     const double m = v * kPowers[static_cast<std::size_t>(k)];
     if (!(std::fabs(m) < 0x1p53)) break;  // and NaN
     const double r = std::rint(m);

@@ -263,6 +263,9 @@ void TExportToCellFile::StartFile(const QString& fileName, int fileNumber) {
   recordsInFile_ = 0;
   checkedRecords_ = RecordsInFile(fileNumber);
   CheckFits(checkedRecords_);
+  // A format without limits has nothing to check record by record.
+  const TGridLimits limits = GridLimits();
+  if (limits.Rows == INT_MAX && limits.Columns == INT_MAX) checkedRecords_ = INT_MAX;
   if (!fileName.isEmpty()) {
     QString name = fileNumber == 0 ? fileName : NumberedFileName(fileName, fileNumber);
     if (OnGetFileName) OnGetFileName(this, fileNumber, name);

@@ -27,10 +27,10 @@ namespace {
 
 using namespace db;
 
-// The date and the time of day of a date-time number, without the time zone work of QDateTime.
-void SplitDateTime(TDateTime value, QDate& date, QTime& time) {
+// The calendar fields of a date-time number, without the calendar and time zone work of
+// QDateTime.
+TDateFields FieldsOf(TDateTime value) {
   constexpr qint64 kMsecsPerDay = 86400000;
-  static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
   const double days = std::trunc(value);
   qint64 msecs = std::llround(std::fabs(value - days) * kMsecsPerDay);
   auto day = static_cast<qint64>(days);
@@ -38,17 +38,24 @@ void SplitDateTime(TDateTime value, QDate& date, QTime& time) {
     msecs -= kMsecsPerDay;
     day += value < 0 ? -1 : 1;
   }
-  date = QDate::fromJulianDay(epoch + day);
-  time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
+  if (!(std::fabs(days) < 1e9)) {
+    // Far beyond any calendar in use: as QDate has it.
+    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+    return TDateFields::Of(QDate::fromJulianDay(epoch + day),
+                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)));
+  }
+  constexpr qint64 kEpochDays = -25569;  // 1899-12-30, counted from 1970-01-01
+  const DateTimeParts p = DateTimeParts::FromDays(kEpochDays + day, msecs);
+  // QDate has no year 0: the year before 1 is -1.
+  return {p.year > 0 ? p.year : p.year - 1, p.month, p.day, p.hour, p.minute, p.second,
+          static_cast<int>(msecs % 1000)};
 }
 
 QString DateTimeText(TFieldType type, TDateTime value, const TFormatSettings& fs) {
-  QDate date;
-  QTime time;
-  SplitDateTime(value, date, time);
-  if (type == ftDate) return FormatDateTime(fs.ShortDateFormat, date, time, fs);
-  if (type == ftTime) return FormatDateTime(fs.LongTimeFormat, date, time, fs);
-  return DateTimeToStr(date, time, fs);
+  const TDateFields at = FieldsOf(value);
+  if (type == ftDate) return FormatDateTime(fs.ShortDateFormat, at, fs);
+  if (type == ftTime) return FormatDateTime(fs.LongTimeFormat, at, fs);
+  return DateTimeToStr(at, fs);
 }
 
 QString PlainText(const TField& field, const TFormatSettings& fs) {
@@ -149,12 +156,10 @@ TPlainForm PlainFormOf(TFieldType type, RowStore::Kind kind) {
 
 char* DateTimeChars(TFieldType type, TDateTime value, char* out, char* end,
                     const TFormatSettings& fs) {
-  QDate date;
-  QTime time;
-  SplitDateTime(value, date, time);
-  if (type == ftDate) return FormatDateTimeChars(fs.ShortDateFormat, date, time, out, end, fs);
-  if (type == ftTime) return FormatDateTimeChars(fs.LongTimeFormat, date, time, out, end, fs);
-  return DateTimeToChars(date, time, out, end, fs);
+  const TDateFields at = FieldsOf(value);
+  if (type == ftDate) return FormatDateTimeChars(fs.ShortDateFormat, at, out, end, fs);
+  if (type == ftTime) return FormatDateTimeChars(fs.LongTimeFormat, at, out, end, fs);
+  return DateTimeToChars(at, out, end, fs);
 }
 
 namespace {

@@ -101,16 +101,16 @@ TEST(FormatSettings, TheBytesOfDatesAndMoneyAreThoseOfTheirTexts) {
     for (const QTime& time : times) {
       SCOPED_TRACE(pattern);
       fs.LongTimeFormat = QString::fromLatin1(pattern);
-      EXPECT_EQ(bytes(buf, DateTimeToChars(date, time, buf, buf + sizeof buf, fs)),
+      const TDateFields at = TDateFields::Of(date, time);
+      EXPECT_EQ(bytes(buf, DateTimeToChars(at, buf, buf + sizeof buf, fs)),
                 DateTimeToStr(date, time, fs));
-      EXPECT_EQ(
-          bytes(buf, FormatDateTimeChars(fs.LongTimeFormat, date, time, buf, buf + sizeof buf, fs)),
-          FormatDateTime(fs.LongTimeFormat, date, time, fs));
+      EXPECT_EQ(bytes(buf, FormatDateTimeChars(fs.LongTimeFormat, at, buf, buf + sizeof buf, fs)),
+                FormatDateTime(fs.LongTimeFormat, date, time, fs));
     }
   // A separator beyond ASCII, or too little room: no bytes, the caller takes the text.
-  EXPECT_EQ(DateTimeToChars(date, times[1], buf, buf + 10, fs), nullptr);
+  EXPECT_EQ(DateTimeToChars(TDateFields::Of(date, times[1]), buf, buf + 10, fs), nullptr);
   fs.DateSeparator = QChar(0x0E01);
-  EXPECT_EQ(DateTimeToChars(date, times[1], buf, buf + sizeof buf, fs), nullptr);
+  EXPECT_EQ(DateTimeToChars(TDateFields::Of(date, times[1]), buf, buf + sizeof buf, fs), nullptr);
 
   for (double money : {0.0, 12.5, -0.0001, 1234567.8912, 123456.00005, -1e20}) {
     fs.DecimalSeparator = u'.';
