@@ -116,8 +116,17 @@ void TExportToCellFile::EndRow(bool) {
   }
 }
 
-bool TExportToCellFile::BeginRecords(const std::vector<const db::TField*>&) {
+bool TExportToCellFile::BeginRecords() {
   return false;
+}
+
+const db::RowStore::CellView* TExportToCellFile::RecordCells() {
+  const db::RowStore* store = records_->Store();
+  const qint64 row = records_->CurrentRow();
+  if (!records_->Active() || !store || row < 0 || row >= store->Rows()) return nullptr;
+  recordCells_.resize(static_cast<size_t>(store->Columns()));
+  store->ReadRow(row, recordCells_.data());
+  return recordCells_.data();
 }
 
 void TExportToCellFile::WriteRecord() {}
@@ -421,9 +430,14 @@ void TExportToCellFile::RunExport() {
           fields.push_back(source->FindColumnField(*column));
         fieldsVersion = source->FieldsVersion();
         resolved = true;
-        direct = directAllowed && !columns.empty() &&
-                 std::none_of(fields.begin(), fields.end(), [](auto* f) { return !f; }) &&
-                 BeginRecords(fields);
+        direct = false;
+        if (directAllowed && !columns.empty() && fields.front()) {
+          records_ = fields.front()->DataSet();
+          direct = std::all_of(fields.begin(), fields.end(),
+                               [this](auto* f) { return f && f->DataSet() == records_; });
+          recordFields_ = fields;
+          direct = direct && BeginRecords();
+        }
       }
       if (direct) {
         BeginRow(false);

@@ -112,11 +112,16 @@ class TExportToCellFile : public TExportBaseComponent {
   virtual bool ReadsFieldValue(const db::TField& field, TCellType cellType) const;
   // Whole records, for a writer that can take every cell from the row store itself: when no cell
   // of the run needs the per-cell steps (no cell handler, no character set to apply, the
-  // columnar layout) and every column has a field, the run hands the writer those fields, in
-  // column order, before the first record (and again whenever they change); when it takes
-  // them, each record's cells are written by WriteRecord between BeginRow and EndRow.
-  virtual bool BeginRecords(const std::vector<const db::TField*>& fields);
+  // columnar layout) and every column has a field of one dataset, the run asks the writer
+  // before the first record (and again whenever the fields change) whether it takes the records
+  // whole; then each record's cells are written by WriteRecord between BeginRow and EndRow.
+  virtual bool BeginRecords();
   virtual void WriteRecord();
+  // For those two: the field of each column, in column order, and the cells of the current
+  // record as its dataset's row store holds them, by field index (null when it has no row
+  // there).
+  const std::vector<const db::TField*>& RecordFields() const { return recordFields_; }
+  const db::RowStore::CellView* RecordCells();
 
   // The cell's text, made now when the run left it to ReadsFieldValue.
   QString CellText(const db::TField* field, const QString& text) {
@@ -162,6 +167,10 @@ class TExportToCellFile : public TExportBaseComponent {
   QIODevice* outputDevice_ = nullptr;
   QString outputName_;
   std::unique_ptr<QFont> cellFont_;
+  // Of the records written whole: their dataset, the field of each column, the current cells.
+  const db::TDataSet* records_ = nullptr;
+  std::vector<const db::TField*> recordFields_;
+  std::vector<db::RowStore::CellView> recordCells_;
   // The font the last record cell was written with, when the run's font does not hold it yet.
   const QFont* lastFont_ = nullptr;
   int exportRecordCount_ = 0;

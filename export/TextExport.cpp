@@ -92,16 +92,10 @@ void TExportToText::WriteStoredValue(const db::TField& field, TCellType cellType
   }
 }
 
-bool TExportToText::BeginRecords(const std::vector<const db::TField*>& fields) {
-  // Cells that go out as their plain texts, unqualified and unpadded, from one row store.
-  if (fields.empty() || !Stream() || Fixed || BlankIfZero || Options & soFieldMask ||
-      !TextQualifier.isNull() || Separator.unicode() >= 0x80)
-    return false;
-  records_ = fields.front()->DataSet();
-  for (const db::TField* field : fields)
-    if (field->DataSet() != records_) return false;
-  recordFields_ = fields;
-  return true;
+bool TExportToText::BeginRecords() {
+  // Cells that go out as their plain texts, unqualified and unpadded.
+  return Stream() && !Fixed && !BlankIfZero && !(Options & soFieldMask) && TextQualifier.isNull() &&
+         Separator.unicode() < 0x80;
 }
 
 void TExportToText::WriteFieldCell(const db::TField& field) {
@@ -110,13 +104,7 @@ void TExportToText::WriteFieldCell(const db::TField& field) {
 
 void TExportToText::WriteRecord() {
   TRecordWriter& out = *Stream();
-  const db::RowStore* store = records_->Store();
-  const qint64 row = records_->CurrentRow();
-  const bool stored = records_->Active() && store && row >= 0 && row < store->Rows();
-  if (stored) {
-    cells_.resize(static_cast<size_t>(store->Columns()));
-    store->ReadRow(row, cells_.data());
-  }
+  const db::RowStore::CellView* const cells = RecordCells();
   const TFormatSettings& fs = FormatSettings();
   const char16_t point = fs.DecimalSeparator.unicode();
   // Numbers are written as bytes only with a separator that is one.
@@ -129,14 +117,15 @@ void TExportToText::WriteRecord() {
   };
   const int separators = VisibleColumnCount() - 1;
   const char separator = static_cast<char>(Separator.unicode());
-  for (size_t k = 0; k < recordFields_.size(); ++k) {
+  const std::vector<const db::TField*>& fields = RecordFields();
+  for (size_t k = 0; k < fields.size(); ++k) {
     if (k > 0 && !Separator.isNull() && static_cast<int>(k) <= separators) out.WriteByte(separator);
-    const db::TField& field = *recordFields_[k];
-    if (!stored) {
+    const db::TField& field = *fields[k];
+    if (!cells) {
       WriteFieldCell(field);
       continue;
     }
-    const db::RowStore::CellView& cell = cells_[static_cast<size_t>(field.Index())];
+    const db::RowStore::CellView& cell = cells[field.Index()];
     const TPlainForm form = PlainFormOf(field.DataType(), cell.kind);
     switch (form) {
       case TPlainForm::Empty:

@@ -33,7 +33,7 @@ class TExportToText : public TExportToCellFile {
   void WriteColumnWidth(int column, int width) override;
   void EndRow(bool extraRow) override;
   bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
-  bool BeginRecords(const std::vector<const db::TField*>& fields) override;
+  bool BeginRecords() override;
   void WriteRecord() override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
@@ -49,12 +49,6 @@ class TExportToText : public TExportToCellFile {
 
   // A record cell as the run would write it without WriteRecord.
   void WriteFieldCell(const db::TField& field);
-
-  // Of the records WriteRecord writes: their dataset, the field of each column, and the cells
-  // of the current row.
-  const db::TDataSet* records_ = nullptr;
-  std::vector<const db::TField*> recordFields_;
-  std::vector<db::RowStore::CellView> cells_;
   // Column widths in characters, by output column, for Fixed.
   std::vector<int> widths_;
   QString separatorText_;
