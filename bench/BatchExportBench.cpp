@@ -88,7 +88,7 @@ QString Table(const QString& folder, const qav::bench::TBenchTable& table, long 
 }
 
 QString Select(const qav::bench::TBenchTable& table) {
-  return QStringLiteral("select * from ") + QString::fromLatin1(table.name);
+  return table.SelectAll();
 }
 
 // `server` is "embedded:FOLDER" or an SQL Server's "HOST,PORT".

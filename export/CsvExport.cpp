@@ -1,5 +1,6 @@
 #include "export/CsvExport.h"
 
+#include "core/FormatSettings.h"
 #include "export/CellValue.h"
 #include "export/WorksheetRecords.h"
 
@@ -33,32 +34,30 @@ char* Digits(char* out, int n, int width) {
 
 // "yyyy-MM-dd", "HH:mm:ss[.zzz]" or both, written into `out` (at least 32 bytes); its end.
 char* IsoText(TCellValue::Kind kind, double value, char* out) {
-  const QDateTime at = db::DecodeDateTime(value);
+  const TDateFields at = DateFieldsOf(value);
   if (kind != TCellValue::Time) {
-    int year = 0, month = 0, day = 0;
-    at.date().getDate(&year, &month, &day);
-    if (year < 0 || year > 9999) {
-      const QByteArray date = at.date().toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    if (at.year < 0 || at.year > 9999) {
+      const QByteArray date =
+          QDate(at.year, at.month, at.day).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
       out = std::copy(date.begin(), date.end(), out);
     } else {
-      out = Digits(out, year, 4);
+      out = Digits(out, at.year, 4);
       *out++ = '-';
-      out = Digits(out, month, 2);
+      out = Digits(out, at.month, 2);
       *out++ = '-';
-      out = Digits(out, day, 2);
+      out = Digits(out, at.day, 2);
     }
     if (kind == TCellValue::Date) return out;
     if (kind == TCellValue::DateTime) *out++ = ' ';
   }
-  const QTime time = at.time();
-  out = Digits(out, time.hour(), 2);
+  out = Digits(out, at.hour, 2);
   *out++ = ':';
-  out = Digits(out, time.minute(), 2);
+  out = Digits(out, at.minute, 2);
   *out++ = ':';
-  out = Digits(out, time.second(), 2);
-  if (time.msec()) {
+  out = Digits(out, at.second, 2);
+  if (at.msec) {
     *out++ = '.';
-    out = Digits(out, time.msec(), 3);
+    out = Digits(out, at.msec, 3);
   }
   return out;
 }

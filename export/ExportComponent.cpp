@@ -27,9 +27,9 @@ namespace {
 
 using namespace db;
 
-// The calendar fields of a date-time number, without the calendar and time zone work of
-// QDateTime.
-TDateFields FieldsOf(TDateTime value) {
+}  // namespace
+
+TDateFields DateFieldsOf(TDateTime value) {
   constexpr qint64 kMsecsPerDay = 86400000;
   const double days = std::trunc(value);
   qint64 msecs = std::llround(std::fabs(value - days) * kMsecsPerDay);
@@ -51,8 +51,10 @@ TDateFields FieldsOf(TDateTime value) {
           static_cast<int>(msecs % 1000)};
 }
 
+namespace {
+
 QString DateTimeText(TFieldType type, TDateTime value, const TFormatSettings& fs) {
-  const TDateFields at = FieldsOf(value);
+  const TDateFields at = DateFieldsOf(value);
   if (type == ftDate) return FormatDateTime(fs.ShortDateFormat, at, fs);
   if (type == ftTime) return FormatDateTime(fs.LongTimeFormat, at, fs);
   return DateTimeToStr(at, fs);
@@ -156,7 +158,7 @@ TPlainForm PlainFormOf(TFieldType type, RowStore::Kind kind) {
 
 char* DateTimeChars(TFieldType type, TDateTime value, char* out, char* end,
                     const TFormatSettings& fs) {
-  const TDateFields at = FieldsOf(value);
+  const TDateFields at = DateFieldsOf(value);
   if (type == ftDate) return FormatDateTimeChars(fs.ShortDateFormat, at, out, end, fs);
   if (type == ftTime) return FormatDateTimeChars(fs.LongTimeFormat, at, out, end, fs);
   return DateTimeToChars(at, out, end, fs);

@@ -107,6 +107,11 @@ struct TExportSendTo {
 bool IsExportNumericType(db::TFieldType type);
 
 struct TFormatSettings;
+struct TDateFields;
+
+// The calendar fields of a date-time number, as QDateTime would give them, without its calendar
+// and time zone work.
+TDateFields DateFieldsOf(db::TDateTime value);
 
 // How the plain text of a stored cell is made, from the field's type and the cell's kind alone:
 // Empty for a null, then the digits of an integer, True or False, FloatToStr, CurrToStr, the
