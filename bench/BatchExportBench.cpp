@@ -90,7 +90,7 @@ QString Table(const QString& folder, const qav::bench::TBenchTable& table, long 
 }
 
 QString Select(const qav::bench::TBenchTable& table) {
-  return QStringLiteral("select * from ") + QString::fromLatin1(table.name);
+  return table.SelectAll();
 }
 
 // Runs `program` (qavtool-export, or an earlier build of it) on one query of `database`.

@@ -89,7 +89,8 @@ void MakeRealTable(const QString& file, long rows) {
 }
 
 const std::vector<TBenchTable>& BenchTables() {
-  static const std::vector<TBenchTable> tables = {{"Big", MakeBigTable}, {"Real", MakeRealTable}};
+  static const std::vector<TBenchTable> tables = {{"Big", MakeBigTable, "issimdftsb"},
+                                                  {"Real", MakeRealTable, "issimftDsb"}};
   return tables;
 }
 

@@ -17,6 +17,12 @@ void MakeRealTable(const QString& file, long rows);
 struct TBenchTable {
   const char* name;
   void (*make)(const QString& file, long rows);
+  // What each column holds, a letter a column, for a peer that writes them by position: i
+  // integer, s text, m money, d decimal, f float, t date-time text, D date text, b bit.
+  const char* kinds;
+
+  // The statement that reads the whole table.
+  QString SelectAll() const { return QStringLiteral("select * from ") + QString::fromLatin1(name); }
 };
 const std::vector<TBenchTable>& BenchTables();
 

@@ -1,4 +1,5 @@
-// The Excel workbook export measured against its yardsticks, in one run:
+// The Excel workbook export measured against its yardsticks, in one run, on each benchmark table
+// (Big, and Real shaped like the suite's data):
 //  1. on the same 65,000 rows of 10 columns: the console's .xlsx export beside xlsx-direct-bench
 //     (libxlsxwriter called directly by a minimal C program: the library's own cost), and the
 //     console's .xls export. Runs of the two .xlsx writers alternate, and each is timed both
@@ -32,11 +33,10 @@
 
 namespace {
 
-QString MakeSuite(const QString& folder, long rows) {
+QString MakeSuite(const QString& folder, const qav::bench::TBenchTable& table, long rows) {
   const QString suite = folder + QStringLiteral("/suite");
   QDir().mkpath(suite);
-  qav::bench::MakeBigTable(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")),
-                           rows);
+  table.make(qav::db::embedded::NewDatabaseFile(suite, QStringLiteral("BENCH")), rows);
   return suite;
 }
 
@@ -77,10 +77,13 @@ Timing TimeExport(qav::TExportToCellFile& e, qav::TResultGrid& grid, const QStri
 }
 
 // The C program's own timings of its writing.
-Timing TimeDirect(const QString& database, const QString& file) {
+Timing TimeDirect(const qav::bench::TBenchTable& table, const QString& database,
+                  const QString& file) {
   const QString out = file + QStringLiteral(".time");
-  const auto r = qav::bench::RunMeasured({QStringLiteral(XLSX_DIRECT_PATH), database, file}, out,
-                                         file + QStringLiteral(".log"));
+  const auto r =
+      qav::bench::RunMeasured({QStringLiteral(XLSX_DIRECT_PATH), database, file,
+                               QString::fromLatin1(table.name), QString::fromLatin1(table.kinds)},
+                              out, file + QStringLiteral(".log"));
   QFile times(out);
   Timing t;
   if (!r.ok || !times.open(QIODevice::ReadOnly)) return t;
@@ -104,81 +107,86 @@ int main(int argc, char** argv) {
   const int runs = static_cast<int>(args.Number(2, 3));
   qav::FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");
   int failures = 0;
+  for (const qav::bench::TBenchTable& table : qav::bench::BenchTables()) {
+    {
+      QTemporaryDir dir;
+      const QString suite = MakeSuite(dir.path(), table, rows);
+      qav::db::TDatabase db;
+      db.SetDatabaseName(QStringLiteral("DMDATA"));
+      db.Params() = {QStringLiteral("DATABASE NAME=BENCH"),
+                     QStringLiteral("SERVER NAME=embedded:") + suite};
+      qav::db::TQuery query;
+      query.SetDatabaseName(QStringLiteral("DMDATA"));
+      query.SetSQL(table.SelectAll());
+      qav::TResultGrid grid;
+      grid.SetDataSource(&query);
+      query.Open();
 
-  {
-    QTemporaryDir dir;
-    const QString suite = MakeSuite(dir.path(), rows);
-    qav::db::TDatabase db;
-    db.SetDatabaseName(QStringLiteral("DMDATA"));
-    db.Params() = {QStringLiteral("DATABASE NAME=BENCH"),
-                   QStringLiteral("SERVER NAME=embedded:") + suite};
-    qav::db::TQuery query;
-    query.SetDatabaseName(QStringLiteral("DMDATA"));
-    query.SetSQL(QStringLiteral("select * from Big"));
-    qav::TResultGrid grid;
-    grid.SetDataSource(&query);
-    query.Open();
-
-    const QString database = QDir(suite).filePath(QStringLiteral("BENCH.db"));
-    Timing xlsx, direct, xls;
-    bool ok = true;
-    for (int run = 0; run < runs && ok; ++run) {
-      qav::TExportToXlsx workbook;
-      const Timing ours = TimeExport(workbook, grid, dir.filePath(QStringLiteral("export.xlsx")));
-      const Timing theirs = TimeDirect(database, dir.filePath(QStringLiteral("direct.xlsx")));
-      qav::TExportToXLS worksheet;
-      const Timing classic =
-          TimeExport(worksheet, grid, dir.filePath(QStringLiteral("export.xls")));
-      ok = ours.ok && theirs.ok && classic.ok;
-      xlsx.KeepBest(ours);
-      direct.KeepBest(theirs);
-      xls.KeepBest(classic);
-    }
-    std::printf("rows: %ld, columns: 10, best of %d runs\n", rows, runs);
-    std::printf("%-34s %9s %9s %11s %9s\n", "writer", "seconds", "CPU s", "rows/s", "MB");
-    const auto line = [&](const char* what, const Timing& t, const QString& file) {
-      if (!t.ok) {
-        std::printf("%-34s   failed\n", what);
-        ++failures;
-        return;
+      const QString database = QDir(suite).filePath(QStringLiteral("BENCH.db"));
+      Timing xlsx, direct, xls;
+      bool ok = true;
+      for (int run = 0; run < runs && ok; ++run) {
+        qav::TExportToXlsx workbook;
+        const Timing ours = TimeExport(workbook, grid, dir.filePath(QStringLiteral("export.xlsx")));
+        const Timing theirs =
+            TimeDirect(table, database, dir.filePath(QStringLiteral("direct.xlsx")));
+        qav::TExportToXLS worksheet;
+        const Timing classic =
+            TimeExport(worksheet, grid, dir.filePath(QStringLiteral("export.xls")));
+        ok = ours.ok && theirs.ok && classic.ok;
+        xlsx.KeepBest(ours);
+        direct.KeepBest(theirs);
+        xls.KeepBest(classic);
       }
-      std::printf("%-34s %9.3f %9.3f %11.0f %9.2f\n", what, t.seconds, t.cpu, rows / t.seconds,
-                  QFileInfo(dir.filePath(file)).size() / 1048576.0);
-    };
-    line("xlsx (console's export)", xlsx, QStringLiteral("export.xlsx"));
-    line("xlsx (libxlsxwriter called from C)", direct, QStringLiteral("direct.xlsx"));
-    line("xls (console's export)", xls, QStringLiteral("export.xls"));
-    if (xlsx.ok && direct.ok && direct.cpu > 0)
-      std::printf(
-          "xlsx export / libxlsxwriter alone: %.2f in processor time, %.2f elapsed (target at "
-          "most 1.20)\n",
-          xlsx.cpu / direct.cpu, xlsx.seconds / direct.seconds);
-  }
-
-  std::printf("\n%-34s %10s %9s %10s\n", "qavtool-export --format xlsx", "rows", "seconds",
-              "peak MB");
-  long peaks[2] = {0, 0};
-  const long counts[2] = {10000, bigRows};
-  for (int i = 0; i < 2; ++i) {
-    QTemporaryDir dir;
-    const QString suite = MakeSuite(dir.path(), counts[i]);
-    const QString out = dir.filePath(QStringLiteral("export.xlsx"));
-    const auto r = qav::bench::RunMeasured(
-        {QStringLiteral(QAVTOOL_EXPORT_PATH), QStringLiteral("--server"),
-         QStringLiteral("embedded:") + suite, QStringLiteral("--database"), QStringLiteral("BENCH"),
-         QStringLiteral("--query"), QStringLiteral("select * from Big"), QStringLiteral("--format"),
-         QStringLiteral("xlsx"), QStringLiteral("--out"), out, QStringLiteral("--force")},
-        {}, out + QStringLiteral(".log"));
-    if (!r.ok) {
-      std::printf("%-34s %10ld   failed\n", "", counts[i]);
-      ++failures;
-      continue;
+      std::printf("table %s, rows: %ld, columns: 10, best of %d runs\n", table.name, rows, runs);
+      std::printf("%-34s %9s %9s %11s %9s\n", "writer", "seconds", "CPU s", "rows/s", "MB");
+      const auto line = [&](const char* what, const Timing& t, const QString& file) {
+        if (!t.ok) {
+          std::printf("%-34s   failed\n", what);
+          ++failures;
+          return;
+        }
+        std::printf("%-34s %9.3f %9.3f %11.0f %9.2f\n", what, t.seconds, t.cpu, rows / t.seconds,
+                    QFileInfo(dir.filePath(file)).size() / 1048576.0);
+      };
+      line("xlsx (console's export)", xlsx, QStringLiteral("export.xlsx"));
+      line("xlsx (libxlsxwriter called from C)", direct, QStringLiteral("direct.xlsx"));
+      line("xls (console's export)", xls, QStringLiteral("export.xls"));
+      if (xlsx.ok && direct.ok && direct.cpu > 0)
+        std::printf(
+            "xlsx export / libxlsxwriter alone: %.2f in processor time, %.2f elapsed (target at "
+            "most 1.20)\n",
+            xlsx.cpu / direct.cpu, xlsx.seconds / direct.seconds);
     }
-    peaks[i] = r.peakKb;
-    std::printf("%-34s %10ld %9.2f %10.1f\n", "", counts[i], r.seconds, r.peakKb / 1024.0);
+
+    std::printf("\n%-34s %10s %9s %10s\n",
+                ("qavtool-export --format xlsx, " + std::string(table.name)).c_str(), "rows",
+                "seconds", "peak MB");
+    long peaks[2] = {0, 0};
+    const long counts[2] = {10000, bigRows};
+    for (int i = 0; i < 2; ++i) {
+      QTemporaryDir dir;
+      const QString suite = MakeSuite(dir.path(), table, counts[i]);
+      const QString out = dir.filePath(QStringLiteral("export.xlsx"));
+      const auto r = qav::bench::RunMeasured(
+          {QStringLiteral(QAVTOOL_EXPORT_PATH), QStringLiteral("--server"),
+           QStringLiteral("embedded:") + suite, QStringLiteral("--database"),
+           QStringLiteral("BENCH"), QStringLiteral("--query"), table.SelectAll(),
+           QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--out"), out,
+           QStringLiteral("--force")},
+          {}, out + QStringLiteral(".log"));
+      if (!r.ok) {
+        std::printf("%-34s %10ld   failed\n", "", counts[i]);
+        ++failures;
+        continue;
+      }
+      peaks[i] = r.peakKb;
+      std::printf("%-34s %10ld %9.2f %10.1f\n", "", counts[i], r.seconds, r.peakKb / 1024.0);
+    }
+    if (peaks[0] > 0 && peaks[1] > 0)
+      std::printf("peak memory, %ld rows / 10,000 rows: %.2f\n", bigRows,
+                  static_cast<double>(peaks[1]) / peaks[0]);
+    std::printf("\n");
   }
-  if (peaks[0] > 0 && peaks[1] > 0)
-    std::printf("peak memory, %ld rows / 10,000 rows: %.2f\n", bigRows,
-                static_cast<double>(peaks[1]) / peaks[0]);
   return failures ? 1 : 0;
 }

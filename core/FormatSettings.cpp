@@ -19,9 +19,15 @@ TFormatSettings& FormatSettings() {
 
 namespace {
 
-// Appends a number with at least `digits` digits; the runtime's formatting without printf, which
-// would dominate an export of many dates.
-void AppendNumber(QString& out, int value, int digits) {
+// Writes a number with at least `digits` digits at `out` (room for 12); its end. The runtime's
+// formatting without printf, which would dominate an export of many dates.
+char* NumberChars(char* out, int value, int digits) {
+  if (value >= 0 && value < 100 && digits <= 2) {
+    // Days, months and times: most of the numbers of a date.
+    if (value >= 10 || digits == 2) *out++ = static_cast<char>('0' + value / 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
+  }
   char buf[12];
   int n = 0;
   unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
@@ -30,9 +36,46 @@ void AppendNumber(QString& out, int value, int digits) {
     v /= 10;
   } while (v);
   while (n < digits) buf[n++] = '0';
-  if (value < 0) out += u'-';
-  while (n) out += QLatin1Char(buf[--n]);
+  if (value < 0) *out++ = '-';
+  while (n) *out++ = buf[--n];
+  return out;
 }
+
+void AppendNumber(QString& out, int value, int digits) {
+  char buf[12];
+  out += QLatin1StringView(buf, NumberChars(buf, value, digits) - buf);
+}
+
+// Where AppendDateTime writes: a QString, or ASCII bytes in a buffer of fixed room (a character
+// beyond ASCII or a text beyond the room fails it).
+struct TextOut {
+  QString& text;
+  void Number(int value, int digits) { AppendNumber(text, value, digits); }
+  void Char(QChar c) { text += c; }
+  void Text(const QString& s) { text += s; }
+};
+
+struct CharsOut {
+  char* at;
+  char* end;
+  bool failed = false;
+  void Number(int value, int digits) {
+    if (end - at < 12)
+      failed = true;
+    else
+      at = NumberChars(at, value, digits);
+  }
+  void Char(QChar c) {
+    if (c.unicode() >= 0x80 || at == end)
+      failed = true;
+    else
+      *at++ = static_cast<char>(c.unicode());
+  }
+  void Text(const QString& s) {
+    for (QChar c : s) Char(c);
+  }
+  char* Result() const { return failed ? nullptr : at; }
+};
 
 // A date-time pattern read once into its parts: a field letter with its run length, a
 // separator, or literal text.
@@ -102,42 +145,42 @@ const std::vector<PatternPart>& Parsed(const QString& pattern) {
   return e.parts;
 }
 
-void AppendDateTime(QString& out, const QString& pattern, const QDate& d, const QTime& t,
+template <class Out>
+void AppendDateTime(Out& out, const QString& pattern, const TDateFields& at,
                     const TFormatSettings& settings) {
-  int year = 0, month = 0, day = 0;
-  d.getDate(&year, &month, &day);
+  const int year = at.year, month = at.month, day = at.day;
   for (const PatternPart& part : Parsed(pattern)) {
     const int width = part.count >= 2 ? 2 : 1;
     switch (part.kind) {
       case PatternPart::Day:
-        AppendNumber(out, day, width);
+        out.Number(day, width);
         break;
       case PatternPart::Month:
-        AppendNumber(out, month, width);
+        out.Number(month, width);
         break;
       case PatternPart::Year:
         if (part.count <= 2)
-          AppendNumber(out, year % 100, 2);
+          out.Number(year % 100, 2);
         else
-          AppendNumber(out, year, 4);
+          out.Number(year, 4);
         break;
       case PatternPart::Hour:
-        AppendNumber(out, t.hour(), width);
+        out.Number(at.hour, width);
         break;
       case PatternPart::Minute:
-        AppendNumber(out, t.minute(), width);
+        out.Number(at.minute, width);
         break;
       case PatternPart::Second:
-        AppendNumber(out, t.second(), width);
+        out.Number(at.second, width);
         break;
       case PatternPart::DateSep:
-        out += settings.DateSeparator;
+        out.Char(settings.DateSeparator);
         break;
       case PatternPart::TimeSep:
-        out += settings.TimeSeparator;
+        out.Char(settings.TimeSeparator);
         break;
       case PatternPart::Literal:
-        out += part.literal;
+        out.Text(part.literal);
         break;
     }
   }
@@ -150,29 +193,78 @@ QString FormatDateTime(const QString& pattern, const QDateTime& value,
   return FormatDateTime(pattern, value.date(), value.time(), settings);
 }
 
+TDateFields TDateFields::Of(const QDate& date, const QTime& time) {
+  TDateFields at;
+  date.getDate(&at.year, &at.month, &at.day);
+  at.hour = time.hour();
+  at.minute = time.minute();
+  at.second = time.second();
+  at.msec = time.msec();
+  return at;
+}
+
 QString FormatDateTime(const QString& pattern, const QDate& date, const QTime& time,
                        const TFormatSettings& settings) {
-  QString out;
-  out.reserve(pattern.size() + 16);
-  AppendDateTime(out, pattern, date, time, settings);
-  return out;
+  return FormatDateTime(pattern, TDateFields::Of(date, time), settings);
 }
+
+QString FormatDateTime(const QString& pattern, const TDateFields& at,
+                       const TFormatSettings& settings) {
+  QString text;
+  text.reserve(pattern.size() + 16);
+  TextOut out{text};
+  AppendDateTime(out, pattern, at, settings);
+  return text;
+}
+
+char* FormatDateTimeChars(const QString& pattern, const TDateFields& at, char* out, char* end,
+                          const TFormatSettings& settings) {
+  CharsOut chars{out, end};
+  AppendDateTime(chars, pattern, at, settings);
+  return chars.Result();
+}
+
+namespace {
+
+template <class Out>
+void AppendDateAndTime(Out& out, const TDateFields& at, const TFormatSettings& settings) {
+  AppendDateTime(out, settings.ShortDateFormat, at, settings);
+  // A valid time other than midnight.
+  if (at.hour >= 0 && (at.hour || at.minute || at.second || at.msec)) {
+    out.Char(u' ');
+    AppendDateTime(out, settings.LongTimeFormat, at, settings);
+  }
+}
+
+}  // namespace
 
 QString DateTimeToStr(const QDate& date, const QTime& time, const TFormatSettings& settings) {
-  QString out;
-  out.reserve(settings.ShortDateFormat.size() + settings.LongTimeFormat.size() + 16);
-  AppendDateTime(out, settings.ShortDateFormat, date, time, settings);
-  if (time.isValid() && time.msecsSinceStartOfDay() != 0) {
-    out += u' ';
-    AppendDateTime(out, settings.LongTimeFormat, date, time, settings);
-  }
-  return out;
+  return DateTimeToStr(TDateFields::Of(date, time), settings);
 }
 
-QString FloatToStr(double value, const TFormatSettings& settings) {
-  if (std::isnan(value)) return QStringLiteral("NAN");
-  if (std::isinf(value)) return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-  if (value == 0) return QStringLiteral("0");
+QString DateTimeToStr(const TDateFields& at, const TFormatSettings& settings) {
+  QString text;
+  text.reserve(settings.ShortDateFormat.size() + settings.LongTimeFormat.size() + 16);
+  TextOut out{text};
+  AppendDateAndTime(out, at, settings);
+  return text;
+}
+
+char* DateTimeToChars(const TDateFields& at, char* out, char* end,
+                      const TFormatSettings& settings) {
+  CharsOut chars{out, end};
+  AppendDateAndTime(chars, at, settings);
+  return chars.Result();
+}
+
+char* FloatToChars(double value, char* out) {
+  const auto put = [&out](const char* text) {
+    while (*text) *out++ = *text++;
+    return out;
+  };
+  if (std::isnan(value)) return put("NAN");
+  if (std::isinf(value)) return put(value > 0 ? "INF" : "-INF");
+  if (value == 0) return put("0");
   // 15 significant digits, rounded once: "d.dddddddddddddde+XX". The shortest form that reads
   // back as the value is much quicker to find; when it has 15 digits or fewer it is that
   // rounding already (the value lies within half a unit of its last bit of it, far closer than
@@ -194,54 +286,72 @@ QString FloatToStr(double value, const TFormatSettings& settings) {
   std::from_chars(p + 1 + (p[1] == '+'), result.ptr, exponent);
   while (count > 1 && digits[count - 1] == '0') --count;
 
-  QString out;
-  out.reserve(count + 8);
-  if (negative) out += u'-';
+  if (negative) *out++ = '-';
   if (exponent >= 15 || exponent < -5) {
-    out += QLatin1Char(digits[0]);
+    *out++ = digits[0];
     if (count > 1) {
-      out += settings.DecimalSeparator;
-      out += QLatin1StringView(digits + 1, count - 1);
+      *out++ = '.';
+      out = std::copy(digits + 1, digits + count, out);
     }
-    out += u'E';
-    out += QString::number(exponent);
-  } else if (exponent >= 0) {
+    *out++ = 'E';
+    return std::to_chars(out, out + 8, exponent).ptr;
+  }
+  if (exponent >= 0) {
     const int whole = exponent + 1;
-    for (int k = 0; k < whole; ++k) out += QLatin1Char(k < count ? digits[k] : '0');
+    for (int k = 0; k < whole; ++k) *out++ = k < count ? digits[k] : '0';
     if (count > whole) {
-      out += settings.DecimalSeparator;
-      out += QLatin1StringView(digits + whole, count - whole);
+      *out++ = '.';
+      out = std::copy(digits + whole, digits + count, out);
     }
-  } else {
-    out += u'0';
-    out += settings.DecimalSeparator;
-    for (int k = 0; k < -exponent - 1; ++k) out += u'0';
-    out += QLatin1StringView(digits, count);
+    return out;
+  }
+  *out++ = '0';
+  *out++ = '.';
+  out = std::fill_n(out, -exponent - 1, '0');
+  return std::copy(digits, digits + count, out);
+}
+
+char* CurrToChars(double value, char* out) {
+  // The money type holds ten-thousandths in 64 bits; beyond that only the general form is left.
+  if (!(std::fabs(value) < 9.0e14)) return FloatToChars(value, out);
+  const qint64 scaled = std::llround(value * 10000.0);
+  const quint64 magnitude =
+      scaled < 0 ? 0 - static_cast<quint64>(scaled) : static_cast<quint64>(scaled);
+  if (scaled < 0) *out++ = '-';
+  out = std::to_chars(out, out + 24, magnitude / 10000).ptr;
+  int fraction = static_cast<int>(magnitude % 10000);
+  if (!fraction) return out;
+  int digits = 4;
+  while (fraction % 10 == 0) {
+    fraction /= 10;
+    --digits;
+  }
+  *out++ = '.';
+  return NumberChars(out, fraction, digits);
+}
+
+namespace {
+
+// A number's ASCII text with the settings' decimal separator in place of the point.
+QString WithDecimalSeparator(const char* text, const char* end, const TFormatSettings& settings) {
+  QString out = QString::fromLatin1(text, end - text);
+  if (settings.DecimalSeparator != u'.') {
+    const qsizetype point = out.indexOf(u'.');
+    if (point >= 0) out[point] = settings.DecimalSeparator;
   }
   return out;
 }
 
+}  // namespace
+
+QString FloatToStr(double value, const TFormatSettings& settings) {
+  char buf[kNumberChars];
+  return WithDecimalSeparator(buf, FloatToChars(value, buf), settings);
+}
+
 QString CurrToStr(double value, const TFormatSettings& settings) {
-  // The money type holds ten-thousandths in 64 bits; beyond that only the general form is left.
-  if (!(std::fabs(value) < 9.0e14)) return FloatToStr(value, settings);
-  const qint64 scaled = std::llround(value * 10000.0);
-  const quint64 magnitude =
-      scaled < 0 ? 0 - static_cast<quint64>(scaled) : static_cast<quint64>(scaled);
-  QString out;
-  out.reserve(24);
-  if (scaled < 0) out += u'-';
-  out += QString::number(magnitude / 10000);
-  int fraction = static_cast<int>(magnitude % 10000);
-  if (fraction) {
-    int digits = 4;
-    while (fraction % 10 == 0) {
-      fraction /= 10;
-      --digits;
-    }
-    out += settings.DecimalSeparator;
-    AppendNumber(out, fraction, digits);
-  }
-  return out;
+  char buf[kNumberChars];
+  return WithDecimalSeparator(buf, CurrToChars(value, buf), settings);
 }
 
 bool TryStrToFloat(const QString& text, double& value, const TFormatSettings& settings) {

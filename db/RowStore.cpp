@@ -133,7 +133,12 @@ double ScaledFrom(qint64 n, int k) {
 // Writes a double in the fewest bytes that give back every bit of it.
 void CellWriter::Double(double v) {
   const std::uint64_t bits = DoubleBits(v);
-  for (int k = 0; k < kScales; ++k) {
+  // A value that is n / 10^k for some k is within rounding of a whole number at the largest
+  // scale too: one that is not there (a date, a third) skips the search.
+  const double most = v * kPowers[kScales - 1];
+  const bool scaled =
+      !(std::fabs(most) < 0x1p53) || std::fabs(most - std::rint(most)) <= std::fabs(most) * 0x1p-50;
+  for (int k = 0; scaled && k < kScales; ++k) {
     const double m = v * kPowers[static_cast<std::size_t>(k)];
     if (!(std::fabs(m) < 0x1p53)) break;  // and NaN
     const double r = std::rint(m);
@@ -419,6 +424,53 @@ std::string_view RowStore::BytesAt(qint64 row, int column) const {
   else if (tag == kLongBytesTag)
     at = GetVarint(at, length);
   return {reinterpret_cast<const char*>(at), static_cast<std::size_t>(length)};
+}
+
+void RowStore::ReadRow(qint64 row, CellView* cells) const {
+  if (IsStaged(row)) {
+    for (int i = 0; i < columns_; ++i) {
+      const Cell& c = Staged(i);
+      CellView& v = cells[i];
+      v.kind = c.kind;
+      if (c.kind == Kind::Int) v.integer = static_cast<qint64>(c.bits);
+      if (c.kind == Kind::Float) v.number = std::bit_cast<double>(c.bits);
+      if (c.kind == Kind::Bytes) v.bytes = c.bytes;
+    }
+    return;
+  }
+  const std::uint8_t* const tags = RowAt(row) + SpanTableSize(columns_);
+  const std::uint8_t* at = tags + columns_;
+  for (int i = 0; i < columns_; ++i) {
+    const std::uint8_t tag = tags[i];
+    CellView& v = cells[i];
+    v.kind = kTags[tag].kind;
+    if (tag >= kShortBytesTag) {
+      v.bytes = {reinterpret_cast<const char*>(at), static_cast<std::size_t>(tag - kShortBytesTag)};
+      at += tag - kShortBytesTag;
+      continue;
+    }
+    if (tag == kLongBytesTag) {
+      std::uint64_t length;
+      at = GetVarint(at, length);
+      v.bytes = {reinterpret_cast<const char*>(at), static_cast<std::size_t>(length)};
+      at += length;
+      continue;
+    }
+    if (tag == kDoubleTag) {
+      std::uint64_t bits;
+      std::memcpy(&bits, at, sizeof bits);
+      v.number = std::bit_cast<double>(bits);
+    } else if (tag >= kScaledTag) {
+      v.number = ScaledFrom(GetInteger(tag, at), (tag - kScaledTag) >> 4);
+    } else if (tag >= kMillisTag) {
+      v.number = DateFrom(GetInteger(tag, at), kMsecsPerDay, 1);
+    } else if (tag >= kSecondsTag) {
+      v.number = DateFrom(GetInteger(tag, at), kSecondsPerDay, 1000);
+    } else if (tag >= kIntTag) {
+      v.integer = GetInteger(tag, at);
+    }
+    at += kTags[tag].size;
+  }
 }
 
 std::size_t RowStore::MemoryUsed() const {

@@ -116,6 +116,21 @@ void TExportToCellFile::EndRow(bool) {
   }
 }
 
+bool TExportToCellFile::BeginRecords() {
+  return false;
+}
+
+const db::RowStore::CellView* TExportToCellFile::RecordCells() {
+  const db::RowStore* store = records_->Store();
+  const qint64 row = records_->CurrentRow();
+  if (!records_->Active() || !store || row < 0 || row >= store->Rows()) return nullptr;
+  recordCells_.resize(static_cast<size_t>(store->Columns()));
+  store->ReadRow(row, recordCells_.data());
+  return recordCells_.data();
+}
+
+void TExportToCellFile::WriteRecord() {}
+
 bool TExportToCellFile::ReadsFieldValue(const db::TField&, TCellType) const {
   return false;
 }
@@ -257,6 +272,9 @@ void TExportToCellFile::StartFile(const QString& fileName, int fileNumber) {
   recordsInFile_ = 0;
   checkedRecords_ = RecordsInFile(fileNumber);
   CheckFits(checkedRecords_);
+  // A format without limits has nothing to check record by record.
+  const TGridLimits limits = GridLimits();
+  if (limits.Rows == INT_MAX && limits.Columns == INT_MAX) checkedRecords_ = INT_MAX;
   if (!fileName.isEmpty()) {
     QString name = fileNumber == 0 ? fileName : NumberedFileName(fileName, fileNumber);
     if (OnGetFileName) OnGetFileName(this, fileNumber, name);
@@ -326,7 +344,13 @@ void TExportToCellFile::WriteTitleRow() {
   EndRow(true);
 }
 
+void TExportToCellFile::SettleFont() {
+  if (lastFont_) *cellFont_ = *lastFont_;
+  lastFont_ = nullptr;
+}
+
 void TExportToCellFile::CloseFile() {
+  SettleFont();
   if (!stream_) return;
   StreamDrop drop{*this};
   WriteFooter();
@@ -355,6 +379,7 @@ void TExportToCellFile::RunExport() {
     throw Exception(
         FormatExportText(GetLanguageString(lsPropertyNotSpecified), QStringLiteral("DataEngine")));
   cellFont_ = std::make_unique<QFont>();
+  lastFont_ = nullptr;
   unwritableCharacters_ = 0;
   unwritableTexts_ = 0;
   droppedCharacters_ = 0;
@@ -372,6 +397,21 @@ void TExportToCellFile::RunExport() {
     StartFile(FileName, 0);
     const int headerCount = static_cast<int>(Header.size());
     const int visible = VisibleColumnCount();
+    const bool tabular = Layout == elTabularForm;
+    std::vector<const TExportColumn*> columns;
+    for (const auto& item : Columns)
+      if (item->Visible) columns.push_back(item.get());
+    // The field of each column is looked up once, and again only when the engine's fields may
+    // have changed; the first record looks them up, so that a run without records asks nothing
+    // of the engine.
+    std::vector<const db::TField*> fields;
+    quint64 fieldsVersion = 0;
+    bool resolved = false;
+    // Whole records go to a writer that takes them from the row store when no cell needs the
+    // per-cell steps.
+    const bool directAllowed =
+        !OnGetCellParams && CharacterSet == csANSI_WINDOWS && Layout == elColumnar;
+    bool direct = false;
     int n = 0;
     while (!IsExportCancelled() && !source->Eof()) {
       if (AnimatedStatus) UpdateExportProgress(GetLanguageString(lsExporting), n);
@@ -384,16 +424,44 @@ void TExportToCellFile::RunExport() {
       ++n;
       // A source that brings more records than it counted must still not overflow the format.
       if (++recordsInFile_ > checkedRecords_) CheckFits(recordsInFile_);
-      const bool tabular = Layout == elTabularForm;
+      if (!resolved || source->FieldsVersion() != fieldsVersion) {
+        fields.clear();
+        for (const TExportColumn* column : columns)
+          fields.push_back(source->FindColumnField(*column));
+        fieldsVersion = source->FieldsVersion();
+        resolved = true;
+        direct = false;
+        if (directAllowed && !columns.empty() && fields.front()) {
+          records_ = fields.front()->DataSet();
+          direct = std::all_of(fields.begin(), fields.end(),
+                               [this](auto* f) { return f && f->DataSet() == records_; });
+          recordFields_ = fields;
+          direct = direct && BeginRecords();
+        }
+      }
+      if (direct) {
+        BeginRow(false);
+        WriteRecord();
+        EndRow(false);
+        lastFont_ = &columns.back()->Font;
+        source->Next();
+        ++currentRow_;
+        continue;
+      }
       if (!tabular) BeginRow(false);
-      int c = 0;
-      for (const auto& item : Columns) {
-        const TExportColumn& column = *item;
-        if (!column.Visible) continue;
+      for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+        const TExportColumn& column = *columns[static_cast<size_t>(c)];
         QColor color = column.Color;
-        *cellFont_ = column.Font;
+        // Without a cell handler, which may change it, the writer gets the column's font itself.
+        const QFont* font = &column.Font;
+        if (OnGetCellParams) {
+          *cellFont_ = column.Font;
+          font = cellFont_.get();
+        } else {
+          lastFont_ = font;
+        }
         db::TAlignment alignment = column.Alignment;
-        const db::TField* field = source->FindColumnField(column);
+        const db::TField* field = fields[static_cast<size_t>(c)];
         QString text;
         TCellType cellType;
         if (field) {
@@ -411,22 +479,21 @@ void TExportToCellFile::RunExport() {
         PrepareCell(field, text, alignment, color, cellType);
         switch (Layout) {
           case elColumnar:
-            WriteCell(field, cellType, currentRow_, c, text, alignment, cellFont_.get(), color);
+            WriteCell(field, cellType, currentRow_, c, text, alignment, font, color);
             break;
           case elReversedColumnar:
-            WriteCell(field, cellType, c, currentRow_, text, alignment, cellFont_.get(), color);
+            WriteCell(field, cellType, c, currentRow_, text, alignment, font, color);
             break;
           case elTabularForm: {
             const int row = visible * currentRow_ + c;
             BeginRow(false);
             WriteCell(nullptr, ctString, row, 0, column.Title.Caption, column.Title.Alignment,
                       &column.Title.Font, column.Title.Color);
-            WriteCell(field, cellType, row, 1, text, alignment, cellFont_.get(), color);
+            WriteCell(field, cellType, row, 1, text, alignment, font, color);
             EndRow(false);
             break;
           }
         }
-        ++c;
       }
       if (!tabular) EndRow(false);
       source->Next();

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <memory>
+#include <vector>
 
 namespace qav {
 
@@ -109,6 +110,19 @@ class TExportToCellFile : public TExportBaseComponent {
   // from its text (the typed formats do for numbers and dates): without a cell handler, which
   // sees every text, the run then leaves the text empty instead of formatting it for nothing.
   virtual bool ReadsFieldValue(const db::TField& field, TCellType cellType) const;
+  // Whole records, for a writer that can take every cell from the row store itself: when no cell
+  // of the run needs the per-cell steps (no cell handler, no character set to apply, the
+  // columnar layout) and every column has a field of one dataset, the run asks the writer
+  // before the first record (and again whenever the fields change) whether it takes the records
+  // whole; then each record's cells are written by WriteRecord between BeginRow and EndRow.
+  virtual bool BeginRecords();
+  virtual void WriteRecord();
+  // For those two: the field of each column, in column order, and the cells of the current
+  // record as its dataset's row store holds them, by field index (null when it has no row
+  // there).
+  const std::vector<const db::TField*>& RecordFields() const { return recordFields_; }
+  const db::RowStore::CellView* RecordCells();
+
   // The cell's text, made now when the run left it to ReadsFieldValue.
   QString CellText(const db::TField* field, const QString& text) {
     return text.isEmpty() && field ? GetFieldText(field) : text;
@@ -142,6 +156,8 @@ class TExportToCellFile : public TExportBaseComponent {
   void CloseFileAfterError() noexcept;
   // Raises ERangeError when a file of that many records does not fit the format.
   void CheckFits(int records) const;
+  // Gives the run's font the value the records left it, before the lines that use it.
+  void SettleFont();
   // Adds the stream's count of unwritable characters to the run's and drops the stream.
   void DropStream();
 
@@ -151,6 +167,12 @@ class TExportToCellFile : public TExportBaseComponent {
   QIODevice* outputDevice_ = nullptr;
   QString outputName_;
   std::unique_ptr<QFont> cellFont_;
+  // Of the records written whole: their dataset, the field of each column, the current cells.
+  const db::TDataSet* records_ = nullptr;
+  std::vector<const db::TField*> recordFields_;
+  std::vector<db::RowStore::CellView> recordCells_;
+  // The font the last record cell was written with, when the run's font does not hold it yet.
+  const QFont* lastFont_ = nullptr;
   int exportRecordCount_ = 0;
   int titleRowCount_ = 0;
   int currentRow_ = 0;

@@ -1,5 +1,6 @@
 #include "export/CsvExport.h"
 
+#include "core/FormatSettings.h"
 #include "export/CellValue.h"
 #include "export/WorksheetRecords.h"
 
@@ -12,13 +13,17 @@ namespace qav {
 namespace {
 
 // The shortest plain decimal text that reads back as the same double, "." as decimal point:
-// never an exponent, which spreadsheets show as 1.00E+05 for an amount of 100000.
+// never an exponent, which spreadsheets show as 1.00E+05 for an amount of 100000. Written at
+// `out`, which has room for kFixedChars; its end.
+// The longest, 327 characters, is the smallest subnormal below zero: "-0.", 323 zeros, "5".
+constexpr size_t kFixedChars = 400;
+char* FixedText(double value, char* out) {
+  return std::to_chars(out, out + kFixedChars, value, std::chars_format::fixed).ptr;
+}
+
 QString NumberText(double value) {
-  // The longest, 327 characters, is the smallest subnormal below zero: "-0.", 323 zeros, "5".
-  char buffer[400];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  return QString::fromLatin1(buffer, result.ptr - buffer);
+  char buffer[kFixedChars];
+  return QString::fromLatin1(buffer, FixedText(value, buffer) - buffer);
 }
 
 // `width` digits of n, zeros in front.
@@ -29,32 +34,30 @@ char* Digits(char* out, int n, int width) {
 
 // "yyyy-MM-dd", "HH:mm:ss[.zzz]" or both, written into `out` (at least 32 bytes); its end.
 char* IsoText(TCellValue::Kind kind, double value, char* out) {
-  const QDateTime at = db::DecodeDateTime(value);
+  const TDateFields at = DateFieldsOf(value);
   if (kind != TCellValue::Time) {
-    int year = 0, month = 0, day = 0;
-    at.date().getDate(&year, &month, &day);
-    if (year < 0 || year > 9999) {
-      const QByteArray date = at.date().toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    if (at.year < 0 || at.year > 9999) {
+      const QByteArray date =
+          QDate(at.year, at.month, at.day).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
       out = std::copy(date.begin(), date.end(), out);
     } else {
-      out = Digits(out, year, 4);
+      out = Digits(out, at.year, 4);
       *out++ = '-';
-      out = Digits(out, month, 2);
+      out = Digits(out, at.month, 2);
       *out++ = '-';
-      out = Digits(out, day, 2);
+      out = Digits(out, at.day, 2);
     }
     if (kind == TCellValue::Date) return out;
     if (kind == TCellValue::DateTime) *out++ = ' ';
   }
-  const QTime time = at.time();
-  out = Digits(out, time.hour(), 2);
+  out = Digits(out, at.hour, 2);
   *out++ = ':';
-  out = Digits(out, time.minute(), 2);
+  out = Digits(out, at.minute, 2);
   *out++ = ':';
-  out = Digits(out, time.second(), 2);
-  if (time.msec()) {
+  out = Digits(out, at.second, 2);
+  if (at.msec) {
     *out++ = '.';
-    out = Digits(out, time.msec(), 3);
+    out = Digits(out, at.msec, 3);
   }
   return out;
 }
@@ -125,9 +128,55 @@ bool TExportToCsv::ReadsFieldValue(const db::TField& field, TCellType cellType) 
           db::IsTextType(field.DataType()));
 }
 
+bool TExportToCsv::BeginRecords() {
+  // Cells typed as their fields are, without the zero rule.
+  return !BlankIfZero && !(Options & soFieldMask);
+}
+
+void TExportToCsv::WriteRecord() {
+  TRecordWriter& out = *Stream();
+  const db::RowStore::CellView* const cells = RecordCells();
+  for (const db::TField* field : RecordFields()) {
+    if (cellsInRow_++ > 0) out.WriteByte(',');
+    const db::TFieldType type = field->DataType();
+    const db::RowStore::CellView* cell = cells ? &cells[field->Index()] : nullptr;
+    if (cell && cell->kind == db::RowStore::Kind::Null) continue;
+    if (cell && cell->kind == db::RowStore::Kind::Bytes && db::IsTextType(type)) {
+      WriteField(cell->bytes);
+    } else if (cell && cell->kind == db::RowStore::Kind::Int && db::IsIntegerType(type)) {
+      char* const start = out.Room(24);
+      out.Commit(std::to_chars(start, start + 24, cell->integer).ptr);
+    } else if (cell && cell->kind == db::RowStore::Kind::Int && type == db::ftBoolean) {
+      if (cell->integer)
+        out.WriteBytes("True", 4);
+      else
+        out.WriteBytes("False", 5);
+    } else if (cell && cell->kind == db::RowStore::Kind::Float && db::IsFloatType(type) &&
+               std::isfinite(cell->number)) {
+      char* const start = out.Room(kFixedChars);
+      out.Commit(FixedText(cell->number, start));
+    } else if (cell && cell->kind == db::RowStore::Kind::Float && db::IsDateTimeType(type)) {
+      char* const start = out.Room(32);
+      out.Commit(IsoText(type == db::ftDate   ? TCellValue::Date
+                         : type == db::ftTime ? TCellValue::Time
+                                              : TCellValue::DateTime,
+                         cell->number, start));
+    } else if (!field->IsNull()) {
+      // The rest as the cell loop writes it.
+      const TCellType cellType = GetCellTypeOfField(field, false);
+      WriteValue(field, cellType,
+                 ReadsFieldValue(*field, cellType) ? QString() : GetFieldText(field));
+    }
+  }
+}
+
 void TExportToCsv::WriteCell(const db::TField* field, TCellType cellType, int, int,
                              const QString& given, db::TAlignment, const QFont*, const QColor&) {
   if (cellsInRow_++ > 0) Stream()->WriteByte(',');
+  WriteValue(field, cellType, given);
+}
+
+void TExportToCsv::WriteValue(const db::TField* field, TCellType cellType, const QString& given) {
   // A text the run left to this writer is copied as the row store holds it, or made now.
   const bool left =
       cellType == ctString && field && given.isEmpty() && ReadsFieldValue(*field, cellType);

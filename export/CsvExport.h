@@ -27,12 +27,16 @@ class TExportToCsv : public TExportToCellFile {
   void BeginRow(bool extraRow) override;
   void EndRow(bool extraRow) override;
   bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
+  bool BeginRecords() override;
+  void WriteRecord() override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
                  const QColor& color) override;
 
  private:
   void WriteUtf8(const QString& text);
+  // A cell after its comma.
+  void WriteValue(const db::TField* field, TCellType cellType, const QString& given);
   // A text as the row store holds it, quoted where it must be as Field quotes it.
   void WriteField(std::string_view utf8);
 

@@ -186,6 +186,7 @@ db::TDataSet& TCustomDBDataEngine::RequireDataset() const {
 }
 
 void TCustomDBDataEngine::ForgetFields() {
+  ++fieldsVersion_;
   fieldCache_.clear();
   nextCached_ = 0;
   if (closeWatch_) disconnect(closeWatch_);

@@ -50,6 +50,9 @@ class TCustomDataEngine : public QObject {
   virtual bool IsFieldRequired(const TExportColumn& column);
   virtual bool IsFieldReadOnly(const TExportColumn& column);
   virtual db::TField* FindColumnField(const TExportColumn& column);
+  // Changes whenever a field FindColumnField gave may be gone or another field may be meant (the
+  // dataset closed or replaced): a run that keeps its columns' fields asks for them again then.
+  virtual quint64 FieldsVersion() const { return 0; }
 };
 
 // An engine over a dataset: the records are the dataset's, and the column operations look the
@@ -79,6 +82,9 @@ class TCustomDBDataEngine : public TCustomDataEngine {
   int RecordCount() override;
   db::TFieldType GetFieldType(const TExportColumn& column) override;
   db::TField* FindColumnField(const TExportColumn& column) override;
+  quint64 FieldsVersion() const override {
+    return GetDataset() == cachedFor_.data() ? fieldsVersion_ : fieldsVersion_ + 1;
+  }
 
  protected:
   // Fills columns from the dataset's fields, visible or not.
@@ -103,6 +109,7 @@ class TCustomDBDataEngine : public TCustomDataEngine {
   size_t nextCached_ = 0;
   QPointer<db::TDataSet> cachedFor_;
   QMetaObject::Connection closeWatch_;
+  quint64 fieldsVersion_ = 0;
   db::TBookmark bookmark_ = 0;
   bool hasBookmark_ = false;
   int disabledCount_ = 0;

@@ -27,10 +27,10 @@ namespace {
 
 using namespace db;
 
-// The date and the time of day of a date-time number, without the time zone work of QDateTime.
-void SplitDateTime(TDateTime value, QDate& date, QTime& time) {
+}  // namespace
+
+TDateFields DateFieldsOf(TDateTime value) {
   constexpr qint64 kMsecsPerDay = 86400000;
-  static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
   const double days = std::trunc(value);
   qint64 msecs = std::llround(std::fabs(value - days) * kMsecsPerDay);
   auto day = static_cast<qint64>(days);
@@ -38,17 +38,26 @@ void SplitDateTime(TDateTime value, QDate& date, QTime& time) {
     msecs -= kMsecsPerDay;
     day += value < 0 ? -1 : 1;
   }
-  date = QDate::fromJulianDay(epoch + day);
-  time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
+  if (!(std::fabs(days) < 1e9)) {
+    // Far beyond any calendar in use: as QDate has it.
+    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+    return TDateFields::Of(QDate::fromJulianDay(epoch + day),
+                           QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs)));
+  }
+  constexpr qint64 kEpochDays = -25569;  // 1899-12-30, counted from 1970-01-01
+  const DateTimeParts p = DateTimeParts::FromDays(kEpochDays + day, msecs);
+  // QDate has no year 0: the year before 1 is -1.
+  return {p.year > 0 ? p.year : p.year - 1, p.month, p.day, p.hour, p.minute, p.second,
+          static_cast<int>(msecs % 1000)};
 }
 
+namespace {
+
 QString DateTimeText(TFieldType type, TDateTime value, const TFormatSettings& fs) {
-  QDate date;
-  QTime time;
-  SplitDateTime(value, date, time);
-  if (type == ftDate) return FormatDateTime(fs.ShortDateFormat, date, time, fs);
-  if (type == ftTime) return FormatDateTime(fs.LongTimeFormat, date, time, fs);
-  return DateTimeToStr(date, time, fs);
+  const TDateFields at = DateFieldsOf(value);
+  if (type == ftDate) return FormatDateTime(fs.ShortDateFormat, at, fs);
+  if (type == ftTime) return FormatDateTime(fs.LongTimeFormat, at, fs);
+  return DateTimeToStr(at, fs);
 }
 
 QString PlainText(const TField& field, const TFormatSettings& fs) {
@@ -96,40 +105,66 @@ bool FastPlainText(const TField& field, const TFormatSettings& fs, QString& text
   if (!store || row < 0 || row >= store->Rows()) return false;
   const int column = field.Index();
   const TFieldType type = field.DataType();
-  switch (store->KindAt(row, column)) {
-    case RowStore::Kind::Null:
+  switch (PlainFormOf(type, store->KindAt(row, column))) {
+    case TPlainForm::Empty:
       text.clear();
       return true;
-    case RowStore::Kind::Int:
-      if (IsIntegerType(type)) {
-        text = QString::number(store->IntAt(row, column));
-        return true;
-      }
-      if (type == ftBoolean) {
-        text = store->IntAt(row, column) ? QStringLiteral("True") : QStringLiteral("False");
-        return true;
-      }
-      return false;
-    case RowStore::Kind::Float: {
-      const double value = store->FloatAt(row, column);
-      if (type == ftFloat || type == ftCurrency)
-        text = FloatToStr(value, fs);
-      else if (type == ftBCD)
-        text = CurrToStr(value, fs);
-      else if (IsDateTimeType(type))
-        text = DateTimeText(type, value, fs);
-      else
-        return false;
+    case TPlainForm::Integer:
+      text = QString::number(store->IntAt(row, column));
       return true;
-    }
-    case RowStore::Kind::Bytes:
-      if (!IsTextType(type)) return false;
+    case TPlainForm::Boolean:
+      text = store->IntAt(row, column) ? QStringLiteral("True") : QStringLiteral("False");
+      return true;
+    case TPlainForm::Float:
+      text = FloatToStr(store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::Money:
+      text = CurrToStr(store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::DateTime:
+      text = DateTimeText(type, store->FloatAt(row, column), fs);
+      return true;
+    case TPlainForm::Text: {
       const std::string_view bytes = store->BytesAt(row, column);
       text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
       return true;
+    }
+    case TPlainForm::Other:
+      break;
   }
   return false;
 }
+
+}  // namespace
+
+TPlainForm PlainFormOf(TFieldType type, RowStore::Kind kind) {
+  switch (kind) {
+    case RowStore::Kind::Null:
+      return TPlainForm::Empty;
+    case RowStore::Kind::Int:
+      if (IsIntegerType(type)) return TPlainForm::Integer;
+      if (type == ftBoolean) return TPlainForm::Boolean;
+      return TPlainForm::Other;
+    case RowStore::Kind::Float:
+      if (type == ftFloat || type == ftCurrency) return TPlainForm::Float;
+      if (type == ftBCD) return TPlainForm::Money;
+      if (IsDateTimeType(type)) return TPlainForm::DateTime;
+      return TPlainForm::Other;
+    case RowStore::Kind::Bytes:
+      return IsTextType(type) ? TPlainForm::Text : TPlainForm::Other;
+  }
+  return TPlainForm::Other;
+}
+
+char* DateTimeChars(TFieldType type, TDateTime value, char* out, char* end,
+                    const TFormatSettings& fs) {
+  const TDateFields at = DateFieldsOf(value);
+  if (type == ftDate) return FormatDateTimeChars(fs.ShortDateFormat, at, out, end, fs);
+  if (type == ftTime) return FormatDateTimeChars(fs.LongTimeFormat, at, out, end, fs);
+  return DateTimeToChars(at, out, end, fs);
+}
+
+namespace {
 
 bool IsZeroValue(const QVariant& value) {
   if (value.isNull()) return true;

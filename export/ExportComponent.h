@@ -106,6 +106,33 @@ struct TExportSendTo {
 // option, right-justified in fixed-width text. ftLargeint is not among them.
 bool IsExportNumericType(db::TFieldType type);
 
+struct TFormatSettings;
+struct TDateFields;
+
+// The calendar fields of a date-time number, as QDateTime would give them, without its calendar
+// and time zone work.
+TDateFields DateFieldsOf(db::TDateTime value);
+
+// How the plain text of a stored cell is made, from the field's type and the cell's kind alone:
+// Empty for a null, then the digits of an integer, True or False, FloatToStr, CurrToStr, the
+// date-time text, the UTF-8 text as it is; Other: through the field's accessors.
+enum class TPlainForm : std::uint8_t {
+  Empty,
+  Integer,
+  Boolean,
+  Float,
+  Money,
+  DateTime,
+  Text,
+  Other
+};
+TPlainForm PlainFormOf(db::TFieldType type, db::RowStore::Kind kind);
+// The plain text of a date-time value of a field of that type as bytes in [out, end), for the
+// writers of 8-bit files; its end, or null when the formats are not ASCII (the text is then
+// GetFieldText's).
+char* DateTimeChars(db::TFieldType type, db::TDateTime value, char* out, char* end,
+                    const TFormatSettings& fs);
+
 class TExportStyle {
  public:
   TExportStyleKind Style() const { return style_; }

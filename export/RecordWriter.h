@@ -46,6 +46,14 @@ class TRecordWriter {
   void WriteCp874(QStringView text);
   // The same for a text in UTF-8, as the database hands it out.
   void WriteCp874FromUtf8(std::string_view utf8);
+  // Room for up to `size` bytes (at most kRoomLimit) at the end of the buffer, for a writer that
+  // formats into it; Commit then takes the bytes up to `end`.
+  static constexpr size_t kRoomLimit = 4096;
+  char* Room(size_t size) {
+    if (used_ + size > buffer_.size()) FlushBuffer();
+    return buffer_.data() + used_;
+  }
+  void Commit(const char* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
   // Characters written as "?" so far, and the texts that had any.
   qint64 UnmappedCharacters() const { return unmappedCharacters_; }
   qint64 UnmappedTexts() const { return unmappedTexts_; }

@@ -1,8 +1,10 @@
 #include "export/TextExport.h"
 
 #include "core/Exception.h"
+#include "core/FormatSettings.h"
 #include "export/CellValue.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace qav {
@@ -87,6 +89,81 @@ void TExportToText::WriteStoredValue(const db::TField& field, TCellType cellType
     }
   } else {
     WriteString(GetFieldText(&field));
+  }
+}
+
+bool TExportToText::BeginRecords() {
+  // Cells that go out as their plain texts, unqualified and unpadded.
+  return Stream() && !Fixed && !BlankIfZero && !(Options & soFieldMask) && TextQualifier.isNull() &&
+         Separator.unicode() < 0x80;
+}
+
+void TExportToText::WriteFieldCell(const db::TField& field) {
+  if (!field.IsNull()) WriteStoredValue(field, GetCellTypeOfField(&field, BlankIfZero));
+}
+
+void TExportToText::WriteRecord() {
+  TRecordWriter& out = *Stream();
+  const db::RowStore::CellView* const cells = RecordCells();
+  const TFormatSettings& fs = FormatSettings();
+  const char16_t point = fs.DecimalSeparator.unicode();
+  // Numbers are written as bytes only with a separator that is one.
+  const bool numbers = point < 0x80;
+  const auto number = [&](char* (*format)(double, char*), double value) {
+    char* const start = out.Room(kNumberChars);
+    char* const end = format(value, start);
+    if (point != u'.') std::replace(start, end, '.', static_cast<char>(point));
+    out.Commit(end);
+  };
+  const int separators = VisibleColumnCount() - 1;
+  const char separator = static_cast<char>(Separator.unicode());
+  const std::vector<const db::TField*>& fields = RecordFields();
+  for (size_t k = 0; k < fields.size(); ++k) {
+    if (k > 0 && !Separator.isNull() && static_cast<int>(k) <= separators) out.WriteByte(separator);
+    const db::TField& field = *fields[k];
+    if (!cells) {
+      WriteFieldCell(field);
+      continue;
+    }
+    const db::RowStore::CellView& cell = cells[field.Index()];
+    const TPlainForm form = PlainFormOf(field.DataType(), cell.kind);
+    switch (form) {
+      case TPlainForm::Empty:
+        break;
+      case TPlainForm::Integer: {
+        char* const start = out.Room(24);
+        out.Commit(std::to_chars(start, start + 24, cell.integer).ptr);
+        break;
+      }
+      case TPlainForm::Boolean:
+        if (cell.integer)
+          out.WriteBytes("True", 4);
+        else
+          out.WriteBytes("False", 5);
+        break;
+      case TPlainForm::Float:
+      case TPlainForm::Money:
+        if (numbers)
+          number(form == TPlainForm::Float ? FloatToChars : CurrToChars, cell.number);
+        else
+          WriteFieldCell(field);
+        break;
+      case TPlainForm::DateTime: {
+        constexpr size_t kRoom = 64;
+        char* const start = out.Room(kRoom);
+        if (char* end = DateTimeChars(field.DataType(), cell.number, start, start + kRoom, fs))
+          out.Commit(end);
+        else
+          WriteFieldCell(field);
+        break;
+      }
+      case TPlainForm::Text:
+        out.WriteCp874FromUtf8(cell.bytes);
+        break;
+      case TPlainForm::Other:
+        WriteFieldCell(field);
+        break;
+    }
   }
 }
 

@@ -33,6 +33,8 @@ class TExportToText : public TExportToCellFile {
   void WriteColumnWidth(int column, int width) override;
   void EndRow(bool extraRow) override;
   bool ReadsFieldValue(const db::TField& field, TCellType cellType) const override;
+  bool BeginRecords() override;
+  void WriteRecord() override;
   void WriteCell(const db::TField* field, TCellType cellType, int row, int column,
                  const QString& text, db::TAlignment alignment, const QFont* font,
                  const QColor& color) override;
@@ -45,6 +47,8 @@ class TExportToText : public TExportToCellFile {
   // Texts and integers straight from the row store's bytes; the rest through its plain text.
   void WriteStoredValue(const db::TField& field, TCellType cellType);
 
+  // A record cell as the run would write it without WriteRecord.
+  void WriteFieldCell(const db::TField& field);
   // Column widths in characters, by output column, for Fixed.
   std::vector<int> widths_;
   QString separatorText_;

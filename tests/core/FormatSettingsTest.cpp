@@ -2,6 +2,8 @@
 #include "core/FormatSettings.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
 
 using namespace qav;
 
@@ -76,5 +78,42 @@ TEST(FormatSettings, FloatToStrGivesFifteenSignificantDigitsInTheGeneralForm) {
       {4.35, "4,35"},
       {100, "100"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FloatToStr(c.value, fs).toStdString(), c.text) << c.value;
+  for (const auto& c : cases) {
+    EXPECT_EQ(FloatToStr(c.value, fs).toStdString(), c.text) << c.value;
+    // The bytes for the 8-bit files: the same with the point.
+    char buf[kNumberChars];
+    std::string point = c.text;
+    std::replace(point.begin(), point.end(), ',', '.');
+    EXPECT_EQ(std::string(buf, FloatToChars(c.value, buf)), point) << c.value;
+  }
+}
+
+TEST(FormatSettings, TheBytesOfDatesAndMoneyAreThoseOfTheirTexts) {
+  TFormatSettings fs;
+  fs.ShortDateFormat = QStringLiteral("dd/mm/yyyy");
+  const QDate date(2024, 3, 5);
+  const QTime times[] = {QTime(0, 0), QTime(7, 5, 9), QTime(23, 59, 59, 999)};
+  const auto bytes = [](char* start, char* end) {
+    return end ? QString::fromLatin1(start, end - start) : QStringLiteral("(none)");
+  };
+  char buf[64];
+  for (const char* pattern : {"dd/mm/yyyy", "d-m-yy 'at' h:n", "yyyy\"mm\"dd hh:nn:ss"})
+    for (const QTime& time : times) {
+      SCOPED_TRACE(pattern);
+      fs.LongTimeFormat = QString::fromLatin1(pattern);
+      const TDateFields at = TDateFields::Of(date, time);
+      EXPECT_EQ(bytes(buf, DateTimeToChars(at, buf, buf + sizeof buf, fs)),
+                DateTimeToStr(date, time, fs));
+      EXPECT_EQ(bytes(buf, FormatDateTimeChars(fs.LongTimeFormat, at, buf, buf + sizeof buf, fs)),
+                FormatDateTime(fs.LongTimeFormat, date, time, fs));
+    }
+  // A separator beyond ASCII, or too little room: no bytes, the caller takes the text.
+  EXPECT_EQ(DateTimeToChars(TDateFields::Of(date, times[1]), buf, buf + 10, fs), nullptr);
+  fs.DateSeparator = QChar(0x0E01);
+  EXPECT_EQ(DateTimeToChars(TDateFields::Of(date, times[1]), buf, buf + sizeof buf, fs), nullptr);
+
+  for (double money : {0.0, 12.5, -0.0001, 1234567.8912, 123456.00005, -1e20}) {
+    fs.DecimalSeparator = u'.';
+    EXPECT_EQ(bytes(buf, CurrToChars(money, buf)), CurrToStr(money, fs)) << money;
+  }
 }

@@ -176,12 +176,31 @@ void ExpectCell(const RowStore& s, qint64 row, int column, const Value& v) {
   }
 }
 
+// A cell of ReadRow against the value written.
+void ExpectView(const RowStore::CellView& cell, const Value& v, qint64 row, int column) {
+  ASSERT_EQ(cell.kind, v.kind) << row << ", " << column;
+  switch (v.kind) {
+    case RowStore::Kind::Null:
+      break;
+    case RowStore::Kind::Int:
+      EXPECT_EQ(cell.integer, v.integer) << row << ", " << column;
+      break;
+    case RowStore::Kind::Float:
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(cell.number), std::bit_cast<std::uint64_t>(v.real))
+          << row << ", " << column << ": " << v.real;
+      break;
+    case RowStore::Kind::Bytes:
+      EXPECT_TRUE(cell.bytes == v.bytes) << row << ", " << column;
+      break;
+  }
+}
+
 }  // namespace
 
 TEST(RowStore, EveryValueReadsBackBitForBit) {
   // Each row holds every case, shifted by one column per row, in a row wide enough for the
-  // offsets a wide row keeps. Each cell is first set to something else and the row is filled
-  // from its last column backwards, as a reader may.
+  // offsets a wide row keeps; each is read cell by cell and whole. Each cell is first set to
+  // something else and the row is filled from its last column backwards, as a reader may.
   const std::vector<Value>& cases = RoundTripCases();
   const int columns = static_cast<int>(cases.size());
   const int rows = columns + 3;
@@ -219,6 +238,13 @@ TEST(RowStore, EveryValueReadsBackBitForBit) {
         const int c = r % 2 ? columns - 1 - i : i;
         ExpectCell(s, first + r, c, at(r, c));
       }
+    // And every cell of a row at once.
+    std::vector<RowStore::CellView> cells(static_cast<std::size_t>(columns));
+    for (int r = 0; r < rows; ++r) {
+      s.ReadRow(first + r, cells.data());
+      for (int c = 0; c < columns; ++c)
+        ExpectView(cells[static_cast<std::size_t>(c)], at(r, c), first + r, c);
+    }
   };
 
   RowStore window(columns), all(columns);

@@ -2,12 +2,15 @@
 // the periodic flush, the OEM conversion and the little-endian record helpers.
 #include "core/Cp874.h"
 #include "export/CellFileExport.h"
+#include "export/CsvExport.h"
 #include "export/RecordWriter.h"
 #include "export/TextExport.h"
 #include "tests/export/ExportTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <QTemporaryDir>
+#include <limits>
+#include <memory>
 
 using namespace qav;
 using namespace qav::db;
@@ -226,6 +229,88 @@ TEST_F(CellFile, TheFileBuffersAreFlushedAfterTheRow1025) {
   EXPECT_TRUE(e.device.data().startsWith(first + "\r\n1025"));
   EXPECT_EQ(e.RowsSinceFlush(), 2001 - 1025);
   EXPECT_TRUE(e.device.data().endsWith("\r\n1999\r\n2000\r\n"));
+}
+
+TEST_F(CellFile, WholeRecordsComeOutAsTheCellLoopWritesThemInTextAndCsv) {
+  // Every kind of cell, a null in each column, values the database handed over in a form of
+  // their own (a text in a number column, a date it could not read), Thai and characters code
+  // page 874 lacks. The same run with a cell handler that changes nothing goes cell by cell.
+  TMemoryDataSet all{
+      {{"Id", ftInteger, 0},
+       {"Big", ftLargeint, 0},
+       {"Flag", ftBoolean, 0},
+       {"Rate", ftFloat, 0},
+       {"Price", ftCurrency, 0},
+       {"Amount", ftBCD, 0},
+       {"Day", ftDate, 0},
+       {"At", ftTime, 0},
+       {"When", ftDateTime, 0},
+       {"Name", ftWideString, 40},
+       {"Memo", ftMemo, 0}},
+      {{1, 9000000000LL, true, 1.0 / 3, 1200.5, 12.3456, QDate(2024, 3, 5),
+        QDateTime(QDate(1899, 12, 30), QTime(7, 5, 9)), QDateTime(QDate(2024, 3, 5), QTime(10, 15)),
+        QStringLiteral("บริษัท, \"ทดสอบ\""), QStringLiteral("日本😀 a\tb\r\nc")},
+       {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
+        QVariant(), QVariant(), QVariant(), QVariant()},
+       {QStringLiteral("12a"), -5, false, 1e-7, -0.0001, 1e20, QStringLiteral("2024-13-45"), 0.5,
+        QDateTime(QDate(1850, 1, 2), QTime(23, 59, 59, 999)), QString(), QStringLiteral("x")},
+       {7, 3.0, 2, std::numeric_limits<double>::infinity(), 5, QStringLiteral("1.5"),
+        QDate(1, 1, 1), 0.0, -1.25, 42, QString()}}};
+  all.Open();
+  const struct {
+    const char* name;
+    std::function<void(TExportToCellFile&)> setup;
+  } cases[] = {
+      {"defaults", {}},
+      {"a comma as the decimal separator, semicolons, LF",
+       [](TExportToCellFile& e) {
+         e.DataFormats.DecimalSeparator = u',';
+         e.Separator = u';';
+         e.RecordSeparator = QStringLiteral("\n");
+       }},
+      {"separators beyond ASCII",
+       [](TExportToCellFile& e) {
+         e.DataFormats.DecimalSeparator = QChar(0x0E08);
+         e.DataFormats.DateSeparator = QChar(0x0E01);
+       }},
+      {"no separator, header and footer, two files",
+       [](TExportToCellFile& e) {
+         e.Separator = QChar();
+         e.Header = QStringList{QStringLiteral("หัว")};
+         e.Footer = QStringList{QStringLiteral("ท้าย")};
+         e.RowsPerFile = 2;
+       }},
+  };
+  QTemporaryDir dir;
+  for (const bool csv : {false, true})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(csv ? "CSV, " : "text, ") + c.name);
+      QByteArray written[2];
+      qint64 unwritable[2] = {};
+      for (int cellByCell = 0; cellByCell < 2; ++cellByCell) {
+        std::unique_ptr<TExportToCellFile> e;
+        if (csv)
+          e = std::make_unique<TExportToCsv>();
+        else
+          e = std::make_unique<TExportToText>();
+        e->ColumnSource = csDataSet;
+        e->SetDataSet(&all);
+        e->AnimatedStatus = false;
+        e->AddTitle = true;
+        e->FileName = dir.filePath(QStringLiteral("run%1.txt").arg(cellByCell));
+        if (c.setup) c.setup(*e);
+        if (cellByCell) e->OnGetCellParams = [](auto&&...) {};
+        e->Execute();
+        ASSERT_EQ(e->RunStatus(), rsDone);
+        written[cellByCell] = test::ReadFileBytes(e->FileName);
+        if (e->RowsPerFile)
+          written[cellByCell] +=
+              test::ReadFileBytes(TExportToCellFile::NumberedFileName(e->FileName, 1));
+        unwritable[cellByCell] = e->UnwritableCharacters();
+      }
+      EXPECT_EQ(written[0], written[1]);
+      EXPECT_EQ(unwritable[0], unwritable[1]);
+    }
 }
 
 TEST(RecordWriter, WritesLittleEndianRecordsAndCodePage874Text) {

@@ -64,6 +64,10 @@ TEST(DateText, KeepsTheWallClockAcrossDaylightSavingAndBefore1970) {
       {"1955-06-15 23:59:59", "15/06/1955 23:59:59"},
       {"1899-12-29 06:00:00", "29/12/1899 06:00:00"},  // before the toolkit's day 0
       {"1969-12-31 23:59:59.500", "31/12/1969 23:59:59"},
+      {"2000-02-29 12:00:00", "29/02/2000 12:00:00"},  // leap days of the calendar's rules
+      {"1900-03-01 00:00:01", "01/03/1900 00:00:01"},
+      {"0001-01-01 08:00:00", "01/01/0001 08:00:00"},
+      {"9999-12-31 23:59:59", "31/12/9999 23:59:59"},
   };
   test::DialogLog dialogs;
   FormatSettings().ShortDateFormat = QStringLiteral("dd/mm/yyyy");  // as start-up sets it
