@@ -566,7 +566,7 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
 // what it knows of each operand's type as a hint: 0 the value decides (an integer is an int when
 // it fits one), 1 int, 2 bigint, 3 a fraction (decimal, money, float).
 
-enum Hint { kByValue = 0, kInt = 1, kBigInt = 2, kFraction = 3 };
+enum Hint { kByValue = 0, kInt = 1, kBigInt = 2, kFraction = 3, kBit = 4 };
 
 bool FitsInt(qint64 v) {
   return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max();
@@ -737,11 +737,25 @@ void Divide(sqlite3_context* c, int argc, sqlite3_value** argv) {
   sqlite3_result_double(c, modulo ? std::fmod(a.d, b.d) : a.d / b.d);
 }
 
-// A text compared with a number converts to the number's type (hint 1 int, 2 bigint, 3 numeric).
+// A text compared with a number converts to the number's type (hint 0 or 1 int, 2 bigint,
+// 3 numeric, 4 bit).
 void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
   sqlite3_value* v = argv[0];
   if (sqlite3_value_type(v) != SQLITE_TEXT) return sqlite3_result_value(c, v);
   const int hint = sqlite3_value_int(argv[1]);
+  if (hint == kBit) {
+    const QString s = Text(v).trimmed();
+    if (s.compare(QLatin1StringView("true"), Qt::CaseInsensitive) == 0)
+      return sqlite3_result_int64(c, 1);
+    if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0)
+      return sqlite3_result_int64(c, 0);
+    const auto n = TextAsInteger(v);
+    if (!n)
+      return Fail(c, QStringLiteral("Conversion failed when converting the varchar value '%1' to "
+                                    "data type bit.")
+                         .arg(Text(v)));
+    return sqlite3_result_int64(c, *n != 0);
+  }
   if (hint == kFraction) {
     bool ok = false;
     const double d = Text(v).trimmed().toDouble(&ok);

@@ -483,10 +483,11 @@ bool IsKeyword(const TsqlToken& t) {
 // What the rewriter knows of an expression's type, for SQL Server's arithmetic: Int stands for
 // int and the smaller integers (promoted to int by arithmetic), Fraction for decimal, numeric,
 // money and float, whose whole values SQLite keeps as integers.
-enum class ValueKind { Unknown, Null, Int, BigInt, Fraction, Text };
+enum class ValueKind { Unknown, Null, Bit, Int, BigInt, Fraction, Text };
 
 bool IsNumeric(ValueKind k) {
-  return k == ValueKind::Int || k == ValueKind::BigInt || k == ValueKind::Fraction;
+  return k == ValueKind::Bit || k == ValueKind::Int || k == ValueKind::BigInt ||
+         k == ValueKind::Fraction;
 }
 
 ValueKind KindOfType(const QString& declared) {
@@ -494,7 +495,7 @@ ValueKind KindOfType(const QString& declared) {
   if (base.isEmpty()) return ValueKind::Unknown;
   if (IsTsqlTextType(base) || base == u"text" || base == u"ntext" || base == u"sysname")
     return ValueKind::Text;
-  // bit stays unknown: SQL Server reads 'true' and 'false' as bits.
+  if (base == u"bit") return ValueKind::Bit;
   for (const char* t : {"int", "integer", "smallint", "tinyint"})
     if (base == QLatin1StringView(t)) return ValueKind::Int;
   if (base == u"bigint") return ValueKind::BigInt;
@@ -508,6 +509,8 @@ ValueKind KindOfType(const QString& declared) {
 // a number becomes the number; NULL takes the other side's type.
 ValueKind Combined(ValueKind a, ValueKind b) {
   using K = ValueKind;
+  if (a == K::Bit) a = K::Int;
+  if (b == K::Bit) b = K::Int;
   if (a == K::Null) return b;
   if (b == K::Null) return a;
   if (a == K::Unknown || b == K::Unknown) return K::Unknown;
@@ -519,7 +522,7 @@ ValueKind Combined(ValueKind a, ValueKind b) {
 }
 
 // The hint the arithmetic functions read: 0 the values decide (an integer that fits an int is
-// one), 2 bigint, 3 a fraction.
+// one), 2 bigint, 3 a fraction; 4, a bit, for a text compared with one.
 int Hint(ValueKind k) {
   switch (k) {
     case ValueKind::BigInt:
@@ -621,7 +624,9 @@ class OperatorRewriter {
   static void ConvertForComparison(Typed& a, Typed& b) {
     auto convert = [](Typed& text, const Typed& number) {
       if (text.kind == ValueKind::Text && IsNumeric(number.kind))
-        text.text = QStringLiteral("tsql_number(%1, %2)").arg(text.text).arg(Hint(number.kind));
+        text.text = QStringLiteral("tsql_number(%1, %2)")
+                        .arg(text.text)
+                        .arg(number.kind == ValueKind::Bit ? 4 : Hint(number.kind));
     };
     convert(a, b);
     convert(b, a);

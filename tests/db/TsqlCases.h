@@ -78,6 +78,11 @@ inline const TsqlCase kTsqlCases[] = {
      "select case when '9' < 10 then 1 else 0 end, case when 10 = '10' then 1 else 0 end, "
      "case when ' 10 ' > 9 then 1 else 0 end, (select count(*) from Customer where Id = '5')",
      "1|1|1|1"},
+    {"TextComparedWithBit",
+     "select (select count(*) from Customer where Blocked = 'false') - (select count(*) from "
+     "Customer where Blocked = 0), (select count(*) from Customer where Blocked = 'TRUE') - "
+     "(select count(*) from Customer where Blocked = 1)",
+     "0|0"},
     {"TextThatIsNoNumberFailsComparison", "select case when 'abc' = 1 then 1 else 0 end",
      "!Conversion failed when converting the varchar value 'abc' to data type int."},
     {"TextColumnComparedWithNumber", "select count(*) from Customer where Code = 1",
