@@ -572,14 +572,18 @@ bool FitsInt(qint64 v) {
   return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max();
 }
 
-QString ConversionError(const QString& text, bool big) {
+QString ConversionError(const QString& text, const char* type) {
   return QStringLiteral("Conversion failed when converting the varchar value '%1' to data type %2.")
-      .arg(text, big ? QLatin1StringView("bigint") : QLatin1StringView("int"));
+      .arg(text, QLatin1StringView(type));
+}
+
+const char* IntegerType(bool big) {
+  return big ? "bigint" : "int";
 }
 
 void Overflow(sqlite3_context* c, bool big) {
   Fail(c, QStringLiteral("Arithmetic overflow error converting expression to data type %1.")
-              .arg(big ? QLatin1StringView("bigint") : QLatin1StringView("int")));
+              .arg(QLatin1StringView(IntegerType(big))));
 }
 
 // A text converted to a whole number as SQL Server converts a varchar to int: blanks around it
@@ -629,7 +633,7 @@ bool Numbers(sqlite3_context* c, sqlite3_value** argv, int hints, Number& a, Num
     if (other.integral) {
       const auto v = TextAsInteger(argv[k]);
       if (!v || (!other.big && !FitsInt(*v))) {
-        Fail(c, ConversionError(Text(argv[k]), other.big));
+        Fail(c, ConversionError(Text(argv[k]), IntegerType(other.big)));
         return false;
       }
       *n[k] = {true, other.big, *v, static_cast<double>(*v)};
@@ -750,10 +754,7 @@ void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
     if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0)
       return sqlite3_result_int64(c, 0);
     const auto n = TextAsInteger(v);
-    if (!n)
-      return Fail(c, QStringLiteral("Conversion failed when converting the varchar value '%1' to "
-                                    "data type bit.")
-                         .arg(Text(v)));
+    if (!n) return Fail(c, ConversionError(Text(v), "bit"));
     return sqlite3_result_int64(c, *n != 0);
   }
   if (hint == kFraction) {
@@ -764,8 +765,18 @@ void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
   }
   const auto n = TextAsInteger(v);
   if (!n || (hint != kBigInt && !FitsInt(*n)))
-    return Fail(c, ConversionError(Text(v), hint == kBigInt));
+    return Fail(c, ConversionError(Text(v), IntegerType(hint == kBigInt)));
   sqlite3_result_int64(c, *n);
+}
+
+// The first argument of ROUND and POWER: a number with its hint, or a text read as a float.
+bool FunctionNumber(sqlite3_context* c, sqlite3_value* v, int hint, Number& n) {
+  if (NumberOf(v, hint, n)) return true;
+  bool ok = false;
+  n.integral = false;
+  n.d = Text(v).trimmed().toDouble(&ok);
+  if (!ok) Fail(c, QStringLiteral("Error converting data type varchar to float."));
+  return ok;
 }
 
 // ROUND(number, length[, function], hint): to `length` decimals, left of the point when negative,
@@ -776,12 +787,7 @@ void Round(sqlite3_context* c, int argc, sqlite3_value** argv) {
   const qint64 length = sqlite3_value_int64(argv[1]);
   const bool truncate = argc > 3 && sqlite3_value_int64(argv[2]) != 0;
   Number n;
-  if (!NumberOf(argv[0], sqlite3_value_int(argv[argc - 1]), n)) {
-    bool ok = false;
-    n.integral = false;
-    n.d = Text(argv[0]).trimmed().toDouble(&ok);
-    if (!ok) return Fail(c, QStringLiteral("Error converting data type varchar to float."));
-  }
+  if (!FunctionNumber(c, argv[0], sqlite3_value_int(argv[argc - 1]), n)) return;
   if (n.integral) {
     if (length >= 0) return sqlite3_result_int64(c, n.i);
     if (length < -18) return sqlite3_result_int64(c, 0);
@@ -809,12 +815,7 @@ void Round(sqlite3_context* c, int argc, sqlite3_value** argv) {
 void Power(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
   Number n;
-  if (!NumberOf(argv[0], sqlite3_value_int(argv[2]), n)) {
-    bool ok = false;
-    n.integral = false;
-    n.d = Text(argv[0]).trimmed().toDouble(&ok);
-    if (!ok) return Fail(c, QStringLiteral("Error converting data type varchar to float."));
-  }
+  if (!FunctionNumber(c, argv[0], sqlite3_value_int(argv[2]), n)) return;
   const double r = std::pow(n.d, sqlite3_value_double(argv[1]));
   if (!n.integral) return sqlite3_result_double(c, r);
   if (!(std::fabs(r) < 9.2e18)) return Overflow(c, n.big);
