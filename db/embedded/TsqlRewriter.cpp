@@ -604,6 +604,13 @@ class OperatorRewriter {
           continue;
         }
       }
+      if (QString rest; !assigns && end < to)
+        if (const auto after = InOrBetween(*e, end, to, rest)) {
+          result.text += t_[i].lead + e->text + rest;
+          other = true;
+          i = *after;
+          continue;
+        }
       if (branches && i > from && (t_[i - 1].Is(u"then") || t_[i - 1].Is(u"else")))
         branches->push_back(
             end == to || t_[end].IsAny({"when", "else", "end"}) ? e->kind : ValueKind::Unknown);
@@ -630,6 +637,54 @@ class OperatorRewriter {
     };
     convert(a, b);
     convert(b, a);
+  }
+
+  // "[NOT] IN (list)" and "[NOT] BETWEEN a AND b" after `subject`, which ends at `end`: the
+  // text from there, with the conversions of a text meeting a number; and where it ends.
+  std::optional<std::size_t> InOrBetween(Typed& subject, std::size_t end, std::size_t to,
+                                         QString& rest) {
+    const std::size_t k = IsWordAt(t_, end, "not") ? end + 1 : end;
+    const bool in = IsWordAt(t_, k, "in") && IsSymbol(t_, k + 1, '(');
+    if (!in && !IsWordAt(t_, k, "between")) return std::nullopt;
+    std::vector<Typed> values;
+    std::vector<QString> before;  // what stands before each value
+    std::size_t after = k + 1;
+    if (in) {
+      const std::size_t close = MatchingParen(t_, k + 1);
+      if (close >= to) return std::nullopt;
+      for (const auto& [a, b] : SplitAtCommas(t_, k + 2, close)) {
+        before.push_back(a == k + 2 ? t_[k + 1].lead + u'(' : t_[a - 1].lead + u',');
+        values.push_back(Scan(a, b));
+      }
+      before.push_back(t_[close].lead + u')');
+      after = close + 1;
+    } else {
+      for (int bound = 0; bound < 2; ++bound) {
+        QString words;
+        if (bound == 1) {
+          if (!IsWordAt(t_, after, "and")) return std::nullopt;
+          words = t_[after].lead + t_[after].text;
+          ++after;
+        }
+        const std::size_t from = after;
+        auto value = Expression(from, to, after);
+        if (!value || after <= from) return std::nullopt;
+        before.push_back(words + t_[from].lead);
+        values.push_back(std::move(*value));
+      }
+      before.emplace_back();
+    }
+    // A text subject converts to the values' number, text values to the subject's.
+    const Typed original = subject;
+    for (Typed& value : values) {
+      Typed converted = original;
+      ConvertForComparison(converted, value);
+      if (converted.text != original.text) subject = converted;
+    }
+    for (std::size_t m = end; m <= k; ++m) rest += t_[m].lead + t_[m].text;
+    for (std::size_t v = 0; v < values.size(); ++v) rest += before[v] + values[v].text;
+    rest += before.back();
+    return after;
   }
 
   bool IsOp(std::size_t i, std::size_t to, const char* ops) const {

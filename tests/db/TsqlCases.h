@@ -83,6 +83,13 @@ inline const TsqlCase kTsqlCases[] = {
      "Customer where Blocked = 0), (select count(*) from Customer where Blocked = 'TRUE') - "
      "(select count(*) from Customer where Blocked = 1)",
      "0|0"},
+    {"TextInListsAndBetween",
+     "select (select count(*) from Customer where Id in ('1', '2', 3)), case when '5' between 1 "
+     "and 10 then 1 else 0 end, case when 5 not in ('4', '6') then 1 else 0 end, case when "
+     "'10' not between 9 and 11 then 1 else 0 end",
+     "3|1|1|0"},
+    {"TextColumnInNumbersFails", "select count(*) from Customer where Code in (1, 2)",
+     "!Conversion failed when converting the varchar value 'C0"},
     {"TextThatIsNoNumberFailsComparison", "select case when 'abc' = 1 then 1 else 0 end",
      "!Conversion failed when converting the varchar value 'abc' to data type int."},
     {"TextColumnComparedWithNumber", "select count(*) from Customer where Code = 1",

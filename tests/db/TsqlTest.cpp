@@ -120,6 +120,10 @@ TEST(TsqlRewriterTest, TypesArithmeticByDeclaredTypes) {
       {"select 1 from t where Code = 1 and Id > '5' and Code = 'x'",
        "select 1 from t where tsql_number(Code, 0) = 1 and Id > tsql_number('5', 0) and Code = "
        "'x'"},
+      {"select 1 from t where Code not in (1, 2) or Id between '1' and 2 or Id in (select a from "
+       "u)",
+       "select 1 from t where tsql_number(Code, 0) not in (1, 2) or Id between tsql_number('1', "
+       "0) and 2 or Id in (select a from u)"},
       {"declare @b bigint = 1; update t set Code = 1, Id = @b + 1",
        "declare @b bigint = 1; update t set Code = 1, Id = tsql_add(@b, 1, 8)"},
   };
