@@ -287,7 +287,66 @@ class EmbeddedConnection final : public BackendConnection {
  private:
   QString Translate(const QString& text) {
     if (text.contains(QLatin1StringView("sysobjects"), Qt::CaseInsensitive)) catalog_.Refresh();
-    return ForSqlite(RewriteTsql(text));
+    bool typesRead = false;
+    return ForSqlite(RewriteTsql(text, [&](const QString& name) {
+      if (name.startsWith(u'@')) {
+        const auto v = variables_.constFind(name);
+        return v != variables_.constEnd() ? v->type : QString();
+      }
+      if (!typesRead) ReadColumnTypes();
+      typesRead = true;
+      return columnTypes_.value(name);
+    }));
+  }
+
+  qint64 SchemaVersion(const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr) != SQLITE_OK) return -1;
+    const StmtHandle stmt(raw);
+    return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : -1;
+  }
+
+  // The declared types of the columns of every table, by lower-case column name, read again
+  // when a table has been made or changed since.
+  // Another program's lock is not waited for here: the types are then not known, and the
+  // statement itself waits for the lock.
+  void ReadColumnTypes() {
+    sqlite3_busy_handler(db_.get(), nullptr, nullptr);
+    ReadColumnTypesNow();
+    sqlite3_busy_handler(db_.get(), &LockWaiter::Handler, waiter_.get());
+  }
+
+  void ReadColumnTypesNow() {
+    const std::pair<qint64, qint64> version{SchemaVersion("PRAGMA main.schema_version"),
+                                            SchemaVersion("PRAGMA temp.schema_version")};
+    if (version == columnTypesVersion_ && version.first >= 0 && version.second >= 0) return;
+    columnTypesVersion_ = version;
+    columnTypes_.clear();
+    static const char kColumns[] =
+        "SELECT lower(p.name), lower(p.type) FROM main.sqlite_schema m, "
+        "pragma_table_info(m.name, 'main') p WHERE m.type = 'table' UNION ALL "
+        "SELECT lower(p.name), lower(p.type) FROM temp.sqlite_schema m, "
+        "pragma_table_info(m.name, 'temp') p WHERE m.type = 'table'";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), kColumns, -1, &raw, nullptr) != SQLITE_OK) return;
+    const StmtHandle stmt(raw);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      const QString name =
+          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+      const QString type =
+          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)));
+      // Columns of one name in several tables count when their types agree.
+      const auto it = columnTypes_.find(name);
+      if (it != columnTypes_.end())
+        *it = MergedDeclaredType(*it, type);
+      else
+        columnTypes_.insert(name, type);
+    }
+    if (rc != SQLITE_DONE) {  // read again next time
+      columnTypes_.clear();
+      columnTypesVersion_ = {-1, -1};
+    }
   }
 
   QString ProcedureBody(const QString& name) {
@@ -599,7 +658,9 @@ class EmbeddedConnection final : public BackendConnection {
   std::unique_ptr<LockWaiter> waiter_;  // the handle's busy handler: outlives it
   DbHandle db_;                         // closed before the catalog whose functions it holds goes
   qint64 rowsAffected_ = -1;
-  QHash<QString, Variable> variables_;  // by lower-case name, "@" included
+  QHash<QString, Variable> variables_;   // by lower-case name, "@" included
+  QHash<QString, QString> columnTypes_;  // declared types by lower-case column name
+  std::pair<qint64, qint64> columnTypesVersion_{-1, -1};
   QStringList messages_;
   std::vector<StatementNote> notes_;
   std::size_t resultNoteAt_ = 0;  // where the result kept last came among the notes

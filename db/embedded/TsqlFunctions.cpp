@@ -561,69 +561,114 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
 }
 
 // --- arithmetic ------------------------------------------------------------------------------
+//
+// SQLite keeps an int, a bigint and a whole decimal alike as an integer; the rewriter passes
+// what it knows of each operand's type as a hint: 0 the value decides (an integer is an int when
+// it fits one), 1 int, 2 bigint, 3 a fraction (decimal, money, float).
 
-QString IntTypeError(const QString& text) {
-  return QStringLiteral(
-             "Conversion failed when converting the varchar value '%1' to data type int.")
-      .arg(text);
+enum Hint { kByValue = 0, kInt = 1, kBigInt = 2, kFraction = 3, kBit = 4 };
+
+bool FitsInt(qint64 v) {
+  return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max();
 }
 
-// A text meeting a number becomes a number of the number's kind, as SQL Server converts the
-// varchar to the other side's type; nullopt (with the call failed) when it is none.
-std::optional<double> TextAsNumber(sqlite3_context* c, sqlite3_value* text, bool integral,
-                                   qint64* asInt) {
+QString ConversionError(const QString& text, const char* type) {
+  return QStringLiteral("Conversion failed when converting the varchar value '%1' to data type %2.")
+      .arg(text, QLatin1StringView(type));
+}
+
+const char* IntegerType(bool big) {
+  return big ? "bigint" : "int";
+}
+
+void Overflow(sqlite3_context* c, bool big) {
+  Fail(c, QStringLiteral("Arithmetic overflow error converting expression to data type %1.")
+              .arg(QLatin1StringView(IntegerType(big))));
+}
+
+// A text converted to a whole number as SQL Server converts a varchar to int: blanks around it
+// do not count, and an empty text is 0.
+std::optional<qint64> TextAsInteger(sqlite3_value* text) {
   const QString s = Text(text).trimmed();
+  if (s.isEmpty()) return 0;
   bool ok = false;
-  if (integral) {
-    *asInt = s.toLongLong(&ok);
-    if (!ok) {
-      Fail(c, IntTypeError(Text(text)));
-      return std::nullopt;
-    }
-    return static_cast<double>(*asInt);
-  }
-  const double v = s.toDouble(&ok);
-  if (!ok) {
-    // A literal with a decimal point is numeric on SQL Server.
-    Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
-    return std::nullopt;
-  }
-  return v;
+  const qint64 v = s.toLongLong(&ok);
+  return ok ? std::optional<qint64>(v) : std::nullopt;
 }
 
 struct Number {
   bool integral = true;
+  bool big = false;  // a bigint: overflows at 64 bits, not 32
   qint64 i = 0;
   double d = 0;
 };
 
-// Both operands as numbers, texts converted to the other side's kind.
-bool Numbers(sqlite3_context* c, sqlite3_value** argv, Number& a, Number& b) {
+// A number operand with its hint; false for a text.
+bool NumberOf(sqlite3_value* v, int hint, Number& n) {
+  const int type = sqlite3_value_type(v);
+  if (type == SQLITE_INTEGER && hint != kFraction) {
+    n.integral = true;
+    n.i = sqlite3_value_int64(v);
+    n.big = hint == kBigInt || !FitsInt(n.i);
+    n.d = static_cast<double>(n.i);
+    return true;
+  }
+  if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+    n.integral = false;
+    n.d = sqlite3_value_double(v);
+    return true;
+  }
+  return false;
+}
+
+// Both operands as numbers, a text converted to the other side's type as SQL Server converts a
+// varchar (failing the call when it is no such number).
+bool Numbers(sqlite3_context* c, sqlite3_value** argv, int hints, Number& a, Number& b) {
   Number* n[] = {&a, &b};
+  const int hint[] = {hints / 4, hints % 4};
+  const bool number[] = {NumberOf(argv[0], hint[0], a), NumberOf(argv[1], hint[1], b)};
   for (int k = 0; k < 2; ++k) {
-    sqlite3_value* v = argv[k];
-    sqlite3_value* other = argv[1 - k];
-    if (IsNumber(v)) {
-      n[k]->integral = sqlite3_value_type(v) == SQLITE_INTEGER;
-      n[k]->i = sqlite3_value_int64(v);
-      n[k]->d = sqlite3_value_double(v);
+    if (number[k]) continue;
+    const Number& other = *n[1 - k];
+    if (other.integral) {
+      const auto v = TextAsInteger(argv[k]);
+      if (!v || (!other.big && !FitsInt(*v))) {
+        Fail(c, ConversionError(Text(argv[k]), IntegerType(other.big)));
+        return false;
+      }
+      *n[k] = {true, other.big, *v, static_cast<double>(*v)};
     } else {
-      const bool integral = !IsNumber(other) || sqlite3_value_type(other) == SQLITE_INTEGER;
-      const auto d = TextAsNumber(c, v, integral, &n[k]->i);
-      if (!d) return false;
-      n[k]->integral = integral;
-      n[k]->d = *d;
+      bool ok = false;
+      const double v = Text(argv[k]).trimmed().toDouble(&ok);
+      if (!ok) {
+        // A literal with a decimal point is numeric on SQL Server.
+        Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
+        return false;
+      }
+      *n[k] = {false, false, 0, v};
     }
   }
   return true;
 }
 
-void Overflow(sqlite3_context* c) {
-  Fail(c, QStringLiteral("Arithmetic overflow error converting expression to data type bigint."));
+int Hints(int argc, sqlite3_value** argv) {
+  return argc > 2 ? sqlite3_value_int(argv[2]) : 0;
+}
+
+// An integer result of two integers, an int's unless either is a bigint.
+void ResultInteger(sqlite3_context* c, const Number& a, const Number& b, qint64 r, bool overflow) {
+  const bool big = a.big || b.big;
+  if (overflow || (!big && !FitsInt(r))) return Overflow(c, big);
+  sqlite3_result_int64(c, r);
+}
+
+void InvalidOperands(sqlite3_context* c, const char* op) {
+  Fail(c, QStringLiteral("Operand data type varchar is invalid for %1 operator.")
+              .arg(QLatin1StringView(op)));
 }
 
 // a + b: texts concatenate, numbers add, a date-time plus a number moves by days.
-void Add(sqlite3_context* c, int, sqlite3_value** argv) {
+void Add(sqlite3_context* c, int argc, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
   if (!IsNumber(argv[0]) && !IsNumber(argv[1])) {
     const std::string_view a = Bytes(argv[0]), b = Bytes(argv[1]);
@@ -639,47 +684,198 @@ void Add(sqlite3_context* c, int, sqlite3_value** argv) {
             c, MovedBy(*date, std::llround(sqlite3_value_double(argv[1 - k]) * 86400000.0)));
   }
   Number a, b;
-  if (!Numbers(c, argv, a, b)) return;
+  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
   if (a.integral && b.integral) {
     qint64 r;
-    if (__builtin_add_overflow(a.i, b.i, &r)) return Overflow(c);
-    return sqlite3_result_int64(c, r);
+    return ResultInteger(c, a, b, r, __builtin_add_overflow(a.i, b.i, &r));
   }
   sqlite3_result_double(c, a.d + b.d);
 }
 
-void Subtract(sqlite3_context* c, int, sqlite3_value** argv) {
+void Subtract(sqlite3_context* c, int argc, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
   if (IsNumber(argv[1]))
     if (const auto date = StoredDate(argv[0]))
       return ResultDateTime(
           c, MovedBy(*date, -std::llround(sqlite3_value_double(argv[1]) * 86400000.0)));
-  if (!IsNumber(argv[0]) && !IsNumber(argv[1]))
-    return Fail(c, QStringLiteral("Operand data type varchar is invalid for subtract operator."));
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) return InvalidOperands(c, "subtract");
   Number a, b;
-  if (!Numbers(c, argv, a, b)) return;
+  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
   if (a.integral && b.integral) {
     qint64 r;
-    if (__builtin_sub_overflow(a.i, b.i, &r)) return Overflow(c);
-    return sqlite3_result_int64(c, r);
+    return ResultInteger(c, a, b, r, __builtin_sub_overflow(a.i, b.i, &r));
   }
   sqlite3_result_double(c, a.d - b.d);
 }
 
-// Integers divide to an integer, truncated; zero divides nothing.
-void Divide(sqlite3_context* c, int, sqlite3_value** argv) {
+void Multiply(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) return InvalidOperands(c, "multiply");
+  Number a, b;
+  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
+  if (a.integral && b.integral) {
+    qint64 r;
+    return ResultInteger(c, a, b, r, __builtin_mul_overflow(a.i, b.i, &r));
+  }
+  sqlite3_result_double(c, a.d * b.d);
+}
+
+// Integers divide to an integer, truncated; zero divides nothing. `modulo`: the remainder.
+template <bool modulo>
+void Divide(sqlite3_context* c, int argc, sqlite3_value** argv) {
   if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
   if (!IsNumber(argv[0]) && !IsNumber(argv[1]))
-    return Fail(c, QStringLiteral("Operand data type varchar is invalid for divide operator."));
+    return InvalidOperands(c, modulo ? "modulo" : "divide");
   Number a, b;
-  if (!Numbers(c, argv, a, b)) return;
+  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
   if (b.integral ? b.i == 0 : b.d == 0)
     return Fail(c, QStringLiteral("Divide by zero error encountered."));
   if (a.integral && b.integral) {
-    if (a.i == std::numeric_limits<qint64>::min() && b.i == -1) return Overflow(c);
-    return sqlite3_result_int64(c, a.i / b.i);
+    if (b.i == -1) {  // the one quotient that can overflow
+      qint64 r = 0;
+      const bool overflow = !modulo && __builtin_sub_overflow(qint64{0}, a.i, &r);
+      return ResultInteger(c, a, b, r, overflow);
+    }
+    return sqlite3_result_int64(c, modulo ? a.i % b.i : a.i / b.i);
   }
-  sqlite3_result_double(c, a.d / b.d);
+  sqlite3_result_double(c, modulo ? std::fmod(a.d, b.d) : a.d / b.d);
+}
+
+// A text compared with a number converts to the number's type (hint 0 or 1 int, 2 bigint,
+// 3 numeric, 4 bit).
+void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
+  sqlite3_value* v = argv[0];
+  if (sqlite3_value_type(v) != SQLITE_TEXT) return sqlite3_result_value(c, v);
+  const int hint = sqlite3_value_int(argv[1]);
+  if (hint == kBit) {
+    const QString s = Text(v).trimmed();
+    if (s.compare(QLatin1StringView("true"), Qt::CaseInsensitive) == 0)
+      return sqlite3_result_int64(c, 1);
+    if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0)
+      return sqlite3_result_int64(c, 0);
+    const auto n = TextAsInteger(v);
+    if (!n) return Fail(c, ConversionError(Text(v), "bit"));
+    return sqlite3_result_int64(c, *n != 0);
+  }
+  if (hint == kFraction) {
+    bool ok = false;
+    const double d = Text(v).trimmed().toDouble(&ok);
+    if (!ok) return Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
+    return sqlite3_result_double(c, d);
+  }
+  const auto n = TextAsInteger(v);
+  if (!n || (hint != kBigInt && !FitsInt(*n)))
+    return Fail(c, ConversionError(Text(v), IntegerType(hint == kBigInt)));
+  sqlite3_result_int64(c, *n);
+}
+
+// The first argument of ROUND and POWER: a number with its hint, or a text read as a float.
+bool FunctionNumber(sqlite3_context* c, sqlite3_value* v, int hint, Number& n) {
+  if (NumberOf(v, hint, n)) return true;
+  bool ok = false;
+  n.integral = false;
+  n.d = Text(v).trimmed().toDouble(&ok);
+  if (!ok) Fail(c, QStringLiteral("Error converting data type varchar to float."));
+  return ok;
+}
+
+// ROUND(number, length[, function], hint): to `length` decimals, left of the point when negative,
+// halves away from zero, truncated when `function` is not 0; an integer stays one.
+void Round(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  for (int i = 0; i < argc; ++i)
+    if (IsNull(argv[i])) return sqlite3_result_null(c);
+  const qint64 length = sqlite3_value_int64(argv[1]);
+  const bool truncate = argc > 3 && sqlite3_value_int64(argv[2]) != 0;
+  Number n;
+  if (!FunctionNumber(c, argv[0], sqlite3_value_int(argv[argc - 1]), n)) return;
+  if (n.integral) {
+    if (length >= 0) return sqlite3_result_int64(c, n.i);
+    if (length < -18) return sqlite3_result_int64(c, 0);
+    qint64 unit = 1;
+    for (qint64 k = 0; k < -length; ++k) unit *= 10;
+    qint64 r = n.i / unit * unit;
+    const qint64 rest = n.i % unit;
+    bool overflow = false;
+    if (!truncate && (rest >= unit - rest || -rest >= unit + rest))
+      overflow = __builtin_add_overflow(r, rest > 0 ? unit : -unit, &r);
+    return ResultInteger(c, n, n, r, overflow);
+  }
+  if (length >= 0 && !truncate) {
+    const DecimalDigits r = RoundDecimal(n.d, static_cast<int>(std::min<qint64>(length, 16)));
+    const double rounded = (r.whole + u'.' + r.fraction + u'0').toDouble();
+    return sqlite3_result_double(c, n.d < 0 ? -rounded : rounded);
+  }
+  // Whole powers of ten stay exact, so the digits kept are the ones written.
+  const double unit = std::pow(10.0, static_cast<double>(std::min<qint64>(std::abs(length), 308)));
+  const auto cut = [&](double v) { return truncate ? std::trunc(v) : std::round(v); };
+  sqlite3_result_double(c, length < 0 ? cut(n.d / unit) * unit : cut(n.d * unit) / unit);
+}
+
+// POWER(x, y, hint) has x's type: an integer's power is an integer, the fraction cut off.
+void Power(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
+  Number n;
+  if (!FunctionNumber(c, argv[0], sqlite3_value_int(argv[2]), n)) return;
+  const double r = std::pow(n.d, sqlite3_value_double(argv[1]));
+  if (!n.integral) return sqlite3_result_double(c, r);
+  if (!(std::fabs(r) < 9.2e18)) return Overflow(c, n.big);
+  ResultInteger(c, n, n, static_cast<qint64>(r), false);
+}
+
+// SUM and AVG of integers keep SQL Server's integer type: an int's sum must fit an int (a
+// bigint's a bigint), and an average is the sum divided by the count, truncated. The hint is the
+// function's own (tsql_sum_int, ...); a fraction makes the result a float.
+struct Total {
+  qint64 count = 0;
+  __int128 whole = 0;
+  double fraction = 0;
+  bool anyFraction = false;
+  bool big = false;
+};
+
+template <int hint>
+void TotalStep(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0])) return;
+  auto* t = static_cast<Total*>(sqlite3_aggregate_context(c, sizeof(Total)));
+  if (!t) return sqlite3_result_error_nomem(c);
+  Number n;
+  if (!NumberOf(argv[0], hint, n))
+    return InvalidOperands(c, static_cast<const char*>(sqlite3_user_data(c)));
+  ++t->count;
+  if (n.integral) {
+    t->whole += n.i;
+    t->big = t->big || n.big;
+  } else {
+    t->fraction += n.d;
+    t->anyFraction = true;
+  }
+}
+
+template <int hint>
+void TotalInverse(sqlite3_context* c, int, sqlite3_value** argv) {
+  if (IsNull(argv[0])) return;
+  auto* t = static_cast<Total*>(sqlite3_aggregate_context(c, sizeof(Total)));
+  Number n;
+  if (!t || !NumberOf(argv[0], hint, n)) return;
+  --t->count;
+  if (n.integral)
+    t->whole -= n.i;
+  else
+    t->fraction -= n.d;
+}
+
+template <bool average>
+void TotalValue(sqlite3_context* c) {
+  const auto* t = static_cast<const Total*>(sqlite3_aggregate_context(c, 0));
+  if (!t || t->count == 0) return sqlite3_result_null(c);
+  if (t->anyFraction) {
+    const double sum = t->fraction + static_cast<double>(t->whole);
+    return sqlite3_result_double(c, average ? sum / static_cast<double>(t->count) : sum);
+  }
+  const __int128 limit =
+      t->big ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint32>::max();
+  if (t->whole > limit || t->whole < -limit - 1) return Overflow(c, t->big);
+  sqlite3_result_int64(c, static_cast<qint64>(average ? t->whole / t->count : t->whole));
 }
 
 // --- CONVERT and CAST --------------------------------------------------------------------------
@@ -832,8 +1028,8 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
       n = static_cast<qint64>(d);  // SQL Server truncates a float to an integer
     } else {
       const QString s = Text(v).trimmed();
-      bool ok = false;
-      n = s.toLongLong(&ok);
+      bool ok = s.isEmpty();  // an empty text is 0, as there
+      n = ok ? 0 : s.toLongLong(&ok);
       if (!ok && name == u"bit") {
         if (s.compare(QLatin1StringView("true"), Qt::CaseInsensitive) == 0) n = 1, ok = true;
         if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0) n = 0, ok = true;
@@ -862,8 +1058,11 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
     if (IsNumber(v)) {
       d = sqlite3_value_double(v);
     } else {
+      const QString s = Text(v).trimmed();
       bool ok = false;
-      d = Text(v).trimmed().toDouble(&ok);
+      d = s.toDouble(&ok);
+      // An empty text is a float's 0; a decimal refuses it.
+      if (s.isEmpty() && In(name, {"float", "real"})) d = 0, ok = true;
       if (!ok)
         return fail(In(name, {"float", "real"})
                         ? QStringLiteral("Error converting data type varchar to float.")
@@ -932,7 +1131,18 @@ void RegisterTsqlFunctions(sqlite3* db) {
   const Function functions[] = {
       {"tsql_add", 2, typed, Add},
       {"tsql_sub", 2, typed, Subtract},
-      {"tsql_div", 2, pure, Divide},
+      {"tsql_div", 2, pure, Divide<false>},
+      {"tsql_div", 3, pure, Divide<false>},
+      {"tsql_add", 3, typed, Add},
+      {"tsql_sub", 3, typed, Subtract},
+      {"tsql_mul", 2, pure, Multiply},
+      {"tsql_mul", 3, pure, Multiply},
+      {"tsql_mod", 2, pure, Divide<true>},
+      {"tsql_mod", 3, pure, Divide<true>},
+      {"tsql_number", 2, pure, ToNumber},
+      {"tsql_round", 3, pure, Round},
+      {"tsql_round", 4, pure, Round},
+      {"tsql_power", 3, pure, Power},
       {"tsql_convert", 2, typed, Convert},
       {"tsql_convert", 3, typed, Convert},
       {"tsql_try_convert", 2, typed, TryConvert},
@@ -966,6 +1176,25 @@ void RegisterTsqlFunctions(sqlite3* db) {
   for (const Function& f : functions)
     if (sqlite3_create_function_v2(db, f.name, f.args, f.flags, nullptr, f.call, nullptr, nullptr,
                                    nullptr) != SQLITE_OK)
+      RaiseSqliteError(db);
+  struct Aggregate {
+    const char* name;
+    const char* op;  // as SQL Server names it in error 8117
+    void (*step)(sqlite3_context*, int, sqlite3_value**);
+    void (*inverse)(sqlite3_context*, int, sqlite3_value**);
+    void (*value)(sqlite3_context*);
+  };
+  const Aggregate aggregates[] = {
+      {"tsql_sum", "sum", TotalStep<kByValue>, TotalInverse<kByValue>, TotalValue<false>},
+      {"tsql_sum_int", "sum", TotalStep<kInt>, TotalInverse<kInt>, TotalValue<false>},
+      {"tsql_sum_bigint", "sum", TotalStep<kBigInt>, TotalInverse<kBigInt>, TotalValue<false>},
+      {"tsql_avg", "avg", TotalStep<kByValue>, TotalInverse<kByValue>, TotalValue<true>},
+      {"tsql_avg_int", "avg", TotalStep<kInt>, TotalInverse<kInt>, TotalValue<true>},
+      {"tsql_avg_bigint", "avg", TotalStep<kBigInt>, TotalInverse<kBigInt>, TotalValue<true>},
+  };
+  for (const Aggregate& a : aggregates)
+    if (sqlite3_create_window_function(db, a.name, 1, pure, const_cast<char*>(a.op), a.step,
+                                       a.value, a.value, a.inverse, nullptr) != SQLITE_OK)
       RaiseSqliteError(db);
 }
 

@@ -5,6 +5,8 @@
 #include "db/embedded/TsqlTokens.h"
 
 #include <sqlite3.h>
+#include <QHash>
+#include <limits>
 #include <optional>
 
 namespace qav::db::embedded {
@@ -106,12 +108,10 @@ bool IsHintGroup(const Tokens& t, std::size_t open, std::size_t close) {
 
 // T-SQL function names that mean something else to SQLite, or nothing.
 QString RenamedFunction(const QString& name) {
-  static const std::pair<const char*, const char*> kNames[] = {{"isnull", "ifnull"},
-                                                               {"left", "tsql_left"},
-                                                               {"right", "tsql_right"},
-                                                               {"format", "tsql_format"},
-                                                               {"substring", "tsql_substring"},
-                                                               {"getutcdate", "tsql_getutcdate"}};
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"isnull", "ifnull"},      {"left", "tsql_left"},           {"right", "tsql_right"},
+      {"format", "tsql_format"}, {"substring", "tsql_substring"}, {"getutcdate", "tsql_getutcdate"},
+      {"round", "tsql_round"},   {"power", "tsql_power"}};
   for (const auto& [from, to] : kNames)
     if (name.compare(QLatin1StringView(from), Qt::CaseInsensitive) == 0)
       return QLatin1StringView(to);
@@ -280,7 +280,7 @@ Ranges SelectItems(const Tokens& t, std::size_t from) {
 
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
 // name it was written with, not the functions it became.
-void NameSelectItems(Tokens& t) {
+void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is(u"select")) continue;
     std::size_t from = i + 1;
@@ -298,7 +298,7 @@ void NameSelectItems(Tokens& t) {
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
         continue;
       const QString text = Join(t, a, b);
-      if (ForSqlite(RewriteTsql(text)) == ForSqlite(text)) continue;
+      if (ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text)) continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
                {Make(Kind::Symbol, QStringLiteral("AS")),
                 Make(Kind::Symbol, sql::QuoteIdentifier(text))});
@@ -480,30 +480,213 @@ bool IsKeyword(const TsqlToken& t) {
        "returning",  "preceding", "following", "unbounded", "nulls",      "natural"});
 }
 
-// Rewrites the +, - and / of the expressions in a token range: a + b as tsql_add(a, b), and so
-// on, with SQL Server's precedence (unary signs, then * / %, then + -). Texts returned by the
-// parsing members start at their first token, without its lead.
+// What the rewriter knows of an expression's type, for SQL Server's arithmetic: Int stands for
+// int and the smaller integers (promoted to int by arithmetic), Fraction for decimal, numeric,
+// money and float, whose whole values SQLite keeps as integers.
+enum class ValueKind { Unknown, Null, Bit, Int, BigInt, Fraction, Text };
+
+bool IsNumeric(ValueKind k) {
+  return k == ValueKind::Bit || k == ValueKind::Int || k == ValueKind::BigInt ||
+         k == ValueKind::Fraction;
+}
+
+ValueKind KindOfType(const QString& declared) {
+  const QString base = declared.section(u'(', 0, 0).trimmed().toLower();
+  if (base.isEmpty()) return ValueKind::Unknown;
+  if (IsTsqlTextType(base) || base == u"text" || base == u"ntext" || base == u"sysname")
+    return ValueKind::Text;
+  if (base == u"bit") return ValueKind::Bit;
+  for (const char* t : {"int", "integer", "smallint", "tinyint"})
+    if (base == QLatin1StringView(t)) return ValueKind::Int;
+  if (base == u"bigint") return ValueKind::BigInt;
+  for (const char* t :
+       {"decimal", "numeric", "money", "smallmoney", "float", "real", "double", "double precision"})
+    if (base == QLatin1StringView(t)) return ValueKind::Fraction;
+  return ValueKind::Unknown;
+}
+
+// The kind of a result from two operands' kinds, by SQL Server's type precedence: a text meeting
+// a number becomes the number; NULL takes the other side's type.
+ValueKind Combined(ValueKind a, ValueKind b) {
+  using K = ValueKind;
+  if (a == K::Bit) a = K::Int;
+  if (b == K::Bit) b = K::Int;
+  if (a == K::Null) return b;
+  if (b == K::Null) return a;
+  if (a == K::Unknown || b == K::Unknown) return K::Unknown;
+  if (a == K::Text) return b;
+  if (b == K::Text) return a;
+  if (a == K::Fraction || b == K::Fraction) return K::Fraction;
+  if (a == K::BigInt || b == K::BigInt) return K::BigInt;
+  return K::Int;
+}
+
+// The hint the arithmetic functions read: 0 the values decide (an integer that fits an int is
+// one), 2 bigint, 3 a fraction; 4, a bit, for a text compared with one.
+int Hint(ValueKind k) {
+  switch (k) {
+    case ValueKind::BigInt:
+      return 2;
+    case ValueKind::Fraction:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+ValueKind NumberKind(const QString& literal) {
+  if (literal.startsWith(QLatin1StringView("0x"), Qt::CaseInsensitive)) return ValueKind::Unknown;
+  if (literal.contains(u'.') || literal.contains(u'e') || literal.contains(u'E'))
+    return ValueKind::Fraction;
+  bool ok = false;
+  const qint64 v = literal.toLongLong(&ok);
+  // A whole literal beyond int is a numeric on SQL Server.
+  return ok && v <= std::numeric_limits<qint32>::max() ? ValueKind::Int : ValueKind::Fraction;
+}
+
+bool IsComparison(const TsqlToken& t) {
+  if (t.kind != Kind::Symbol) return false;
+  for (const char* op : {"=", "<", ">", "<=", ">=", "<>", "!=", "!<", "!>"})
+    if (t.text == QLatin1StringView(op)) return true;
+  return false;
+}
+
+// An expression rewritten, with what is known of its type.
+struct Typed {
+  QString text;
+  ValueKind kind = ValueKind::Unknown;
+  QString declared;         // the declared type, where a column, variable or CONVERT gives one
+  bool valueTells = false;  // a literal whose SQLite value has its kind: no hint needed
+
+  int Hint() const { return valueTells ? 0 : embedded::Hint(kind); }
+};
+
+// Rewrites the operators of the expressions in a token range: a + b as tsql_add(a, b), and so
+// on, with SQL Server's precedence (unary signs, then * / %, then + -), typed as SQL Server types
+// them; and the calls whose answer depends on that type. Texts returned by the parsing members
+// start at their first token, without its lead.
 class OperatorRewriter {
  public:
-  explicit OperatorRewriter(const Tokens& t) : t_(t) {}
+  OperatorRewriter(const Tokens& t, const DeclaredTypeOf& declared,
+                   const QHash<QString, QString>& variables)
+      : t_(t), declared_(declared), variables_(variables) {}
 
-  QString Range(std::size_t from, std::size_t to) {
-    QString out;
+  QString Range(std::size_t from, std::size_t to) { return Scan(from, to).text; }
+
+ private:
+  // The rewritten range, typed when it is one expression; `branches` collects the kinds of the
+  // values that follow THEN and ELSE.
+  Typed Scan(std::size_t from, std::size_t to, std::vector<ValueKind>* branches = nullptr) {
+    Typed result;
+    int expressions = 0;
+    bool other = false;
     std::size_t i = from;
     while (i < to) {
       std::size_t end = i;
-      if (auto text = Expression(i, to, end); text && end > i) {
-        out += t_[i].lead + *text;
-        i = end;
-      } else {
-        out += t_[i].lead + t_[i].text;
+      auto e = Expression(i, to, end);
+      if (!e || end <= i) {
+        result.text += t_[i].lead + t_[i].text;
+        other = true;
         ++i;
+        continue;
       }
+      // "SET a = 1", "SELECT @v = x, @w = y" assign: the left side stays a name.
+      const bool assigns =
+          i > 0 && (t_[i - 1].IsAny({"set", "select"}) || IsSymbol(t_, i - 1, ','));
+      if (end < to && IsComparison(t_[end]) && !assigns) {
+        std::size_t rightEnd = end + 1;
+        if (auto right = Expression(end + 1, to, rightEnd); right && rightEnd > end + 1) {
+          ConvertForComparison(*e, *right);
+          result.text +=
+              t_[i].lead + e->text + t_[end].lead + t_[end].text + t_[end + 1].lead + right->text;
+          other = true;
+          i = rightEnd;
+          continue;
+        }
+      }
+      if (QString rest; !assigns && end < to)
+        if (const auto after = InOrBetween(*e, end, to, rest)) {
+          result.text += t_[i].lead + e->text + rest;
+          other = true;
+          i = *after;
+          continue;
+        }
+      if (branches && i > from && (t_[i - 1].Is(u"then") || t_[i - 1].Is(u"else")))
+        branches->push_back(
+            end == to || t_[end].IsAny({"when", "else", "end"}) ? e->kind : ValueKind::Unknown);
+      result.text += t_[i].lead + e->text;
+      ++expressions;
+      result.kind = e->kind;
+      result.declared = e->declared;
+      i = end;
     }
-    return out;
+    if (expressions != 1 || other) {
+      result.kind = ValueKind::Unknown;
+      result.declared.clear();
+    }
+    return result;
   }
 
- private:
+  // SQL Server compares a text with a number as numbers, converting the text (or failing).
+  static void ConvertForComparison(Typed& a, Typed& b) {
+    auto convert = [](Typed& text, const Typed& number) {
+      if (text.kind == ValueKind::Text && IsNumeric(number.kind))
+        text.text = QStringLiteral("tsql_number(%1, %2)")
+                        .arg(text.text)
+                        .arg(number.kind == ValueKind::Bit ? 4 : Hint(number.kind));
+    };
+    convert(a, b);
+    convert(b, a);
+  }
+
+  // "[NOT] IN (list)" and "[NOT] BETWEEN a AND b" after `subject`, which ends at `end`: the
+  // text from there, with the conversions of a text meeting a number; and where it ends.
+  std::optional<std::size_t> InOrBetween(Typed& subject, std::size_t end, std::size_t to,
+                                         QString& rest) {
+    const std::size_t k = IsWordAt(t_, end, "not") ? end + 1 : end;
+    const bool in = IsWordAt(t_, k, "in") && IsSymbol(t_, k + 1, '(');
+    if (!in && !IsWordAt(t_, k, "between")) return std::nullopt;
+    std::vector<Typed> values;
+    std::vector<QString> before;  // what stands before each value
+    std::size_t after = k + 1;
+    if (in) {
+      const std::size_t close = MatchingParen(t_, k + 1);
+      if (close >= to) return std::nullopt;
+      for (const auto& [a, b] : SplitAtCommas(t_, k + 2, close)) {
+        before.push_back(a == k + 2 ? t_[k + 1].lead + u'(' : t_[a - 1].lead + u',');
+        values.push_back(Scan(a, b));
+      }
+      before.push_back(t_[close].lead + u')');
+      after = close + 1;
+    } else {
+      for (int bound = 0; bound < 2; ++bound) {
+        QString words;
+        if (bound == 1) {
+          if (!IsWordAt(t_, after, "and")) return std::nullopt;
+          words = t_[after].lead + t_[after].text;
+          ++after;
+        }
+        const std::size_t from = after;
+        auto value = Expression(from, to, after);
+        if (!value || after <= from) return std::nullopt;
+        before.push_back(words + t_[from].lead);
+        values.push_back(std::move(*value));
+      }
+      before.emplace_back();
+    }
+    // A text subject converts to the values' number, text values to the subject's.
+    const Typed original = subject;
+    for (Typed& value : values) {
+      Typed converted = original;
+      ConvertForComparison(converted, value);
+      if (converted.text != original.text) subject = converted;
+    }
+    for (std::size_t m = end; m <= k; ++m) rest += t_[m].lead + t_[m].text;
+    for (std::size_t v = 0; v < values.size(); ++v) rest += before[v] + values[v].text;
+    rest += before.back();
+    return after;
+  }
+
   bool IsOp(std::size_t i, std::size_t to, const char* ops) const {
     if (i >= to || t_[i].kind != Kind::Symbol || t_[i].text.size() != 1) return false;
     for (const char* o = ops; *o; ++o)
@@ -511,7 +694,18 @@ class OperatorRewriter {
     return false;
   }
 
-  std::optional<QString> Expression(std::size_t i, std::size_t to, std::size_t& end) {
+  static Typed Operation(const char* function, const Typed& a, const Typed& b) {
+    Typed r;
+    r.kind = Combined(a.kind, b.kind);
+    const int hints = a.Hint() * 4 + b.Hint();
+    r.text = hints ? QStringLiteral("%1(%2, %3, %4)")
+                         .arg(QLatin1StringView(function), a.text, b.text)
+                         .arg(hints)
+                   : QStringLiteral("%1(%2, %3)").arg(QLatin1StringView(function), a.text, b.text);
+    return r;
+  }
+
+  std::optional<Typed> Expression(std::size_t i, std::size_t to, std::size_t& end) {
     auto left = Term(i, to, end);
     if (!left) return std::nullopt;
     while (IsOp(end, to, "+-")) {
@@ -519,16 +713,13 @@ class OperatorRewriter {
       std::size_t next = op + 1;
       auto right = Term(op + 1, to, next);
       if (!right) break;
-      left = QStringLiteral("%1(%2, %3)")
-                 .arg(t_[op].text == u'+' ? QLatin1StringView("tsql_add")
-                                          : QLatin1StringView("tsql_sub"),
-                      *left, *right);
+      left = Operation(t_[op].text == u'+' ? "tsql_add" : "tsql_sub", *left, *right);
       end = next;
     }
     return left;
   }
 
-  std::optional<QString> Term(std::size_t i, std::size_t to, std::size_t& end) {
+  std::optional<Typed> Term(std::size_t i, std::size_t to, std::size_t& end) {
     auto left = Unary(i, to, end);
     if (!left) return std::nullopt;
     while (IsOp(end, to, "*/%")) {
@@ -536,42 +727,136 @@ class OperatorRewriter {
       std::size_t next = op + 1;
       auto right = Unary(op + 1, to, next);
       if (!right) break;
-      if (t_[op].text == u'/')
-        left = QStringLiteral("tsql_div(%1, %2)").arg(*left, *right);
-      else
-        left = *left + t_[op].lead + t_[op].text + t_[op + 1].lead + *right;
+      const QChar o = t_[op].text[0];
+      left = Operation(o == u'*' ? "tsql_mul" : o == u'/' ? "tsql_div" : "tsql_mod", *left, *right);
       end = next;
     }
     return left;
   }
 
-  std::optional<QString> Unary(std::size_t i, std::size_t to, std::size_t& end) {
+  std::optional<Typed> Unary(std::size_t i, std::size_t to, std::size_t& end) {
     if (IsOp(i, to, "+-~")) {
       auto operand = Unary(i + 1, to, end);
       if (!operand) return std::nullopt;
-      return t_[i].text + t_[i + 1].lead + *operand;
+      operand->text = t_[i].text + t_[i + 1].lead + operand->text;
+      operand->declared.clear();
+      return operand;
     }
     return Primary(i, to, end);
   }
 
-  std::optional<QString> Group(std::size_t open, std::size_t to, std::size_t& end) {
+  std::optional<Typed> Group(std::size_t open, std::size_t to, std::size_t& end) {
     const std::size_t close = MatchingParen(t_, open);
     if (close >= to) return std::nullopt;
     end = close + 1;
-    return u'(' + Range(open + 1, close) + t_[close].lead + u')';
+    Typed inner = Scan(open + 1, close);
+    inner.text = u'(' + inner.text + t_[close].lead + u')';
+    return inner;
   }
 
-  std::optional<QString> Primary(std::size_t i, std::size_t to, std::size_t& end) {
+  // A call's arguments, each rewritten and typed; nullopt when the ")" is missing.
+  std::optional<std::vector<Typed>> Arguments(std::size_t open, std::size_t to, std::size_t& end,
+                                              QString& text) {
+    const std::size_t close = MatchingParen(t_, open);
+    if (close >= to) return std::nullopt;
+    end = close + 1;
+    std::vector<Typed> args;
+    text = u'(';
+    for (const auto& [a, b] : SplitAtCommas(t_, open + 1, close)) {
+      if (a > open + 1) text += t_[a - 1].lead + u',';
+      std::size_t from = a;
+      // DISTINCT or ALL before an aggregate's argument
+      if (a + 1 < b && t_[a].IsAny({"distinct", "all"})) {
+        text += t_[a].lead + t_[a].text;
+        ++from;
+      }
+      Typed arg = Scan(from, b);
+      text += arg.text;
+      args.push_back(std::move(arg));
+    }
+    text += t_[close].lead + u')';
+    return args;
+  }
+
+  // The kind of a call's value, and the calls rewritten by their arguments' types.
+  Typed Call(const QString& name, const std::vector<Typed>& args, const QString& argsText) {
+    Typed r;
+    const ValueKind first = args.empty() ? ValueKind::Unknown : args[0].kind;
+    const QString lower = name.toLower();
+    auto is = [&](std::initializer_list<const char*> names) {
+      for (const char* n : names)
+        if (lower == QLatin1StringView(n)) return true;
+      return false;
+    };
+    r.text = name + argsText;
+    if (is({"tsql_convert", "tsql_try_convert"}) && !args.empty()) {
+      const QString& type = args[0].text.trimmed();
+      if (type.startsWith(u'\'')) {
+        r.declared = type.mid(1, type.size() - 2);
+        r.kind = KindOfType(r.declared);
+      }
+    } else if (is({"count", "datediff", "datepart", "year", "month", "day", "len", "charindex",
+                   "patindex", "datalength", "sign"})) {
+      r.kind = ValueKind::Int;
+    } else if (is({"avg", "sum"}) && args.size() == 1) {
+      // SQLite's own aggregates serve fractions; integers keep SQL Server's integer type.
+      r.kind = first;
+      if (first != ValueKind::Fraction) {
+        const char* suffix = first == ValueKind::Int      ? "_int"
+                             : first == ValueKind::BigInt ? "_bigint"
+                                                          : "";
+        r.text = QStringLiteral("tsql_%1%2").arg(lower, QLatin1StringView(suffix)) + argsText;
+      }
+    } else if (is({"min", "max", "abs", "ceiling", "floor", "tsql_round", "tsql_power"})) {
+      r.kind = first;
+      if (is({"tsql_round", "tsql_power"}) && !args.empty())
+        r.text = name + argsText.chopped(1) + QStringLiteral(", ") +
+                 QString::number(args[0].Hint()) + u')';
+    } else if (lower == u"ifnull" && args.size() == 2) {
+      // ISNULL's value takes the type of its first argument.
+      r.kind = first;
+      r.declared = args[0].declared;
+      const QString& type = args[0].declared;
+      if (!type.isEmpty() && args[1].kind != ValueKind::Null &&
+          (IsNumeric(first) || (first == ValueKind::Text && type.contains(u'('))))
+        r.text = QStringLiteral("ifnull(%1, tsql_convert('%2', %3))")
+                     .arg(args[0].text, type, args[1].text.trimmed());
+    }
+    return r;
+  }
+
+  ValueKind Declared(const QString& name, QString& declared) const {
+    const QString key = name.toLower();
+    if (const auto it = variables_.constFind(key); it != variables_.constEnd())
+      declared = *it;
+    else if (declared_)
+      declared = declared_(key);
+    return KindOfType(declared);
+  }
+
+  std::optional<Typed> Primary(std::size_t i, std::size_t to, std::size_t& end) {
     if (i >= to) return std::nullopt;
     const TsqlToken& tok = t_[i];
-    std::optional<QString> text;
+    std::optional<Typed> typed;
     end = i + 1;
     switch (tok.kind) {
       case Kind::String:
-      case Kind::Number:
-      case Kind::Variable:
+        typed = Typed{tok.text, ValueKind::Text, {}};
+        break;
+      case Kind::Number: {
+        typed = Typed{tok.text, NumberKind(tok.text), {}};
+        // 1.5 and 1e5 are SQLite floats; only a whole literal beyond int needs telling.
+        typed->valueTells = typed->kind != ValueKind::Fraction || tok.text.contains(u'.') ||
+                            tok.text.contains(u'e') || tok.text.contains(u'E');
+        break;
+      }
+      case Kind::Variable: {
+        typed = Typed{tok.text, ValueKind::Unknown, {}};
+        typed->kind = Declared(tok.text, typed->declared);
+        break;
+      }
       case Kind::Param:
-        text = tok.text;
+        typed = Typed{tok.text, ValueKind::Unknown, {}};
         break;
       case Kind::Name:
       case Kind::Word: {
@@ -585,49 +870,117 @@ class OperatorRewriter {
           }
           if (k >= to) return std::nullopt;
           end = k + 1;
-          text = tok.text + Range(i + 1, k) + t_[k].lead + t_[k].text;
+          std::vector<ValueKind> branches;
+          typed = Scan(i + 1, k, &branches);
+          typed->text = tok.text + typed->text + t_[k].lead + t_[k].text;
+          typed->declared.clear();
+          ValueKind kind = ValueKind::Null;
+          for (const ValueKind b : branches) kind = Combined(kind, b);
+          typed->kind = branches.empty() ? ValueKind::Unknown : kind;
           break;
         }
         if (tok.kind == Kind::Word && IsKeyword(tok)) return std::nullopt;
-        text = tok.text;
+        if (tok.Is(u"null")) {
+          typed = Typed{tok.text, ValueKind::Null, {}};
+          break;
+        }
+        typed = Typed{tok.text, ValueKind::Unknown, {}};
+        QString last = tok.text;
         while (IsSymbol(t_, end, '.') && end + 1 < to &&
                (t_[end + 1].kind == Kind::Word || t_[end + 1].kind == Kind::Name ||
                 IsSymbol(t_, end + 1, '*'))) {
-          *text += t_[end].lead + u'.' + t_[end + 1].lead + t_[end + 1].text;
+          typed->text += t_[end].lead + u'.' + t_[end + 1].lead + t_[end + 1].text;
+          last = t_[end + 1].text;
           end += 2;
         }
         if (IsSymbol(t_, end, '(')) {
           std::size_t after = end;
-          auto args = Group(end, to, after);
+          QString argsText;
+          const auto args = Arguments(end, to, after, argsText);
           if (!args) return std::nullopt;
-          *text += t_[end].lead + *args;
+          typed = Call(typed->text, *args, t_[end].lead + argsText);
           end = after;
           if (IsWordAt(t_, end, "over") && IsSymbol(t_, end + 1, '(')) {
             auto window = Group(end + 1, to, after);
             if (!window) return std::nullopt;
-            *text += t_[end].lead + t_[end].text + t_[end + 1].lead + *window;
+            typed->text += t_[end].lead + t_[end].text + t_[end + 1].lead + window->text;
             end = after;
           }
+        } else {
+          typed->kind = Declared(sql::NameValue(last), typed->declared);
         }
         break;
       }
       case Kind::Symbol:
         if (tok.text == u'(') {
-          text = Group(i, to, end);
+          typed = Group(i, to, end);
         } else if (tok.text == u'*') {
-          text = tok.text;
+          typed = Typed{tok.text, ValueKind::Unknown, {}};
         }
         break;
     }
-    if (text && IsWordAt(t_, end, "collate") && end + 1 < to) {
-      *text += t_[end].lead + t_[end].text + t_[end + 1].lead + t_[end + 1].text;
+    if (typed && IsWordAt(t_, end, "collate") && end + 1 < to) {
+      typed->text += t_[end].lead + t_[end].text + t_[end + 1].lead + t_[end + 1].text;
       end += 2;
     }
-    return text;
+    return typed;
   }
 
   const Tokens& t_;
+  const DeclaredTypeOf& declared_;
+  const QHash<QString, QString>& variables_;
 };
+
+// The type named at `from` ("int", "decimal(18, 4)") and where it ends.
+std::size_t TypeEnd(const Tokens& t, std::size_t from) {
+  std::size_t end = from;
+  if (end < t.size() && t[end].kind == Kind::Word) ++end;
+  if (IsSymbol(t, end, '(')) end = std::min(MatchingParen(t, end) + 1, t.size());
+  return end;
+}
+
+// The variables a DECLARE of the text names and the columns of the tables a CREATE TABLE makes,
+// with their types, by lower-case name: they type the statements after them before those have
+// run.
+QHash<QString, QString> DeclaredInText(const Tokens& t) {
+  QHash<QString, QString> variables;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i].Is(u"create")) {
+      std::size_t k = i + 1;
+      if (IsWordAt(t, k, "temp") || IsWordAt(t, k, "temporary")) ++k;
+      if (!IsWordAt(t, k, "table") || k + 2 >= t.size() || !IsSymbol(t, k + 2, '(')) continue;
+      const std::size_t close = MatchingParen(t, k + 2);
+      if (close >= t.size()) continue;
+      for (const auto& [a, b] : SplitAtCommas(t, k + 3, close))
+        if (a + 1 < b && (t[a].kind == Kind::Word || t[a].kind == Kind::Name) &&
+            !t[a].IsAny({"constraint", "primary", "foreign", "unique", "check"}))
+          variables.insert(sql::NameValue(t[a].text).toLower(),
+                           TypeText(t, a + 1, TypeEnd(t, a + 1)));
+      continue;
+    }
+    if (!t[i].Is(u"declare")) continue;
+    std::size_t k = i + 1;
+    while (k < t.size() && t[k].kind == Kind::Variable) {
+      const QString name = t[k].text.toLower();
+      std::size_t type = k + 1;
+      if (IsWordAt(t, type, "as")) ++type;
+      const std::size_t typeEnd = TypeEnd(t, type);
+      variables.insert(name, TypeText(t, type, typeEnd));
+      // on past the value to the next variable
+      int depth = 0;
+      k = typeEnd;
+      for (; k < t.size(); ++k) {
+        if (IsSymbol(t, k, '(')) ++depth;
+        if (IsSymbol(t, k, ')')) --depth;
+        if (depth == 0 && (IsSymbol(t, k, ',') || IsSymbol(t, k, ';') || StartsStatement(t[k])))
+          break;
+      }
+      if (!IsSymbol(t, k, ',')) break;
+      ++k;
+    }
+  }
+  return variables;
+}
 
 // SQL Server's errors for a string, name or comment that the text never closes.
 void RefuseUnterminated(const TsqlTokens& parsed) {
@@ -667,7 +1020,7 @@ ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to) {
   if (call.IsAny({"tsql_convert", "tsql_try_convert"}) && !args.empty() &&
       args[0].second == args[0].first + 1 && t[args[0].first].kind == Kind::String)
     return {StringValue(t[args[0].first])};
-  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() == 2) {
+  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() >= 2) {
     // SQL Server: a date-time plus or minus a number is a date-time.
     const ComputedType a = ExpressionType(t, args[0].first, args[0].second);
     const ComputedType b = ExpressionType(t, args[1].first, args[1].second);
@@ -788,18 +1141,37 @@ QString ForSqlite(QStringView text) {
   return out;
 }
 
-QString RewriteTsql(QStringView text) {
+QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   TsqlTokens parsed = Tokenize(text);
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
-  NameSelectItems(t);
+  NameSelectItems(t, declared);
   RewriteCalls(t);
   RewriteTop(t);
   RewriteStatements(t);
   CollateTextColumns(t);
   RewriteOffsetFetch(t);
   if (t.empty()) return parsed.Text();
-  return OperatorRewriter(t).Range(0, t.size()) + parsed.tail;
+  const QHash<QString, QString> variables = DeclaredInText(t);
+  return OperatorRewriter(t, declared, variables).Range(0, t.size()) + parsed.tail;
+}
+
+QString MergedDeclaredType(const QString& a, const QString& b) {
+  if (a.compare(b, Qt::CaseInsensitive) == 0) return a;
+  const ValueKind kind = KindOfType(a);
+  if (kind != KindOfType(b)) return {};
+  switch (kind) {
+    case ValueKind::Int:
+      return QStringLiteral("int");
+    case ValueKind::BigInt:
+      return QStringLiteral("bigint");
+    case ValueKind::Fraction:
+      return QStringLiteral("float");
+    case ValueKind::Text:
+      return QStringLiteral("varchar");
+    default:
+      return {};
+  }
 }
 
 }  // namespace qav::db::embedded

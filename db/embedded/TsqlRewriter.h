@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace qav::db::embedded {
@@ -10,9 +11,21 @@ namespace qav::db::embedded {
 // TRUNCATE TABLE, #temporary tables, table and query hints (dropped), CONVERT and CAST (to the
 // conversion function), the date-part words of DATEADD and its kin (to texts), the functions
 // whose names SQLite reads otherwise, and the +, - and / operators (to functions that know
-// strings and dates from numbers). Quotes, brackets, comments and variables are left alone.
-// Raises, in SQL Server's terms, for a form it recognises but cannot run.
-QString RewriteTsql(QStringView text);
+// strings and dates from numbers), as are *, % and AVG, SUM, ROUND and POWER (to functions
+// with SQL Server's integer typing, overflow and implicit conversion). Quotes, brackets,
+// comments and variables are left alone. Raises, in SQL Server's terms, for a form it recognises
+// but cannot run.
+//
+// SQLite's values do not tell int from bigint, nor a whole decimal from an integer: `declared`
+// gives the type a column or "@variable" was declared with ("decimal(18,4)"), or an empty text
+// when it is not known; the values then decide, an integer counting as an int.
+using DeclaredTypeOf = std::function<QString(const QString& lowerCaseName)>;
+QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared = {});
+
+// One declared type for columns of one name whose tables declare them "a" and "b": the type
+// when both agree, a type of the same arithmetic family when only their sizes differ, else
+// empty (not known).
+QString MergedDeclaredType(const QString& a, const QString& b);
 
 // The text as SQLite reads it the way SQL Server reads the original: SQLite knows neither nested
 // comments, nor a line comment ended by a lone CR, nor "]]" inside a [bracketed] name, so

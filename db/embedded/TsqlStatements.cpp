@@ -169,7 +169,7 @@ TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
     else if (op == u"/")
       a.expression = QStringLiteral("tsql_div(%1, (%2))").arg(a.variable, a.expression);
     else if (op == u"*")
-      a.expression = QStringLiteral("%1 * (%2)").arg(a.variable, a.expression);
+      a.expression = QStringLiteral("tsql_mul(%1, (%2))").arg(a.variable, a.expression);
     s.assignments.push_back(std::move(a));
   } else if (verb.Is(u"set") && t.size() > 1 && t[1].kind == Kind::Word) {
     // Options that change answers are refused; the rest change nothing here.

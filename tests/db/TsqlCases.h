@@ -37,6 +37,78 @@ inline const TsqlCase kTsqlCases[] = {
     {"DivideByZero", "select 1 / 0", "!Divide by zero error encountered."},
     {"DatePlusDays", "select convert(varchar(10), convert(datetime, '2024-01-31') + 1, 120)",
      "2024-02-01"},
+    // Arithmetic: integer typing, overflow and implicit conversion
+    {"IntOverflows", "select 2147483647 + 1",
+     "!Arithmetic overflow error converting expression to data type int."},
+    {"IntOverflowsInAProduct", "select count(*) from Customer where Id * 65536 * 65536 > 0",
+     "!Arithmetic overflow error converting expression to data type int."},
+    {"WiderTypesDoNotOverflow",
+     "declare @b bigint = 2147483647; select @b + 1, cast(2147483647 as bigint) * 2, "
+     "2147483648 + 1, 2147483647 + 1.0",
+     "2147483648|4294967294|2147483649|2147483648"},
+    {"Modulo", "select 7 % -3, -7 % 3, 7.5 % 2", "1|-1|1.5"},
+    {"ModuloByZero", "select 1 % 0", "!Divide by zero error encountered."},
+    {"AvgOfIntsIsAnInt", "select avg(Id), sum(Id), avg(Id * 1.0) from Customer where Id <= 4",
+     "2|10|2.5"},
+    {"AvgOfIntsTruncatesTowardZero", "select avg(v) from (select -5 as v union all select -6) t",
+     "-5"},
+    {"SumOfBigintsDoesNotOverflow",
+     "create table #big (b bigint, i int); insert into #big values (2147483647, 2147483647), "
+     "(1, 1); select sum(b), avg(b), count(i) from #big",
+     "2147483648|1073741824|2"},
+    {"SumOfIntsOverflows",
+     "create table #ints (i int); insert into #ints values (2147483647), (1); "
+     "select sum(i) from #ints",
+     "!Arithmetic overflow error converting expression to data type int."},
+    {"WholeDecimalsStayDecimals",
+     "create table #money (m money, q decimal(18, 4)); insert into #money values (10, 5), (11, 6); "
+     "select avg(q), sum(case when m > 10 then m else 0 end) / 4, avg(m), min(q) / 2 from #money",
+     "5.5|2.75|10.5|2.5"},
+    {"WholeMoneyColumnDividesExactly",
+     "select count(*) from Customer where CreditLimit / 7 <> CreditLimit * 1.0 / 7", "0"},
+    {"PowerHasItsArgumentsType", "select power(2, -1), power(2.0, -1), power(2, 10), power(3, 0.5)",
+     "0|0.5|1024|1"},
+    {"PowerOverflows", "select power(2, 31)",
+     "!Arithmetic overflow error converting expression to data type int."},
+    {"RoundNegativeLength",
+     "select round(1234.567, -2), round(1250, -2), round(-1250, -2), round(1234.567, 1), "
+     "round(1234.567, 1, 1), round(748.58, -4), round(1299, -2, 1)",
+     "1200|1300|-1300|1234.6|1234.5|0|1200"},
+    {"TextComparedWithNumber",
+     "select case when '9' < 10 then 1 else 0 end, case when 10 = '10' then 1 else 0 end, "
+     "case when ' 10 ' > 9 then 1 else 0 end, (select count(*) from Customer where Id = '5')",
+     "1|1|1|1"},
+    {"TextComparedWithBit",
+     "select (select count(*) from Customer where Blocked = 'false') - (select count(*) from "
+     "Customer where Blocked = 0), (select count(*) from Customer where Blocked = 'TRUE') - "
+     "(select count(*) from Customer where Blocked = 1)",
+     "0|0"},
+    {"TextInListsAndBetween",
+     "select (select count(*) from Customer where Id in ('1', '2', 3)), case when '5' between 1 "
+     "and 10 then 1 else 0 end, case when 5 not in ('4', '6') then 1 else 0 end, case when "
+     "'10' not between 9 and 11 then 1 else 0 end",
+     "3|1|1|0"},
+    {"TextColumnInNumbersFails", "select count(*) from Customer where Code in (1, 2)",
+     "!Conversion failed when converting the varchar value 'C0"},
+    {"TextThatIsNoNumberFailsComparison", "select case when 'abc' = 1 then 1 else 0 end",
+     "!Conversion failed when converting the varchar value 'abc' to data type int."},
+    {"TextColumnComparedWithNumber", "select count(*) from Customer where Code = 1",
+     "!Conversion failed when converting the varchar value 'C0"},
+    {"TextTimesText", "select '10' * '2'",
+     "!Operand data type varchar is invalid for multiply operator."},
+    {"TextModuloText", "select '10' % '3'",
+     "!Operand data type varchar is invalid for modulo operator."},
+    {"TextMeetsNumber", "select '10' * 2, '7' / 2, '' + 1, 1.5 * '2'", "20|3|1|3"},
+    {"IsNullTakesTheFirstType",
+     "select isnull(cast(null as varchar(2)), 'abcdef'), isnull(cast(null as int), 2.7), "
+     "isnull(cast(null as char(3)), 'a') + 'x'",
+     "ab|2|a  x"},
+    {"CastEmptyText",
+     "select cast('' as int), cast(' ' as bigint), cast('' as float), convert(int, ''), "
+     "cast('' as bit)",
+     "0|0|0|0|0"},
+    {"CastEmptyTextToDecimalFails", "select cast('' as decimal(10, 2))",
+     "!Error converting data type varchar to numeric."},
     // Lexical forms: nested comments, "]]" in a bracketed name, a line comment ended by a CR
     {"NestedComments", "/* a /* b */ c */ select 2 as x", "2"},
     {"BracketedNameWithBracket", "select [a]]b] from (select 7 as [a]]b]) t", "7"},

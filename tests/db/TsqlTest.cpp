@@ -72,7 +72,7 @@ TEST(TsqlRewriterTest, LeavesQuotedTextAlone) {
       {"select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */",
        "select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */"},
       {"select a + b as s from t", "select tsql_add(a, b) as s from t"},
-      {"select a+b*c-d/e x", "select tsql_sub(tsql_add(a, b*c), tsql_div(d, e)) x"},
+      {"select a+b*c-d/e x", "select tsql_sub(tsql_add(a, tsql_mul(b, c)), tsql_div(d, e)) x"},
       // a changed item keeps the name it was written with
       {"select -a + 1e+5, f(x) - 1 y",
        "select tsql_add(-a, 1e+5) AS \"-a + 1e+5\", tsql_sub(f(x), 1) y"},
@@ -84,13 +84,51 @@ TEST(TsqlRewriterTest, LeavesQuotedTextAlone) {
       {"select a from t order by a offset @s rows",
        "select a from t order by a LIMIT -1 OFFSET (@s)"},
       {"select 1 where cast(a as varchar(10)) = convert(decimal(10, 2), b, 1)",
-       "select 1 where tsql_convert('varchar(10)',a) = tsql_convert('decimal(10,2)', b, 1)"},
+       "select 1 where tsql_number(tsql_convert('varchar(10)',a), 3) = "
+       "tsql_convert('decimal(10,2)', b, 1)"},
       {"select datediff(dd, a, b) d from t option (maxdop 1)",
        "select datediff('dd', a, b) d from t"},
       {"select a into #t from u", "CREATE TEMP TABLE \"#t\" AS SELECT a from u"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(RewriteTsql(QString::fromUtf8(c.in)).toStdString(), c.out) << c.in;
+}
+
+// Declared types decide what SQLite's values cannot tell: a whole decimal from an integer, a
+// bigint from an int, a text column compared with a number; an assignment stays one.
+TEST(TsqlRewriterTest, TypesArithmeticByDeclaredTypes) {
+  const auto declared = [](const QString& name) {
+    static const QHash<QString, QString> types = {
+        {QStringLiteral("qty"), QStringLiteral("decimal(18,4)")},
+        {QStringLiteral("big"), QStringLiteral("bigint")},
+        {QStringLiteral("id"), QStringLiteral("int")},
+        {QStringLiteral("code"), QStringLiteral("varchar(20)")}};
+    return types.value(name);
+  };
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"select s.Qty / 2 q, Big + 1 b, Id * 2 i, 2147483648 / 7 n from t s",
+       "select tsql_div(s.Qty, 2, 12) q, tsql_add(Big, 1, 8) b, tsql_mul(Id, 2) i, "
+       "tsql_div(2147483648, 7, 12) n from t s"},
+      {"select avg(Id) a, sum(distinct Big) b, avg(Qty) c, round(Qty, -1) d, "
+       "isnull(Code, 'abc') e from t",
+       "select tsql_avg_int(Id) a, tsql_sum_bigint(distinct Big) b, avg(Qty) c, "
+       "tsql_round(Qty, -1, 3) d, ifnull(Code, tsql_convert('varchar(20)', 'abc')) e from t"},
+      {"select 1 from t where Code = 1 and Id > '5' and Code = 'x'",
+       "select 1 from t where tsql_number(Code, 0) = 1 and Id > tsql_number('5', 0) and Code = "
+       "'x'"},
+      {"select 1 from t where Code not in (1, 2) or Id between '1' and 2 or Id in (select a from "
+       "u)",
+       "select 1 from t where tsql_number(Code, 0) not in (1, 2) or Id between tsql_number('1', "
+       "0) and 2 or Id in (select a from u)"},
+      {"declare @b bigint = 1; update t set Code = 1, Id = @b + 1",
+       "declare @b bigint = 1; update t set Code = 1, Id = tsql_add(@b, 1, 8)"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RewriteTsql(QString::fromUtf8(c.in), declared).toStdString(), c.out) << c.in;
 }
 
 TEST(TsqlRewriterTest, LeavesTheSuitesOwnStatementsAsTheyWere) {

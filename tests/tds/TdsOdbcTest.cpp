@@ -352,6 +352,10 @@ TEST_F(OdbcThroughTds, ErrorsCarryTheServersTextAndNumber) {
   };
   const Case cases[] = {
       {"select * from NoSuchTable", {}, "no such table: NoSuchTable", 208},
+      // arithmetic: overflow, a text that is no number, two texts multiplied
+      {"select 2147483647 + 1", {}, "Arithmetic overflow error", 8115},
+      {"select 'abc' * 1", {}, "the varchar value 'abc' to data type int", 245},
+      {"select '10' * '2'", {}, "Operand data type varchar is invalid for multiply", 8117},
       {"insert into Salesman (Id, Code, NameThai, Active) values (1, 'X', 'x', 1)",
        {},
        "Cannot insert duplicate key row",

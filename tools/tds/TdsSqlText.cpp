@@ -164,6 +164,7 @@ int ServerErrorNumber(const QString& text) {
       {"Conversion failed when converting date", 241},
       {"Conversion failed when converting the", 245},
       {"Divide by zero", 8134},
+      {"Operand data type", 8117},
       {"Error converting data type", 8114},
       {"Must declare the scalar variable", 137},
       {"Invalid length parameter", 537},
