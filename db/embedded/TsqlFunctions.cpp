@@ -49,8 +49,25 @@ void ResultBytes(sqlite3_context* c, std::string_view text) {
   sqlite3_result_text64(c, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
+DateTimeParts MovedBy(const DateTimeParts& p, qint64 ms);
+
+// A datetime keeps its time of day in ticks of 1/300 second: the milliseconds go to the nearest
+// tick (half a tick up) and show as .xx0, .xx3 or .xx7; .999 is the next second.
+DateTimeParts InDateTimeTicks(DateTimeParts p) {
+  const int ms = p.nanos / 1000000;
+  const int ticks = (ms * 3 + 5) / 10;
+  const int shown = (ticks * 20 + 3) / 6;
+  p.nanos = 0;
+  if (shown < 1000) {
+    p.nanos = shown * 1000000;
+    return p;
+  }
+  return MovedBy(p, shown);
+}
+
+// Every datetime these functions make is one SQL Server could hold.
 void ResultDateTime(sqlite3_context* c, const DateTimeParts& value) {
-  ResultBytes(c, DateTimeText(value));
+  ResultBytes(c, DateTimeText(InDateTimeTicks(value)));
   sqlite3_result_subtype(c, kDateTimeSubtype);
 }
 
@@ -227,8 +244,10 @@ void DateAdd(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
   const auto part = PartArg(c, argv[0], "dateadd");
   if (!part) return;
-  const auto date = DatePartsArg(c, argv[2]);
+  auto date = DatePartsArg(c, argv[2]);
   if (!date) return;
+  // A text becomes a datetime before the part is added.
+  if (!IsNumber(argv[2])) date = InDateTimeTicks(*date);
   const double count = sqlite3_value_double(argv[1]);
   auto overflow = [&] {
     Fail(c, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
@@ -534,13 +553,17 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
   struct Pattern {
     QString text;
     std::optional<DatePattern> date;  // nullopt: not a date pattern supported here
+    bool unknownForNumber, unknownForDate;
   };
   const Pattern p = *Understood<Pattern>(c, 1, [&] {
     const QString text = Text(argv[1]);
-    return std::optional<Pattern>({text, CompileDatePattern(text)});
+    return std::optional<Pattern>({text, CompileDatePattern(text),
+                                   IsUnknownStandardPattern(text, false),
+                                   IsUnknownStandardPattern(text, true)});
   });
   const QString& pattern = p.text;
   std::optional<QString> text;
+  if (IsNumber(argv[0]) ? p.unknownForNumber : p.unknownForDate) return sqlite3_result_null(c);
   if (IsNumber(argv[0])) {
     text = FormatNumber(sqlite3_value_double(argv[0]),
                         sqlite3_value_type(argv[0]) == SQLITE_INTEGER, pattern);
@@ -680,6 +703,33 @@ void Divide(sqlite3_context* c, int, sqlite3_value** argv) {
     return sqlite3_result_int64(c, a.i / b.i);
   }
   sqlite3_result_double(c, a.d / b.d);
+}
+
+// --- subqueries -------------------------------------------------------------------------------
+
+// The one value of a subquery that stands for a value: NULL without rows, an error on a second.
+struct SingleValue {
+  sqlite3_value* value;
+  bool seen;
+};
+
+void SingleStep(sqlite3_context* c, int, sqlite3_value** argv) {
+  auto* s = static_cast<SingleValue*>(sqlite3_aggregate_context(c, sizeof(SingleValue)));
+  if (!s) return sqlite3_result_error_nomem(c);
+  if (s->seen)
+    return Fail(c, QStringLiteral("Subquery returned more than 1 value. This is not permitted when "
+                                  "the subquery follows =, !=, <, <= , >, >= or when the "
+                                  "subquery is used as an expression."));
+  s->seen = true;
+  s->value = sqlite3_value_dup(argv[0]);
+}
+
+void SingleFinal(sqlite3_context* c) {
+  auto* s = static_cast<SingleValue*>(sqlite3_aggregate_context(c, 0));
+  if (!s || !s->value) return sqlite3_result_null(c);
+  sqlite3_result_value(c, s->value);
+  sqlite3_value_free(s->value);
+  s->value = nullptr;
 }
 
 // --- CONVERT and CAST --------------------------------------------------------------------------
@@ -967,6 +1017,9 @@ void RegisterTsqlFunctions(sqlite3* db) {
     if (sqlite3_create_function_v2(db, f.name, f.args, f.flags, nullptr, f.call, nullptr, nullptr,
                                    nullptr) != SQLITE_OK)
       RaiseSqliteError(db);
+  if (sqlite3_create_function_v2(db, "tsql_single", 1, pure, nullptr, nullptr, SingleStep,
+                                 SingleFinal, nullptr) != SQLITE_OK)
+    RaiseSqliteError(db);
 }
 
 }  // namespace qav::db::embedded
