@@ -65,6 +65,12 @@ DateTimeParts InDateTimeTicks(DateTimeParts p) {
   return MovedBy(p, shown);
 }
 
+// Whether a datetime holds the value in ticks: the years 1753 to 9999.
+bool InDateTimeRange(const DateTimeParts& p) {
+  const DateTimeParts r = InDateTimeTicks(p);
+  return r.year >= 1753 && r.year <= 9999;
+}
+
 // Every datetime these functions make is one SQL Server could hold.
 void ResultDateTime(sqlite3_context* c, const DateTimeParts& value) {
   ResultBytes(c, DateTimeText(InDateTimeTicks(value)));
@@ -806,6 +812,7 @@ bool ConvertFixedDate(sqlite3_context* c, const TargetType& type, sqlite3_value*
   if (!date) return false;
   const QString& name = type.name;
   if (name == u"datetime") {
+    if (!InDateTimeRange(*date)) return false;  // the general path fails it
     ResultDateTime(c, *date);
   } else if (name == u"date") {
     ResultBytes(c, DateTimeText(*date).substr(0, 10));
@@ -956,6 +963,11 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
       m.setTime(QTime(m.time().hour(), m.time().minute()));
       return ResultDateTime(c, m);
     }
+    if (!InDateTimeRange(PartsOf(*date)))
+      return fail(
+          QStringLiteral("The conversion of a %1 data type to a datetime data type resulted "
+                         "in an out-of-range value.")
+              .arg(IsNumber(v) ? QStringLiteral("numeric") : QStringLiteral("varchar")));
     return ResultDateTime(c, *date);
   }
   Fail(c, QStringLiteral("the embedded demo suite does not support conversion to %1").arg(name));

@@ -825,9 +825,9 @@ QString LoneTableName(const Tokens& t, const QueryClauses& q) {
   return name;
 }
 
-// 8120: a grouped query (GROUP BY, HAVING or an aggregate) selects a column it neither groups
-// nor aggregates. Only a query at the top of its statement is judged, where no name can be an
-// outer query's.
+// 8120, 8121, 8127: a grouped query (GROUP BY, HAVING or an aggregate) selects, filters or
+// orders by a column it neither groups nor aggregates. Only a query at the top of its statement is
+// judged, where no name can be an outer query's.
 void CheckGrouping(const Tokens& t, const QueryClauses& q) {
   const Ranges items = SplitAtCommas(t, q.list, q.listEnd);
   std::vector<ColumnRef> columns;
@@ -850,14 +850,37 @@ void CheckGrouping(const Tokens& t, const QueryClauses& q) {
   }
   if (!aggregates && q.group == t.size() && q.having == t.size()) return;
   const std::size_t groupEnd = q.group < t.size() ? ClauseEnd(q, q.group) : q.group;
-  for (const ColumnRef& c : columns) {
-    if (q.group < t.size() && NamesIn(t, q.group + 2, groupEnd, c.name)) continue;
-    QString table = c.qualifier;
-    if (table.isEmpty()) table = LoneTableName(t, q);
-    RaiseTsqlError(QStringLiteral("Column '%1' is invalid in the select list because it is not "
-                                  "contained in either an aggregate function or the GROUP BY "
-                                  "clause.")
-                       .arg(table.isEmpty() ? c.name : table + u'.' + c.name));
+  // The first column of `found` that the GROUP BY clause does not name fails with `text`; an
+  // ORDER BY may also name what the select list names, aliases included.
+  auto check = [&](const std::vector<ColumnRef>& found, const char* text, bool selected) {
+    for (const ColumnRef& c : found) {
+      if (q.group < t.size() && NamesIn(t, q.group + 2, groupEnd, c.name)) continue;
+      if (selected && NamesIn(t, q.list, q.listEnd, c.name)) continue;
+      QString table = c.qualifier;
+      if (table.isEmpty()) table = LoneTableName(t, q);
+      RaiseTsqlError(
+          QString::fromLatin1(text).arg(table.isEmpty() ? c.name : table + u'.' + c.name));
+    }
+  };
+  check(columns,
+        "Column '%1' is invalid in the select list because it is not contained in either an "
+        "aggregate function or the GROUP BY clause.",
+        false);
+  if (q.having < t.size()) {
+    std::vector<ColumnRef> having;
+    ColumnsOutsideAggregates(t, q.having + 1, ClauseEnd(q, q.having), having);
+    check(having,
+          "Column '%1' is invalid in the HAVING clause because it is not contained in either an "
+          "aggregate function or the GROUP BY clause.",
+          false);
+  }
+  if (q.order < t.size() && !q.inUnion) {
+    std::vector<ColumnRef> order;
+    ColumnsOutsideAggregates(t, q.order + 2, ClauseEnd(q, q.order), order);
+    check(order,
+          "Column \"%1\" is invalid in the ORDER BY clause because it is not contained in either "
+          "an aggregate function or the GROUP BY clause.",
+          true);
   }
 }
 
@@ -889,9 +912,10 @@ void CheckOffset(const Tokens& t, const QueryClauses& q) {
   // "offset" stands for a name unless rows to skip follow it.
   std::size_t rows = o + 1;
   while (rows < q.end && !t[rows].IsAny({"row", "rows"})) ++rows;
+  const bool negative = IsSymbol(t, o + 1, '-') && o + 2 < rows && t[o + 2].kind == Kind::Number;
   if (rows >= q.end || rows == o + 1 ||
       !(t[o + 1].kind == Kind::Number || t[o + 1].kind == Kind::Variable ||
-        t[o + 1].kind == Kind::Param || IsSymbol(t, o + 1, '(')))
+        t[o + 1].kind == Kind::Param || IsSymbol(t, o + 1, '(') || negative))
     return;
   if (q.order > o) {
     // Without ORDER BY the word is read as a name, and what follows it is out of place.
@@ -905,6 +929,13 @@ void CheckOffset(const Tokens& t, const QueryClauses& q) {
   if (q.top)
     RaiseTsqlError(
         QStringLiteral("A TOP cannot be used in the same query or sub-query as an OFFSET."));
+  // Counts written as numbers are judged before the query runs.
+  if (negative && t[o + 2].text.toDouble() != 0)
+    RaiseTsqlError(QStringLiteral("The offset specified in an OFFSET clause may not be negative."));
+  if (IsWordAt(t, rows + 1, "fetch") && rows + 3 < q.end && t[rows + 3].kind == Kind::Number &&
+      t[rows + 3].text.toDouble() == 0 && t[rows + 4].IsAny({"row", "rows"}))
+    RaiseTsqlError(QStringLiteral(
+        "The number of rows provided for a FETCH clause must be greater then zero."));
 }
 
 // 1033: ORDER BY in a subquery, a derived table or a common table expression, without TOP,

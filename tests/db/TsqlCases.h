@@ -222,6 +222,14 @@ inline const TsqlCase kTsqlCases[] = {
      "!Column 'c.NameEng' is invalid in the select list"},
     {"HavingGroupsTheQuery", "select Code from Customer having count(*) > 1",
      "!Column 'Customer.Code' is invalid in the select list"},
+    {"UngroupedColumnInHaving",
+     "select left(Code, 2), count(*) from Customer group by left(Code, 2) having NameEng > ''",
+     "!Column 'Customer.NameEng' is invalid in the HAVING clause because it is not contained in "
+     "either an aggregate function or the GROUP BY clause."},
+    {"UngroupedColumnInOrderBy",
+     "select left(Code, 2), count(*) n from Customer group by left(Code, 2) order by n, NameEng",
+     "!Column \"Customer.NameEng\" is invalid in the ORDER BY clause because it is not contained "
+     "in either an aggregate function or the GROUP BY clause."},
     {"GroupedFormsRun",
      "select left(Code, 2) p, count(*), convert(varchar(7), count(*)) + ' rows', "
      "count(distinct Code) n, case when count(*) > 1 then 'many' end, "
@@ -239,6 +247,10 @@ inline const TsqlCase kTsqlCases[] = {
      "!Incorrect syntax near '1'."},
     {"TopWithOffset", "select top 1 Code from Customer order by Code offset 1 rows",
      "!A TOP cannot be used in the same query or sub-query as an OFFSET."},
+    {"NegativeOffset", "select Code from Customer order by Code offset -1 rows",
+     "!The offset specified in an OFFSET clause may not be negative."},
+    {"FetchNoRows", "select Code from Customer order by Code offset 0 rows fetch next 0 rows only",
+     "!The number of rows provided for a FETCH clause must be greater then zero."},
     {"OrderedSubquery", "select count(*) from (select Code from Customer order by Code) t",
      "!The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, and "
      "common table expressions, unless TOP, OFFSET or FOR XML is also specified."},
@@ -259,14 +271,17 @@ inline const TsqlCase kTsqlCases[] = {
      "isnull((select count(*) from Customer c2 where c2.Code <= c.Code), 0) "
      "from Customer c where c.Code = 'C0003'",
      "C0002|C0200|NULL|3"},
+    {"IfOnSubquery",
+     "if (select count(*) from Customer where Code < 'C0003') = 2 select 'two' else select 'other'",
+     "two"},
     {"SubqueriesOfManyRows",
      "select count(*) from Customer where Code in (select Code from Customer where Code < "
      "'C0003') and exists (select Code from Customer union select 'x')",
      "2"},
     {"FormatStandardPatterns",
      "select format(1234.5, 'C'), format(-1234.5, 'C'), format(0.1234, 'P1'), "
-     "format(1234.5, 'c0'), format(42, 'N')",
-     "$1,234.50|($1,234.50)|12.3 %|$1,235|42.00"},
+     "format(1234.5, 'c0'), format(42, 'N'), format(-0.1234, 'P')",
+     "$1,234.50|($1,234.50)|12.3 %|$1,235|42.00|-12.34 %"},
     {"FormatUnknownLetterIsNull",
      "select format(5, 'Q'), format(convert(datetime, '2024-01-31'), 'Q')", "NULL|NULL"},
     {"FormatExponentRefused", "select format(1234.5, 'E2')",
@@ -279,6 +294,12 @@ inline const TsqlCase kTsqlCases[] = {
      "cast('2024-01-01 10:00:00.002' as datetime), cast('2024-01-01 23:59:59.999' as date)",
      "2024-01-02 00:00:00.000|2024-01-01 10:00:00.997|2024-01-01 10:00:00.990|"
      "2024-01-01 10:00:00.003|2024-01-01"},
+    {"DateTimeOutOfRange", "select cast('9999-12-31 23:59:59.999' as datetime)",
+     "!The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
+     "value."},
+    {"DateTimeBefore1753",
+     "select try_cast('1752-12-31' as datetime), cast('1753-01-01' as datetime)",
+     "NULL|1753-01-01 00:00:00.000"},
     {"DateTimeTicksOfCalculations",
      "declare @d datetime = '2024-03-31 23:59:59.999'; "
      "select convert(varchar(23), @d, 121), dateadd(day, 1, '2024-01-01 23:59:59.999'), "
