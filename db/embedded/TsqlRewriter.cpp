@@ -174,8 +174,8 @@ void RewriteCalls(Tokens& t) {
       }
       if (comma >= t.size() || !IsSymbol(t, comma, ',') || comma == i + 2) continue;
       // A style shapes a date written as text; a text literal is no date and keeps its form.
-      if (IsTsqlTextType(t[i + 2].text) && i + 2 < comma && t[comma + 1].kind == Kind::String &&
-          IsSymbol(t, comma + 2, ',')) {
+      if (IsTsqlTextType(t[i + 2].text) && comma + 1 < t.size() &&
+          t[comma + 1].kind == Kind::String && IsSymbol(t, comma + 2, ',')) {
         const std::size_t close = MatchingParen(t, i + 1);
         if (close < t.size())
           t.erase(t.begin() + static_cast<std::ptrdiff_t>(comma + 2),
@@ -820,6 +820,7 @@ QString LoneTableName(const Tokens& t, const QueryClauses& q) {
   }
   for (; k < end; ++k) {
     if (IsSymbol(t, k, '(')) k = MatchingParen(t, k);
+    if (k >= end) break;
     if (IsSymbol(t, k, ',') || t[k].IsAny({"join", "apply"})) return {};
   }
   return name;
@@ -933,7 +934,8 @@ void CheckOffset(const Tokens& t, const QueryClauses& q) {
   if (negative && t[o + 2].text.toDouble() != 0)
     RaiseTsqlError(QStringLiteral("The offset specified in an OFFSET clause may not be negative."));
   if (IsWordAt(t, rows + 1, "fetch") && rows + 3 < q.end && t[rows + 3].kind == Kind::Number &&
-      t[rows + 3].text.toDouble() == 0 && t[rows + 4].IsAny({"row", "rows"}))
+      t[rows + 3].text.toDouble() == 0 &&
+      (IsWordAt(t, rows + 4, "row") || IsWordAt(t, rows + 4, "rows")))
     RaiseTsqlError(QStringLiteral(
         "The number of rows provided for a FETCH clause must be greater then zero."));
 }

@@ -140,6 +140,19 @@ TEST(TsqlRewriterTest, ChecksPassWhatSqlServerRuns) {
   }
 }
 
+// Text cut anywhere (an open parenthesis, a clause without its end) rewrites or fails in words.
+TEST(TsqlRewriterTest, EveryPrefixOfTheCasesRewritesOrFails) {
+  for (const test::TsqlCase& c : test::kTsqlCases) {
+    const QString sql = QString::fromUtf8(c.sql);
+    for (qsizetype n = 1; n < sql.size(); ++n) {
+      try {
+        RewriteTsql(QStringView(sql).left(n));
+      } catch (const EDBEngineError&) {
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Scripts: statements without ";", PRINT, variables that outlive one Execute.
 
