@@ -988,18 +988,21 @@ bool IsScalarSubquery(const Tokens& t, std::size_t open) {
       p.IsAny({"select", "where", "and", "or", "not", "when", "then", "else", "case", "having",
                "on", "return", "print", "if", "while", "like", "between", "by", "distinct"}))
     return true;
-  if (IsSymbol(t, open - 1, '(')) {
-    // The arguments of a call (not an IN list, a table source or a row of VALUES).
-    return open >= 2 && t[open - 2].kind == Kind::Word && !IsKeyword(t[open - 2]);
-  }
+  // The "(" of a call's arguments or of the first row of VALUES (not of an IN list or a table
+  // source).
+  auto holdsValues = [&](std::size_t paren) {
+    return paren > 0 && t[paren - 1].kind == Kind::Word &&
+           (!IsKeyword(t[paren - 1]) || t[paren - 1].Is(u"values"));
+  };
+  if (IsSymbol(t, open - 1, '(')) return holdsValues(open - 1);
   if (!IsSymbol(t, open - 1, ',')) return false;
-  // A comma: in the arguments of a call, or between select-list items.
+  // A comma: in the arguments of a call or a row, or between select-list items.
   int depth = 0;
   for (std::size_t k = open - 1; k-- > 0;) {
     if (IsSymbol(t, k, ')')) {
       ++depth;
     } else if (IsSymbol(t, k, '(')) {
-      if (depth-- == 0) return k > 0 && t[k - 1].kind == Kind::Word && !IsKeyword(t[k - 1]);
+      if (depth-- == 0) return holdsValues(k);
     } else if (depth == 0 && t[k].kind == Kind::Word) {
       if (t[k].IsAny({"select", "by"})) return true;
       if (IsKeyword(t[k]) &&

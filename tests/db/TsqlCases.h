@@ -271,6 +271,15 @@ inline const TsqlCase kTsqlCases[] = {
      "isnull((select count(*) from Customer c2 where c2.Code <= c.Code), 0) "
      "from Customer c where c.Code = 'C0003'",
      "C0002|C0200|NULL|3"},
+    {"ValuesFromSubqueryOfRows",
+     "create table #v (c varchar(10), n int); insert into #v values ((select Code from Customer), "
+     "1)",
+     "!Subquery returned more than 1 value."},
+    {"ValuesFromSubqueryOfOneRow",
+     "create table #row (c varchar(10), n int); insert into #row values (1, (select count(*) "
+     "from Customer where Code < 'C0003')), ((select max(Code) from Customer), 2); "
+     "select c, n from #row order by n",
+     "1|2\nC0200|2"},
     {"IfOnSubquery",
      "if (select count(*) from Customer where Code < 'C0003') = 2 select 'two' else select 'other'",
      "two"},
