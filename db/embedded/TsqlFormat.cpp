@@ -693,7 +693,8 @@ std::optional<QString> FormatNumber(double value, bool integral, const QString& 
       QString text = Grouped(d.whole);
       if (precision > 0) text += u'.' + d.fraction;
       const bool shown = negative && !IsZero(d);
-      if (kind == u'P') return (shown ? QStringLiteral("-") : QString()) + text + QStringLiteral(" %");
+      if (kind == u'P')
+        return (shown ? QStringLiteral("-") : QString()) + text + QStringLiteral(" %");
       return shown ? QStringLiteral("($%1)").arg(text) : u'$' + text;
     }
     if (kind == u'D' || kind == u'X') {
