@@ -1021,6 +1021,11 @@ void GuardScalarSubqueries(Tokens& t) {
     if (!IsSymbol(t, i, '(') || !IsWordAt(t, i + 1, "select") || !IsScalarSubquery(t, i)) continue;
     const std::size_t close = MatchingParen(t, i);
     if (close >= t.size()) return;
+    const QueryClauses q = ClausesOf(t, i + 1);
+    if (SplitAtCommas(t, q.list, q.listEnd).size() > 1)
+      RaiseTsqlError(
+          QStringLiteral("Only one expression can be specified in the select list when "
+                         "the subquery is not introduced with EXISTS."));
     const QString rows = QStringLiteral("tsql_rows%1").arg(++count);
     t.insert(t.begin() + static_cast<std::ptrdiff_t>(close),
              {Make(Kind::Symbol, QStringLiteral(")"), QString()),

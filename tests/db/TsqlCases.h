@@ -271,6 +271,11 @@ inline const TsqlCase kTsqlCases[] = {
      "isnull((select count(*) from Customer c2 where c2.Code <= c.Code), 0) "
      "from Customer c where c.Code = 'C0003'",
      "C0002|C0200|NULL|3"},
+    {"SubqueryOfTwoColumns",
+     "select count(*) from Customer where Code = (select Code, NameEng from Customer where Code "
+     "= 'C0001')",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
     {"ValuesFromSubqueryOfRows",
      "create table #v (c varchar(10), n int); insert into #v values ((select Code from Customer), "
      "1)",

@@ -176,6 +176,7 @@ int ServerErrorNumber(const QString& text) {
       {"is invalid in the ORDER BY clause because", 8127},
       {"ORDER BY items must appear in the select list", 145},
       {"Subquery returned more than 1 value", 512},
+      {"Only one expression can be specified in the select list", 116},
       {"A TOP cannot be used in the same query", 10741},
       {"The ORDER BY clause is invalid in views", 1033},
       {"resulted in an out-of-range value", 242},
