@@ -660,13 +660,43 @@ std::optional<QString> CustomNumber(double value, const QString& section, bool w
 
 }  // namespace
 
+namespace {
+
+// A letter and up to two digits: a standard pattern, never a custom one.
+const QRegularExpression& StandardNumberPattern() {
+  static const QRegularExpression kStandard(QStringLiteral("^([A-Za-z])(\\d{0,2})$"));
+  return kStandard;
+}
+
+}  // namespace
+
+bool IsUnknownStandardPattern(const QString& pattern, bool forDate) {
+  if (forDate) {
+    return pattern.size() == 1 && pattern[0].isLetter() &&
+           !QStringLiteral("dDfFgGmMoOrRstTuUyY").contains(pattern[0]);
+  }
+  const auto m = StandardNumberPattern().match(pattern);
+  return m.hasMatch() && !QStringLiteral("CDEFGNPRX").contains(m.captured(1)[0].toUpper());
+}
+
 std::optional<QString> FormatNumber(double value, bool integral, const QString& pattern) {
-  static const QRegularExpression kStandard(QStringLiteral("^([NnFfDdXx])(\\d{0,2})$"));
-  if (const auto m = kStandard.match(pattern); m.hasMatch()) {
+  if (const auto m = StandardNumberPattern().match(pattern); m.hasMatch()) {
     const QChar kind = m.captured(1)[0].toUpper();
+    // Exponents, general and round-trip forms are not written here.
+    if (!QStringLiteral("CDFNPX").contains(kind)) return std::nullopt;
     const bool given = !m.captured(2).isEmpty();
     const int precision = given ? m.captured(2).toInt() : (kind == u'D' || kind == u'X' ? 0 : 2);
     const bool negative = value < 0;
+    if (kind == u'C' || kind == u'P') {
+      // en-US as SQL Server's runtime has it: "$1,234.50", "($1,234.50)"; "12.50 %", "-12.50 %".
+      const DecimalDigits d = RoundDecimal(kind == u'P' ? value * 100 : value, precision);
+      QString text = Grouped(d.whole);
+      if (precision > 0) text += u'.' + d.fraction;
+      const bool shown = negative && !IsZero(d);
+      if (kind == u'P')
+        return (shown ? QStringLiteral("-") : QString()) + text + QStringLiteral(" %");
+      return shown ? QStringLiteral("($%1)").arg(text) : u'$' + text;
+    }
     if (kind == u'D' || kind == u'X') {
       if (!integral) return std::nullopt;  // integers only, as in .NET
       const qint64 n = static_cast<qint64>(value);

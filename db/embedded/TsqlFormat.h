@@ -48,6 +48,8 @@ struct DatePattern {
 std::optional<DatePattern> CompileDatePattern(const QString& pattern);
 QString ApplyDatePattern(const DatePattern& pattern, const QDateTime& value);
 std::optional<QString> FormatNumber(double value, bool integral, const QString& pattern);
+// A one-letter pattern that names no standard format of .NET, for which FORMAT gives NULL.
+bool IsUnknownStandardPattern(const QString& pattern, bool forDate);
 
 // The digits of |value| rounded half away from zero to `decimals` places, as .NET Framework and
 // SQL Server's STR round the 15 significant digits of a double.

@@ -49,8 +49,31 @@ void ResultBytes(sqlite3_context* c, std::string_view text) {
   sqlite3_result_text64(c, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
+DateTimeParts MovedBy(const DateTimeParts& p, qint64 ms);
+
+// A datetime keeps its time of day in ticks of 1/300 second: the milliseconds go to the nearest
+// tick (half a tick up) and show as .xx0, .xx3 or .xx7; .999 is the next second.
+DateTimeParts InDateTimeTicks(DateTimeParts p) {
+  const int ms = p.nanos / 1000000;
+  const int ticks = (ms * 3 + 5) / 10;
+  const int shown = (ticks * 20 + 3) / 6;
+  p.nanos = 0;
+  if (shown < 1000) {
+    p.nanos = shown * 1000000;
+    return p;
+  }
+  return MovedBy(p, shown);
+}
+
+// Whether a datetime holds the value in ticks: the years 1753 to 9999.
+bool InDateTimeRange(const DateTimeParts& p) {
+  const DateTimeParts r = InDateTimeTicks(p);
+  return r.year >= 1753 && r.year <= 9999;
+}
+
+// Every datetime these functions make is one SQL Server could hold.
 void ResultDateTime(sqlite3_context* c, const DateTimeParts& value) {
-  ResultBytes(c, DateTimeText(value));
+  ResultBytes(c, DateTimeText(InDateTimeTicks(value)));
   sqlite3_result_subtype(c, kDateTimeSubtype);
 }
 
@@ -227,8 +250,10 @@ void DateAdd(sqlite3_context* c, int, sqlite3_value** argv) {
   if (IsNull(argv[1]) || IsNull(argv[2])) return sqlite3_result_null(c);
   const auto part = PartArg(c, argv[0], "dateadd");
   if (!part) return;
-  const auto date = DatePartsArg(c, argv[2]);
+  auto date = DatePartsArg(c, argv[2]);
   if (!date) return;
+  // A text becomes a datetime before the part is added.
+  if (!IsNumber(argv[2])) date = InDateTimeTicks(*date);
   const double count = sqlite3_value_double(argv[1]);
   auto overflow = [&] {
     Fail(c, QStringLiteral("Adding a value to a 'datetime' column caused an overflow."));
@@ -534,13 +559,17 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** argv) {
   struct Pattern {
     QString text;
     std::optional<DatePattern> date;  // nullopt: not a date pattern supported here
+    bool unknownForNumber, unknownForDate;
   };
   const Pattern p = *Understood<Pattern>(c, 1, [&] {
     const QString text = Text(argv[1]);
-    return std::optional<Pattern>({text, CompileDatePattern(text)});
+    return std::optional<Pattern>({text, CompileDatePattern(text),
+                                   IsUnknownStandardPattern(text, false),
+                                   IsUnknownStandardPattern(text, true)});
   });
   const QString& pattern = p.text;
   std::optional<QString> text;
+  if (IsNumber(argv[0]) ? p.unknownForNumber : p.unknownForDate) return sqlite3_result_null(c);
   if (IsNumber(argv[0])) {
     text = FormatNumber(sqlite3_value_double(argv[0]),
                         sqlite3_value_type(argv[0]) == SQLITE_INTEGER, pattern);
@@ -878,6 +907,33 @@ void TotalValue(sqlite3_context* c) {
   sqlite3_result_int64(c, static_cast<qint64>(average ? t->whole / t->count : t->whole));
 }
 
+// --- subqueries -------------------------------------------------------------------------------
+
+// The one value of a subquery that stands for a value: NULL without rows, an error on a second.
+struct SingleValue {
+  sqlite3_value* value;
+  bool seen;
+};
+
+void SingleStep(sqlite3_context* c, int, sqlite3_value** argv) {
+  auto* s = static_cast<SingleValue*>(sqlite3_aggregate_context(c, sizeof(SingleValue)));
+  if (!s) return sqlite3_result_error_nomem(c);
+  if (s->seen)
+    return Fail(c, QStringLiteral("Subquery returned more than 1 value. This is not permitted when "
+                                  "the subquery follows =, !=, <, <= , >, >= or when the "
+                                  "subquery is used as an expression."));
+  s->seen = true;
+  s->value = sqlite3_value_dup(argv[0]);
+}
+
+void SingleFinal(sqlite3_context* c) {
+  auto* s = static_cast<SingleValue*>(sqlite3_aggregate_context(c, 0));
+  if (!s || !s->value) return sqlite3_result_null(c);
+  sqlite3_result_value(c, s->value);
+  sqlite3_value_free(s->value);
+  s->value = nullptr;
+}
+
 // --- CONVERT and CAST --------------------------------------------------------------------------
 
 struct TargetType {
@@ -952,6 +1008,7 @@ bool ConvertFixedDate(sqlite3_context* c, const TargetType& type, sqlite3_value*
   if (!date) return false;
   const QString& name = type.name;
   if (name == u"datetime") {
+    if (!InDateTimeRange(*date)) return false;  // the general path fails it
     ResultDateTime(c, *date);
   } else if (name == u"date") {
     ResultBytes(c, DateTimeText(*date).substr(0, 10));
@@ -1105,6 +1162,11 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
       m.setTime(QTime(m.time().hour(), m.time().minute()));
       return ResultDateTime(c, m);
     }
+    if (!InDateTimeRange(PartsOf(*date)))
+      return fail(
+          QStringLiteral("The conversion of a %1 data type to a datetime data type resulted "
+                         "in an out-of-range value.")
+              .arg(IsNumber(v) ? QStringLiteral("numeric") : QStringLiteral("varchar")));
     return ResultDateTime(c, *date);
   }
   Fail(c, QStringLiteral("the embedded demo suite does not support conversion to %1").arg(name));
@@ -1196,6 +1258,9 @@ void RegisterTsqlFunctions(sqlite3* db) {
     if (sqlite3_create_window_function(db, a.name, 1, pure, const_cast<char*>(a.op), a.step,
                                        a.value, a.value, a.inverse, nullptr) != SQLITE_OK)
       RaiseSqliteError(db);
+  if (sqlite3_create_function_v2(db, "tsql_single", 1, pure, nullptr, nullptr, SingleStep,
+                                 SingleFinal, nullptr) != SQLITE_OK)
+    RaiseSqliteError(db);
 }
 
 }  // namespace qav::db::embedded

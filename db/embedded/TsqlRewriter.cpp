@@ -173,6 +173,14 @@ void RewriteCalls(Tokens& t) {
         ++comma;
       }
       if (comma >= t.size() || !IsSymbol(t, comma, ',') || comma == i + 2) continue;
+      // A style shapes a date written as text; a text literal is no date and keeps its form.
+      if (IsTsqlTextType(t[i + 2].text) && comma + 1 < t.size() &&
+          t[comma + 1].kind == Kind::String && IsSymbol(t, comma + 2, ',')) {
+        const std::size_t close = MatchingParen(t, i + 1);
+        if (close < t.size())
+          t.erase(t.begin() + static_cast<std::ptrdiff_t>(comma + 2),
+                  t.begin() + static_cast<std::ptrdiff_t>(close));
+      }
       const TsqlToken type =
           Make(Kind::String, QuoteString(TypeText(t, i + 2, comma)), t[i + 2].lead);
       tok.text =
@@ -278,6 +286,14 @@ Ranges SelectItems(const Tokens& t, std::size_t from) {
   return SplitAtCommas(t, from, SelectListEnd(t, from));
 }
 
+bool IsScalarSubquery(const Tokens& t, std::size_t open);
+
+bool HoldsScalarSubquery(const Tokens& t, std::size_t from, std::size_t to) {
+  for (std::size_t k = from; k + 1 < to; ++k)
+    if (IsSymbol(t, k, '(') && IsWordAt(t, k + 1, "select") && IsScalarSubquery(t, k)) return true;
+  return false;
+}
+
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
 // name it was written with, not the functions it became.
 void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
@@ -298,7 +314,9 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
         continue;
       const QString text = Join(t, a, b);
-      if (ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text)) continue;
+      if (ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text) &&
+          !HoldsScalarSubquery(t, a, b))
+        continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
                {Make(Kind::Symbol, QStringLiteral("AS")),
                 Make(Kind::Symbol, sql::QuoteIdentifier(text))});
@@ -982,6 +1000,397 @@ QHash<QString, QString> DeclaredInText(const Tokens& t) {
   return variables;
 }
 
+// --- Errors SQL Server raises on the form of a query ----------------------------------------
+// Each check looks at the tokens as written and speaks only where it is certain: a form it
+// cannot judge runs as it did.
+
+Ranges CallArguments(const Tokens& t, std::size_t open);
+
+bool IsAggregateName(const TsqlToken& t) {
+  return t.IsAny({"count", "count_big", "sum", "avg", "min", "max", "stdev", "stdevp", "var",
+                  "varp", "string_agg", "checksum_agg", "grouping", "grouping_id",
+                  "approx_count_distinct"});
+}
+
+// Words in a select list that name no column.
+bool IsValueWord(const TsqlToken& t) {
+  return IsKeyword(t) ||
+         t.IsAny({"null", "user", "current_user", "session_user", "system_user",
+                  "current_timestamp", "current_date", "next", "value", "for", "within"});
+}
+
+// The paren depth of each token, counted from the start of the text.
+std::vector<int> Depths(const Tokens& t) {
+  std::vector<int> depths(t.size());
+  int depth = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (IsSymbol(t, i, ')')) --depth;
+    depths[i] = depth;
+    if (IsSymbol(t, i, '(')) ++depth;
+  }
+  return depths;
+}
+
+// The clauses of the query whose SELECT is at `select`: where each starts (t.size() when absent).
+struct QueryClauses {
+  std::size_t list = 0, listEnd = 0, from, group, having, order, offset, end;
+  bool distinct = false, top = false, inUnion = false;
+};
+
+QueryClauses ClausesOf(const Tokens& t, std::size_t select) {
+  QueryClauses q;
+  q.from = q.group = q.having = q.order = q.offset = t.size();
+  q.end = QueryEnd(t, select);
+  std::size_t from = select + 1;
+  q.distinct = IsWordAt(t, from, "distinct");
+  if (q.distinct || IsWordAt(t, from, "all")) ++from;
+  if (IsWordAt(t, from, "top")) {
+    q.top = true;
+    from += 2;
+    if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
+    if (IsWordAt(t, from, "percent")) ++from;
+    if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
+  }
+  q.list = from;
+  q.listEnd = std::min(SelectListEnd(t, from), q.end);
+  int depth = 0;
+  for (std::size_t i = q.listEnd; i < q.end; ++i) {
+    if (IsSymbol(t, i, '(')) ++depth;
+    if (IsSymbol(t, i, ')')) --depth;
+    if (depth != 0) continue;
+    if (t[i].Is(u"from") && q.from == t.size()) q.from = i;
+    if (t[i].Is(u"group") && IsWordAt(t, i + 1, "by")) q.group = i;
+    if (t[i].Is(u"having")) q.having = i;
+    if (t[i].Is(u"order") && IsWordAt(t, i + 1, "by")) q.order = i;
+    if (t[i].Is(u"offset") && q.offset == t.size()) q.offset = i;
+  }
+  q.inUnion = (q.end < t.size() && t[q.end].IsAny({"union", "except", "intersect"})) ||
+              (select > 0 && t[select - 1].IsAny({"union", "all", "except", "intersect"}));
+  return q;
+}
+
+// Where the clause that starts at `from` ends: the next clause of the query, or its end.
+std::size_t ClauseEnd(const QueryClauses& q, std::size_t from) {
+  std::size_t end = q.end;
+  for (std::size_t c : {q.from, q.group, q.having, q.order, q.offset})
+    if (c > from && c < end) end = c;
+  return end;
+}
+
+// A column as written: its name and what qualifies it ("c" of c.Code).
+struct ColumnRef {
+  QString qualifier, name;
+};
+
+QString NamePart(const TsqlToken& t) {
+  return t.kind == Kind::Name ? sql::NameValue(t.text) : t.text;
+}
+
+// The plain column references of the select-list item [from, to) outside aggregates,
+// subqueries, windows, type names and date parts.
+void ColumnsOutsideAggregates(const Tokens& t, std::size_t from, std::size_t to,
+                              std::vector<ColumnRef>& out) {
+  for (std::size_t k = from; k < to; ++k) {
+    const TsqlToken& tok = t[k];
+    if (IsSymbol(t, k, '(')) {
+      if (IsWordAt(t, k + 1, "select")) k = MatchingParen(t, k);
+      continue;
+    }
+    if (tok.kind != Kind::Word && tok.kind != Kind::Name) continue;
+    if (tok.kind == Kind::Word && (tok.Is(u"as") || tok.Is(u"collate"))) {
+      ++k;  // an alias, a type or a collation
+      if (IsSymbol(t, k + 1, '(')) k = MatchingParen(t, k + 1);
+      continue;
+    }
+    if (tok.Is(u"within") && IsWordAt(t, k + 1, "group") && IsSymbol(t, k + 2, '(')) {
+      k = MatchingParen(t, k + 2);
+      continue;
+    }
+    if (tok.Is(u"over") && IsSymbol(t, k + 1, '(')) {
+      k = MatchingParen(t, k + 1);
+      continue;
+    }
+    if (tok.kind == Kind::Word && IsValueWord(tok)) continue;
+    std::size_t last = k;
+    while (IsSymbol(t, last + 1, '.') && last + 2 < to &&
+           (t[last + 2].kind == Kind::Word || t[last + 2].kind == Kind::Name))
+      last += 2;
+    if (IsSymbol(t, last + 1, '(')) {  // a call
+      const std::size_t close = MatchingParen(t, last + 1);
+      if (close >= to) return;
+      if ((IsAggregateName(t[last]) && !IsWordAt(t, close + 1, "over")) ||
+          IsWordAt(t, close + 1, "over")) {
+        k = close;
+        continue;
+      }
+      k = last + 1;
+      // The first argument is a type or a date part, not a value.
+      if (t[last].IsAny({"convert", "try_convert", "dateadd", "datediff", "datediff_big",
+                         "datepart", "datename", "datetrunc", "date_bucket"})) {
+        const Ranges args = CallArguments(t, last + 1);
+        if (!args.empty()) k = args[0].second;
+      }
+      continue;
+    }
+    ColumnRef ref;
+    for (std::size_t p = k; p < last; p += 2)
+      ref.qualifier += (ref.qualifier.isEmpty() ? QString() : QStringLiteral(".")) + NamePart(t[p]);
+    ref.name = NamePart(t[last]);
+    out.push_back(ref);
+    k = last;
+  }
+}
+
+// Whether a word or name in [from, to) is `name`.
+bool NamesIn(const Tokens& t, std::size_t from, std::size_t to, const QString& name) {
+  for (std::size_t k = from; k < to; ++k)
+    if ((t[k].kind == Kind::Word || t[k].kind == Kind::Name) &&
+        NamePart(t[k]).compare(name, Qt::CaseInsensitive) == 0)
+      return true;
+  return false;
+}
+
+// The name a lone table of the FROM clause goes by, as SQL Server names it in its messages;
+// empty when the clause joins several.
+QString LoneTableName(const Tokens& t, const QueryClauses& q) {
+  if (q.from >= t.size()) return {};
+  const std::size_t end = ClauseEnd(q, q.from);
+  std::size_t k = q.from + 1;
+  QString name;
+  if (IsSymbol(t, k, '(')) {
+    k = MatchingParen(t, k) + 1;
+  } else {
+    while (k < end && (t[k].kind == Kind::Word || t[k].kind == Kind::Name)) {
+      name += (name.isEmpty() ? QString() : QStringLiteral(".")) + NamePart(t[k]);
+      if (!IsSymbol(t, k + 1, '.')) break;
+      k += 2;
+    }
+    ++k;
+  }
+  if (IsWordAt(t, k, "as")) ++k;
+  if (k < end && (t[k].kind == Kind::Name || (t[k].kind == Kind::Word && !IsKeyword(t[k])))) {
+    name = NamePart(t[k]);
+    ++k;
+  }
+  for (; k < end; ++k) {
+    if (IsSymbol(t, k, '(')) k = MatchingParen(t, k);
+    if (k >= end) break;
+    if (IsSymbol(t, k, ',') || t[k].IsAny({"join", "apply"})) return {};
+  }
+  return name;
+}
+
+// 8120, 8121, 8127: a grouped query (GROUP BY, HAVING or an aggregate) selects, filters or
+// orders by a column it neither groups nor aggregates. Only a query at the top of its statement is
+// judged, where no name can be an outer query's.
+void CheckGrouping(const Tokens& t, const QueryClauses& q) {
+  const Ranges items = SplitAtCommas(t, q.list, q.listEnd);
+  std::vector<ColumnRef> columns;
+  bool aggregates = false;
+  for (auto [a, b] : items) {
+    if (a >= b) return;
+    for (std::size_t k = a; k < b; ++k) {
+      if (IsSymbol(t, k, '*') && (k == a || IsSymbol(t, k - 1, '.'))) return;
+      if (IsSymbol(t, k, '(') && IsWordAt(t, k + 1, "select")) k = MatchingParen(t, k);
+      if (k < b && t[k].kind == Kind::Word && IsAggregateName(t[k]) && IsSymbol(t, k + 1, '(') &&
+          !IsWordAt(t, MatchingParen(t, k + 1) + 1, "over"))
+        aggregates = true;
+    }
+    if (HasAlias(t, a, b)) b -= t[b - 2].Is(u"as") ? 2 : 1;
+    if (b > a + 1 && IsSymbol(t, a + 1, '=') &&
+        (t[a].kind == Kind::Word || t[a].kind == Kind::Name || t[a].kind == Kind::String ||
+         t[a].kind == Kind::Variable))
+      a += 2;
+    ColumnsOutsideAggregates(t, a, b, columns);
+  }
+  if (!aggregates && q.group == t.size() && q.having == t.size()) return;
+  const std::size_t groupEnd = q.group < t.size() ? ClauseEnd(q, q.group) : q.group;
+  // The first column of `found` that the GROUP BY clause does not name fails with `text`; an
+  // ORDER BY may also name what the select list names, aliases included.
+  auto check = [&](const std::vector<ColumnRef>& found, const char* text, bool selected) {
+    for (const ColumnRef& c : found) {
+      if (q.group < t.size() && NamesIn(t, q.group + 2, groupEnd, c.name)) continue;
+      if (selected && NamesIn(t, q.list, q.listEnd, c.name)) continue;
+      QString table = c.qualifier;
+      if (table.isEmpty()) table = LoneTableName(t, q);
+      RaiseTsqlError(
+          QString::fromLatin1(text).arg(table.isEmpty() ? c.name : table + u'.' + c.name));
+    }
+  };
+  check(columns,
+        "Column '%1' is invalid in the select list because it is not contained in either an "
+        "aggregate function or the GROUP BY clause.",
+        false);
+  if (q.having < t.size()) {
+    std::vector<ColumnRef> having;
+    ColumnsOutsideAggregates(t, q.having + 1, ClauseEnd(q, q.having), having);
+    check(having,
+          "Column '%1' is invalid in the HAVING clause because it is not contained in either an "
+          "aggregate function or the GROUP BY clause.",
+          false);
+  }
+  if (q.order < t.size() && !q.inUnion) {
+    std::vector<ColumnRef> order;
+    ColumnsOutsideAggregates(t, q.order + 2, ClauseEnd(q, q.order), order);
+    check(order,
+          "Column \"%1\" is invalid in the ORDER BY clause because it is not contained in either "
+          "an aggregate function or the GROUP BY clause.",
+          true);
+  }
+}
+
+// 145: SELECT DISTINCT ordered by a column the select list does not name.
+void CheckDistinctOrder(const Tokens& t, const QueryClauses& q) {
+  if (!q.distinct || q.order >= t.size() || q.inUnion) return;
+  for (std::size_t k = q.list; k < q.listEnd; ++k)
+    if (IsSymbol(t, k, '*')) return;
+  const std::size_t end = ClauseEnd(q, q.order);
+  for (auto [a, b] : SplitAtCommas(t, q.order + 2, end)) {
+    if (b > a && t[b - 1].IsAny({"asc", "desc"})) --b;
+    // A plain column only, maybe qualified.
+    bool plain = b > a && (b - a) % 2 == 1;
+    for (std::size_t k = a; plain && k < b; ++k)
+      plain = (k - a) % 2 == 0
+                  ? (t[k].kind == Kind::Name || (t[k].kind == Kind::Word && !IsValueWord(t[k])))
+                  : IsSymbol(t, k, '.');
+    if (plain && !NamesIn(t, q.list, q.listEnd, NamePart(t[b - 1])))
+      RaiseTsqlError(
+          QStringLiteral("ORDER BY items must appear in the select list if SELECT DISTINCT is "
+                         "specified."));
+  }
+}
+
+// OFFSET belongs to ORDER BY, and TOP does not go with it.
+void CheckOffset(const Tokens& t, const QueryClauses& q) {
+  if (q.offset >= t.size()) return;
+  const std::size_t o = q.offset;
+  // "offset" stands for a name unless rows to skip follow it.
+  std::size_t rows = o + 1;
+  while (rows < q.end && !t[rows].IsAny({"row", "rows"})) ++rows;
+  const bool negative = IsSymbol(t, o + 1, '-') && o + 2 < rows && t[o + 2].kind == Kind::Number;
+  if (rows >= q.end || rows == o + 1 ||
+      !(t[o + 1].kind == Kind::Number || t[o + 1].kind == Kind::Variable ||
+        t[o + 1].kind == Kind::Param || IsSymbol(t, o + 1, '(') || negative))
+    return;
+  if (q.order > o) {
+    // Without ORDER BY the word is read as a name, and what follows it is out of place.
+    const TsqlToken& before = t[o - 1];
+    const bool named =
+        (before.kind == Kind::Name || before.kind == Kind::Word) && o >= 2 &&
+        (t[o - 2].IsAny({"from", "join"}) || IsSymbol(t, o - 2, ',') || IsSymbol(t, o - 2, '.'));
+    RaiseTsqlError(
+        QStringLiteral("Incorrect syntax near '%1'.").arg(named ? t[o + 1].text : t[o].text));
+  }
+  if (q.top)
+    RaiseTsqlError(
+        QStringLiteral("A TOP cannot be used in the same query or sub-query as an OFFSET."));
+  // Counts written as numbers are judged before the query runs.
+  if (negative && t[o + 2].text.toDouble() != 0)
+    RaiseTsqlError(QStringLiteral("The offset specified in an OFFSET clause may not be negative."));
+  if (IsWordAt(t, rows + 1, "fetch") && rows + 3 < q.end && t[rows + 3].kind == Kind::Number &&
+      t[rows + 3].text.toDouble() == 0 &&
+      (IsWordAt(t, rows + 4, "row") || IsWordAt(t, rows + 4, "rows")))
+    RaiseTsqlError(QStringLiteral(
+        "The number of rows provided for a FETCH clause must be greater then zero."));
+}
+
+// 1033: ORDER BY in a subquery, a derived table or a common table expression, without TOP,
+// OFFSET or FOR XML to give it a meaning.
+void CheckSubqueryOrder(const Tokens& t, std::size_t open) {
+  const std::size_t close = MatchingParen(t, open);
+  if (close >= t.size()) return;
+  bool ordered = false, limited = false;
+  int depth = 0;
+  for (std::size_t k = open + 1; k < close; ++k) {
+    if (IsSymbol(t, k, '(')) ++depth;
+    if (IsSymbol(t, k, ')')) --depth;
+    if (depth != 0) continue;
+    if (t[k].Is(u"order") && IsWordAt(t, k + 1, "by")) ordered = true;
+    if (t[k].IsAny({"top", "offset"}) || (t[k].Is(u"for") && IsWordAt(t, k + 1, "xml")))
+      limited = true;
+  }
+  if (ordered && !limited)
+    RaiseTsqlError(QStringLiteral(
+        "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
+        "and common table expressions, unless TOP, OFFSET or FOR XML is also specified."));
+}
+
+void CheckQueries(const Tokens& t) {
+  const std::vector<int> depths = Depths(t);
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"select") || t[i].kind != Kind::Word) continue;
+    if (i > 0 && IsSymbol(t, i - 1, '(') && i >= 2 && !IsSymbol(t, i - 2, ';'))
+      CheckSubqueryOrder(t, i - 1);
+    const QueryClauses q = ClausesOf(t, i);
+    CheckOffset(t, q);
+    if (depths[i] != 0) continue;
+    CheckGrouping(t, q);
+    CheckDistinctOrder(t, q);
+  }
+}
+
+// Whether the subquery whose "(" is at `open` stands for one value, where SQL Server wants at
+// most one row: after an operator, in a select list, in a call's arguments, as a condition.
+bool IsScalarSubquery(const Tokens& t, std::size_t open) {
+  if (open == 0) return false;
+  const TsqlToken& p = t[open - 1];
+  if (p.kind == Kind::Symbol)
+    for (const char* op : {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>", "+", "-", "*", "/",
+                           "%", "&", "|", "^", "~"})
+      if (p.text == QLatin1StringView(op)) return true;
+  if (p.kind == Kind::Word &&
+      p.IsAny({"select", "where", "and", "or", "not", "when", "then", "else", "case", "having",
+               "on", "return", "print", "if", "while", "like", "between", "by", "distinct"}))
+    return true;
+  // The "(" of a call's arguments or of the first row of VALUES (not of an IN list or a table
+  // source).
+  auto holdsValues = [&](std::size_t paren) {
+    return paren > 0 && t[paren - 1].kind == Kind::Word &&
+           (!IsKeyword(t[paren - 1]) || t[paren - 1].Is(u"values"));
+  };
+  if (IsSymbol(t, open - 1, '(')) return holdsValues(open - 1);
+  if (!IsSymbol(t, open - 1, ',')) return false;
+  // A comma: in the arguments of a call or a row, or between select-list items.
+  int depth = 0;
+  for (std::size_t k = open - 1; k-- > 0;) {
+    if (IsSymbol(t, k, ')')) {
+      ++depth;
+    } else if (IsSymbol(t, k, '(')) {
+      if (depth-- == 0) return holdsValues(k);
+    } else if (depth == 0 && t[k].kind == Kind::Word) {
+      if (t[k].IsAny({"select", "by"})) return true;
+      if (IsKeyword(t[k]) &&
+          !t[k].IsAny({"case", "when", "then", "else", "end", "and", "or", "not", "is", "like",
+                       "between", "as", "collate", "distinct", "over", "partition"}))
+        return false;
+    }
+  }
+  return false;
+}
+
+// 512: a subquery that stands for one value fails on a second row instead of giving the first.
+void GuardScalarSubqueries(Tokens& t) {
+  int count = 0;
+  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+    if (!IsSymbol(t, i, '(') || !IsWordAt(t, i + 1, "select") || !IsScalarSubquery(t, i)) continue;
+    const std::size_t close = MatchingParen(t, i);
+    if (close >= t.size()) return;
+    const QueryClauses q = ClausesOf(t, i + 1);
+    if (SplitAtCommas(t, q.list, q.listEnd).size() > 1)
+      RaiseTsqlError(
+          QStringLiteral("Only one expression can be specified in the select list when "
+                         "the subquery is not introduced with EXISTS."));
+    const QString rows = QStringLiteral("tsql_rows%1").arg(++count);
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(close),
+             {Make(Kind::Symbol, QStringLiteral(")"), QString()),
+              Make(Kind::Symbol, QStringLiteral("SELECT tsql_single(v) FROM %1").arg(rows))});
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
+             {Make(Kind::Symbol, QStringLiteral("WITH %1(v) AS").arg(rows), QString()),
+              Make(Kind::Symbol, QStringLiteral("("))});
+    i += 2;
+  }
+}
+
 // SQL Server's errors for a string, name or comment that the text never closes.
 void RefuseUnterminated(const TsqlTokens& parsed) {
   const sql::LexState open = parsed.unterminated;
@@ -1145,7 +1554,9 @@ QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   TsqlTokens parsed = Tokenize(text);
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
+  CheckQueries(t);
   NameSelectItems(t, declared);
+  GuardScalarSubqueries(t);
   RewriteCalls(t);
   RewriteTop(t);
   RewriteStatements(t);

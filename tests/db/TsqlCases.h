@@ -285,6 +285,119 @@ inline const TsqlCase kTsqlCases[] = {
      "!the embedded demo suite does not support MERGE"},
     {"CursorRefused", "declare c cursor for select 1",
      "!the embedded demo suite does not support cursors"},
+    // Errors SQL Server raises, FORMAT patterns and datetime ticks
+    {"UngroupedColumn", "select Code, count(*) from dbo.Customer",
+     "!Column 'dbo.Customer.Code' is invalid in the select list because it is not contained in "
+     "either an aggregate function or the GROUP BY clause."},
+    {"UngroupedColumnBesideGroupedOnes",
+     "select c.Code, upper(c.NameEng) + '!', count(*) from Customer c group by c.Code",
+     "!Column 'c.NameEng' is invalid in the select list"},
+    {"HavingGroupsTheQuery", "select Code from Customer having count(*) > 1",
+     "!Column 'Customer.Code' is invalid in the select list"},
+    {"UngroupedColumnInHaving",
+     "select left(Code, 2), count(*) from Customer group by left(Code, 2) having NameEng > ''",
+     "!Column 'Customer.NameEng' is invalid in the HAVING clause because it is not contained in "
+     "either an aggregate function or the GROUP BY clause."},
+    {"UngroupedColumnInOrderBy",
+     "select left(Code, 2), count(*) n from Customer group by left(Code, 2) order by n, NameEng",
+     "!Column \"Customer.NameEng\" is invalid in the ORDER BY clause because it is not contained "
+     "in either an aggregate function or the GROUP BY clause."},
+    {"GroupedFormsRun",
+     "select left(Code, 2) p, count(*), convert(varchar(7), count(*)) + ' rows', "
+     "count(distinct Code) n, case when count(*) > 1 then 'many' end, "
+     "datediff(day, min(CreateDate), max(CreateDate)) - datediff(day, min(CreateDate), "
+     "max(CreateDate)), rank() over (order by count(*)) from Customer group by left(Code, 2)",
+     "C0|200|200 rows|200|many|0|1"},
+    {"WindowIsNoAggregate", "select count(*) over (), Code from Customer where Code = 'C0001'",
+     "1|C0001"},
+    {"DistinctOrderedByUnselected", "select distinct left(Code, 2) from Customer order by NameEng",
+     "!ORDER BY items must appear in the select list if SELECT DISTINCT is specified."},
+    {"DistinctOrderedByAlias",
+     "select distinct Code as c from Customer where Code < 'C0003' order by c desc",
+     "C0002\nC0001"},
+    {"OffsetWithoutOrderBy", "select Code from Customer offset 1 rows",
+     "!Incorrect syntax near '1'."},
+    {"TopWithOffset", "select top 1 Code from Customer order by Code offset 1 rows",
+     "!A TOP cannot be used in the same query or sub-query as an OFFSET."},
+    {"NegativeOffset", "select Code from Customer order by Code offset -1 rows",
+     "!The offset specified in an OFFSET clause may not be negative."},
+    {"FetchNoRows", "select Code from Customer order by Code offset 0 rows fetch next 0 rows only",
+     "!The number of rows provided for a FETCH clause must be greater then zero."},
+    {"OrderedSubquery", "select count(*) from (select Code from Customer order by Code) t",
+     "!The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, and "
+     "common table expressions, unless TOP, OFFSET or FOR XML is also specified."},
+    {"OrderedSubqueryWithTop",
+     "select count(*) from (select top 5 Code from Customer order by Code) t", "5"},
+    {"SetFromSubqueryOfRows",
+     "declare @c varchar(10); set @c = (select Code from Customer where Code < 'C0003'); "
+     "select @c",
+     "!Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
+     "!=, <, <= , >, >= or when the subquery is used as an expression."},
+    {"ComparedWithSubqueryOfRows",
+     "select count(*) from Customer where Code = (select Code from Customer where Code > 'C0198')",
+     "!Subquery returned more than 1 value."},
+    {"SubqueriesOfOneRow",
+     "declare @c varchar(10); set @c = (select Code from Customer where Code = 'C0002'); "
+     "select @c, (select top 1 Code from Customer order by Code desc), "
+     "(select Code from Customer where 1 = 0), "
+     "isnull((select count(*) from Customer c2 where c2.Code <= c.Code), 0) "
+     "from Customer c where c.Code = 'C0003'",
+     "C0002|C0200|NULL|3"},
+    {"SubqueryOfTwoColumns",
+     "select count(*) from Customer where Code = (select Code, NameEng from Customer where Code "
+     "= 'C0001')",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
+    {"ValuesFromSubqueryOfRows",
+     "create table #v (c varchar(10), n int); insert into #v values ((select Code from Customer), "
+     "1)",
+     "!Subquery returned more than 1 value."},
+    {"ValuesFromSubqueryOfOneRow",
+     "create table #row (c varchar(10), n int); insert into #row values (1, (select count(*) "
+     "from Customer where Code < 'C0003')), ((select max(Code) from Customer), 2); "
+     "select c, n from #row order by n",
+     "1|2\nC0200|2"},
+    {"IfOnSubquery",
+     "if (select count(*) from Customer where Code < 'C0003') = 2 select 'two' else select 'other'",
+     "two"},
+    {"SubqueriesOfManyRows",
+     "select count(*) from Customer where Code in (select Code from Customer where Code < "
+     "'C0003') and exists (select Code from Customer union select 'x')",
+     "2"},
+    {"FormatStandardPatterns",
+     "select format(1234.5, 'C'), format(-1234.5, 'C'), format(0.1234, 'P1'), "
+     "format(1234.5, 'c0'), format(42, 'N'), format(-0.1234, 'P')",
+     "$1,234.50|($1,234.50)|12.3 %|$1,235|42.00|-12.34 %"},
+    {"FormatUnknownLetterIsNull",
+     "select format(5, 'Q'), format(convert(datetime, '2024-01-31'), 'Q')", "NULL|NULL"},
+    {"FormatExponentRefused", "select format(1234.5, 'E2')",
+     "!the embedded demo suite does not support FORMAT pattern 'E2'"},
+    {"FormatRoundTripDateRefused", "select format(convert(datetime, '2024-01-31'), 'o')",
+     "!the embedded demo suite does not support FORMAT pattern 'o'"},
+    {"DateTimeTicks",
+     "select cast('2024-01-01 23:59:59.999' as datetime), "
+     "convert(datetime, '2024-01-01 10:00:00.995'), cast('2024-01-01 10:00:00.991' as datetime), "
+     "cast('2024-01-01 10:00:00.002' as datetime), cast('2024-01-01 23:59:59.999' as date)",
+     "2024-01-02 00:00:00.000|2024-01-01 10:00:00.997|2024-01-01 10:00:00.990|"
+     "2024-01-01 10:00:00.003|2024-01-01"},
+    {"DateTimeOutOfRange", "select cast('9999-12-31 23:59:59.999' as datetime)",
+     "!The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
+     "value."},
+    {"DateTimeBefore1753",
+     "select try_cast('1752-12-31' as datetime), cast('1753-01-01' as datetime)",
+     "NULL|1753-01-01 00:00:00.000"},
+    {"DateTimeTicksOfCalculations",
+     "declare @d datetime = '2024-03-31 23:59:59.999'; "
+     "select convert(varchar(23), @d, 121), dateadd(day, 1, '2024-01-01 23:59:59.999'), "
+     "convert(varchar(23), dateadd(ms, 2, '2024-01-01 10:00:00.000'), 121), "
+     "dateadd(ms, 1, '2024-01-01 10:00:00.000')",
+     "2024-04-01 00:00:00.000|2024-01-03 00:00:00.000|2024-01-01 10:00:00.003|"
+     "2024-01-01 10:00:00.000"},
+    {"StyleOnTextKeepsTheText",
+     "select convert(varchar(10), '2024-03-05', 103), convert(varchar(10), N'2024-03-05', 103), "
+     "convert(varchar(10), convert(datetime, '2024-03-05'), 103), "
+     "convert(datetime, '05/03/2024', 103)",
+     "2024-03-05|2024-03-05|05/03/2024|2024-03-05 00:00:00.000"},
 };
 
 // A date-time cell as SQL Server's own tools show its type.

@@ -142,6 +142,55 @@ TEST(TsqlRewriterTest, LeavesTheSuitesOwnStatementsAsTheyWere) {
     EXPECT_EQ(RewriteTsql(QString::fromUtf8(sql)).toStdString(), sql);
 }
 
+// The checks behind SQL Server's errors 8120, 145, 1033 and 10741 pass the forms SQL Server runs.
+TEST(TsqlRewriterTest, ChecksPassWhatSqlServerRuns) {
+  const char* const valid[] = {
+      "select Code, count(*) over (partition by Code) from Customer",
+      "select year(d), count(*) from t group by year(d)",
+      "select cast(count(*) as varchar(10)) + ' rows', convert(decimal(10,2), sum(x)) as s, "
+      "datediff(day, min(d), max(d)), dateadd(day, 1, max(d)) from t",
+      "select case count(*) when 0 then 'none' else 'some' end, null, current_timestamp from t",
+      "select Total = sum(x), 'lit' [Name], @v, N'ไทย' from t",
+      "select a.b, count(*) from dbo.t a group by a.b",
+      "select a collate Thai_CI_AS, count(*), rank() over (order by count(*)) from t group by a",
+      "select string_agg(a, ',') within group (order by a) from t",
+      "select a, sum(b) from t group by rollup(a)",
+      "select Code from Customer where exists (select 1 from Orders o where o.Code = "
+      "Customer.Code group by o.Code having count(*) > 1)",
+      "select (select max(a) from u where u.k = t.k), count(*) from t",
+      "select distinct a, b from t order by a, b desc",
+      "select distinct t.a from t order by 1, a",
+      "select distinct a from t union select b from u order by b",
+      "select a from t order by a offset 5 rows fetch next 5 rows only",
+      "select offset from t where offset = 1",
+      "with c as (select top 3 a from t order by a) select * from c",
+      "select row_number() over (order by (select null)) rn from t",
+      "select * from (select top 5 a from t order by a desc) x",
+      "select a, count(*) n from t group by a having max(b) > 1 and a > 0 order by n desc, a, "
+      "sum(c)",
+  };
+  for (const char* sql : valid) {
+    try {
+      RewriteTsql(QString::fromUtf8(sql));
+    } catch (const EDBEngineError& e) {
+      ADD_FAILURE() << sql << "\n" << e.Message().toStdString();
+    }
+  }
+}
+
+// Text cut anywhere (an open parenthesis, a clause without its end) rewrites or fails in words.
+TEST(TsqlRewriterTest, EveryPrefixOfTheCasesRewritesOrFails) {
+  for (const test::TsqlCase& c : test::kTsqlCases) {
+    const QString sql = QString::fromUtf8(c.sql);
+    for (qsizetype n = 1; n < sql.size(); ++n) {
+      try {
+        RewriteTsql(QStringView(sql).left(n));
+      } catch (const EDBEngineError&) {
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Scripts: statements without ";", PRINT, variables that outlive one Execute.
 

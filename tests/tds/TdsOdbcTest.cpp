@@ -378,6 +378,24 @@ TEST_F(OdbcThroughTds, ErrorsCarryTheServersTextAndNumber) {
   EXPECT_EQ(c->Execute(QStringLiteral("select count(*) from Salesman"), {})->rows.IntAt(0, 0), 8);
 }
 
+// The errors the embedded suite raises on a query's form reach a client with SQL Server's numbers.
+TEST_F(OdbcThroughTds, QueryFormErrorsCarrySqlServersNumbers) {
+  auto c = suite_.Connect(QStringLiteral("DEMO"));
+  const std::pair<const char*, int> cases[] = {
+      {"select Code, count(*) from Customer", 8120},
+      {"select distinct Code from Customer order by NameEng", 145},
+      {"select Code from Customer where Code = (select Code from Customer)", 512},
+      {"select Code from Customer offset 1 rows", 102},
+      {"select count(*) from (select Code from Customer order by Code) t", 1033},
+      {"select cast('1700-01-01' as datetime)", 242},
+  };
+  for (const auto& [sql, number] : cases) {
+    const EDBEngineError e = ErrorOf(*c, QString::fromUtf8(sql), {});
+    ASSERT_GE(e.ErrorCount(), 1) << sql;
+    EXPECT_EQ(e.Errors()[0].NativeError, number) << e.what();
+  }
+}
+
 TEST_F(OdbcThroughTds, LoginChecksUserPasswordAndDatabase) {
   struct Case {
     QString user, password, database;

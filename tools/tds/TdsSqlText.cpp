@@ -171,6 +171,18 @@ int ServerErrorNumber(const QString& text) {
       {"is not a valid style number", 281},
       {"Unclosed quotation mark", 105},
       {"Missing end comment mark", 113},
+      {"Incorrect syntax near", 102},
+      {"is invalid in the select list because", 8120},
+      {"is invalid in the HAVING clause because", 8121},
+      {"is invalid in the ORDER BY clause because", 8127},
+      {"ORDER BY items must appear in the select list", 145},
+      {"Subquery returned more than 1 value", 512},
+      {"Only one expression can be specified in the select list", 116},
+      {"A TOP cannot be used in the same query", 10741},
+      {"The ORDER BY clause is invalid in views", 1033},
+      {"resulted in an out-of-range value", 242},
+      {"may not be negative", 10742},
+      {"provided for a FETCH clause must be greater", 10744},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;
