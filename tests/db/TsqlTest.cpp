@@ -114,9 +114,10 @@ TEST(TsqlRewriterTest, TypesArithmeticByDeclaredTypes) {
        "select tsql_div(s.Qty, 2, 12) q, tsql_add(Big, 1, 8) b, tsql_mul(Id, 2) i, "
        "tsql_div(2147483648, 7, 12) n from t s"},
       {"select avg(Id) a, sum(distinct Big) b, avg(Qty) c, round(Qty, -1) d, "
-       "isnull(Code, 'abc') e from t",
+       "isnull(Code, 'abc') e from t group by Qty, Code",
        "select tsql_avg_int(Id) a, tsql_sum_bigint(distinct Big) b, avg(Qty) c, "
-       "tsql_round(Qty, -1, 3) d, ifnull(Code, tsql_convert('varchar(20)', 'abc')) e from t"},
+       "tsql_round(Qty, -1, 3) d, ifnull(Code, tsql_convert('varchar(20)', 'abc')) e from t "
+       "group by Qty, Code"},
       {"select 1 from t where Code = 1 and Id > '5' and Code = 'x'",
        "select 1 from t where tsql_number(Code, 0) = 1 and Id > tsql_number('5', 0) and Code = "
        "'x'"},
