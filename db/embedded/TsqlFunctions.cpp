@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -854,12 +855,23 @@ void Power(sqlite3_context* c, int, sqlite3_value** argv) {
 // SUM and AVG of integers keep SQL Server's integer type: an int's sum must fit an int (a
 // bigint's a bigint), and an average is the sum divided by the count, truncated. The hint is the
 // function's own (tsql_sum_int, ...); a fraction makes the result a float.
+// SQLite's aggregate context is aligned for 8 bytes only: the 128-bit sum is kept in bytes.
 struct Total {
   qint64 count = 0;
-  __int128 whole = 0;
+  unsigned char wholeBytes[sizeof(__int128)] = {};
   double fraction = 0;
   bool anyFraction = false;
   bool big = false;
+
+  __int128 Whole() const {
+    __int128 v;
+    std::memcpy(&v, wholeBytes, sizeof v);
+    return v;
+  }
+  void AddWhole(__int128 n) {
+    const __int128 v = Whole() + n;
+    std::memcpy(wholeBytes, &v, sizeof v);
+  }
 };
 
 template <int hint>
@@ -872,7 +884,7 @@ void TotalStep(sqlite3_context* c, int, sqlite3_value** argv) {
     return InvalidOperands(c, static_cast<const char*>(sqlite3_user_data(c)));
   ++t->count;
   if (n.integral) {
-    t->whole += n.i;
+    t->AddWhole(n.i);
     t->big = t->big || n.big;
   } else {
     t->fraction += n.d;
@@ -888,7 +900,7 @@ void TotalInverse(sqlite3_context* c, int, sqlite3_value** argv) {
   if (!t || !NumberOf(argv[0], hint, n)) return;
   --t->count;
   if (n.integral)
-    t->whole -= n.i;
+    t->AddWhole(-static_cast<__int128>(n.i));
   else
     t->fraction -= n.d;
 }
@@ -898,13 +910,14 @@ void TotalValue(sqlite3_context* c) {
   const auto* t = static_cast<const Total*>(sqlite3_aggregate_context(c, 0));
   if (!t || t->count == 0) return sqlite3_result_null(c);
   if (t->anyFraction) {
-    const double sum = t->fraction + static_cast<double>(t->whole);
+    const double sum = t->fraction + static_cast<double>(t->Whole());
     return sqlite3_result_double(c, average ? sum / static_cast<double>(t->count) : sum);
   }
   const __int128 limit =
       t->big ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint32>::max();
-  if (t->whole > limit || t->whole < -limit - 1) return Overflow(c, t->big);
-  sqlite3_result_int64(c, static_cast<qint64>(average ? t->whole / t->count : t->whole));
+  const __int128 whole = t->Whole();
+  if (whole > limit || whole < -limit - 1) return Overflow(c, t->big);
+  sqlite3_result_int64(c, static_cast<qint64>(average ? whole / t->count : whole));
 }
 
 // --- subqueries -------------------------------------------------------------------------------
