@@ -286,6 +286,27 @@ Ranges SelectItems(const Tokens& t, std::size_t from) {
   return SplitAtCommas(t, from, SelectListEnd(t, from));
 }
 
+// What stands between a SELECT and its select list: DISTINCT or ALL, and a TOP clause.
+struct SelectHead {
+  std::size_t list;  // where the select list starts
+  bool distinct = false, top = false;
+};
+
+SelectHead HeadOf(const Tokens& t, std::size_t select) {
+  SelectHead head{select + 1};
+  std::size_t& from = head.list;
+  head.distinct = IsWordAt(t, from, "distinct");
+  if (head.distinct || IsWordAt(t, from, "all")) ++from;
+  if (IsWordAt(t, from, "top")) {
+    head.top = true;
+    from += 2;
+    if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
+    if (IsWordAt(t, from, "percent")) ++from;
+    if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
+  }
+  return head;
+}
+
 bool IsScalarSubquery(const Tokens& t, std::size_t open);
 
 bool HoldsScalarSubquery(const Tokens& t, std::size_t from, std::size_t to) {
@@ -299,15 +320,7 @@ bool HoldsScalarSubquery(const Tokens& t, std::size_t from, std::size_t to) {
 void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is(u"select")) continue;
-    std::size_t from = i + 1;
-    if (IsWordAt(t, from, "distinct") || IsWordAt(t, from, "all")) ++from;
-    if (IsWordAt(t, from, "top")) {
-      from += 2;
-      if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
-      if (IsWordAt(t, from, "percent")) ++from;
-      if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
-    }
-    const auto items = SelectItems(t, from);
+    const auto items = SelectItems(t, HeadOf(t, i).list);
     // An unclosed "(" gives no items: SQLite's message should name the real fault.
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       const auto [a, b] = *it;
@@ -1041,18 +1054,11 @@ QueryClauses ClausesOf(const Tokens& t, std::size_t select) {
   QueryClauses q;
   q.from = q.group = q.having = q.order = q.offset = t.size();
   q.end = QueryEnd(t, select);
-  std::size_t from = select + 1;
-  q.distinct = IsWordAt(t, from, "distinct");
-  if (q.distinct || IsWordAt(t, from, "all")) ++from;
-  if (IsWordAt(t, from, "top")) {
-    q.top = true;
-    from += 2;
-    if (IsSymbol(t, from - 1, '(')) from = MatchingParen(t, from - 1) + 1;
-    if (IsWordAt(t, from, "percent")) ++from;
-    if (IsWordAt(t, from, "with") && IsWordAt(t, from + 1, "ties")) from += 2;
-  }
-  q.list = from;
-  q.listEnd = std::min(SelectListEnd(t, from), q.end);
+  const SelectHead head = HeadOf(t, select);
+  q.distinct = head.distinct;
+  q.top = head.top;
+  q.list = head.list;
+  q.listEnd = std::min(SelectListEnd(t, q.list), q.end);
   int depth = 0;
   for (std::size_t i = q.listEnd; i < q.end; ++i) {
     if (IsSymbol(t, i, '(')) ++depth;
