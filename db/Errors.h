@@ -14,6 +14,9 @@ struct TDBError {
   int ErrorCode = 0;
   int NativeError = 0;
   QString Message;
+  // The line of the batch on which the failing statement stands, counted from 1 as SQL Server
+  // counts it; 0 when not known.
+  int Line = 0;
 };
 
 // An error reported by the database server or driver. Its message is the server's own text,
