@@ -3,6 +3,7 @@
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/TsqlTokens.h"
+#include "sql/TsqlParser.h"
 
 #include <sqlite3.h>
 #include <QHash>
@@ -50,15 +51,14 @@ QString Join(const Tokens& t, std::size_t from, std::size_t to) {
   return out;
 }
 
-// The words that begin a statement of their own.
+// A word that begins a statement of its own, which no query part runs past; inside a statement
+// WITH is a hint or an option and FETCH closes an OFFSET.
 bool StartsStatement(const TsqlToken& t) {
-  return t.IsAny({"select",   "insert", "update", "delete",    "declare", "set",    "print", "if",
-                  "while",    "begin",  "end",    "exec",      "execute", "create", "alter", "drop",
-                  "truncate", "merge",  "return", "raiserror", "use",     "go"});
+  return t.kind == Kind::Word && sql::IsStatementWord(t.text) && !t.IsAny({"with", "fetch"});
 }
 
-// Where the statement or query part that starts at `from` ends: a ";", the ")" closing an outer
-// "(", a UNION and its kin, or a word that starts the next statement.
+// Where the query part that starts at `from` ends: the ")" closing an outer "(", a UNION and its
+// kin, or the end of the statement.
 std::size_t QueryEnd(const Tokens& t, std::size_t from) {
   int depth = 0;
   int cases = 0;
