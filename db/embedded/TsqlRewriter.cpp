@@ -415,9 +415,17 @@ void RewriteOffsetFetch(Tokens& t) {
 }
 
 // SELECT ... INTO T FROM ... creates T from the query; TRUNCATE TABLE T deletes its rows;
-// CREATE TABLE #T makes a temporary table.
+// CREATE TABLE #T makes a temporary table; INSERT T is INSERT INTO T.
 void RewriteStatements(Tokens& t) {
   for (std::size_t i = 0; i < t.size(); ++i) {
+    // INSERT [INTO] T: SQLite needs the INTO that T-SQL (and SSMS's scripts) leave out.
+    if (t[i].Is(u"insert") && i + 1 < t.size() &&
+        (t[i + 1].kind == Kind::Name ||
+         (t[i + 1].kind == Kind::Word && !t[i + 1].IsAny({"into", "top", "values", "default"})))) {
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
+               Make(Kind::Word, QStringLiteral("INTO")));
+      continue;
+    }
     if (t[i].Is(u"truncate") && IsWordAt(t, i + 1, "table")) {
       t[i].text = QStringLiteral("DELETE");
       t[i + 1].text = QStringLiteral("FROM");

@@ -40,6 +40,10 @@ TEST(TsqlParserTest, SplitsStatementsWithAndWithoutSemicolons) {
       {"select 1; select 2", "SELECT@1: select 1\nSELECT@1: select 2"},
       {"SET NOCOUNT ON\nselect top 2 Code from Customer",
        "SET@1: SET NOCOUNT ON\nSELECT@2: select top 2 Code from Customer"},
+      {"set nocount on\nupdate t set a = 1\nset xact_abort on delete from t\nset ansi_nulls on "
+       "insert t default values",
+       "SET@1: set nocount on\nUPDATE@2: update t set a = 1\nSET@3: set xact_abort on\nDELETE@3: "
+       "delete from t\nSET@4: set ansi_nulls on\nINSERT@4: insert t default values"},
       {"begin tran\nupdate T set a = 1\ncommit",
        "BEGIN TRANSACTION@1: begin tran\nUPDATE@2: update T set a = 1\nCOMMIT@3: commit"},
       {"CREATE TABLE #x (id int)\nINSERT INTO #x (id) SELECT Id FROM Customer\n"
