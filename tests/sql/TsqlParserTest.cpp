@@ -109,6 +109,11 @@ TEST(TsqlParserTest, SplitsStatementsWithAndWithoutSemicolons) {
       {"again: print 1 goto again", "LABEL@1: again:\nPRINT@1: print 1\nGOTO@1: goto again"},
       {"\n\n-- a comment\nselect 1/0 /* x */;;\n", "SELECT@4: select 1/0"},
       {"sp_help 'T'\nselect 1", "OTHER@1: sp_help 'T'\nSELECT@2: select 1"},
+      {"bulk insert t from 'f.csv'\nwhile 1 = 1 begin break continue end\ndbcc checkdb\n"
+       "checkpoint\nkill 52",
+       "BULK INSERT@1: bulk insert t from 'f.csv'\nWHILE@2: while 1 = 1 begin break continue "
+       "end\n  BEGIN@2: begin break continue end\n    BREAK@2: break\n    CONTINUE@2: "
+       "continue\nDBCC@3: dbcc checkdb\nCHECKPOINT@4: checkpoint\nKILL@5: kill 52"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Describe(QString::fromUtf8(c.sql)).toStdString(), c.statements) << c.sql;
