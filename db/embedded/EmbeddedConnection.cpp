@@ -723,6 +723,7 @@ std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings)
   embedded::DbHandle db(raw);
   if (rc != SQLITE_OK) FailOpen(loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
   sqlite3_extended_result_codes(raw, 1);
+  embedded::RefuseDoubleQuotedStrings(raw);
   std::unique_ptr<LockWaiter> waiter;
   {
     const std::lock_guard lock(lockWaitMutex);
