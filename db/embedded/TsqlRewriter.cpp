@@ -208,6 +208,8 @@ QString TypeText(const Tokens& t, std::size_t from, std::size_t to) {
   return type.toLower();
 }
 
+bool IsKeyword(const TsqlToken& t);
+
 // Function names, schema, hints, conversions: the rewrites that look at a few tokens.
 void RewriteCalls(Tokens& t) {
   TokenEdits edits(t);
@@ -230,6 +232,12 @@ void RewriteCalls(Tokens& t) {
       continue;
     }
     if (tok.kind != Kind::Word) continue;
+    // INSERT T ...: T-SQL may leave out INTO (as SQL Server's script generator does), SQLite not.
+    if (tok.Is(u"insert") && i + 1 < t.size() &&
+        (t[i + 1].kind == Kind::Name || (t[i + 1].kind == Kind::Word && !IsKeyword(t[i + 1])))) {
+      edits.Insert(i + 1, Make(Kind::Word, QStringLiteral("INTO")));
+      continue;
+    }
     if (tok.Is(u"with") && call) {
       const std::size_t close = MatchingParen(t, i + 1);
       if (close < t.size() && IsHintGroup(t, i + 1, close)) edits.Drop(i, close + 1, true);
@@ -302,8 +310,6 @@ void RewriteCalls(Tokens& t) {
   }
   hints.Apply(t);
 }
-
-bool IsKeyword(const TsqlToken& t);
 
 // The end of the select list that starts at `from`.
 std::size_t SelectListEnd(const Tokens& t, std::size_t from) {

@@ -398,6 +398,11 @@ inline const TsqlCase kTsqlCases[] = {
      "convert(varchar(10), convert(datetime, '2024-03-05'), 103), "
      "convert(datetime, '05/03/2024', 103)",
      "2024-03-05|2024-03-05|05/03/2024|2024-03-05 00:00:00.000"},
+    // INTO may be left out, as SQL Server Management Studio's scripts leave it out
+    {"InsertWithoutInto",
+     "create table #ins (a int, b varchar(5)); insert #ins values (1, 'x'); "
+     "insert #ins (a, b) select 2, 'y'; select count(*), max(b) from #ins",
+     "2|y"},
     // Long and nested expressions: a run of + takes each step in turn, as the pairs do
     {"ConcatSeventeenColumns",
      "select Code + ',' + NameEng + ',' + Code + ',' + NameEng + ',' + Code + ',' + NameEng + "
