@@ -196,22 +196,30 @@ TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
 }
 
 qsizetype ScriptStatementAfter(QStringView text, qsizetype pos) {
-  const TsqlTokens parsed = Tokenize(text.mid(pos));
-  const Tokens& t = parsed.tokens;
+  // Token by token: each statement of a long script reads only as far as the next one.
+  const QStringView s = text.mid(pos);
+  sql::Lexer lexer(s);
+  const auto isAny = [&](const sql::Token& t, std::initializer_list<const char*> words) {
+    for (const char* w : words)
+      if (sql::IsWord(s, t, QLatin1StringView(w))) return true;
+    return false;
+  };
   int depth = 0;
-  for (std::size_t i = 1; i < t.size(); ++i) {
-    if (IsSymbol(t, i, u"(")) {
+  sql::Token previous = lexer.NextCode();
+  for (sql::Token t = lexer.NextCode(); t.length > 0; previous = t, t = lexer.NextCode()) {
+    if (sql::IsOperator(s, t, QLatin1StringView("("))) {
       ++depth;
-    } else if (IsSymbol(t, i, u")")) {
+    } else if (sql::IsOperator(s, t, QLatin1StringView(")"))) {
       --depth;
     } else if (depth == 0 &&
-               (t[i].IsAny({"declare", "print", "raiserror", "select", "insert", "update", "delete",
-                            "if", "exec", "execute", "merge", "while", "truncate", "create", "drop",
-                            "alter"}) ||
-                (t[i].Is(u"set") && i + 1 < t.size() && t[i + 1].kind == Kind::Variable)) &&
-               !t[i - 1].IsAny({"union", "all", "except", "intersect", "as", "insert", "into"}) &&
-               !IsSymbol(t, i - 1, u"(")) {
-      return pos + t[i].end - t[i].text.size();
+               (isAny(t, {"declare", "print", "raiserror", "select", "insert", "update", "delete",
+                          "if", "exec", "execute", "merge", "while", "truncate", "create", "drop",
+                          "alter"}) ||
+                (sql::IsWord(s, t, QLatin1StringView("set")) &&
+                 sql::Lexer(lexer).NextCode().kind == sql::TokenKind::Variable)) &&
+               !isAny(previous, {"union", "all", "except", "intersect", "as", "insert", "into"}) &&
+               !sql::IsOperator(s, previous, QLatin1StringView("("))) {
+      return pos + t.start;
     }
   }
   return text.size();
