@@ -126,7 +126,15 @@ bool ParseSelectAssign(const Tokens& t, std::size_t end, TsqlStatement& s) {
 
 TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
   TsqlStatement s;
-  const TsqlTokens parsed = Tokenize(text.mid(pos));
+  // The first two words tell the statement; only those read here need the rest, which in a
+  // script without ";" is the whole rest of the script.
+  const QStringView rest = text.mid(pos);
+  sql::Lexer lexer(rest);
+  const sql::Token first = lexer.NextCode();
+  bool whole = false;
+  for (const char* verb : {"declare", "set", "print", "raiserror", "select"})
+    whole = whole || sql::IsWord(rest, first, QLatin1StringView(verb));
+  const TsqlTokens parsed = Tokenize(whole ? rest : rest.left(lexer.NextCode().End()));
   const Tokens& t = parsed.tokens;
   s.end = text.size();
   if (t.empty()) return s;
