@@ -269,6 +269,14 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
   switch (code) {
     case SQLITE_INTERRUPT:
       return QStringLiteral("Operation canceled");
+    case SQLITE_ERROR:
+      // SQLite's parser and its expression trees stop at a depth, as SQL Server's compiler does.
+      if (message.startsWith(QLatin1StringView("Expression tree is too large")) ||
+          message == QLatin1StringView("parser stack overflow"))
+        return QStringLiteral(
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
+            "up into smaller queries.");
+      break;
     case SQLITE_CONSTRAINT_NOTNULL: {
       const qsizetype dot = detail.lastIndexOf(u'.');
       if (dot <= 0) break;

@@ -84,10 +84,14 @@ void ResultDateTime(sqlite3_context* c, const QDateTime& value) {
 
 // The suite's fixed form, to the millisecond a datetime keeps (the rest cut off, as SQL Server's
 // reading of a longer fraction does here).
-std::optional<DateTimeParts> FixedDate(sqlite3_value* v) {
-  auto p = ReadFixedDateTime(Bytes(v));
+std::optional<DateTimeParts> FixedDate(std::string_view text) {
+  auto p = ReadFixedDateTime(text);
   if (p) p->nanos = p->nanos / 1000000 * 1000000;
   return p;
+}
+
+std::optional<DateTimeParts> FixedDate(sqlite3_value* v) {
+  return FixedDate(Bytes(v));
 }
 
 // What a constant argument (a type name, a date part, a pattern) means, worked out on the first
@@ -125,16 +129,6 @@ std::optional<DateTimeParts> DatePartsArg(sqlite3_context* c, sqlite3_value* v) 
   if (!IsNumber(v))
     if (const auto fixed = FixedDate(v)) return fixed;
   const auto date = DateArg(c, v);
-  if (!date) return std::nullopt;
-  return PartsOf(*date);
-}
-
-// A text in the form the suite stores date-times in ("2024-01-31[ 13:05:00[.000]]").
-std::optional<DateTimeParts> StoredDate(sqlite3_value* v) {
-  if (sqlite3_value_type(v) != SQLITE_TEXT) return std::nullopt;
-  if (const auto fixed = FixedDate(v)) return fixed;
-  if (sqlite3_value_subtype(v) != kDateTimeSubtype) return std::nullopt;
-  const auto date = ParseTsqlDate(Text(v));
   if (!date) return std::nullopt;
   return PartsOf(*date);
 }
@@ -618,8 +612,8 @@ void Overflow(sqlite3_context* c, bool big) {
 
 // A text converted to a whole number as SQL Server converts a varchar to int: blanks around it
 // do not count, and an empty text is 0.
-std::optional<qint64> TextAsInteger(sqlite3_value* text) {
-  const QString s = Text(text).trimmed();
+std::optional<qint64> TextAsInteger(const QString& text) {
+  const QString s = text.trimmed();
   if (s.isEmpty()) return 0;
   bool ok = false;
   const qint64 v = s.toLongLong(&ok);
@@ -633,63 +627,156 @@ struct Number {
   double d = 0;
 };
 
+// An operand of the arithmetic, or a value between the steps of a chain of + and -: SQLite's
+// type of it, its number, its text (UTF-8) and whether these functions made it a date-time.
+struct Operand {
+  int type = SQLITE_NULL;
+  qint64 i = 0;
+  double d = 0;
+  std::string text;
+  bool dateTime = false;
+
+  bool IsNull() const { return type == SQLITE_NULL; }
+  bool IsNumber() const { return type == SQLITE_INTEGER || type == SQLITE_FLOAT; }
+  QString Text() const {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  }
+};
+
+// `withText`: a text's characters are wanted, not only its being one.
+Operand OperandOf(sqlite3_value* v, bool withText = true) {
+  Operand o;
+  o.type = sqlite3_value_type(v);
+  if (o.type == SQLITE_INTEGER) {
+    o.i = sqlite3_value_int64(v);
+    o.d = static_cast<double>(o.i);
+  } else if (o.type == SQLITE_FLOAT) {
+    o.d = sqlite3_value_double(v);
+  } else if (o.type != SQLITE_NULL && withText) {
+    o.text = Bytes(v);
+    o.dateTime = sqlite3_value_subtype(v) == kDateTimeSubtype;
+  }
+  return o;
+}
+
+void Result(sqlite3_context* c, const Operand& r) {
+  switch (r.type) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(c);
+    case SQLITE_INTEGER:
+      return sqlite3_result_int64(c, r.i);
+    case SQLITE_FLOAT:
+      return sqlite3_result_double(c, r.d);
+    default:
+      ResultBytes(c, r.text);
+      if (r.dateTime) sqlite3_result_subtype(c, kDateTimeSubtype);
+  }
+}
+
+Operand DateTimeOperand(const DateTimeParts& value) {
+  Operand o;
+  o.type = SQLITE_TEXT;
+  o.text = DateTimeText(InDateTimeTicks(value));
+  o.dateTime = true;
+  return o;
+}
+
+// A text in the form the suite stores date-times in ("2024-01-31[ 13:05:00[.000]]").
+std::optional<DateTimeParts> StoredDate(const Operand& v) {
+  if (v.type != SQLITE_TEXT) return std::nullopt;
+  if (const auto fixed = FixedDate(v.text)) return fixed;
+  if (!v.dateTime) return std::nullopt;
+  const auto date = ParseTsqlDate(v.Text());
+  if (!date) return std::nullopt;
+  return PartsOf(*date);
+}
+
 // A number operand with its hint; false for a text.
-bool NumberOf(sqlite3_value* v, int hint, Number& n) {
-  const int type = sqlite3_value_type(v);
-  if (type == SQLITE_INTEGER && hint != kFraction) {
+bool NumberOf(const Operand& v, int hint, Number& n) {
+  if (v.type == SQLITE_INTEGER && hint != kFraction) {
     n.integral = true;
-    n.i = sqlite3_value_int64(v);
+    n.i = v.i;
     n.big = hint == kBigInt || !FitsInt(n.i);
     n.d = static_cast<double>(n.i);
     return true;
   }
-  if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+  if (v.IsNumber()) {
     n.integral = false;
-    n.d = sqlite3_value_double(v);
+    n.d = v.d;
     return true;
   }
   return false;
 }
 
+bool NumberOf(sqlite3_value* v, int hint, Number& n) {
+  return NumberOf(OperandOf(v, false), hint, n);
+}
+
 // Both operands as numbers, a text converted to the other side's type as SQL Server converts a
 // varchar (failing the call when it is no such number).
-bool Numbers(sqlite3_context* c, sqlite3_value** argv, int hints, Number& a, Number& b) {
+bool Numbers(sqlite3_context* c, const Operand& x, const Operand& y, int hints, Number& a,
+             Number& b) {
   Number* n[] = {&a, &b};
+  const Operand* v[] = {&x, &y};
   const int hint[] = {hints / 4, hints % 4};
-  const bool number[] = {NumberOf(argv[0], hint[0], a), NumberOf(argv[1], hint[1], b)};
+  const bool number[] = {NumberOf(x, hint[0], a), NumberOf(y, hint[1], b)};
   for (int k = 0; k < 2; ++k) {
     if (number[k]) continue;
     const Number& other = *n[1 - k];
+    const QString text = v[k]->Text();
     if (other.integral) {
-      const auto v = TextAsInteger(argv[k]);
-      if (!v || (!other.big && !FitsInt(*v))) {
-        Fail(c, ConversionError(Text(argv[k]), IntegerType(other.big)));
+      const auto i = TextAsInteger(text);
+      if (!i || (!other.big && !FitsInt(*i))) {
+        Fail(c, ConversionError(text, IntegerType(other.big)));
         return false;
       }
-      *n[k] = {true, other.big, *v, static_cast<double>(*v)};
+      *n[k] = {true, other.big, *i, static_cast<double>(*i)};
     } else {
       bool ok = false;
-      const double v = Text(argv[k]).trimmed().toDouble(&ok);
+      const double d = text.trimmed().toDouble(&ok);
       if (!ok) {
         // A literal with a decimal point is numeric on SQL Server.
         Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
         return false;
       }
-      *n[k] = {false, false, 0, v};
+      *n[k] = {false, false, 0, d};
     }
   }
   return true;
+}
+
+bool Numbers(sqlite3_context* c, sqlite3_value** argv, int hints, Number& a, Number& b) {
+  return Numbers(c, OperandOf(argv[0]), OperandOf(argv[1]), hints, a, b);
 }
 
 int Hints(int argc, sqlite3_value** argv) {
   return argc > 2 ? sqlite3_value_int(argv[2]) : 0;
 }
 
+// An integer result of two integers, an int's unless either is a bigint; false on overflow.
+bool IntegerResult(sqlite3_context* c, const Number& a, const Number& b, qint64 i, bool overflow,
+                   Operand& r) {
+  const bool big = a.big || b.big;
+  if (overflow || (!big && !FitsInt(i))) {
+    Overflow(c, big);
+    return false;
+  }
+  r = {};
+  r.type = SQLITE_INTEGER;
+  r.i = i;
+  return true;
+}
+
+Operand FloatOperand(double d) {
+  Operand r;
+  r.type = SQLITE_FLOAT;
+  r.d = d;
+  return r;
+}
+
 // An integer result of two integers, an int's unless either is a bigint.
 void ResultInteger(sqlite3_context* c, const Number& a, const Number& b, qint64 r, bool overflow) {
-  const bool big = a.big || b.big;
-  if (overflow || (!big && !FitsInt(r))) return Overflow(c, big);
-  sqlite3_result_int64(c, r);
+  if (Operand o; IntegerResult(c, a, b, r, overflow, o)) Result(c, o);
 }
 
 void InvalidOperands(sqlite3_context* c, const char* op) {
@@ -697,45 +784,89 @@ void InvalidOperands(sqlite3_context* c, const char* op) {
               .arg(QLatin1StringView(op)));
 }
 
-// a + b: texts concatenate, numbers add, a date-time plus a number moves by days.
-void Add(sqlite3_context* c, int argc, sqlite3_value** argv) {
-  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
-  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) {
-    const std::string_view a = Bytes(argv[0]), b = Bytes(argv[1]);
-    std::string joined;
-    joined.reserve(a.size() + b.size());
-    joined.append(a).append(b);
-    return ResultBytes(c, joined);
+// x + y into `r`: texts concatenate, numbers add, a date-time plus a number moves by days. False
+// when the call failed. `x` is taken over, so that a chain of texts grows one buffer.
+bool Added(sqlite3_context* c, Operand x, const Operand& y, int hints, Operand& r) {
+  if (x.IsNull() || y.IsNull()) {
+    r = {};
+    return true;
   }
+  if (!x.IsNumber() && !y.IsNumber()) {
+    x.text.append(y.text);
+    x.type = SQLITE_TEXT;
+    x.dateTime = false;
+    r = std::move(x);
+    return true;
+  }
+  const Operand* v[] = {&x, &y};
   for (int k = 0; k < 2; ++k) {
-    if (IsNumber(argv[1 - k]))
-      if (const auto date = StoredDate(argv[k]))
-        return ResultDateTime(
-            c, MovedBy(*date, std::llround(sqlite3_value_double(argv[1 - k]) * 86400000.0)));
+    if (v[1 - k]->IsNumber())
+      if (const auto date = StoredDate(*v[k])) {
+        r = DateTimeOperand(MovedBy(*date, std::llround(v[1 - k]->d * 86400000.0)));
+        return true;
+      }
   }
   Number a, b;
-  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
+  if (!Numbers(c, x, y, hints, a, b)) return false;
   if (a.integral && b.integral) {
-    qint64 r;
-    return ResultInteger(c, a, b, r, __builtin_add_overflow(a.i, b.i, &r));
+    qint64 i;
+    return IntegerResult(c, a, b, i, __builtin_add_overflow(a.i, b.i, &i), r);
   }
-  sqlite3_result_double(c, a.d + b.d);
+  r = FloatOperand(a.d + b.d);
+  return true;
+}
+
+bool Subtracted(sqlite3_context* c, const Operand& x, const Operand& y, int hints, Operand& r) {
+  if (x.IsNull() || y.IsNull()) {
+    r = {};
+    return true;
+  }
+  if (y.IsNumber())
+    if (const auto date = StoredDate(x)) {
+      r = DateTimeOperand(MovedBy(*date, -std::llround(y.d * 86400000.0)));
+      return true;
+    }
+  if (!x.IsNumber() && !y.IsNumber()) {
+    InvalidOperands(c, "subtract");
+    return false;
+  }
+  Number a, b;
+  if (!Numbers(c, x, y, hints, a, b)) return false;
+  if (a.integral && b.integral) {
+    qint64 i;
+    return IntegerResult(c, a, b, i, __builtin_sub_overflow(a.i, b.i, &i), r);
+  }
+  r = FloatOperand(a.d - b.d);
+  return true;
+}
+
+// a + b: texts concatenate, numbers add, a date-time plus a number moves by days.
+void Add(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (Operand r; Added(c, OperandOf(argv[0]), OperandOf(argv[1]), Hints(argc, argv), r))
+    Result(c, r);
 }
 
 void Subtract(sqlite3_context* c, int argc, sqlite3_value** argv) {
-  if (IsNull(argv[0]) || IsNull(argv[1])) return sqlite3_result_null(c);
-  if (IsNumber(argv[1]))
-    if (const auto date = StoredDate(argv[0]))
-      return ResultDateTime(
-          c, MovedBy(*date, -std::llround(sqlite3_value_double(argv[1]) * 86400000.0)));
-  if (!IsNumber(argv[0]) && !IsNumber(argv[1])) return InvalidOperands(c, "subtract");
-  Number a, b;
-  if (!Numbers(c, argv, Hints(argc, argv), a, b)) return;
-  if (a.integral && b.integral) {
-    qint64 r;
-    return ResultInteger(c, a, b, r, __builtin_sub_overflow(a.i, b.i, &r));
+  if (Operand r; Subtracted(c, OperandOf(argv[0]), OperandOf(argv[1]), Hints(argc, argv), r))
+    Result(c, r);
+}
+
+// tsql_add_chain(a, code, b, code, c, ...): a + b - c ... left to right, each step as tsql_add
+// or tsql_sub would take it, with the hints in its code (16 more for a subtraction).
+void AddChain(sqlite3_context* c, int argc, sqlite3_value** argv) {
+  if (argc < 3 || argc % 2 == 0)
+    return Fail(c, QStringLiteral("wrong number of arguments to function tsql_add_chain()"));
+  Operand sum = OperandOf(argv[0]);
+  for (int k = 1; k + 1 < argc; k += 2) {
+    const int code = sqlite3_value_int(argv[k]);
+    const Operand right = OperandOf(argv[k + 1]);
+    Operand next;
+    if (!(code >= 16 ? Subtracted(c, sum, right, code - 16, next)
+                     : Added(c, std::move(sum), right, code, next)))
+      return;
+    sum = std::move(next);
   }
-  sqlite3_result_double(c, a.d - b.d);
+  Result(c, sum);
 }
 
 void Multiply(sqlite3_context* c, int argc, sqlite3_value** argv) {
@@ -783,7 +914,7 @@ void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
       return sqlite3_result_int64(c, 1);
     if (s.compare(QLatin1StringView("false"), Qt::CaseInsensitive) == 0)
       return sqlite3_result_int64(c, 0);
-    const auto n = TextAsInteger(v);
+    const auto n = TextAsInteger(Text(v));
     if (!n) return Fail(c, ConversionError(Text(v), "bit"));
     return sqlite3_result_int64(c, *n != 0);
   }
@@ -793,7 +924,7 @@ void ToNumber(sqlite3_context* c, int, sqlite3_value** argv) {
     if (!ok) return Fail(c, QStringLiteral("Error converting data type varchar to numeric."));
     return sqlite3_result_double(c, d);
   }
-  const auto n = TextAsInteger(v);
+  const auto n = TextAsInteger(Text(v));
   if (!n || (hint != kBigInt && !FitsInt(*n)))
     return Fail(c, ConversionError(Text(v), IntegerType(hint == kBigInt)));
   sqlite3_result_int64(c, *n);
@@ -1210,6 +1341,7 @@ void RegisterTsqlFunctions(sqlite3* db) {
       {"tsql_div", 3, pure, Divide<false>},
       {"tsql_add", 3, typed, Add},
       {"tsql_sub", 3, typed, Subtract},
+      {"tsql_add_chain", -1, typed, AddChain},
       {"tsql_mul", 2, pure, Multiply},
       {"tsql_mul", 3, pure, Multiply},
       {"tsql_mod", 2, pure, Divide<true>},

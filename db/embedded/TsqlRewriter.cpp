@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 #include <QHash>
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -16,6 +17,30 @@ namespace {
 
 using Kind = TsqlToken::Kind;
 using Tokens = std::vector<TsqlToken>;
+
+// How deep parentheses, CASE and signs may nest in a statement. The rewriter reads expressions by
+// recursion, so it refuses deeper text as SQL Server does (error 191) instead of running out of
+// stack; SQLite's own parser gives up well before this depth.
+constexpr int kMaxNesting = 256;
+
+[[noreturn]] void RefuseNesting() {
+  RaiseTsqlError(
+      QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite the query or "
+                     "break it up into smaller queries."));
+}
+
+// Refuses a text whose parentheses and CASE expressions nest deeper than kMaxNesting, before any
+// rewrite walks it.
+void CheckNesting(const Tokens& t) {
+  int depth = 0;
+  for (const TsqlToken& tok : t) {
+    if (tok.Is(u"(") || tok.Is(u"case")) {
+      if (++depth > kMaxNesting) RefuseNesting();
+    } else if ((tok.Is(u")") || tok.Is(u"end")) && depth > 0) {
+      --depth;
+    }
+  }
+}
 
 TsqlToken Make(Kind kind, const QString& text, const QString& lead = QStringLiteral(" ")) {
   TsqlToken t;
@@ -43,6 +68,64 @@ void Erase(Tokens& t, std::size_t from, std::size_t to) {
           t.begin() + static_cast<std::ptrdiff_t>(to));
   if (from < t.size() && t[from].lead.trimmed().isEmpty() && !lead.isEmpty()) t[from].lead = lead;
 }
+
+// Removals and insertions gathered over one pass and applied at its end in one copy: a script of
+// thousands of statements would otherwise move the rest of its tokens for each of them.
+class TokenEdits {
+ public:
+  explicit TokenEdits(const Tokens& t) : dropped_(t.size(), false) {}
+
+  // Removes [from, to); `handLead`: as Erase, handing the lead of the first to what follows.
+  void Drop(std::size_t from, std::size_t to, bool handLead) {
+    if (from >= to) return;
+    changed_ = true;
+    for (std::size_t k = from; k < to && k < dropped_.size(); ++k) dropped_[k] = true;
+    if (handLead) handLeads_.push_back(from);
+  }
+  void Insert(std::size_t before, TsqlToken token) {
+    changed_ = true;
+    inserts_.emplace_back(before, std::move(token));
+  }
+  bool Dropped(std::size_t i) const { return i < dropped_.size() && dropped_[i]; }
+  // The last token before `i` that stays; t.size() when none.
+  std::size_t Before(std::size_t i) const {
+    while (i-- > 0)
+      if (!dropped_[i]) return i;
+    return dropped_.size();
+  }
+
+  void Apply(Tokens& t) {
+    if (!changed_) return;
+    std::stable_sort(inserts_.begin(), inserts_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(handLeads_.begin(), handLeads_.end());
+    Tokens out;
+    out.reserve(t.size() + inserts_.size());
+    std::size_t next = 0, lead = 0;
+    QString handed;
+    for (std::size_t i = 0; i <= t.size(); ++i) {
+      for (; next < inserts_.size() && inserts_[next].first == i; ++next)
+        out.push_back(std::move(inserts_[next].second));
+      if (i == t.size()) break;
+      const bool hands = lead < handLeads_.size() && handLeads_[lead] == i;
+      if (hands) ++lead;
+      if (dropped_[i]) {
+        if (hands && (handed.isEmpty() || !t[i].lead.trimmed().isEmpty())) handed = t[i].lead;
+        continue;
+      }
+      if (!handed.isEmpty() && t[i].lead.trimmed().isEmpty()) t[i].lead = handed;
+      handed.clear();
+      out.push_back(std::move(t[i]));
+    }
+    t = std::move(out);
+  }
+
+ private:
+  bool changed_ = false;
+  std::vector<bool> dropped_;
+  std::vector<std::size_t> handLeads_;
+  std::vector<std::pair<std::size_t, TsqlToken>> inserts_;
+};
 
 QString Join(const Tokens& t, std::size_t from, std::size_t to) {
   QString out;
@@ -125,9 +208,13 @@ QString TypeText(const Tokens& t, std::size_t from, std::size_t to) {
   return type.toLower();
 }
 
+bool IsKeyword(const TsqlToken& t);
+
 // Function names, schema, hints, conversions: the rewrites that look at a few tokens.
 void RewriteCalls(Tokens& t) {
+  TokenEdits edits(t);
   for (std::size_t i = 0; i < t.size(); ++i) {
+    if (edits.Dropped(i)) continue;
     TsqlToken& tok = t[i];
     const bool call = IsSymbol(t, i + 1, '(');
     if (tok.kind == Kind::Word && tok.text.startsWith(u'#')) {
@@ -139,24 +226,25 @@ void RewriteCalls(Tokens& t) {
     if ((tok.Is(u"dbo") ||
          (tok.kind == Kind::Name &&
           sql::NameValue(tok.text).compare(QLatin1StringView("dbo"), Qt::CaseInsensitive) == 0)) &&
-        IsSymbol(t, i + 1, '.') && (i == 0 || !IsSymbol(t, i - 1, '.')) && i + 2 < t.size() &&
+        IsSymbol(t, i + 1, '.') && !IsSymbol(t, edits.Before(i), '.') && i + 2 < t.size() &&
         (t[i + 2].kind == Kind::Word || t[i + 2].kind == Kind::Name)) {
-      Erase(t, i, i + 2);
-      --i;
+      edits.Drop(i, i + 2, true);
       continue;
     }
     if (tok.kind != Kind::Word) continue;
+    // INSERT T ...: T-SQL may leave out INTO (as SQL Server's script generator does), SQLite not.
+    if (tok.Is(u"insert") && i + 1 < t.size() &&
+        (t[i + 1].kind == Kind::Name || (t[i + 1].kind == Kind::Word && !IsKeyword(t[i + 1])))) {
+      edits.Insert(i + 1, Make(Kind::Word, QStringLiteral("INTO")));
+      continue;
+    }
     if (tok.Is(u"with") && call) {
       const std::size_t close = MatchingParen(t, i + 1);
-      if (close < t.size() && IsHintGroup(t, i + 1, close)) {
-        Erase(t, i, close + 1);
-        --i;
-      }
+      if (close < t.size() && IsHintGroup(t, i + 1, close)) edits.Drop(i, close + 1, true);
       continue;
     }
     if (tok.Is(u"option") && call) {
-      Erase(t, i, std::min(MatchingParen(t, i + 1) + 1, t.size()));
-      --i;
+      edits.Drop(i, std::min(MatchingParen(t, i + 1) + 1, t.size()), true);
       continue;
     }
     if (!call) continue;
@@ -177,17 +265,13 @@ void RewriteCalls(Tokens& t) {
       if (IsTsqlTextType(t[i + 2].text) && comma + 1 < t.size() &&
           t[comma + 1].kind == Kind::String && IsSymbol(t, comma + 2, ',')) {
         const std::size_t close = MatchingParen(t, i + 1);
-        if (close < t.size())
-          t.erase(t.begin() + static_cast<std::ptrdiff_t>(comma + 2),
-                  t.begin() + static_cast<std::ptrdiff_t>(close));
+        if (close < t.size()) edits.Drop(comma + 2, close, false);
       }
-      const TsqlToken type =
-          Make(Kind::String, QuoteString(TypeText(t, i + 2, comma)), t[i + 2].lead);
+      edits.Insert(i + 2,
+                   Make(Kind::String, QuoteString(TypeText(t, i + 2, comma)), t[i + 2].lead));
       tok.text =
           tok.Is(u"convert") ? QStringLiteral("tsql_convert") : QStringLiteral("tsql_try_convert");
-      t.erase(t.begin() + static_cast<std::ptrdiff_t>(i + 2),
-              t.begin() + static_cast<std::ptrdiff_t>(comma));
-      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 2), type);
+      edits.Drop(i + 2, comma, false);
     } else if (tok.IsAny({"cast", "try_cast"})) {
       const std::size_t close = MatchingParen(t, i + 1);
       if (close >= t.size()) continue;
@@ -205,23 +289,27 @@ void RewriteCalls(Tokens& t) {
       const QString type = TypeText(t, as + 1, close);
       tok.text =
           tok.Is(u"cast") ? QStringLiteral("tsql_convert") : QStringLiteral("tsql_try_convert");
-      t.erase(t.begin() + static_cast<std::ptrdiff_t>(as),
-              t.begin() + static_cast<std::ptrdiff_t>(close));
-      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 2),
-               {Make(Kind::String, QuoteString(type), QString()),
-                Make(Kind::Symbol, QStringLiteral(","), QString())});
+      edits.Drop(as, close, false);
+      edits.Insert(i + 2, Make(Kind::String, QuoteString(type), QString()));
+      edits.Insert(i + 2, Make(Kind::Symbol, QStringLiteral(","), QString()));
     }
   }
+  edits.Apply(t);
   // FROM t (NOLOCK): the hints without WITH.
+  TokenEdits hints(t);
   for (std::size_t i = 1; i < t.size(); ++i) {
-    if (!IsSymbol(t, i, '(') || (t[i - 1].kind != Kind::Word && t[i - 1].kind != Kind::Name))
+    const std::size_t before = hints.Before(i);
+    if (!IsSymbol(t, i, '(') || before >= t.size() ||
+        (t[before].kind != Kind::Word && t[before].kind != Kind::Name))
       continue;
     const std::size_t close = MatchingParen(t, i);
-    if (close < t.size() && IsHintGroup(t, i, close)) Erase(t, i, close + 1);
+    if (close < t.size() && IsHintGroup(t, i, close)) {
+      hints.Drop(i, close + 1, true);
+      i = close;
+    }
   }
+  hints.Apply(t);
 }
-
-bool IsKeyword(const TsqlToken& t);
 
 // The end of the select list that starts at `from`.
 std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
@@ -307,11 +395,9 @@ SelectHead HeadOf(const Tokens& t, std::size_t select) {
   return head;
 }
 
-bool IsScalarSubquery(const Tokens& t, std::size_t open);
-
-bool HoldsScalarSubquery(const Tokens& t, std::size_t from, std::size_t to) {
-  for (std::size_t k = from; k + 1 < to; ++k)
-    if (IsSymbol(t, k, '(') && IsWordAt(t, k + 1, "select") && IsScalarSubquery(t, k)) return true;
+bool HoldsQuery(const Tokens& t, std::size_t from, std::size_t to) {
+  for (std::size_t k = from; k < to; ++k)
+    if (t[k].Is(u"select")) return true;
   return false;
 }
 
@@ -327,8 +413,9 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
         continue;
       const QString text = Join(t, a, b);
-      if (ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text) &&
-          !HoldsScalarSubquery(t, a, b))
+      // An item holding a query is named as written without rewriting it again here: each
+      // nesting level would rewrite the levels inside it once more.
+      if (!HoldsQuery(t, a, b) && ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text))
         continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
                {Make(Kind::Symbol, QStringLiteral("AS")),
@@ -415,17 +502,9 @@ void RewriteOffsetFetch(Tokens& t) {
 }
 
 // SELECT ... INTO T FROM ... creates T from the query; TRUNCATE TABLE T deletes its rows;
-// CREATE TABLE #T makes a temporary table; INSERT T is INSERT INTO T.
+// CREATE TABLE #T makes a temporary table.
 void RewriteStatements(Tokens& t) {
   for (std::size_t i = 0; i < t.size(); ++i) {
-    // INSERT [INTO] T: SQLite needs the INTO that T-SQL (and SSMS's scripts) leave out.
-    if (t[i].Is(u"insert") && i + 1 < t.size() &&
-        (t[i + 1].kind == Kind::Name ||
-         (t[i + 1].kind == Kind::Word && !t[i + 1].IsAny({"into", "top", "values", "default"})))) {
-      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
-               Make(Kind::Word, QStringLiteral("INTO")));
-      continue;
-    }
     if (t[i].Is(u"truncate") && IsWordAt(t, i + 1, "table")) {
       t[i].text = QStringLiteral("DELETE");
       t[i + 1].text = QStringLiteral("FROM");
@@ -616,6 +695,7 @@ class OperatorRewriter {
   // The rewritten range, typed when it is one expression; `branches` collects the kinds of the
   // values that follow THEN and ELSE.
   Typed Scan(std::size_t from, std::size_t to, std::vector<ValueKind>* branches = nullptr) {
+    const Nested nested(depth_);
     Typed result;
     int expressions = 0;
     bool other = false;
@@ -747,13 +827,40 @@ class OperatorRewriter {
   std::optional<Typed> Expression(std::size_t i, std::size_t to, std::size_t& end) {
     auto left = Term(i, to, end);
     if (!left) return std::nullopt;
+    std::vector<std::pair<bool, Typed>> steps;  // each "+" (true) or "-" and its right side
     while (IsOp(end, to, "+-")) {
       const std::size_t op = end;
       std::size_t next = op + 1;
       auto right = Term(op + 1, to, next);
       if (!right) break;
-      left = Operation(t_[op].text == u'+' ? "tsql_add" : "tsql_sub", *left, *right);
+      steps.emplace_back(t_[op].text == u'+', std::move(*right));
       end = next;
+    }
+    if (steps.size() > kPairwiseSteps) return Chain(std::move(*left), steps);
+    for (const auto& [add, right] : steps)
+      left = Operation(add ? "tsql_add" : "tsql_sub", *left, right);
+    return left;
+  }
+
+  // A longer run of + and - (a text joined from many columns) is one call, which SQLite's parser
+  // reads flat where it gives up on calls nested some 30 deep: tsql_add_chain(a, code, b, code,
+  // c, ...) takes the steps left to right, each as tsql_add or tsql_sub would with the hints in
+  // its code (16 for a subtraction, plus the hints of the two sides). A very long run goes into
+  // calls of kChainSteps steps each, as SQLite limits a call's arguments.
+  static constexpr std::size_t kPairwiseSteps = 3;
+  static constexpr std::size_t kChainSteps = 60;
+
+  static Typed Chain(Typed left, const std::vector<std::pair<bool, Typed>>& steps) {
+    QString text;
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+      const auto& [add, right] = steps[k];
+      if (k % kChainSteps == 0) text = QStringLiteral("tsql_add_chain(") + left.text;
+      const int code = (add ? 0 : 16) + left.Hint() * 4 + right.Hint();
+      text += QStringLiteral(", %1, ").arg(code) + right.text;
+      left.kind = Combined(left.kind, right.kind);
+      left.valueTells = false;
+      left.declared.clear();
+      if (k % kChainSteps == kChainSteps - 1 || k + 1 == steps.size()) left.text = text + u')';
     }
     return left;
   }
@@ -775,6 +882,7 @@ class OperatorRewriter {
 
   std::optional<Typed> Unary(std::size_t i, std::size_t to, std::size_t& end) {
     if (IsOp(i, to, "+-~")) {
+      const Nested nested(depth_);
       auto operand = Unary(i + 1, to, end);
       if (!operand) return std::nullopt;
       operand->text = t_[i].text + t_[i + 1].lead + operand->text;
@@ -965,9 +1073,24 @@ class OperatorRewriter {
     return typed;
   }
 
+  // One level of the recursion, refused past kMaxNesting.
+  struct Nested {
+    explicit Nested(int& counter) : depth(counter) {
+      if (++depth > kMaxNesting) {
+        --depth;
+        RefuseNesting();
+      }
+    }
+    ~Nested() { --depth; }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+    int& depth;
+  };
+
   const Tokens& t_;
   const DeclaredTypeOf& declared_;
   const QHash<QString, QString>& variables_;
+  int depth_ = 0;
 };
 
 // The type named at `from` ("int", "decimal(18, 4)") and where it ends.
@@ -1426,8 +1549,24 @@ bool IsDateTimeTypeName(const QString& type) {
   return type == u"datetime" || type == u"smalldatetime" || type == u"datetime2";
 }
 
-// The type of the rewritten expression [from, to) where its outermost function decides it.
-ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to) {
+// The type of a + b or a - b from the types of its sides; `numberA` and `numberB`: the side is
+// a number written out.
+ComputedType SumType(bool add, const ComputedType& a, bool numberA, const ComputedType& b,
+                     bool numberB) {
+  // SQL Server: a date-time plus or minus a number is a date-time.
+  if (IsDateTimeTypeName(a.declared) || IsDateTimeTypeName(b.declared))
+    return {QStringLiteral("datetime")};
+  const bool moved = add ? numberA != numberB : numberB && !numberA;
+  // The other side's kind is not known here (a column): a stored date moves by days, a
+  // number adds.
+  if (moved && (numberB ? a : b).declared.isEmpty()) return {QString(), true};
+  return {};
+}
+
+// The type of the rewritten expression [from, to) where its outermost function decides it;
+// `depth` counts the calls it looks into.
+ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to, int depth = 0) {
+  if (depth > kMaxNesting) return {};
   while (to > from + 1 && IsSymbol(t, from, '(') && MatchingParen(t, from) == to - 1) {
     ++from;
     --to;
@@ -1443,22 +1582,27 @@ ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to) {
   if (call.IsAny({"tsql_convert", "tsql_try_convert"}) && !args.empty() &&
       args[0].second == args[0].first + 1 && t[args[0].first].kind == Kind::String)
     return {StringValue(t[args[0].first])};
-  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() >= 2) {
-    // SQL Server: a date-time plus or minus a number is a date-time.
-    const ComputedType a = ExpressionType(t, args[0].first, args[0].second);
-    const ComputedType b = ExpressionType(t, args[1].first, args[1].second);
-    if (IsDateTimeTypeName(a.declared) || IsDateTimeTypeName(b.declared))
-      return {QStringLiteral("datetime")};
-    auto isNumber = [&](std::pair<std::size_t, std::size_t> r) {
-      return (r.second == r.first + 1 && t[r.first].kind == Kind::Number) ||
-             (r.second == r.first + 2 && IsSymbol(t, r.first, '-') &&
-              t[r.first + 1].kind == Kind::Number);
-    };
-    const bool numberA = isNumber(args[0]), numberB = isNumber(args[1]);
-    const bool moved = call.Is(u"tsql_add") ? numberA != numberB : numberB && !numberA;
-    // The other side's kind is not known here (a column): a stored date moves by days, a
-    // number adds.
-    if (moved && (numberB ? a : b).declared.isEmpty()) return {QString(), true};
+  auto isNumber = [&](std::pair<std::size_t, std::size_t> r) {
+    return (r.second == r.first + 1 && t[r.first].kind == Kind::Number) ||
+           (r.second == r.first + 2 && IsSymbol(t, r.first, '-') &&
+            t[r.first + 1].kind == Kind::Number);
+  };
+  auto typeOf = [&](std::pair<std::size_t, std::size_t> r) {
+    return ExpressionType(t, r.first, r.second, depth + 1);
+  };
+  if (call.IsAny({"tsql_add", "tsql_sub"}) && args.size() >= 2)
+    return SumType(call.Is(u"tsql_add"), typeOf(args[0]), isNumber(args[0]), typeOf(args[1]),
+                   isNumber(args[1]));
+  if (call.Is(u"tsql_add_chain") && args.size() % 2 == 1) {
+    // The steps one after another, as the pairwise calls would be typed.
+    ComputedType sum = typeOf(args[0]);
+    bool number = isNumber(args[0]);
+    for (std::size_t k = 1; k + 1 < args.size(); k += 2) {
+      const bool add = t[args[k].first].text.toInt() < 16;
+      sum = SumType(add, sum, number, typeOf(args[k + 1]), isNumber(args[k + 1]));
+      number = false;
+    }
+    return sum;
   }
   return {};
 }
@@ -1568,6 +1712,7 @@ QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   TsqlTokens parsed = Tokenize(text);
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
+  CheckNesting(t);
   CheckQueries(t);
   NameSelectItems(t, declared);
   GuardScalarSubqueries(t);

@@ -138,6 +138,9 @@ TEST(EmbeddedDialectTest, RewritesIsnullAndCountsPlaceholders) {
 }
 
 TEST(EmbeddedDialectTest, MapsErrorsToServerTexts) {
+  const char* const kNestedTooDeeply =
+      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+      "into smaller queries.";
   struct Case {
     int code;
     const char* message;
@@ -184,6 +187,12 @@ TEST(EmbeddedDialectTest, MapsErrorsToServerTexts) {
        {},
        "FOREIGN KEY constraint failed"},
       {SQLITE_ERROR, "near \"selec\": syntax error", "SELEC", {}, "near \"selec\": syntax error"},
+      {SQLITE_ERROR, "parser stack overflow", "SELECT", {}, kNestedTooDeeply},
+      {SQLITE_ERROR,
+       "Expression tree is too large (maximum depth 1000)",
+       "SELECT",
+       {},
+       kNestedTooDeeply},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

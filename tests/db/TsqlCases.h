@@ -398,6 +398,32 @@ inline const TsqlCase kTsqlCases[] = {
      "convert(varchar(10), convert(datetime, '2024-03-05'), 103), "
      "convert(datetime, '05/03/2024', 103)",
      "2024-03-05|2024-03-05|05/03/2024|2024-03-05 00:00:00.000"},
+    // INTO may be left out, as SQL Server Management Studio's scripts leave it out
+    {"InsertWithoutInto",
+     "create table #ins (a int, b varchar(5)); insert #ins values (1, 'x'); "
+     "insert #ins (a, b) select 2, 'y'; select count(*), max(b) from #ins",
+     "2|y"},
+    // Long and nested expressions: a run of + takes each step in turn, as the pairs do
+    {"ConcatSeventeenColumns",
+     "select Code + ',' + NameEng + ',' + Code + ',' + NameEng + ',' + Code + ',' + NameEng + "
+     "',' + Code + ',' + NameEng + ',' + Code + ',' + NameEng + ',' + Code + ',' + NameEng + "
+     "',' + Code + ',' + NameEng + ',' + Code + ',' + NameEng + ',' + Code from Customer "
+     "where Code = 'C0001'",
+     "C0001,Siam Trading Co., Ltd.,C0001,Siam Trading Co., Ltd.,C0001,Siam Trading Co., Ltd.,"
+     "C0001,Siam Trading Co., Ltd.,C0001,Siam Trading Co., Ltd.,C0001,Siam Trading Co., Ltd.,"
+     "C0001,Siam Trading Co., Ltd.,C0001,Siam Trading Co., Ltd.,C0001"},
+    {"RunsOfPlusTakeEachStepInTurn",
+     "select '1' + '2' + 3 + 4 + 5, 1 + 2 + '3' + '4' + '5', 'a' + 'b' + 'c' + 'd' + 'e', "
+     "10 - 1 - 2 - 3 - 4",
+     "24|15|abcde|0"},
+    {"RunOfPlusOverflowsAtItsStep", "select 2147483640 + 1 + 2 + 3 + 4 - 100",
+     "!Arithmetic overflow error converting expression to data type int."},
+    {"RunsOfPlusKeepDatesAndBigints",
+     "select convert(varchar(10), convert(datetime, '2024-01-31') + 1 + 1 + 1 - 2, 120), "
+     "cast(2147483647 as bigint) + 1 + 1 + 1 + 1",
+     "2024-02-01|2147483651"},
+    {"NestedSubqueries",
+     "select (select (select (select 1 a) b) c) d, (select (select (select 2)))", "1|2"},
 };
 
 // A date-time cell as SQL Server's own tools show its type.

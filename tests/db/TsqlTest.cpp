@@ -89,6 +89,8 @@ TEST(TsqlRewriterTest, LeavesQuotedTextAlone) {
       {"select datediff(dd, a, b) d from t option (maxdop 1)",
        "select datediff('dd', a, b) d from t"},
       {"select a into #t from u", "CREATE TEMP TABLE \"#t\" AS SELECT a from u"},
+      {"INSERT [dbo].[T] ([a]) VALUES (1) insert into t values (2)",
+       "INSERT INTO [T] ([a]) VALUES (1) insert into t values (2)"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(RewriteTsql(QString::fromUtf8(c.in)).toStdString(), c.out) << c.in;

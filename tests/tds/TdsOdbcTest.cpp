@@ -396,6 +396,23 @@ TEST_F(OdbcThroughTds, QueryFormErrorsCarrySqlServersNumbers) {
   }
 }
 
+// A statement nested too deeply fails with error 191, from the rewriter or from SQLite's parser,
+// and the server goes on serving this client and others.
+TEST_F(OdbcThroughTds, TooDeepStatementsFailWith191) {
+  auto c = suite_.Connect(QStringLiteral("DEMO"));
+  for (const int depth : {4000, 150}) {
+    const QString sql = QStringLiteral("select ") + QStringLiteral("(").repeated(depth) +
+                        QStringLiteral("1") + QStringLiteral(")").repeated(depth);
+    const EDBEngineError e = ErrorOf(*c, sql, {});
+    ASSERT_GE(e.ErrorCount(), 1) << depth;
+    EXPECT_EQ(e.Errors()[0].NativeError, 191) << e.what();
+    EXPECT_TRUE(e.Message().contains(QLatin1String("nested too deeply"))) << e.what();
+  }
+  EXPECT_EQ(c->Execute(QStringLiteral("select count(*) from Salesman"), {})->rows.IntAt(0, 0), 8);
+  auto other = suite_.Connect(QStringLiteral("DEMO"));
+  EXPECT_EQ(other->Execute(QStringLiteral("select 1"), {})->rows.IntAt(0, 0), 1);
+}
+
 TEST_F(OdbcThroughTds, LoginChecksUserPasswordAndDatabase) {
   struct Case {
     QString user, password, database;

@@ -352,6 +352,8 @@ TEST(TdsSqlText, BatchesStatementsAndParameters) {
   EXPECT_EQ(BodyVariables(u"SELECT @MENUID AS M, @@ROWCOUNT, @USERID, @menuid"),
             QStringList({"@MENUID", "@USERID"}));
   EXPECT_EQ(ServerErrorNumber("Cannot insert the value NULL into column 'X'"), 515);
+  EXPECT_EQ(ServerErrorNumber("Some part of your SQL statement is nested too deeply. Rewrite"),
+            191);
   EXPECT_EQ(ServerErrorNumber("something else"), 50000);
 }
 

@@ -183,6 +183,7 @@ int ServerErrorNumber(const QString& text) {
       {"resulted in an out-of-range value", 242},
       {"may not be negative", 10742},
       {"provided for a FETCH clause must be greater", 10744},
+      {"is nested too deeply", 191},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;
