@@ -73,6 +73,26 @@ TEST(TsqlParserTest, SplitsStatementsWithAndWithoutSemicolons) {
       {"if @a = 1 select 1; else if @a = 2 select 2 else select 3",
        "IF@1: if @a = 1 select 1; else if @a = 2 select 2 else select 3\n  SELECT@1: select 1\n"
        "  IF@1: if @a = 2 select 2 else select 3\n    SELECT@1: select 2\n    SELECT@1: select 3"},
+      // the configuration database's schema update, with CR LF line ends
+      {"If (Not Exists(Select Name From SysColumns\r\nWhere Id = (Select Id From SysObjects Where "
+       "Ltrim(Rtrim(Upper(Name))) = 'MENU') And\r\nLtrim(Rtrim(Upper(Name)))='VERSION'))\r\n"
+       "Begin\r\nAlter Table Menu Add Version Integer\r\nEnd\r\nIf Not Exists(select Id From "
+       "SysColumns Where Name = 'UserSeeImport')\r\n   Alter Table UserName Add UserSeeImport "
+       "Char(1)",
+       "IF@1: If (Not Exists(Select Name From SysColumns Where Id = (Select Id From SysObjects "
+       "Where Ltrim(Rtrim(Upper(Name))) = 'MENU') And Ltrim(Rtrim(Upper(Name)))='VERSION')) Begin "
+       "Alter Table Menu Add Version Integer End\n  BEGIN@4: Begin Alter Table Menu Add Version "
+       "Integer End\n    ALTER@5: Alter Table Menu Add Version Integer\nIF@7: If Not "
+       "Exists(select Id From SysColumns Where Name = 'UserSeeImport') Alter Table UserName Add "
+       "UserSeeImport Char(1)\n  ALTER@8: Alter Table UserName Add UserSeeImport Char(1)"},
+      // quotes, comments and CASE ... END inside a block
+      {"IF EXISTS (select ')' from t -- (\n) begin select case when a then 'End' end from t; "
+       "update t set a = 1 END else BEGIN delete from t end; select 2",
+       "IF@1: IF EXISTS (select ')' from t -- ( ) begin select case when a then 'End' end from t; "
+       "update t set a = 1 END else BEGIN delete from t end\n  BEGIN@2: begin select case when a "
+       "then 'End' end from t; update t set a = 1 END\n    SELECT@2: select case when a then "
+       "'End' end from t\n    UPDATE@2: update t set a = 1\n  BEGIN@2: BEGIN delete from t "
+       "end\n    DELETE@2: delete from t\nSELECT@2: select 2"},
       {"while @i < 3 set @i = @i + 1\nbegin try select 1/0 end try begin catch print 'e' end "
        "catch",
        "WHILE@1: while @i < 3 set @i = @i + 1\n  SET@1: set @i = @i + 1\nTRY@2: begin try select "
