@@ -398,6 +398,31 @@ inline const TsqlCase kTsqlCases[] = {
      "convert(varchar(10), convert(datetime, '2024-03-05'), 103), "
      "convert(datetime, '05/03/2024', 103)",
      "2024-03-05|2024-03-05|05/03/2024|2024-03-05 00:00:00.000"},
+    // Unknown names fail as SQL Server fails, "double-quoted" and [bracketed] ones too
+    {"UnknownColumnIsNoText", "select top 2 [NoSuchColumn], Code from Customer",
+     "!Invalid column name 'NoSuchColumn'."},
+    {"UnknownColumnWritesNothing", "update Customer set NameEng = [NameThia] where Code = 'C0001'",
+     "!Invalid column name 'NameThia'."},
+    {"DoubleQuotedUnknownColumn", "select \"nosuch\" from Customer",
+     "!Invalid column name 'nosuch'."},
+    {"UnknownColumn", "select nosuch from Customer", "!Invalid column name 'nosuch'."},
+    {"UnknownTable", "select * from NoSuchTable", "!Invalid object name 'NoSuchTable'."},
+    {"UnknownQualifier", "select x.Code from Customer c",
+     "!The multi-part identifier \"x.Code\" could not be bound."},
+    {"UnknownColumnOfAKnownTable", "select c.Nope from Customer c", "!Invalid column name 'Nope'."},
+    // Errors name the functions the statement called, not those it became
+    {"WrongArgumentCount", "select left('abc')", "!The left function requires 2 argument(s)."},
+    {"WrongArgumentCountInASubquery", "select (select round(Id) from Customer where Id = 1)",
+     "!The round function requires 2 to 3 arguments."},
+    {"AggregateOfAnAggregate", "select sum(avg(Id) - 1) from Customer",
+     "!Cannot perform an aggregate function on an expression containing an aggregate or a "
+     "subquery."},
+    {"AggregateInWhere", "select (select sum(Id) - 1 from Customer where sum(Id) > 1)",
+     "!An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
+     "HAVING clause or a select list, and the column being aggregated is an outer reference."},
+    {"SubqueryOfAllColumns", "select 1 + (select * from Customer where Code = 'C0001')",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
 };
 
 // A date-time cell as SQL Server's own tools show its type.
