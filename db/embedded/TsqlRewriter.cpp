@@ -223,6 +223,10 @@ void RewriteCalls(Tokens& t) {
 
 bool IsKeyword(const TsqlToken& t);
 
+// ForSqlite's text; without the collation of text literals, the text SQLite names a result
+// column by.
+QString SqliteText(QStringView text, bool collateLiterals);
+
 // The end of the select list that starts at `from`.
 std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
   int depth = 0;
@@ -240,7 +244,7 @@ std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
       }
       if (IsSymbol(t, i, ';') ||
           (cases == 0 && (t[i].IsAny({"from", "into", "where", "group", "order", "having", "union",
-                                      "except", "intersect", "option", "limit"}) ||
+                                      "except", "intersect", "option", "limit", "else"}) ||
                           StartsStatement(t[i]))))
         return i;
     }
@@ -248,13 +252,14 @@ std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
   return t.size();
 }
 
-// A select-list item ending in an alias: "expr AS name" or "expr name".
+// A select-list item ending in an alias: "expr AS name", "expr name" or "expr 'name'".
 bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
   if (to < from + 2) return false;
   const TsqlToken& last = t[to - 1];
   const TsqlToken& before = t[to - 2];
-  if (last.kind == Kind::String && before.Is(u"as")) return true;
-  if (last.kind != Kind::Name && (last.kind != Kind::Word || IsKeyword(last))) return false;
+  if (last.kind != Kind::Name && last.kind != Kind::String &&
+      (last.kind != Kind::Word || IsKeyword(last)))
+    return false;
   return before.Is(u"as") || (before.kind != Kind::Symbol && !IsKeyword(before)) ||
          IsSymbol(t, to - 2, ')');
 }
@@ -315,8 +320,30 @@ bool HoldsScalarSubquery(const Tokens& t, std::size_t from, std::size_t to) {
   return false;
 }
 
+// SQL Server's alias written first, "Name = expr", "[Name] = expr", "'Name' = expr", becomes
+// "expr AS Name"; "@v = expr" assigns and stays.
+void MoveLeadingAliases(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"select") || t[i].kind != Kind::Word) continue;
+    const auto items = SelectItems(t, HeadOf(t, i).list);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      const auto [a, b] = *it;
+      const TsqlToken& name = t[a];
+      if (b < a + 3 || !IsSymbol(t, a + 1, '=') ||
+          (name.kind != Kind::Name && name.kind != Kind::String &&
+           (name.kind != Kind::Word || IsKeyword(name))))
+        continue;
+      const QString alias =
+          name.kind == Kind::String ? sql::QuoteIdentifier(StringValue(name)) : name.text;
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
+               {Make(Kind::Word, QStringLiteral("AS")), Make(Kind::Name, alias)});
+      Erase(t, a, a + 2);
+    }
+  }
+}
+
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
-// name it was written with, not the functions it became.
+// name it was written with, not the functions it became, nor the collation its texts take.
 void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is(u"select")) continue;
@@ -327,7 +354,7 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
       if (a >= b || HasAlias(t, a, b) || (t[a].kind == Kind::Variable && IsSymbol(t, a + 1, '=')))
         continue;
       const QString text = Join(t, a, b);
-      if (ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text) &&
+      if (ForSqlite(RewriteTsql(text, declared)) == SqliteText(text, false) &&
           !HoldsScalarSubquery(t, a, b))
         continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
@@ -1508,6 +1535,12 @@ bool ValueFollows(QStringView text, const sql::Token* previous) {
 }  // namespace
 
 QString ForSqlite(QStringView text) {
+  return SqliteText(text, true);
+}
+
+namespace {
+
+QString SqliteText(QStringView text, bool collateLiterals) {
   const std::vector<sql::Token> tokens = sql::Tokenize(text);
   QString out;
   out.reserve(text.size() + text.size() / 4);
@@ -1543,7 +1576,7 @@ QString ForSqlite(QStringView text) {
       ownWords = sql::IsWord(text, t, QLatin1StringView("pragma")) ||
                  sql::IsWord(text, t, QLatin1StringView("backup"));
     // A text literal compares, sorts, groups and is distinct as SQL Server's texts are.
-    if (t.kind == sql::TokenKind::String && !ownWords && !argument &&
+    if (collateLiterals && t.kind == sql::TokenKind::String && !ownWords && !argument &&
         ValueFollows(text, previous)) {
       const sql::Token* next = nullptr;
       for (std::size_t k = i + 1; k < tokens.size() && !next; ++k)
@@ -1556,11 +1589,14 @@ QString ForSqlite(QStringView text) {
   return out;
 }
 
+}  // namespace
+
 QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   TsqlTokens parsed = Tokenize(text);
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
   CheckQueries(t);
+  MoveLeadingAliases(t);
   NameSelectItems(t, declared);
   GuardScalarSubqueries(t);
   RewriteCalls(t);

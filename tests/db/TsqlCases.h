@@ -423,6 +423,19 @@ inline const TsqlCase kTsqlCases[] = {
     {"SubqueryOfAllColumns", "select 1 + (select * from Customer where Code = 'C0001')",
      "!Only one expression can be specified in the select list when the subquery is not "
      "introduced with EXISTS."},
+    // Every alias form of a select list; "=" inside an item still compares
+    {"AliasesWrittenFirst",
+     "select Total = count(*), [My Name] = max(NameEng), 'Total:' = sum(Id), \"q\" = min(Code), "
+     "x = case when max(Code) = 'C0200' then 1 else 0 end from Customer where Code <= 'C0002'",
+     "2|Siam Trading Co., Ltd.|3|C0001|0"},
+    {"AliasesWrittenLast",
+     "select Code as c, Code d, Code 'e', Code as [f], Code as \"g\", Code as 'h', 1 'one' "
+     "from Customer where Code = 'C0001'",
+     "C0001|C0001|C0001|C0001|C0001|C0001|1"},
+    {"AliasedSubqueryAndAssignment",
+     "declare @n int; select @n = count(*) from Customer where Code < 'C0003'; "
+     "select n = (select count(*) from Customer where Code = 'C0001'), @n, m = @n",
+     "1|2|2"},
 };
 
 // A date-time cell as SQL Server's own tools show its type.
