@@ -364,8 +364,29 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   }
 }
 
+QHash<QString, QString> DeclaredInText(const Tokens& t);
+
+// The "INTO T" of the query whose SELECT is at `select` and that ends at `end`, as a range.
+std::optional<std::pair<std::size_t, std::size_t>> IntoClause(const Tokens& t, std::size_t select,
+                                                              std::size_t end) {
+  int depth = 0;
+  for (std::size_t k = select + 1; k < end; ++k) {
+    if (IsSymbol(t, k, '('))
+      ++depth;
+    else if (IsSymbol(t, k, ')'))
+      --depth;
+    else if (depth == 0 && t[k].Is(u"from"))
+      break;
+    if (depth != 0 || !t[k].Is(u"into") || k + 1 >= end) continue;
+    std::size_t nameEnd = k + 2;
+    while (IsSymbol(t, nameEnd, '.') && nameEnd + 1 < end) nameEnd += 2;
+    return std::pair(k, nameEnd);
+  }
+  return std::nullopt;
+}
+
 // TOP n [PERCENT] after SELECT [DISTINCT|ALL] becomes a LIMIT at the end of that query.
-void RewriteTop(Tokens& t) {
+void RewriteTop(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (t[i].IsAny({"update", "delete", "insert"}) && IsWordAt(t, i + 1, "top"))
       RefuseTsql(QStringLiteral("TOP in %1").arg(t[i].text.toUpper()));
@@ -396,11 +417,23 @@ void RewriteTop(Tokens& t) {
     if (percent) {
       for (std::size_t k = i; k < end; ++k)
         if (t[k].kind == Kind::Param) RefuseTsql(QStringLiteral("TOP ... PERCENT with parameters"));
+      // The rows are counted by the query as translated, so that they are the rows it gives;
+      // the batch's variables keep their declared types there.
+      const QHash<QString, QString> variables = DeclaredInText(t);
+      // SELECT ... INTO counts the rows it selects.
+      Tokens rows(t.begin() + static_cast<std::ptrdiff_t>(i),
+                  t.begin() + static_cast<std::ptrdiff_t>(end));
+      if (const auto into = IntoClause(rows, 0, rows.size()))
+        Erase(rows, into->first, into->second);
+      const QString query = RewriteTsql(Join(rows, 0, rows.size()), [&](const QString& name) {
+        const auto v = variables.constFind(name);
+        return v != variables.constEnd() ? *v : declared ? declared(name) : QString();
+      });
       // SQL Server rounds the share of rows up.
       limit = QStringLiteral(
                   "(SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT COUNT(*) * "
                   "%1 / 100.0 AS x FROM (%2)))")
-                  .arg(count, Join(t, i, end));
+                  .arg(count, query);
     }
     t.insert(t.begin() + static_cast<std::ptrdiff_t>(end),
              {Make(Kind::Symbol, QStringLiteral("LIMIT")), Make(Kind::Symbol, limit)});
@@ -457,26 +490,14 @@ void RewriteStatements(Tokens& t) {
       continue;
     }
     if (!t[i].Is(u"select")) continue;
-    const std::size_t end = QueryEnd(t, i);
-    int depth = 0;
-    for (std::size_t k = i + 1; k < end; ++k) {
-      if (IsSymbol(t, k, '('))
-        ++depth;
-      else if (IsSymbol(t, k, ')'))
-        --depth;
-      else if (depth == 0 && t[k].Is(u"from"))
-        break;
-      if (depth != 0 || !t[k].Is(u"into") || k + 1 >= end) continue;
-      std::size_t nameEnd = k + 2;
-      while (IsSymbol(t, nameEnd, '.') && nameEnd + 1 < end) nameEnd += 2;
-      const QString target = Join(t, k + 1, nameEnd);
-      Erase(t, k, nameEnd);
-      const bool temp = target.startsWith(QLatin1StringView("\"#"));
-      t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
-      t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
-                      .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
-      break;
-    }
+    const auto into = IntoClause(t, i, QueryEnd(t, i));
+    if (!into) continue;
+    const QString target = Join(t, into->first + 1, into->second);
+    Erase(t, into->first, into->second);
+    const bool temp = target.startsWith(QLatin1StringView("\"#"));
+    t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
+    t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
+                    .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
   }
 }
 
@@ -1600,7 +1621,7 @@ QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   NameSelectItems(t, declared);
   GuardScalarSubqueries(t);
   RewriteCalls(t);
-  RewriteTop(t);
+  RewriteTop(t, declared);
   RewriteStatements(t);
   CollateTextColumns(t);
   RewriteOffsetFetch(t);

@@ -150,6 +150,14 @@ inline const TsqlCase kTsqlCases[] = {
     {"TopVariable", "declare @n int = 2; select top (@n) Code from Customer order by Code desc",
      "C0200\nC0199"},
     {"TopPercent", "select count(*) from (select top 10 percent Code from Customer) t", "20"},
+    {"TopPercentCountsTheTranslatedQuery",
+     "select top 50 percent Code from Customer where Code + '' = Code and Code < 'C0004' "
+     "order by Code",
+     "C0001\nC0002"},
+    {"TopPercentInto",
+     "select top 50 percent Code into #half from Customer where Code < 'C0004'; "
+     "select count(*) from #half",
+     "2"},
     {"TopWithTies", "select top 1 with ties Code from Customer order by Code",
      "!the embedded demo suite does not support TOP ... WITH TIES"},
     {"OffsetFetch", "select Code from Customer order by Code offset 1 rows fetch next 2 rows only",
