@@ -361,7 +361,8 @@ QString NameErrorText(const QString& message, const QString& verb, QStringView s
       QRegularExpression(QStringLiteral("^wrong number of arguments to function (.+)\\(\\)$")),
       QRegularExpression(QStringLiteral("^misuse of aggregate(?: function|:) (.+)\\(\\)$")),
       QRegularExpression(QStringLiteral("^aggregate functions are not allowed in the GROUP BY")),
-      QRegularExpression(QStringLiteral("^table tsql_rows\\d+ has \\d+ values for 1 columns$")),
+      QRegularExpression(QStringLiteral("^(?:table tsql_rows\\d+ has \\d+ values for 1 columns|"
+                                        "sub-select returns \\d+ columns - expected 1)$")),
   };
   for (std::size_t form = 0; form < std::size(kForms); ++form) {
     const QRegularExpressionMatch m = kForms[form].match(message);

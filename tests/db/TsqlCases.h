@@ -428,6 +428,10 @@ inline const TsqlCase kTsqlCases[] = {
     {"AggregateInWhere", "select (select sum(Id) - 1 from Customer where sum(Id) > 1)",
      "!An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
      "HAVING clause or a select list, and the column being aggregated is an outer reference."},
+    {"InSubqueryOfTwoColumns",
+     "select count(*) from Customer where Id - 1 in (select Id - 1, 2 from Customer)",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
     {"SubqueryOfAllColumns", "select 1 + (select * from Customer where Code = 'C0001')",
      "!Only one expression can be specified in the select list when the subquery is not "
      "introduced with EXISTS."},
