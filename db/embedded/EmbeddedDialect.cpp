@@ -3,6 +3,8 @@
 #include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
+#include <QRegularExpression>
+#include <cstring>
 
 namespace qav::db::embedded {
 
@@ -262,8 +264,178 @@ std::optional<BackupStatement> ParseBackup(QStringView statement) {
                          sql::StringValue(t[6].Text(statement))};
 }
 
+namespace {
+
+// The T-SQL function a function of the translation stands for: tsql_left is LEFT, tsql_sum_int
+// is SUM, ifnull is ISNULL.
+QString TsqlFunctionName(const QString& name) {
+  QString n = name.toLower();
+  if (n == u"ifnull") return QStringLiteral("isnull");
+  if (!n.startsWith(QLatin1StringView("tsql_"))) return n;
+  n = n.mid(5);
+  for (const char* suffix : {"_bigint", "_int"})
+    if (n.endsWith(QLatin1StringView(suffix))) n.chop(static_cast<qsizetype>(strlen(suffix)));
+  return n;
+}
+
+// SQL Server's count of arguments for the functions the suite knows: {least, most}.
+std::optional<std::pair<int, int>> ArgumentCount(const QString& function) {
+  static const struct {
+    const char* name;
+    int least, most;
+  } kCounts[] = {
+      {"left", 2, 2},    {"right", 2, 2},      {"substring", 3, 3}, {"round", 2, 3},
+      {"power", 2, 2},   {"format", 2, 3},     {"sum", 1, 1},       {"avg", 1, 1},
+      {"dateadd", 3, 3}, {"datediff", 3, 3},   {"datepart", 2, 2},  {"datename", 2, 2},
+      {"year", 1, 1},    {"month", 1, 1},      {"day", 1, 1},       {"eomonth", 1, 2},
+      {"getdate", 0, 0}, {"getutcdate", 0, 0}, {"charindex", 2, 3}, {"patindex", 2, 2},
+      {"stuff", 4, 4},   {"replicate", 2, 2},  {"space", 1, 1},     {"str", 1, 3},
+      {"isnull", 2, 2},
+  };
+  for (const auto& c : kCounts)
+    if (function == QLatin1StringView(c.name)) return std::pair(c.least, c.most);
+  return std::nullopt;
+}
+
+// Whether `name` stands in the statement as a table or an alias: a name not followed by ".".
+bool NamesTableOrAlias(QStringView statement, QStringView name) {
+  const std::vector<sql::Token> t = sql::CodeTokens(statement);
+  for (std::size_t i = 0; i < t.size(); ++i)
+    if ((t[i].kind == sql::TokenKind::Word || t[i].kind == sql::TokenKind::QuotedName) &&
+        sql::NameValue(t[i].Text(statement)).compare(name, Qt::CaseInsensitive) == 0 &&
+        !(i + 1 < t.size() && sql::IsOperator(statement, t[i + 1], QLatin1StringView("."))))
+      return true;
+  return false;
+}
+
+bool HasWord(QStringView statement, const char* word) {
+  for (const sql::Token& t : sql::CodeTokens(statement))
+    if (sql::IsWord(statement, t, QLatin1StringView(word))) return true;
+  return false;
+}
+
+// Whether an aggregate's arguments hold another aggregate; a window's aggregate counts as none.
+bool NestsAggregates(QStringView statement) {
+  const std::vector<sql::Token> t = sql::CodeTokens(statement);
+  auto is = [&](std::size_t i, const char* op) {
+    return i < t.size() && sql::IsOperator(statement, t[i], QLatin1StringView(op));
+  };
+  // The depth of each open aggregate's "(", innermost last.
+  std::vector<int> open;
+  int depth = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (is(i, "(")) {
+      ++depth;
+    } else if (is(i, ")")) {
+      if (!open.empty() && open.back() == depth) open.pop_back();
+      --depth;
+    } else if (t[i].kind == sql::TokenKind::Word && is(i + 1, "(")) {
+      const QString name = TsqlFunctionName(t[i].Text(statement).toString());
+      if (name != u"sum" && name != u"avg" && name != u"count" && name != u"min" && name != u"max")
+        continue;
+      // a window's aggregate: its OVER follows the ")" that closes its arguments
+      int d = 0;
+      std::size_t close = i + 1;
+      for (; close < t.size(); ++close) {
+        if (is(close, "(")) ++d;
+        if (is(close, ")") && --d == 0) break;
+      }
+      if (close + 1 < t.size() && sql::IsWord(statement, t[close + 1], QLatin1StringView("over")))
+        continue;
+      if (!open.empty()) return true;
+      open.push_back(depth + 1);
+    }
+  }
+  return false;
+}
+
+// SQL Server's text for SQLite's words on a name it does not know or a call it cannot make;
+// empty for other messages.
+QString NameErrorText(const QString& message, const QString& verb, QStringView statement) {
+  static const QRegularExpression kForms[] = {
+      QRegularExpression(QStringLiteral("^no such table: (?:main\\.|temp\\.)?(.+)$")),
+      QRegularExpression(QStringLiteral("^no such column: (.+)$")),
+      QRegularExpression(QStringLiteral("^ambiguous column name: (.+)$")),
+      QRegularExpression(QStringLiteral("^no such function: (.+)$")),
+      QRegularExpression(QStringLiteral("^table (.+) already exists$")),
+      QRegularExpression(QStringLiteral("^wrong number of arguments to function (.+)\\(\\)$")),
+      QRegularExpression(QStringLiteral("^misuse of aggregate(?: function|:) (.+)\\(\\)$")),
+      QRegularExpression(QStringLiteral("^aggregate functions are not allowed in the GROUP BY")),
+      QRegularExpression(QStringLiteral("^(?:table tsql_rows\\d+ has \\d+ values for 1 columns|"
+                                        "sub-select returns \\d+ columns - expected 1)$")),
+  };
+  for (std::size_t form = 0; form < std::size(kForms); ++form) {
+    const QRegularExpressionMatch m = kForms[form].match(message);
+    if (!m.hasMatch()) continue;
+    const QString name = m.captured(1);
+    switch (form) {
+      case 0:
+        if (verb == u"DROP")
+          return QStringLiteral(
+                     "Cannot drop the table '%1', because it does not exist or you do not have "
+                     "permission.")
+              .arg(name);
+        return QStringLiteral("Invalid object name '%1'.").arg(name);
+      case 1: {
+        // "x.Code": a column of a table the statement does not name, or one its table lacks.
+        const qsizetype dot = name.lastIndexOf(u'.');
+        if (dot > 0) {
+          const QString table = name.left(dot).section(u'.', -1);
+          if (!NamesTableOrAlias(statement, table))
+            return QStringLiteral("The multi-part identifier \"%1\" could not be bound.").arg(name);
+        }
+        return QStringLiteral("Invalid column name '%1'.").arg(name.mid(dot + 1));
+      }
+      case 2:
+        return QStringLiteral("Ambiguous column name '%1'.").arg(name);
+      case 3:
+        return QStringLiteral("'%1' is not a recognized built-in function name.").arg(name);
+      case 4:
+        return QStringLiteral("There is already an object named '%1' in the database.")
+            .arg(sql::NameValue(name));
+      case 5: {
+        const QString function = TsqlFunctionName(name);
+        const auto count = ArgumentCount(function);
+        if (!count)
+          return QStringLiteral("The %1 function was given a wrong number of arguments.")
+              .arg(function);
+        if (count->first == count->second)
+          return QStringLiteral("The %1 function requires %2 argument(s).")
+              .arg(function)
+              .arg(count->first);
+        return QStringLiteral("The %1 function requires %2 to %3 arguments.")
+            .arg(function)
+            .arg(count->first)
+            .arg(count->second);
+      }
+      case 6:
+        if (NestsAggregates(statement))
+          return QStringLiteral(
+              "Cannot perform an aggregate function on an expression containing an aggregate or "
+              "a subquery.");
+        if (HasWord(statement, "where"))
+          return QStringLiteral(
+              "An aggregate may not appear in the WHERE clause unless it is in a subquery "
+              "contained in a HAVING clause or a select list, and the column being aggregated is "
+              "an outer reference.");
+        return QStringLiteral("misuse of aggregate function %1()").arg(TsqlFunctionName(name));
+      case 7:
+        return QStringLiteral(
+            "Cannot use an aggregate or a subquery in an expression used for the group by list "
+            "of a GROUP BY clause.");
+      default:
+        return QStringLiteral(
+            "Only one expression can be specified in the select list when the subquery is not "
+            "introduced with EXISTS.");
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 QString ServerErrorText(int code, const QString& message, const QString& verb,
-                        const QStringList& tables, bool childSide) {
+                        const QStringList& tables, bool childSide, QStringView statement) {
   const qsizetype colon = message.indexOf(QLatin1StringView(": "));
   const QString detail = colon < 0 ? QString() : message.mid(colon + 2).trimmed();
   switch (code) {
@@ -276,6 +448,7 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
         return QStringLiteral(
             "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
             "up into smaller queries.");
+      if (QString text = NameErrorText(message, verb, statement); !text.isEmpty()) return text;
       break;
     case SQLITE_CONSTRAINT_NOTNULL: {
       const qsizetype dot = detail.lastIndexOf(u'.');

@@ -89,7 +89,7 @@ void RaiseSqliteError(sqlite3* db, const QString& statement) {
       tables = childSide ? parents : children;
     }
   }
-  QString text = ServerErrorText(code, raw, verb, tables, childSide);
+  QString text = ServerErrorText(code, raw, verb, tables, childSide, statement);
   if ((code & 0xff) == SQLITE_BUSY) {
     // The bare "database is locked" does not say that the wait for another program ran out.
     const char* file = sqlite3_db_filename(db, "main");

@@ -311,6 +311,12 @@ void RewriteCalls(Tokens& t) {
   hints.Apply(t);
 }
 
+bool IsKeyword(const TsqlToken& t);
+
+// ForSqlite's text; without the collation of text literals, the text SQLite names a result
+// column by.
+QString SqliteText(QStringView text, bool collateLiterals);
+
 // The end of the select list that starts at `from`.
 std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
   int depth = 0;
@@ -328,7 +334,7 @@ std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
       }
       if (IsSymbol(t, i, ';') ||
           (cases == 0 && (t[i].IsAny({"from", "into", "where", "group", "order", "having", "union",
-                                      "except", "intersect", "option", "limit"}) ||
+                                      "except", "intersect", "option", "limit", "else"}) ||
                           StartsStatement(t[i]))))
         return i;
     }
@@ -336,13 +342,14 @@ std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
   return t.size();
 }
 
-// A select-list item ending in an alias: "expr AS name" or "expr name".
+// A select-list item ending in an alias: "expr AS name", "expr name" or "expr 'name'".
 bool HasAlias(const Tokens& t, std::size_t from, std::size_t to) {
   if (to < from + 2) return false;
   const TsqlToken& last = t[to - 1];
   const TsqlToken& before = t[to - 2];
-  if (last.kind == Kind::String && before.Is(u"as")) return true;
-  if (last.kind != Kind::Name && (last.kind != Kind::Word || IsKeyword(last))) return false;
+  if (last.kind != Kind::Name && last.kind != Kind::String &&
+      (last.kind != Kind::Word || IsKeyword(last)))
+    return false;
   return before.Is(u"as") || (before.kind != Kind::Symbol && !IsKeyword(before)) ||
          IsSymbol(t, to - 2, ')');
 }
@@ -401,8 +408,30 @@ bool HoldsQuery(const Tokens& t, std::size_t from, std::size_t to) {
   return false;
 }
 
+// SQL Server's alias written first, "Name = expr", "[Name] = expr", "'Name' = expr", becomes
+// "expr AS Name"; "@v = expr" assigns and stays.
+void MoveLeadingAliases(Tokens& t) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!t[i].Is(u"select") || t[i].kind != Kind::Word) continue;
+    const auto items = SelectItems(t, HeadOf(t, i).list);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      const auto [a, b] = *it;
+      const TsqlToken& name = t[a];
+      if (b < a + 3 || !IsSymbol(t, a + 1, '=') ||
+          (name.kind != Kind::Name && name.kind != Kind::String &&
+           (name.kind != Kind::Word || IsKeyword(name))))
+        continue;
+      const QString alias =
+          name.kind == Kind::String ? sql::QuoteIdentifier(StringValue(name)) : name.text;
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
+               {Make(Kind::Word, QStringLiteral("AS")), Make(Kind::Name, alias)});
+      Erase(t, a, a + 2);
+    }
+  }
+}
+
 // SQLite names a result column by its expression's text; an item the rewriter changes keeps the
-// name it was written with, not the functions it became.
+// name it was written with, not the functions it became, nor the collation its texts take.
 void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is(u"select")) continue;
@@ -415,7 +444,7 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
       const QString text = Join(t, a, b);
       // An item holding a query is named as written without rewriting it again here: each
       // nesting level would rewrite the levels inside it once more.
-      if (!HoldsQuery(t, a, b) && ForSqlite(RewriteTsql(text, declared)) == ForSqlite(text))
+      if (!HoldsQuery(t, a, b) && ForSqlite(RewriteTsql(text, declared)) == SqliteText(text, false))
         continue;
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(b),
                {Make(Kind::Symbol, QStringLiteral("AS")),
@@ -424,8 +453,29 @@ void NameSelectItems(Tokens& t, const DeclaredTypeOf& declared) {
   }
 }
 
+QHash<QString, QString> DeclaredInText(const Tokens& t);
+
+// The "INTO T" of the query whose SELECT is at `select` and that ends at `end`, as a range.
+std::optional<std::pair<std::size_t, std::size_t>> IntoClause(const Tokens& t, std::size_t select,
+                                                              std::size_t end) {
+  int depth = 0;
+  for (std::size_t k = select + 1; k < end; ++k) {
+    if (IsSymbol(t, k, '('))
+      ++depth;
+    else if (IsSymbol(t, k, ')'))
+      --depth;
+    else if (depth == 0 && t[k].Is(u"from"))
+      break;
+    if (depth != 0 || !t[k].Is(u"into") || k + 1 >= end) continue;
+    std::size_t nameEnd = k + 2;
+    while (IsSymbol(t, nameEnd, '.') && nameEnd + 1 < end) nameEnd += 2;
+    return std::pair(k, nameEnd);
+  }
+  return std::nullopt;
+}
+
 // TOP n [PERCENT] after SELECT [DISTINCT|ALL] becomes a LIMIT at the end of that query.
-void RewriteTop(Tokens& t) {
+void RewriteTop(Tokens& t, const DeclaredTypeOf& declared) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (t[i].IsAny({"update", "delete", "insert"}) && IsWordAt(t, i + 1, "top"))
       RefuseTsql(QStringLiteral("TOP in %1").arg(t[i].text.toUpper()));
@@ -456,11 +506,23 @@ void RewriteTop(Tokens& t) {
     if (percent) {
       for (std::size_t k = i; k < end; ++k)
         if (t[k].kind == Kind::Param) RefuseTsql(QStringLiteral("TOP ... PERCENT with parameters"));
+      // The rows are counted by the query as translated, so that they are the rows it gives;
+      // the batch's variables keep their declared types there.
+      const QHash<QString, QString> variables = DeclaredInText(t);
+      // SELECT ... INTO counts the rows it selects.
+      Tokens rows(t.begin() + static_cast<std::ptrdiff_t>(i),
+                  t.begin() + static_cast<std::ptrdiff_t>(end));
+      if (const auto into = IntoClause(rows, 0, rows.size()))
+        Erase(rows, into->first, into->second);
+      const QString query = RewriteTsql(Join(rows, 0, rows.size()), [&](const QString& name) {
+        const auto v = variables.constFind(name);
+        return v != variables.constEnd() ? *v : declared ? declared(name) : QString();
+      });
       // SQL Server rounds the share of rows up.
       limit = QStringLiteral(
                   "(SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT COUNT(*) * "
                   "%1 / 100.0 AS x FROM (%2)))")
-                  .arg(count, Join(t, i, end));
+                  .arg(count, query);
     }
     t.insert(t.begin() + static_cast<std::ptrdiff_t>(end),
              {Make(Kind::Symbol, QStringLiteral("LIMIT")), Make(Kind::Symbol, limit)});
@@ -517,26 +579,14 @@ void RewriteStatements(Tokens& t) {
       continue;
     }
     if (!t[i].Is(u"select")) continue;
-    const std::size_t end = QueryEnd(t, i);
-    int depth = 0;
-    for (std::size_t k = i + 1; k < end; ++k) {
-      if (IsSymbol(t, k, '('))
-        ++depth;
-      else if (IsSymbol(t, k, ')'))
-        --depth;
-      else if (depth == 0 && t[k].Is(u"from"))
-        break;
-      if (depth != 0 || !t[k].Is(u"into") || k + 1 >= end) continue;
-      std::size_t nameEnd = k + 2;
-      while (IsSymbol(t, nameEnd, '.') && nameEnd + 1 < end) nameEnd += 2;
-      const QString target = Join(t, k + 1, nameEnd);
-      Erase(t, k, nameEnd);
-      const bool temp = target.startsWith(QLatin1StringView("\"#"));
-      t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
-      t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
-                      .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
-      break;
-    }
+    const auto into = IntoClause(t, i, QueryEnd(t, i));
+    if (!into) continue;
+    const QString target = Join(t, into->first + 1, into->second);
+    Erase(t, into->first, into->second);
+    const bool temp = target.startsWith(QLatin1StringView("\"#"));
+    t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
+    t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
+                    .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
   }
 }
 
@@ -1660,6 +1710,12 @@ bool ValueFollows(QStringView text, const sql::Token* previous) {
 }  // namespace
 
 QString ForSqlite(QStringView text) {
+  return SqliteText(text, true);
+}
+
+namespace {
+
+QString SqliteText(QStringView text, bool collateLiterals) {
   const std::vector<sql::Token> tokens = sql::Tokenize(text);
   QString out;
   out.reserve(text.size() + text.size() / 4);
@@ -1695,7 +1751,7 @@ QString ForSqlite(QStringView text) {
       ownWords = sql::IsWord(text, t, QLatin1StringView("pragma")) ||
                  sql::IsWord(text, t, QLatin1StringView("backup"));
     // A text literal compares, sorts, groups and is distinct as SQL Server's texts are.
-    if (t.kind == sql::TokenKind::String && !ownWords && !argument &&
+    if (collateLiterals && t.kind == sql::TokenKind::String && !ownWords && !argument &&
         ValueFollows(text, previous)) {
       const sql::Token* next = nullptr;
       for (std::size_t k = i + 1; k < tokens.size() && !next; ++k)
@@ -1708,16 +1764,19 @@ QString ForSqlite(QStringView text) {
   return out;
 }
 
+}  // namespace
+
 QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   TsqlTokens parsed = Tokenize(text);
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
   CheckNesting(t);
   CheckQueries(t);
+  MoveLeadingAliases(t);
   NameSelectItems(t, declared);
   GuardScalarSubqueries(t);
   RewriteCalls(t);
-  RewriteTop(t);
+  RewriteTop(t, declared);
   RewriteStatements(t);
   CollateTextColumns(t);
   RewriteOffsetFetch(t);

@@ -237,7 +237,8 @@ TEST_F(Console, AFailingStatementLeavesAnEmptyGridAndTheButtonsAsTheyWere) {
   EXPECT_FALSE(window_->QExport->Active());
   EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 0);
   ASSERT_EQ(errors_.size(), 1);
-  EXPECT_TRUE(errors_[0].contains("no such column: NoSuchColumn")) << errors_[0].toStdString();
+  EXPECT_TRUE(errors_[0].contains("Invalid column name 'NoSuchColumn'."))
+      << errors_[0].toStdString();
   EXPECT_EQ(window_->Memo1->toPlainText(), "select NoSuchColumn from Customer");
 }
 

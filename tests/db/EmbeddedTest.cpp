@@ -147,6 +147,7 @@ TEST(EmbeddedDialectTest, MapsErrorsToServerTexts) {
     const char* verb;
     QStringList tables;
     const char* expected;
+    const char* statement = "";  // the statement SQLite ran
   };
   const Case cases[] = {
       {SQLITE_CONSTRAINT_NOTNULL,
@@ -193,12 +194,58 @@ TEST(EmbeddedDialectTest, MapsErrorsToServerTexts) {
        "SELECT",
        {},
        kNestedTooDeeply},
+      // names: a qualifier the statement names as a table or an alias binds, another does not
+      {SQLITE_ERROR, "no such table: main.Nope", "SELECT", {}, "Invalid object name 'Nope'."},
+      {SQLITE_ERROR,
+       "no such column: c.Nope",
+       "SELECT",
+       {},
+       "Invalid column name 'Nope'.",
+       "select c.Nope from Customer c"},
+      {SQLITE_ERROR,
+       "no such column: Customer.Nope",
+       "SELECT",
+       {},
+       "Invalid column name 'Nope'.",
+       "select \"Customer\".Nope from \"Customer\""},
+      {SQLITE_ERROR,
+       "no such column: x.Code",
+       "SELECT",
+       {},
+       "The multi-part identifier \"x.Code\" could not be bound.",
+       "select x.Code from Customer c where c.Code = x.Code"},
+      // the functions of the translation speak as the T-SQL text did
+      {SQLITE_ERROR,
+       "wrong number of arguments to function ifnull()",
+       "SELECT",
+       {},
+       "The isnull function requires 2 argument(s)."},
+      {SQLITE_ERROR,
+       "misuse of aggregate function tsql_avg_int()",
+       "SELECT",
+       {},
+       "Cannot perform an aggregate function on an expression containing an aggregate or a "
+       "subquery.",
+       "select max(tsql_avg_int(Id)) over (), min(tsql_sum(count(*))) from t"},
+      {SQLITE_ERROR,
+       "misuse of aggregate: count()",
+       "SELECT",
+       {},
+       "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
+       "HAVING clause or a select list, and the column being aggregated is an outer reference.",
+       "select sum(x) over (order by max(y)) from t where count(*) > 1"},
+      {SQLITE_ERROR,
+       "misuse of aggregate function tsql_sum_bigint()",
+       "UPDATE",
+       {},
+       "misuse of aggregate function sum()",
+       "update t set a = tsql_sum_bigint(b)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    EXPECT_EQ(
-        ServerErrorText(c.code, QString::fromUtf8(c.message), QString::fromUtf8(c.verb), c.tables),
-        QString::fromUtf8(c.expected));
+    EXPECT_EQ(ServerErrorText(c.code, QString::fromUtf8(c.message), QString::fromUtf8(c.verb),
+                              c.tables, false, QString::fromUtf8(c.statement)),
+              QString::fromUtf8(c.expected));
   }
 }
 
@@ -670,7 +717,8 @@ TEST_F(EmbeddedTest, ErrorsCarrySqlServerTextsAndSqliteCodes) {
            "DELETE statement conflicted with COLUMN REFERENCE constraint on table 'Orders'."),
        SQLITE_CONSTRAINT_FOREIGNKEY},
       {"selec 1", QStringLiteral("near \"selec\": syntax error"), SQLITE_ERROR},
-      {"select * from NoSuchTable", QStringLiteral("no such table: NoSuchTable"), SQLITE_ERROR},
+      {"select * from NoSuchTable", QStringLiteral("Invalid object name 'NoSuchTable'."),
+       SQLITE_ERROR},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.statement);

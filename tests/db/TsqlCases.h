@@ -150,6 +150,14 @@ inline const TsqlCase kTsqlCases[] = {
     {"TopVariable", "declare @n int = 2; select top (@n) Code from Customer order by Code desc",
      "C0200\nC0199"},
     {"TopPercent", "select count(*) from (select top 10 percent Code from Customer) t", "20"},
+    {"TopPercentCountsTheTranslatedQuery",
+     "select top 50 percent Code from Customer where Code + '' = Code and Code < 'C0004' "
+     "order by Code",
+     "C0001\nC0002"},
+    {"TopPercentInto",
+     "select top 50 percent Code into #half from Customer where Code < 'C0004'; "
+     "select count(*) from #half",
+     "2"},
     {"TopWithTies", "select top 1 with ties Code from Customer order by Code",
      "!the embedded demo suite does not support TOP ... WITH TIES"},
     {"OffsetFetch", "select Code from Customer order by Code offset 1 rows fetch next 2 rows only",
@@ -424,6 +432,48 @@ inline const TsqlCase kTsqlCases[] = {
      "2024-02-01|2147483651"},
     {"NestedSubqueries",
      "select (select (select (select 1 a) b) c) d, (select (select (select 2)))", "1|2"},
+    // Unknown names fail as SQL Server fails, "double-quoted" and [bracketed] ones too
+    {"UnknownColumnIsNoText", "select top 2 [NoSuchColumn], Code from Customer",
+     "!Invalid column name 'NoSuchColumn'."},
+    {"UnknownColumnWritesNothing", "update Customer set NameEng = [NameThia] where Code = 'C0001'",
+     "!Invalid column name 'NameThia'."},
+    {"DoubleQuotedUnknownColumn", "select \"nosuch\" from Customer",
+     "!Invalid column name 'nosuch'."},
+    {"UnknownColumn", "select nosuch from Customer", "!Invalid column name 'nosuch'."},
+    {"UnknownTable", "select * from NoSuchTable", "!Invalid object name 'NoSuchTable'."},
+    {"UnknownQualifier", "select x.Code from Customer c",
+     "!The multi-part identifier \"x.Code\" could not be bound."},
+    {"UnknownColumnOfAKnownTable", "select c.Nope from Customer c", "!Invalid column name 'Nope'."},
+    // Errors name the functions the statement called, not those it became
+    {"WrongArgumentCount", "select left('abc')", "!The left function requires 2 argument(s)."},
+    {"WrongArgumentCountInASubquery", "select (select round(Id) from Customer where Id = 1)",
+     "!The round function requires 2 to 3 arguments."},
+    {"AggregateOfAnAggregate", "select sum(avg(Id) - 1) from Customer",
+     "!Cannot perform an aggregate function on an expression containing an aggregate or a "
+     "subquery."},
+    {"AggregateInWhere", "select (select sum(Id) - 1 from Customer where sum(Id) > 1)",
+     "!An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
+     "HAVING clause or a select list, and the column being aggregated is an outer reference."},
+    {"InSubqueryOfTwoColumns",
+     "select count(*) from Customer where Id - 1 in (select Id - 1, 2 from Customer)",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
+    {"SubqueryOfAllColumns", "select 1 + (select * from Customer where Code = 'C0001')",
+     "!Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
+    // Every alias form of a select list; "=" inside an item still compares
+    {"AliasesWrittenFirst",
+     "select Total = count(*), [My Name] = max(NameEng), 'Total:' = sum(Id), \"q\" = min(Code), "
+     "x = case when max(Code) = 'C0200' then 1 else 0 end from Customer where Code <= 'C0002'",
+     "2|Siam Trading Co., Ltd.|3|C0001|0"},
+    {"AliasesWrittenLast",
+     "select Code as c, Code d, Code 'e', Code as [f], Code as \"g\", Code as 'h', 1 'one' "
+     "from Customer where Code = 'C0001'",
+     "C0001|C0001|C0001|C0001|C0001|C0001|1"},
+    {"AliasedSubqueryAndAssignment",
+     "declare @n int; select @n = count(*) from Customer where Code < 'C0003'; "
+     "select n = (select count(*) from Customer where Code = 'C0001'), @n, m = @n",
+     "1|2|2"},
 };
 
 // A date-time cell as SQL Server's own tools show its type.

@@ -57,6 +57,27 @@ TEST_P(EmbeddedTsql, CursorGivesTheSameAnswer) {
                           }));
 }
 
+// A result column is titled by its alias, whichever form gave it, or by the item as written.
+TEST_F(EmbeddedTsql, TitlesAreTheAliasOrTheTextAsWritten) {
+  const auto db = Connect();
+  const QString sql = QStringLiteral(
+      "select Total = count(*), [My Name] = max(NameEng), 'Total:' = sum(Id), "
+      "max(Code) as \"q\", min(Code) 'r', 'abc', 'x' + 'y', "
+      "case when max(Code) = 'C0002' then 'yes' end, max(Code) from Customer "
+      "where Code <= 'C0002'");
+  const QStringList want = {
+      "Total",    "My Name", "Total:",    "q",
+      "r",        "'abc'",   "'x' + 'y'", "case when max(Code) = 'C0002' then 'yes' end",
+      "max(Code)"};
+  auto cursor = db->OpenCursor(sql, {});
+  ASSERT_TRUE(cursor);
+  for (const auto& fields : {db->Execute(sql, {})->fields, cursor->Fields()}) {
+    QStringList names;
+    for (const FieldDef& f : fields) names << f.name;
+    EXPECT_EQ(names, want);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, EmbeddedTsql, ::testing::ValuesIn(test::kTsqlCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -70,7 +91,15 @@ TEST(TsqlRewriterTest, LeavesQuotedTextAlone) {
   };
   const Case cases[] = {
       {"select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */",
-       "select 'a + b', [x + y], \"p - q\" -- c + d\n/* e / f */"},
+       "select 'a + b' AS \"'a + b'\", [x + y], \"p - q\" -- c + d\n/* e / f */"},
+      // every alias form of SQL Server; a text literal is titled as written, not as collated
+      {"select Total = a + 1, [My Name] = b, 'T:' = c, \"q\" = d, @v = e, f = case when g = h "
+       "then 'x' end from t",
+       "select tsql_add(a, 1) AS Total, b AS [My Name], c AS \"T:\", d AS \"q\", @v = e, case when "
+       "g = h "
+       "then 'x' end AS f from t"},
+      {"select a 'n', b as 'o', 1 'p', 'q' 'r', 'abc', f('s') from t",
+       "select a 'n', b as 'o', 1 'p', 'q' 'r', 'abc' AS \"'abc'\", f('s') from t"},
       {"select a + b as s from t", "select tsql_add(a, b) as s from t"},
       {"select a+b*c-d/e x", "select tsql_sub(tsql_add(a, tsql_mul(b, c)), tsql_div(d, e)) x"},
       // a changed item keeps the name it was written with

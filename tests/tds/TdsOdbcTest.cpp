@@ -351,7 +351,10 @@ TEST_F(OdbcThroughTds, ErrorsCarryTheServersTextAndNumber) {
     int number;
   };
   const Case cases[] = {
-      {"select * from NoSuchTable", {}, "no such table: NoSuchTable", 208},
+      {"select * from NoSuchTable", {}, "Invalid object name 'NoSuchTable'.", 208},
+      {"select nosuch from Customer", {}, "Invalid column name 'nosuch'.", 207},
+      {"select x.Code from Customer c", {}, "could not be bound", 4104},
+      {"select left('abc')", {}, "The left function requires 2 argument(s).", 174},
       // arithmetic: overflow, a text that is no number, two texts multiplied
       {"select 2147483647 + 1", {}, "Arithmetic overflow error", 8115},
       {"select 'abc' * 1", {}, "the varchar value 'abc' to data type int", 245},
