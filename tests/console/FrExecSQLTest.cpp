@@ -13,6 +13,7 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "tests/console/ConsoleFixture.h"
+#include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -239,6 +240,55 @@ TEST_F(Console, AFailingStatementLeavesAnEmptyGridAndTheButtonsAsTheyWere) {
   ASSERT_EQ(errors_.size(), 1);
   EXPECT_TRUE(errors_[0].contains("no such column: NoSuchColumn")) << errors_[0].toStdString();
   EXPECT_EQ(window_->Memo1->toPlainText(), "select NoSuchColumn from Customer");
+}
+
+// A script whose last batch is left inside a comment fails as SQL Server fails it, instead of
+// seeming to have run whole.
+TEST_F(Console, ABatchLeftInsideACommentFails) {
+  window_->Memo1->setPlainText(QStringLiteral("select 1 as a\ngo\n/* select 2 as b"));
+  window_->BtnExec->click();
+  ASSERT_EQ(errors_.size(), 1);
+  EXPECT_TRUE(window_->MessagesMemo->toPlainText().contains(
+      QStringLiteral("Batch 2, line 3: Missing end comment mark '*/'.")))
+      << window_->MessagesMemo->toPlainText().toStdString();
+}
+
+// The console with SQL Server's side of the wire behind it: the TDS test server through ODBC,
+// which names the line of a failing statement within its batch.
+class ConsoleOverTds : public Console {
+ protected:
+  void SetUp() override {
+    if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")))
+      GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
+    // Its Server.Dat, in the current folder, names the server for the connections made next.
+    tds_ = std::make_unique<test::TdsDemoSuite>(20);
+    Console::SetUp();
+  }
+  void TearDown() override {
+    Console::TearDown();
+    config_.reset();
+    dm_.reset();
+    tds_.reset();
+  }
+
+  std::unique_ptr<test::TdsDemoSuite> tds_;
+};
+
+TEST_F(ConsoleOverTds, AnErrorNamesTheScriptLineOfItsStatement) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n\nselect 1/0", "Line 3: "},
+      {"select 1\ngo\nselect 2\nselect 1/0", "Batch 2, line 4: "},
+      {"select 1\ngo\n\nselect 1\nend", "Batch 2, line 5: "},
+  };
+  for (const auto& [script, said] : cases) {
+    SCOPED_TRACE(script);
+    errors_.clear();
+    window_->Memo1->setPlainText(QString::fromUtf8(script));
+    window_->BtnExec->click();
+    EXPECT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(window_->MessagesMemo->toPlainText().contains(QLatin1String(said)))
+        << window_->MessagesMemo->toPlainText().toStdString();
+  }
 }
 
 TEST_F(Console, TheFirstExecutionOpensTheCompanyConnectionAndReleasesTheLogo) {
