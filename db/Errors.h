@@ -30,6 +30,12 @@ class EDBEngineError : public EDatabaseError {
   const std::vector<TDBError>& Errors() const { return errors_; }
   int ErrorCount() const { return static_cast<int>(errors_.size()); }
   void AddError(TDBError error) { errors_.push_back(std::move(error)); }
+  // Gives the entries that name no line the line of the statement that failed.
+  void SetLine(int line) {
+    if (errors_.empty()) errors_.push_back({0, 0, Message()});
+    for (TDBError& e : errors_)
+      if (e.Line == 0) e.Line = line;
+  }
 
  private:
   std::vector<TDBError> errors_;

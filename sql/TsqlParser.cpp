@@ -425,8 +425,11 @@ class StatementReader {
       case StatementKind::Insert:
       case StatementKind::Update:
       case StatementKind::Delete:
-        // ON DELETE CASCADE, FOR UPDATE, MERGE's WHEN ... THEN UPDATE
-        return t_.IsWordIn(p, {"on", "for", "then", "after", "of"});
+        // ON DELETE CASCADE, but SET NOCOUNT ON before an UPDATE on the next line
+        if (t_.IsWord(p, "on"_L1))
+          return word != StatementKind::Insert && t_.IsWordIn(k + 1, {"cascade", "set", "no"});
+        // FOR UPDATE, MERGE's WHEN ... THEN UPDATE
+        return t_.IsWordIn(p, {"for", "then"});
       case StatementKind::Set:
         // ON DELETE SET NULL, MERGE's THEN UPDATE SET
         return t_.IsWordIn(p, {"delete", "update"}) &&

@@ -2,6 +2,7 @@
 
 #include "core/Exception.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "db/embedded/SqliteHandle.h"
 #include "db/embedded/TsqlCollation.h"
 
 #include <sqlite3.h>
@@ -87,6 +88,7 @@ class DatabaseFile {
       throw Exception(
           QStringLiteral("Cannot create %1: %2").arg(QDir::toNativeSeparators(path_), reason));
     }
+    db::embedded::RefuseDoubleQuotedStrings(db_);
     // The suite's text indexes are built in SQL Server's order, as its connections compare.
     db::embedded::RegisterTsqlCollation(db_);
     db::embedded::MarkTextIndexesOrdered(db_);

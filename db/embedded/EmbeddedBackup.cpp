@@ -57,6 +57,7 @@ void BackupDatabase(const QString& folder, const QString& name, const QString& s
                                      SQLITE_OPEN_READONLY, nullptr);
   const DbHandle from(rawSource);
   if (openRc != SQLITE_OK) RaiseSqliteError(rawSource);
+  RefuseDoubleQuotedStrings(rawSource);
   sqlite3_busy_timeout(rawSource, 5000);
 
   sqlite3* rawTarget = nullptr;

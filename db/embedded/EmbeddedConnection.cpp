@@ -11,6 +11,7 @@
 #include "db/embedded/TsqlRewriter.h"
 #include "db/embedded/TsqlStatements.h"
 #include "sql/TsqlLexer.h"
+#include "sql/TsqlParser.h"
 
 #include <sqlite3.h>
 #include <QElapsedTimer>
@@ -227,7 +228,7 @@ class EmbeddedConnection final : public BackendConnection {
     notes_.clear();
     ArgsBinder binder(args);
     Run run{binder, true, nullptr, {}, {}};
-    RunText(Translate(sql), run);
+    RunBatch(Parse(sql), run);
     return std::move(run.result);
   }
 
@@ -237,13 +238,19 @@ class EmbeddedConnection final : public BackendConnection {
                                             const std::vector<QVariant>& args) override {
     rowsAffected_ = -1;
     notes_.clear();
-    const QString text = Translate(sql);
-    if (auto cursor = OpenQueryCursor(text, args)) return cursor;
+    const sql::ParsedBatch batch = Parse(sql);
+    if (batch.Statements().size() == 1 &&
+        batch.Statements().front().kind == sql::StatementKind::Select) {
+      const sql::Statement& s = batch.Statements().front();
+      std::unique_ptr<BackendCursor> cursor;
+      WithLine(s, [&] { cursor = OpenQueryCursor(Translate(batch.TextOf(s)), args); });
+      if (cursor) return cursor;
+    }
     // Several statements, the SQL Server forms and statements that change data run as Execute
     // runs them.
     ArgsBinder binder(args);
     Run run{binder, true, nullptr, {}, {}};
-    RunText(text, run);
+    RunBatch(batch, run);
     return CursorOverResult(std::move(run.result));
   }
 
@@ -261,7 +268,7 @@ class EmbeddedConnection final : public BackendConnection {
     const QString body = ProcedureBody(name);
     ProcBinder binder(args);
     Run run{binder, false, nullptr, {}, {}};
-    RunText(Translate(body), run);
+    RunBatch(Parse(body), run);
 
     auto column = [&](auto matches) -> const QVariant* {
       for (std::size_t i = 0; i < run.lastRowNames.size(); ++i)
@@ -285,7 +292,32 @@ class EmbeddedConnection final : public BackendConnection {
   }
 
  private:
-  QString Translate(const QString& text) {
+  // The statements of a batch; a batch that cannot be read fails as a whole, as on SQL Server.
+  sql::ParsedBatch Parse(const QString& text) {
+    try {
+      sql::ParsedBatch batch(text);
+      // A string or comment left open: the translation says which, in SQL Server's words.
+      if (batch.Tokens().Unterminated().IsOpen()) RewriteTsql(text);
+      return batch;
+    } catch (const sql::ETsqlSyntax& e) {
+      throw EDBEngineError(e.Message(), {{SQLITE_ERROR, SQLITE_ERROR, e.Message(), e.Line()}});
+    }
+  }
+
+  // Runs `work` for the statement `s`: an error it raises names the statement's line.
+  template <typename Work>
+  void WithLine(const sql::Statement& s, Work work) {
+    try {
+      work();
+    } catch (EDBEngineError& e) {
+      e.SetLine(s.line);
+      throw;
+    } catch (const sql::ETsqlSyntax& e) {
+      throw EDBEngineError(e.Message(), {{SQLITE_ERROR, SQLITE_ERROR, e.Message(), e.Line()}});
+    }
+  }
+
+  QString Translate(QStringView text) {
     if (text.contains(QLatin1StringView("sysobjects"), Qt::CaseInsensitive)) catalog_.Refresh();
     bool typesRead = false;
     return ForSqlite(RewriteTsql(text, [&](const QString& name) {
@@ -367,85 +399,94 @@ class EmbeddedConnection final : public BackendConnection {
     throw EDBEngineError(text, {{SQLITE_NOTFOUND, SQLITE_NOTFOUND, text}});
   }
 
-  // A cursor on the text when it is one read-only statement with result columns; else null,
+  // A cursor on a translated statement when it is read-only and has result columns; else null,
   // having run nothing.
-  std::unique_ptr<BackendCursor> OpenQueryCursor(QStringView text,
+  std::unique_ptr<BackendCursor> OpenQueryCursor(const QString& text,
                                                  const std::vector<QVariant>& args) {
-    qsizetype pos = SkipBlank(text, 0);
-    while (pos < text.size() && text[pos] == u';') pos = SkipBlank(text, pos + 1);
-    if (pos >= text.size() || IsKeywordAt(text, pos, QLatin1StringView("if")) ||
-        IsKeywordAt(text, pos, QLatin1StringView("alter")) ||
-        IsKeywordAt(text, pos, QLatin1StringView("backup")))
-      return nullptr;
     // SELECT @v = ... prepares in SQLite too, as a comparison.
-    if (ParseTsqlStatement(text.mid(pos, StatementEnd(text, pos) - pos), 0).kind !=
-        TsqlStatement::Kind::Other)
-      return nullptr;
-    const char16_t* start = text.utf16() + pos;
+    if (ParseTsqlStatement(text).kind != TsqlStatement::Kind::Other) return nullptr;
     sqlite3_stmt* raw = nullptr;
     const void* tail = nullptr;
     // A statement that does not prepare fails the same way when Execute's path runs it.
-    if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
+    if (sqlite3_prepare16_v2(db_.get(), text.utf16(), static_cast<int>(text.size() * 2), &raw,
                              &tail) != SQLITE_OK)
       return nullptr;
     if (!raw) return nullptr;
     StmtHandle stmt(raw);
-    qsizetype rest = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
-    rest = SkipBlank(text, rest);
-    while (rest < text.size() && text[rest] == u';') rest = SkipBlank(text, rest + 1);
-    if (rest < text.size() || sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw))
-      return nullptr;
+    const qsizetype rest =
+        tail ? static_cast<const char16_t*>(tail) - QStringView(text).utf16() : text.size();
+    for (const sql::Token& t : sql::CodeTokens(QStringView(text).mid(rest)))
+      if (!sql::IsOperator(text, t, QLatin1StringView(";"))) return nullptr;
+    if (sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw)) return nullptr;
     ArgsBinder binder(args);
     Bind(raw, binder);
     return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt));
   }
 
-  // Runs the statements of a text one after another, taking the SQL Server forms apart here
-  // and handing everything else to SQLite.
-  void RunText(QStringView text, Run& run) {
-    qsizetype pos = 0;
-    while (true) {
-      pos = SkipBlank(text, pos);
-      while (pos < text.size() && text[pos] == u';') pos = SkipBlank(text, pos + 1);
-      if (pos >= text.size()) return;
-      if (IsKeywordAt(text, pos, QLatin1StringView("if"))) {
-        if (const auto form = ParseIf(text, pos)) {
-          // The placeholders of the branch not taken still use up their values.
-          if (Condition(form->condition, run)) {
-            RunText(form->thenPart, run);
-            run.binder.SkipPositional(CountPlaceholders(form->elsePart));
-          } else {
-            run.binder.SkipPositional(CountPlaceholders(form->thenPart));
-            RunText(form->elsePart, run);
-          }
-          pos = form->end;
-          continue;
+  void RunBatch(const sql::ParsedBatch& batch, Run& run) {
+    for (const sql::Statement& s : batch.Statements()) RunStatement(batch, s, run);
+  }
+
+  // Runs one statement of a batch, taking the SQL Server forms apart here and handing
+  // everything else, translated, to SQLite.
+  void RunStatement(const sql::ParsedBatch& batch, const sql::Statement& s, Run& run) {
+    using Kind = sql::StatementKind;
+    switch (s.kind) {
+      case Kind::Block:
+        for (const sql::Statement& inner : s.body) RunStatement(batch, inner, run);
+        return;
+      case Kind::If: {
+        bool holds = false;
+        WithLine(s, [&] { holds = Condition(batch.TextOf(s.condition), run); });
+        // The placeholders of the branch not taken still use up their values.
+        const sql::Statement* otherwise = s.body.size() > 1 ? &s.body[1] : nullptr;
+        if (holds) {
+          RunStatement(batch, s.body[0], run);
+          if (otherwise) run.binder.SkipPositional(CountPlaceholders(batch.TextOf(*otherwise)));
+        } else {
+          run.binder.SkipPositional(CountPlaceholders(batch.TextOf(s.body[0])));
+          if (otherwise) RunStatement(batch, *otherwise, run);
         }
-      } else if (IsKeywordAt(text, pos, QLatin1StringView("alter"))) {
-        const qsizetype end = StatementEnd(text, pos);
-        const QStringList statements = TranslateAlterTableAdd(text.mid(pos, end - pos));
-        if (!statements.isEmpty()) {
-          for (const QString& statement : statements) RunSqlite(statement, 0, run);
-          pos = end;
-          continue;
-        }
-      } else if (IsKeywordAt(text, pos, QLatin1StringView("backup"))) {
-        const qsizetype end = StatementEnd(text, pos);
-        if (const auto backup = ParseBackup(text.mid(pos, end - pos))) {
-          BackupDatabase(folder_, backup->database, backup->path);
-          pos = end;
-          continue;
-        }
+        return;
       }
-      const qsizetype end = StatementEnd(text, pos);
-      const TsqlStatement statement = ParseTsqlStatement(text.mid(pos, end - pos), 0);
-      if (statement.kind != TsqlStatement::Kind::Other) {
-        RunScriptStatement(statement, run);
-        pos += std::max<qsizetype>(statement.end, 1);
-        continue;
-      }
-      pos = RunSqlite(text, pos, run);
+      case Kind::While:
+        WithLine(s, [] { RefuseTsql(QStringLiteral("WHILE")); });
+        return;
+      case Kind::TryCatch:
+        WithLine(s, [] { RefuseTsql(QStringLiteral("TRY ... CATCH")); });
+        return;
+      default:
+        WithLine(s, [&] { RunSimple(batch.TextOf(s), run); });
+        return;
     }
+  }
+
+  void RunSimple(QStringView statement, Run& run) {
+    const QString text = Translate(statement);
+    const std::vector<sql::Token> tokens = sql::CodeTokens(text);
+    if (tokens.empty()) return;
+    if (sql::IsWord(text, tokens[0], QLatin1StringView("alter"))) {
+      const QStringList statements = TranslateAlterTableAdd(text);
+      if (!statements.isEmpty()) {
+        for (const QString& one : statements) RunSqlite(one, run);
+        return;
+      }
+    } else if (sql::IsWord(text, tokens[0], QLatin1StringView("backup"))) {
+      if (const auto backup = ParseBackup(text)) {
+        BackupDatabase(folder_, backup->database, backup->path);
+        return;
+      }
+    } else if (sql::IsWord(text, tokens[0], QLatin1StringView("set")) && tokens.size() > 2 &&
+               sql::IsWord(text, tokens[1], QLatin1StringView("nocount"))) {
+      nocount_ = sql::IsWord(text, tokens[2], QLatin1StringView("on"));
+      return;
+    }
+    const TsqlStatement statementForm = ParseTsqlStatement(text);
+    if (statementForm.kind != TsqlStatement::Kind::Other) {
+      RunScriptStatement(statementForm, run);
+      return;
+    }
+    RunSqlite(text, run);
   }
 
   // The statements the connection runs itself. Variables live as long as the connection, since
@@ -542,39 +583,23 @@ class EmbeddedConnection final : public BackendConnection {
     return ColumnValue(stmt.get(), 0);
   }
 
-  // Prepares the statement at pos, runs it and returns where the next one begins.
-  qsizetype RunSqlite(QStringView text, qsizetype pos, Run& run) {
-    const char16_t* start = text.utf16() + pos;
-    sqlite3_stmt* raw = nullptr;
-    const void* tail = nullptr;
-    if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
-                             &tail) != SQLITE_OK) {
-      // T-SQL scripts may leave out the ";" between statements: try the statement alone, and
-      // report the first failure when that does not prepare either.
-      const qsizetype end = StatementEnd(text, pos);
-      const qsizetype next = pos + ScriptStatementAfter(text.mid(pos, end - pos), 0);
-      const EDBEngineError first = CaughtSqliteError(text.mid(pos, end - pos).toString());
-      if (next >= end ||
-          sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((next - pos) * 2), &raw, &tail) !=
-              SQLITE_OK ||
-          !raw)
-        throw first;
+  // Runs a translated statement: one SQLite statement, or the few one T-SQL statement became.
+  void RunSqlite(const QString& text, Run& run) {
+    const QStringView view(text);
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+      const char16_t* start = view.utf16() + pos;
+      sqlite3_stmt* raw = nullptr;
+      const void* tail = nullptr;
+      if (sqlite3_prepare16_v2(db_.get(), start, static_cast<int>((text.size() - pos) * 2), &raw,
+                               &tail) != SQLITE_OK)
+        RaiseSqliteError(db_.get(), text.mid(pos));
+      if (!raw) return;  // only blanks and comments were left
+      const StmtHandle stmt(raw);
+      Bind(raw, run.binder);
+      Step(raw, run);
+      pos = tail ? static_cast<const char16_t*>(tail) - view.utf16() : text.size();
     }
-    const qsizetype next = tail ? pos + (static_cast<const char16_t*>(tail) - start) : text.size();
-    if (!raw) return text.size();  // only blanks and comments were left
-    const StmtHandle stmt(raw);
-    Bind(raw, run.binder);
-    Step(raw, run);
-    return std::max(next, pos + 1);
-  }
-
-  EDBEngineError CaughtSqliteError(const QString& statement) {
-    try {
-      RaiseSqliteError(db_.get(), statement);
-    } catch (const EDBEngineError& e) {
-      return e;
-    }
-    return EDBEngineError(statement);
   }
 
   void Bind(sqlite3_stmt* stmt, Binder& binder) {
@@ -630,6 +655,7 @@ class EmbeddedConnection final : public BackendConnection {
           verb == QLatin1StringView("DELETE") || verb == QLatin1StringView("REPLACE") ||
           verb == QLatin1StringView("WITH")) {
         rowsAffected_ = sqlite3_changes64(db_.get());
+        if (nocount_) return;
         StatementNote note;
         note.kind = StatementNote::Kind::RowsAffected;
         note.count = rowsAffected_;
@@ -638,10 +664,10 @@ class EmbeddedConnection final : public BackendConnection {
     }
   }
 
-  bool Condition(const QString& condition, Run& run) {
+  bool Condition(QStringView condition, Run& run) {
     // The line break keeps a trailing "--" comment of the condition from swallowing the rest.
-    const QString sql =
-        QStringLiteral("SELECT CASE WHEN (") + condition + QStringLiteral("\n) THEN 1 ELSE 0 END");
+    const QString sql = Translate(QStringLiteral("SELECT CASE WHEN (") + condition.toString() +
+                                  QStringLiteral("\n) THEN 1 ELSE 0 END"));
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare16_v2(db_.get(), sql.utf16(), static_cast<int>(sql.size() * 2), &raw,
                              nullptr) != SQLITE_OK)
@@ -664,6 +690,7 @@ class EmbeddedConnection final : public BackendConnection {
   QStringList messages_;
   std::vector<StatementNote> notes_;
   std::size_t resultNoteAt_ = 0;  // where the result kept last came among the notes
+  bool nocount_ = false;          // SET NOCOUNT ON: no row counts among the notes
 };
 
 [[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {
@@ -696,6 +723,7 @@ std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings)
   embedded::DbHandle db(raw);
   if (rc != SQLITE_OK) FailOpen(loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
   sqlite3_extended_result_codes(raw, 1);
+  embedded::RefuseDoubleQuotedStrings(raw);
   std::unique_ptr<LockWaiter> waiter;
   {
     const std::lock_guard lock(lockWaitMutex);

@@ -107,4 +107,9 @@ void ExecSql(sqlite3* db, const char* sql) {
     RaiseSqliteError(db, QString::fromUtf8(sql));
 }
 
+void RefuseDoubleQuotedStrings(sqlite3* db) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+}
+
 }  // namespace qav::db::embedded

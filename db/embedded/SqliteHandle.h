@@ -26,4 +26,8 @@ using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // Runs statements that return no rows; raises on failure.
 void ExecSql(sqlite3* db, const char* sql);
 
+// SQL Server reads a "double-quoted" word as a name only; SQLite would take one that names no
+// column as a text, giving a value where SQL Server fails with "Invalid column name".
+void RefuseDoubleQuotedStrings(sqlite3* db);
+
 }  // namespace qav::db::embedded

@@ -3,6 +3,7 @@
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/TsqlTokens.h"
+#include "sql/TsqlParser.h"
 
 #include <sqlite3.h>
 #include <QHash>
@@ -50,15 +51,14 @@ QString Join(const Tokens& t, std::size_t from, std::size_t to) {
   return out;
 }
 
-// The words that begin a statement of their own.
+// A word that begins a statement of its own, which no query part runs past; inside a statement
+// WITH is a hint or an option and FETCH closes an OFFSET.
 bool StartsStatement(const TsqlToken& t) {
-  return t.IsAny({"select",   "insert", "update", "delete",    "declare", "set",    "print", "if",
-                  "while",    "begin",  "end",    "exec",      "execute", "create", "alter", "drop",
-                  "truncate", "merge",  "return", "raiserror", "use",     "go"});
+  return t.kind == Kind::Word && sql::IsStatementWord(t.text) && !t.IsAny({"with", "fetch"});
 }
 
-// Where the statement or query part that starts at `from` ends: a ";", the ")" closing an outer
-// "(", a UNION and its kin, or a word that starts the next statement.
+// Where the query part that starts at `from` ends: the ")" closing an outer "(", a UNION and its
+// kin, or the end of the statement.
 std::size_t QueryEnd(const Tokens& t, std::size_t from) {
   int depth = 0;
   int cases = 0;
@@ -415,9 +415,17 @@ void RewriteOffsetFetch(Tokens& t) {
 }
 
 // SELECT ... INTO T FROM ... creates T from the query; TRUNCATE TABLE T deletes its rows;
-// CREATE TABLE #T makes a temporary table.
+// CREATE TABLE #T makes a temporary table; INSERT T is INSERT INTO T.
 void RewriteStatements(Tokens& t) {
   for (std::size_t i = 0; i < t.size(); ++i) {
+    // INSERT [INTO] T: SQLite needs the INTO that T-SQL (and SSMS's scripts) leave out.
+    if (t[i].Is(u"insert") && i + 1 < t.size() &&
+        (t[i + 1].kind == Kind::Name ||
+         (t[i + 1].kind == Kind::Word && !t[i + 1].IsAny({"into", "top", "values", "default"})))) {
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
+               Make(Kind::Word, QStringLiteral("INTO")));
+      continue;
+    }
     if (t[i].Is(u"truncate") && IsWordAt(t, i + 1, "table")) {
       t[i].text = QStringLiteral("DELETE");
       t[i + 1].text = QStringLiteral("FROM");

@@ -14,39 +14,6 @@ bool IsSymbol(const Tokens& t, std::size_t i, QStringView s) {
   return i < t.size() && t[i].kind == Kind::Symbol && t[i].text == s;
 }
 
-// Words that begin the next statement when a script leaves out the ";".
-bool StartsStatement(const TsqlToken& t) {
-  return t.IsAny({"select", "insert",  "update",    "delete", "declare", "set",
-                  "print",  "if",      "while",     "begin",  "end",     "else",
-                  "exec",   "execute", "create",    "alter",  "drop",    "truncate",
-                  "merge",  "return",  "raiserror", "with",   "use",     "go"});
-}
-
-// The end of the statement whose first token is `first`: the first ";" or statement word at
-// the top level (the statement's own words after `first` are the caller's to skip).
-std::size_t StatementEnd(const Tokens& t, std::size_t first) {
-  int depth = 0;
-  int cases = 0;
-  for (std::size_t i = first + 1; i < t.size(); ++i) {
-    if (IsSymbol(t, i, u"(")) {
-      ++depth;
-    } else if (IsSymbol(t, i, u")")) {
-      --depth;
-    } else if (depth == 0) {
-      if (IsSymbol(t, i, u";")) return i;
-      if (t[i].Is(u"case")) {
-        ++cases;
-      } else if (t[i].Is(u"end") && cases > 0) {
-        --cases;
-      } else if (cases == 0 && StartsStatement(t[i]) &&
-                 !(t[i].Is(u"with") && IsSymbol(t, i + 1, u"("))) {
-        return i;
-      }
-    }
-  }
-  return t.size();
-}
-
 // Splits [from, to) at the top-level commas.
 std::vector<std::pair<std::size_t, std::size_t>> SplitCommas(const Tokens& t, std::size_t from,
                                                              std::size_t to) {
@@ -124,11 +91,10 @@ bool ParseSelectAssign(const Tokens& t, std::size_t end, TsqlStatement& s) {
 
 }  // namespace
 
-TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
+TsqlStatement ParseTsqlStatement(QStringView statement) {
   TsqlStatement s;
-  const TsqlTokens parsed = Tokenize(text.mid(pos));
+  const TsqlTokens parsed = Tokenize(statement);
   const Tokens& t = parsed.tokens;
-  s.end = text.size();
   if (t.empty()) return s;
   const TsqlToken& verb = t[0];
 
@@ -144,7 +110,8 @@ TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
   if (verb.Is(u"begin") && t.size() > 1 && t[1].IsAny({"try", "catch"}))
     RefuseTsql(QStringLiteral("TRY ... CATCH"));
 
-  const std::size_t end = StatementEnd(t, 0);
+  std::size_t end = t.size();
+  while (end > 0 && IsSymbol(t, end - 1, u";")) --end;
   if (verb.Is(u"declare")) {
     s.kind = TsqlStatement::Kind::Declare;
     ParseDeclare(t, end, s);
@@ -190,31 +157,7 @@ TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos) {
   } else if (verb.Is(u"select")) {
     ParseSelectAssign(t, end, s);
   }
-  if (s.kind != TsqlStatement::Kind::Other)
-    s.end = end < t.size() ? pos + t[end].end - (t[end].text.size()) : text.size();
   return s;
-}
-
-qsizetype ScriptStatementAfter(QStringView text, qsizetype pos) {
-  const TsqlTokens parsed = Tokenize(text.mid(pos));
-  const Tokens& t = parsed.tokens;
-  int depth = 0;
-  for (std::size_t i = 1; i < t.size(); ++i) {
-    if (IsSymbol(t, i, u"(")) {
-      ++depth;
-    } else if (IsSymbol(t, i, u")")) {
-      --depth;
-    } else if (depth == 0 &&
-               (t[i].IsAny({"declare", "print", "raiserror", "select", "insert", "update", "delete",
-                            "if", "exec", "execute", "merge", "while", "truncate", "create", "drop",
-                            "alter"}) ||
-                (t[i].Is(u"set") && i + 1 < t.size() && t[i + 1].kind == Kind::Variable)) &&
-               !t[i - 1].IsAny({"union", "all", "except", "intersect", "as", "insert", "into"}) &&
-               !IsSymbol(t, i - 1, u"(")) {
-      return pos + t[i].end - t[i].text.size();
-    }
-  }
-  return text.size();
 }
 
 }  // namespace qav::db::embedded

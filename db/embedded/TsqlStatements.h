@@ -23,21 +23,14 @@ struct TsqlStatement {
     QString expression;  // empty: Declare without a value
   };
   Kind kind = Kind::Other;
-  qsizetype end = 0;  // where the statement ends in the text: its ";" or the next statement
   std::vector<Assignment> assignments;
   QString expression;  // Print, RaiseError: the message
   QString rest;        // SelectAssign: FROM ... after the assignments, or empty
   int severity = 0;    // RaiseError
 };
 
-// Reads the statement that starts at pos (a text ending at the statement's ";" at the latest
-// does). A statement the embedded suite cannot run (MERGE,
-// WHILE, EXEC, cursors, table variables, ...) raises in SQL Server's terms.
-TsqlStatement ParseTsqlStatement(QStringView text, qsizetype pos);
-
-// Where the next statement begins after the one at pos, when the script left out the ";"
-// between them (a word that starts a statement, at the top level); the end of the text when
-// none does.
-qsizetype ScriptStatementAfter(QStringView text, qsizetype pos);
+// Reads one statement (a ";" after it is left out). A statement the embedded suite cannot run
+// (MERGE, WHILE, EXEC, cursors, table variables, ...) raises in SQL Server's terms.
+TsqlStatement ParseTsqlStatement(QStringView statement);
 
 }  // namespace qav::db::embedded

@@ -790,6 +790,83 @@ TEST_F(EmbeddedTest, BindsArgumentsAcrossStatementsAndBranches) {
   EXPECT_EQ(q->Fields(0).AsInteger(), 1);
 }
 
+// A script as SQL Server Management Studio writes it leaves out the ";": every statement runs,
+// blocks and branches included, and SET NOCOUNT ON keeps the counts out of the notes.
+TEST_F(EmbeddedTest, RunsEveryStatementOfABatchWithOrWithoutSemicolons) {
+  Make(QStringLiteral("DEMO"), "create table T (Id int primary key, Name nvarchar(40));");
+  auto backend = Backend(QStringLiteral("DEMO"));
+  QString script;
+  for (int i = 1; i <= 300; ++i)
+    script += QStringLiteral("INSERT [dbo].[T] ([Id], [Name]) VALUES (%1, N'%2 %1')\n")
+                  .arg(i)
+                  .arg(kThaiCompany);
+  auto count = backend->Execute(script + QStringLiteral("SELECT COUNT(*) FROM T"), {});
+  ASSERT_TRUE(count);
+  EXPECT_EQ(count->rows.IntAt(0, 0), 300);
+
+  backend->TakeNotes();
+  auto both = backend->Execute(QStringLiteral("declare @n int = 3\n"
+                                              "if @n > 2\n"
+                                              "begin\n"
+                                              "  update T set Name = N'x' where Id = 1\n"
+                                              "  update T set Name = N'y' where Id = 2\n"
+                                              "end\n"
+                                              "else\n"
+                                              "  delete from T\n"
+                                              "select count(*) from T where Name in ('x', 'y')"),
+                               {});
+  ASSERT_TRUE(both);
+  EXPECT_EQ(both->rows.IntAt(0, 0), 2);
+  auto countNotes = [&] {
+    int n = 0;
+    for (const StatementNote& note : backend->TakeNotes())
+      n += note.kind == StatementNote::Kind::RowsAffected ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(countNotes(), 2);
+  backend->Execute(QStringLiteral("SET NOCOUNT ON\nupdate T set Name = Name where Id < 5"), {});
+  EXPECT_EQ(countNotes(), 0);
+  EXPECT_EQ(backend->RowsAffected(), 4);
+  backend->Execute(QStringLiteral("SET NOCOUNT OFF\nupdate T set Name = Name where Id < 5"), {});
+  EXPECT_EQ(countNotes(), 1);
+}
+
+// As SQL Server numbers them: the line of the failing statement inside its batch, on both paths.
+TEST_F(EmbeddedTest, ErrorsNameTheLineOfTheFailingStatement) {
+  Make(QStringLiteral("DEMO"), "create table T (x int);");
+  auto backend = Backend(QStringLiteral("DEMO"));
+  struct Case {
+    const char* sql;
+    const char* message;
+    int line;
+  };
+  const Case cases[] = {
+      {"\n\nselect 1/0", "Divide by zero error encountered.", 3},
+      {"select 1\nif 1 = 1\nbegin\n  select 2\n  select 1/0\nend",
+       "Divide by zero error encountered.", 5},
+      {"select 1\nend", "Incorrect syntax near the keyword 'END'.", 2},
+      {"insert into T values (1)\nselect 1 as a\n/* select 2 as b",
+       "Missing end comment mark '*/'.", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    for (bool cursor : {false, true}) {
+      const EDBEngineError e = ErrorOf([&] {
+        if (cursor)
+          backend->OpenCursor(QString::fromUtf8(c.sql), {});
+        else
+          backend->Execute(QString::fromUtf8(c.sql), {});
+      });
+      EXPECT_EQ(e.Message(), QString::fromUtf8(c.message));
+      ASSERT_GE(e.ErrorCount(), 1);
+      EXPECT_EQ(e.Errors()[0].Line, c.line);
+    }
+  }
+  // A batch that cannot be read runs nothing of it.
+  EXPECT_EQ(Scalar(NewDatabaseFile(suite_, QStringLiteral("DEMO")), "select count(*) from T"),
+            QStringLiteral("0"));
+}
+
 TEST_F(EmbeddedTest, SqlServerFunctionsAndTransactions) {
   Make(QStringLiteral("DEMO"), "create table T (x int);");
   auto backend = Backend(QStringLiteral("DEMO"));

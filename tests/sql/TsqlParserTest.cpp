@@ -40,6 +40,10 @@ TEST(TsqlParserTest, SplitsStatementsWithAndWithoutSemicolons) {
       {"select 1; select 2", "SELECT@1: select 1\nSELECT@1: select 2"},
       {"SET NOCOUNT ON\nselect top 2 Code from Customer",
        "SET@1: SET NOCOUNT ON\nSELECT@2: select top 2 Code from Customer"},
+      {"set nocount on\nupdate t set a = 1\nset xact_abort on delete from t\nset ansi_nulls on "
+       "insert t default values",
+       "SET@1: set nocount on\nUPDATE@2: update t set a = 1\nSET@3: set xact_abort on\nDELETE@3: "
+       "delete from t\nSET@4: set ansi_nulls on\nINSERT@4: insert t default values"},
       {"begin tran\nupdate T set a = 1\ncommit",
        "BEGIN TRANSACTION@1: begin tran\nUPDATE@2: update T set a = 1\nCOMMIT@3: commit"},
       {"CREATE TABLE #x (id int)\nINSERT INTO #x (id) SELECT Id FROM Customer\n"
@@ -105,6 +109,11 @@ TEST(TsqlParserTest, SplitsStatementsWithAndWithoutSemicolons) {
       {"again: print 1 goto again", "LABEL@1: again:\nPRINT@1: print 1\nGOTO@1: goto again"},
       {"\n\n-- a comment\nselect 1/0 /* x */;;\n", "SELECT@4: select 1/0"},
       {"sp_help 'T'\nselect 1", "OTHER@1: sp_help 'T'\nSELECT@2: select 1"},
+      {"bulk insert t from 'f.csv'\nwhile 1 = 1 begin break continue end\ndbcc checkdb\n"
+       "checkpoint\nkill 52",
+       "BULK INSERT@1: bulk insert t from 'f.csv'\nWHILE@2: while 1 = 1 begin break continue "
+       "end\n  BEGIN@2: begin break continue end\n    BREAK@2: break\n    CONTINUE@2: "
+       "continue\nDBCC@3: dbcc checkdb\nCHECKPOINT@4: checkpoint\nKILL@5: kill 52"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Describe(QString::fromUtf8(c.sql)).toStdString(), c.statements) << c.sql;
