@@ -609,6 +609,7 @@ TEST_F(BatchTool, ReadsScriptsAsSqlServerAndItsToolsDo) {
       {"select 1\nGO\nselect * from NoSuchTable\nGO\nselect 3", "Batch 2, line 3: "},
       {"select 1 as a\nGO\n/* select 2 as b", "Batch 2, line 3: Missing end comment mark '*/'."},
       {"select 1 /* open", "Line 1: Missing end comment mark '*/'."},
+      {"\nselect 1\n\nselect 1 / 0", "Line 4: Divide by zero error encountered."},
   };
   for (const auto& [script, said] : failing) {
     const Outcome o = RunTool({"--database", "DEMO", "--query", script, "--out", Out("never.txt")},
