@@ -355,19 +355,18 @@ class TBatchRun {
     query.ExecSQL();
   }
 
-  // Runs `work` for one batch of a script; when the script has several, an error says which
-  // batch failed, by the line on which it begins.
+  // Runs `work` for one batch of a script; an error says where it stands, as the console says
+  // it: the batch, when the script has several, and the script's line of the failing statement
+  // (the batch's first line when the server names none).
   template <typename Work>
   static void InBatch(const std::vector<sql::Batch>& batches, const sql::Batch& batch, Work work) {
     try {
       work();
     } catch (Exception& e) {
-      if (batches.size() > 1)
-        e.SetMessage(QStringLiteral("%1 (batch %2 of %3, from line %4)")
-                         .arg(e.Message())
-                         .arg(&batch - batches.data() + 1)
-                         .arg(batches.size())
-                         .arg(batch.firstLine));
+      const bool several = batches.size() > 1 || batch.repeat > 1;
+      const int number = several ? static_cast<int>(&batch - batches.data()) + 1 : 0;
+      e.SetMessage(sql::ErrorPlace(number, db::LineOf(e, batch.firstLine)) + QStringLiteral(": ") +
+                   e.Message());
       throw;
     }
   }

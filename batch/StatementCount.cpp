@@ -1,88 +1,47 @@
 #include "batch/StatementCount.h"
 
-#include "sql/TsqlLexer.h"
-
-#include <vector>
+#include "sql/TsqlTree.h"
 
 namespace qav {
 
-namespace {
-
-// A token of code with the parentheses around it.
-struct Token {
-  sql::Token token;
-  int depth = 0;
-  qsizetype end() const { return token.End(); }
-};
-
-std::vector<Token> Tokenize(QStringView s) {
-  std::vector<Token> tokens;
-  int depth = 0;
-  for (const sql::Token& t : sql::CodeTokens(s)) {
-    if (sql::IsOperator(s, t, QLatin1StringView(")"))) depth = std::max(depth - 1, 0);
-    tokens.push_back({t, depth});
-    if (sql::IsOperator(s, t, QLatin1StringView("("))) ++depth;
-  }
-  return tokens;
-}
-
-bool Is(QStringView s, const Token& t, QLatin1StringView word) {
-  return sql::IsWord(s, t.token, word);
-}
-
-bool IsSemicolon(QStringView s, const Token& t) {
-  return sql::IsOperator(s, t.token, QLatin1StringView(";"));
-}
-
-bool IsAnyOf(QStringView s, const Token& t, std::initializer_list<const char*> words) {
-  for (const char* w : words)
-    if (Is(s, t, QLatin1StringView(w))) return true;
-  return false;
-}
-
-}  // namespace
-
 QString CountStatementFor(const QString& sql) {
-  const QStringView s(sql);
-  std::vector<Token> tokens = Tokenize(s);
-  if (tokens.empty() || !IsAnyOf(s, tokens.front(), {"select", "with"})) return {};
-
-  // One statement: whatever follows a top-level ";" may only be more of them.
-  for (size_t k = 0; k < tokens.size(); ++k) {
-    if (tokens[k].depth != 0 || !IsSemicolon(s, tokens[k])) continue;
-    for (size_t m = k + 1; m < tokens.size(); ++m)
-      if (!IsSemicolon(s, tokens[m])) return {};
-    tokens.resize(k);
-    break;
-  }
-  if (tokens.empty()) return {};
-
-  size_t orderBy = tokens.size();
-  for (size_t k = 0; k < tokens.size(); ++k) {
-    const Token& t = tokens[k];
-    if (t.depth != 0) continue;
-    if (IsAnyOf(s, t, {"into", "insert", "update", "delete", "merge", "exec", "execute"}))
+  try {
+    const sql::ParsedBatch batch(sql);
+    const std::vector<sql::Statement>& statements = batch.Statements();
+    if (statements.size() != 1 || statements.front().kind != sql::StatementKind::Select ||
+        batch.Tokens().Unterminated().IsOpen())
       return {};
-    if (Is(s, t, QLatin1StringView("order")) && k + 1 < tokens.size() &&
-        Is(s, tokens[k + 1], QLatin1StringView("by")))
-      orderBy = k;
-  }
-  // What the ORDER BY carries along (a limit, a page, TOP ... WITH TIES) keeps it.
-  qsizetype end = tokens.back().end();
-  if (orderBy < tokens.size()) {
-    bool keep = false;
-    for (size_t k = orderBy + 2; k < tokens.size(); ++k)
-      if (tokens[k].depth == 0 &&
-          IsAnyOf(s, tokens[k],
-                  {"limit", "offset", "fetch", "for", "option", "union", "except", "intersect"}))
+    const sql::Statement& statement = statements.front();
+    sql::Tree tree;
+    const sql::Query& query =
+        tree.queries[static_cast<std::size_t>(sql::ParseStatementQuery(batch, statement, tree))];
+    // SELECT ... INTO creates a table: never run a second time just to be counted.
+    for (const sql::Query& q : tree.queries)
+      if (!q.spec.into.Empty()) return {};
+
+    qsizetype end = statement.span.end;
+    if (!query.orderBy.Empty()) {
+      // What the ORDER BY carries along (a page, TOP ... WITH TIES, SQLite's LIMIT, which stays
+      // in the list as the parser reads it) keeps it.
+      const sql::TokenText& tokens = batch.Tokens();
+      bool keep = !query.offset.Empty() || !query.forClause.Empty() || !query.option.Empty();
+      if (query.Simple() && !query.spec.top.Empty() &&
+          tokens.IsWord(query.spec.top.last - 1, QLatin1StringView("ties")))
         keep = true;
-    for (size_t k = 0; k < orderBy; ++k)
-      if (tokens[k].depth == 0 && Is(s, tokens[k], QLatin1StringView("ties"))) keep = true;
-    if (!keep) end = tokens[orderBy - 1].end();
+      for (std::size_t k = query.orderBy.first; k < query.orderBy.last && !keep; ++k)
+        if (tokens.IsOperator(k, QLatin1StringView("(")))
+          k = tokens.Match(k);
+        else if (tokens.IsWord(k, QLatin1StringView("limit")))
+          keep = true;
+      // ORDER BY stands in the two tokens before its list.
+      if (!keep) end = tokens[query.orderBy.first - 3].End();
+    }
+    // The line breaks keep a closing "--" comment from swallowing the parenthesis.
+    return QStringLiteral("select count(*) from (\n") + sql.left(end) +
+           QStringLiteral("\n) qav_rows");
+  } catch (const sql::ETsqlSyntax&) {
+    return {};  // the statement's own run reports what is wrong with it
   }
-  // The line breaks keep a closing "--" comment from swallowing the parenthesis.
-  return QStringLiteral("select count(*) from (\n") + sql.left(end) +
-         QStringLiteral("\n) qav_rows");
 }
 
 }  // namespace qav

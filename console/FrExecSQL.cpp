@@ -13,6 +13,7 @@
 #include "core/ScriptFile.h"
 #include "core/TextUtil.h"
 #include "db/Database.h"
+#include "db/Errors.h"
 #include "db/Query.h"
 #include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
@@ -371,9 +372,7 @@ void TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, int& re
     // then goes to the error window and the log as any other.
     SayNotes(query, results, said);
     StatusPanel(1)->setText(printed_);
-    const QString where = batch > 0 ? QStringLiteral("Batch %1, line %2").arg(batch).arg(firstLine)
-                                    : QStringLiteral("Line %1").arg(firstLine);
-    said << where + QStringLiteral(": ") + e.Message();
+    said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
     MessagesMemo->setPlainText(said.join(u'\n'));
     ResultTabs->setCurrentWidget(MessagesMemo);
     if (results > 0) BtnExport->setEnabled(true);

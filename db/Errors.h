@@ -41,4 +41,14 @@ class EDBEngineError : public EDatabaseError {
   std::vector<TDBError> errors_;
 };
 
+// The line on which the statement that raised `e` stands, for a text whose first line is
+// `firstLine`: moved down by the line the server names within the text, or `firstLine` when the
+// error names none.
+inline int LineOf(const Exception& e, int firstLine) {
+  const auto* engine = dynamic_cast<const EDBEngineError*>(&e);
+  if (engine && !engine->Errors().empty() && engine->Errors().front().Line > 0)
+    return firstLine + engine->Errors().front().Line - 1;
+  return firstLine;
+}
+
 }  // namespace qav::db

@@ -38,7 +38,9 @@ std::vector<Batch> SplitBatches(QStringView script) {
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& t = tokens[i];
     if (!IsWord(script, t, QLatin1StringView("go")) || !StartsLine(script, t.start)) {
-      batchHasCode = batchHasCode || t.IsCode();
+      // A comment or string never closed goes to the server, which refuses it (errors 113,
+      // 105): left out, the script would seem to have run whole.
+      batchHasCode = batchHasCode || t.IsCode() || t.kind == TokenKind::Error;
       continue;
     }
     // GO [count] [-- comment], then the line's end.
@@ -86,6 +88,11 @@ std::vector<Batch> SplitBatches(QStringView script) {
   }
   close(script.size(), 1);
   return batches;
+}
+
+QString ErrorPlace(int batch, int line) {
+  return batch > 0 ? QStringLiteral("Batch %1, line %2").arg(batch).arg(line)
+                   : QStringLiteral("Line %1").arg(line);
 }
 
 }  // namespace qav::sql

@@ -9,6 +9,14 @@ namespace qav::db::odbc {
 
 namespace {
 
+// The line of the batch that SQL Server sends with an error: a field of SQL Server's drivers
+// (Microsoft's and FreeTDS's) whose header is not always installed.
+#ifdef SQL_DIAG_SS_LINE
+constexpr SQLSMALLINT kDiagServerLine = SQL_DIAG_SS_LINE;
+#else
+constexpr SQLSMALLINT kDiagServerLine = -1154;
+#endif
+
 QString FromSqlWChar(const SQLWCHAR* text, qsizetype length) {
   static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be UTF-16");
   return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
@@ -36,7 +44,14 @@ std::vector<DiagRecord> ReadDiagRecords(SQLSMALLINT handleType, SQLHANDLE handle
     length = std::min<SQLSMALLINT>(length, static_cast<SQLSMALLINT>(buffer.size() - 1));
     QString text = FromSqlWChar(buffer.data(), length);
     while (text.endsWith(u'\n') || text.endsWith(u'\r')) text.chop(1);
-    records.push_back({FromSqlWChar(state, 5), static_cast<int>(native), std::move(text)});
+    // A 16-bit count, which the zeroed wider buffer reads right whichever width the driver
+    // writes. FreeTDS refuses the SQL_IS_* length codes: the buffer's size goes instead.
+    SQLINTEGER line = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagFieldW(handleType, handle, number, kDiagServerLine, &line,
+                                        sizeof line, nullptr)))
+      line = 0;
+    records.push_back({FromSqlWChar(state, 5), static_cast<int>(native), std::move(text),
+                       static_cast<int>(line & 0xFFFF)});
   }
   return records;
 }
@@ -47,7 +62,7 @@ EDBEngineError MakeEngineError(const std::vector<DiagRecord>& records, const QSt
   std::vector<TDBError> errors;
   for (const DiagRecord& r : records) {
     lines << r.text;
-    errors.push_back({r.nativeError, r.nativeError, r.state + u' ' + r.text});
+    errors.push_back({r.nativeError, r.nativeError, r.state + u' ' + r.text, r.line});
   }
   return EDBEngineError(lines.join(u'\n'), std::move(errors));
 }

@@ -15,14 +15,15 @@ struct DiagRecord {
   QString state;  // SQLSTATE, five characters
   int nativeError = 0;
   QString text;  // the driver's text, with its "[vendor][component]" prefixes
+  int line = 0;  // the server's line of the batch, 0 when the driver names none
 };
 
 std::vector<DiagRecord> ReadDiagRecords(SQLSMALLINT handleType, SQLHANDLE handle);
 
 // The error for a failed call: the message is the records' texts, one per line, so that the
 // server's own words stay searchable; each record becomes one TDBError whose Message is the
-// SQLSTATE, a blank and the text. `action` names the call and is the message when the driver
-// left no record.
+// SQLSTATE, a blank and the text, and whose Line is the server's. `action` names the call and is
+// the message when the driver left no record.
 EDBEngineError MakeEngineError(const std::vector<DiagRecord>& records, const QString& action);
 
 [[noreturn]] void ThrowOdbcError(SQLSMALLINT handleType, SQLHANDLE handle, const QString& action);

@@ -603,14 +603,21 @@ TEST_F(BatchTool, ReadsScriptsAsSqlServerAndItsToolsDo) {
     EXPECT_EQ(p.readAllStandardOutput(), c.out) << c.query;
   }
 
-  // The first batch that fails stops the script and is named by its first line.
-  const Outcome o =
-      RunTool({"--database", "DEMO", "--query",
-               "select 1\nGO\nselect * from NoSuchTable\nGO\nselect 3", "--out", Out("never.txt")},
-              suite_.Root());
-  EXPECT_EQ(o.exitCode, bxFailed);
-  EXPECT_TRUE(o.err.contains("(batch 2 of 3, from line 3)")) << o.err.toStdString();
-  EXPECT_FALSE(QFile::exists(Out("never.txt")));
+  // The first batch that fails stops the script and is named, with its line, as the console
+  // names it. A last batch left inside a comment is no batch of comments: the server refuses it.
+  const std::pair<const char*, const char*> failing[] = {
+      {"select 1\nGO\nselect * from NoSuchTable\nGO\nselect 3", "Batch 2, line 3: "},
+      {"select 1 as a\nGO\n/* select 2 as b", "Batch 2, line 3: Missing end comment mark '*/'."},
+      {"select 1 /* open", "Line 1: Missing end comment mark '*/'."},
+      {"\nselect 1\n\nselect 1 / 0", "Line 4: Divide by zero error encountered."},
+  };
+  for (const auto& [script, said] : failing) {
+    const Outcome o = RunTool({"--database", "DEMO", "--query", script, "--out", Out("never.txt")},
+                              suite_.Root());
+    EXPECT_EQ(o.exitCode, bxFailed) << script;
+    EXPECT_TRUE(o.err.contains(QLatin1String(said))) << o.err.toStdString();
+    EXPECT_FALSE(QFile::exists(Out("never.txt")));
+  }
 }
 
 TEST_F(BatchTool, AFullDiskNamesTheTargetAndTheSystemsReason) {
@@ -744,6 +751,28 @@ TEST(BatchOverOdbc, StreamsThroughTheOdbcBackEndAsTheEmbeddedOneWrites) {
       db::EDatabaseError);
 }
 
+// SQL Server names the line of the failing statement within its batch; the error names it in
+// the script.
+TEST(BatchOverOdbc, AnErrorNamesTheLineOfItsStatement) {
+  if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")))
+    GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
+  test::TdsDemoSuite suite(20);
+  const std::pair<const char*, const char*> failing[] = {
+      {"select 1\nGO\nselect 2\nselect * from NoSuchTable\nGO\nselect 3", "Batch 2, line 4: "},
+      {"\nselect 1\n\nselect 1 / 0", "Line 4: "},
+      {"select 1 as a\nGO\n/* select 2 as b", "Batch 2, line 3: "},
+  };
+  for (const auto& [script, said] : failing) {
+    const QString out = suite.Root() + "/never.txt";
+    const Outcome o = RunTool(
+        {"--server", suite.Address(), "--database", "DEMO", "--query", script, "--out", out},
+        suite.Root());
+    EXPECT_EQ(o.exitCode, bxFailed) << script;
+    EXPECT_TRUE(o.err.contains(QLatin1String(said))) << o.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out));
+  }
+}
+
 TEST(BatchDataEngine, FailsTheRunWhenTheRowsDifferFromTheCount) {
   test::DemoSuiteFolder suite(60);
   db::TDatabase db;
@@ -860,6 +889,14 @@ TEST(BatchStatementCount, CountsOneQueryWithoutItsClosingOrder) {
       {"select * into Copy from Customer", ""},
       {"with x as (select 1 a) delete from t where a in (select a from x)", ""},
       {"select 1; select 2", ""},
+      {"select 1 as a\nselect 2 as b", ""},
+      {"select a from t order by a offset 2 rows",
+       "select count(*) from (\nselect a from t order by a offset 2 rows\n) qav_rows"},
+      {"select a from t union select b from u order by 1",
+       "select count(*) from (\nselect a from t union select b from u\n) qav_rows"},
+      {"select a into #t from u union select b from v", ""},
+      {"select 'a' /* never closed", ""},
+      {"select 1 end", ""},
       {"exec MENUCAPTION 12, 1", ""},
       {"update t set a = 1", ""},
   };

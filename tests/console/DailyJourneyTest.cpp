@@ -186,7 +186,7 @@ TEST_F(DailyJourney, MessagesSayWhatEachStatementDid) {
   ASSERT_EQ(said.size(), 3) << said.join(u'|').toStdString();
   EXPECT_EQ(said[0], "(2 rows affected)");
   EXPECT_EQ(said[1], "third");
-  EXPECT_TRUE(said[2].startsWith("Batch 3, line 5: ")) << said[2].toStdString();
+  EXPECT_TRUE(said[2].startsWith("Batch 3, line 6: ")) << said[2].toStdString();
   EXPECT_EQ(window_->ResultTabs->currentWidget(), window_->MessagesMemo);
   ASSERT_EQ(window_->Grids().size(), 1u);
   EXPECT_EQ(window_->DBGExecSQL->model()->index(0, 0).data().toString(), "2");

@@ -13,6 +13,7 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "tests/console/ConsoleFixture.h"
+#include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -240,6 +241,63 @@ TEST_F(Console, AFailingStatementLeavesAnEmptyGridAndTheButtonsAsTheyWere) {
   EXPECT_TRUE(errors_[0].contains("Invalid column name 'NoSuchColumn'."))
       << errors_[0].toStdString();
   EXPECT_EQ(window_->Memo1->toPlainText(), "select NoSuchColumn from Customer");
+}
+
+// Scripts that fail, and where the Messages page says the error stands: the script's line of
+// the failing statement, as the server names it within its batch. A last batch left inside a
+// comment fails as SQL Server fails it, instead of seeming to have run whole.
+namespace {
+void ExpectErrorPlaces(TFrExecSQL& window, QStringList& errors) {
+  struct Case {
+    const char* script;
+    const char* place;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"\n\nselect 1/0", "Line 3: ", "Divide by zero error encountered."},
+      {"select 1\ngo\nselect 2\nselect 1/0", "Batch 2, line 4: ", "Divide by zero"},
+      {"select 1\ngo\n\nselect 1\nend", "Batch 2, line 5: ", "near the keyword 'END'."},
+      {"select 1 as a\ngo\n/* select 2 as b", "Batch 2, line 3: ", "Missing end comment mark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    errors.clear();
+    window.Memo1->setPlainText(QString::fromUtf8(c.script));
+    window.BtnExec->click();
+    EXPECT_EQ(errors.size(), 1);
+    const QString said = window.MessagesMemo->toPlainText();
+    const qsizetype at = said.indexOf(QLatin1String(c.place));
+    EXPECT_TRUE(at >= 0 && said.indexOf(QLatin1String(c.message), at) > at) << said.toStdString();
+  }
+}
+}  // namespace
+
+TEST_F(Console, AnErrorNamesTheScriptLineOfItsStatement) {
+  ExpectErrorPlaces(*window_, errors_);
+}
+
+// The console with SQL Server's side of the wire behind it: the TDS test server through ODBC.
+class ConsoleOverTds : public Console {
+ protected:
+  void SetUp() override {
+    if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so")))
+      GTEST_SKIP() << "FreeTDS ODBC driver not installed (tdsodbc)";
+    // Its Server.Dat, in the current folder, names the server for the connections made next.
+    tds_ = std::make_unique<test::TdsDemoSuite>(20);
+    Console::SetUp();
+  }
+  void TearDown() override {
+    Console::TearDown();
+    config_.reset();
+    dm_.reset();
+    tds_.reset();
+  }
+
+  std::unique_ptr<test::TdsDemoSuite> tds_;
+};
+
+TEST_F(ConsoleOverTds, AnErrorNamesTheScriptLineOfItsStatement) {
+  ExpectErrorPlaces(*window_, errors_);
 }
 
 TEST_F(Console, TheFirstExecutionOpensTheCompanyConnectionAndReleasesTheLogo) {

@@ -15,7 +15,7 @@ namespace qav::test {
 
 struct TsqlCase {
   const char* name;
-  const char* sql;  // run on DEMO; statements end with ";" so that a batch splits the same way
+  const char* sql;  // run on DEMO as one batch
   // The last result: rows on lines, columns split by "|", NULL for null. "!" and a text: the
   // statement fails with a message holding that text.
   const char* expected;
@@ -115,6 +115,17 @@ inline const TsqlCase kTsqlCases[] = {
     {"LineCommentEndedByCr", "select 1 as a -- note\r, 2 as b", "1|2"},
     {"UnclosedQuote", "select 'abc", "!Unclosed quotation mark after the character string 'abc'."},
     {"MissingEndComment", "select 1 /* a /* b */", "!Missing end comment mark '*/'."},
+    // Statements on lines of their own need no ";": each runs in turn, a block as a whole
+    {"SetThenSelectOnTheNextLine", "set nocount on\nselect top 2 Code from Customer order by Code",
+     "C0001\nC0002"},
+    {"DeclareSetSelectOnLinesOfTheirOwn",
+     "declare @perLine int\nset @perLine = 2\nselect @perLine * 3", "6"},
+    {"TableMadeAndChangedOnLinesOfTheirOwn",
+     "create table #lines (a int)\ninsert into #lines values (1)\nupdate #lines set a = a + 1\n"
+     "select a from #lines",
+     "2"},
+    {"TwoSelectsOnTwoLines", "select 1 as a\nselect 2 as b", "2"},
+    {"BlockOfTwoSelects", "if 1 = 1\nbegin\n  select 1 as a\n  select 2 as b\nend", "2"},
     // Texts compare as SQL Server's default collation compares them: case and trailing blanks
     // do not count, whoever made the value or the table
     {"CaseBlindLiterals",

@@ -189,6 +189,8 @@ TEST(SplitBatches, SplitsAtGoLinesOnly) {
       {u"select go.x from go\ngo.y\nGO;", {"1*1:select go.x from go\ngo.y\nGO;"}},
       // Batches of nothing but blanks and comments are not sent.
       {u"GO\n-- note\nGO\n\nselect 1\nGO\n", {"4*1:\nselect 1\n"}},
+      // A comment never closed is no batch of comments: the server must refuse it.
+      {u"select 1 as a\nGO\n/* select 2 as b", {"1*1:select 1 as a\n", "3*1:/* select 2 as b"}},
       {u"", {}},
   };
   for (const BatchCase& c : cases) {

@@ -141,6 +141,22 @@ TEST_F(TdsClients, TsqlBatchesWithNestedCommentsAndBracketedNames) {
   EXPECT_FALSE(tsql.out.contains(QStringLiteral("Msg "))) << tsql.out.toStdString();
 }
 
+// Statements on lines of their own, without ";", each give their result set; an error names
+// the line of the batch on which its statement stands.
+TEST_F(TdsClients, TsqlSeesEveryStatementOfABatchAndTheLineOfAnError) {
+  if (!Have("/usr/bin/tsql")) GTEST_SKIP() << "FreeTDS's programs not installed (freetds-bin)";
+  const ClientRun tsql = Start(
+      QStringLiteral("/usr/bin/tsql"),
+      {"-S", "qavtest", "-U", "qav", "-P", "tarnwick", "-D", "DEMO", "-o", "q"}, FreeTds("7.4"),
+      "select 1 as a\nselect 2 as b\ngo\nselect 3 as c\nselect 1 / 0\ngo\nexit\n");
+  const QStringList lines = tsql.out.split(u'\n', Qt::SkipEmptyParts);
+  for (const char* expected : {"a", "1", "b", "2", "c", "3"})
+    EXPECT_TRUE(lines.contains(QLatin1String(expected))) << expected << "\n"
+                                                         << tsql.out.toStdString();
+  EXPECT_TRUE(tsql.out.contains(QRegularExpression(QStringLiteral("Msg 8134\\b.* Line 2\\b"))))
+      << tsql.out.toStdString();
+}
+
 // Runs tds_clients.py with `client` asking for protocol `version`; its failures in the output.
 void RunPythonClient(const char* client, const char* version, std::uint16_t port,
                      const QProcessEnvironment& env, const QStringList& extra = {}) {

@@ -249,6 +249,74 @@ TEST_F(OdbcThroughTds, ABatchOfSeveralStatementsGivesTheLastResultAndCount) {
   EXPECT_GT(rs->rows.IntAt(0, 0), 5);
 }
 
+// Statements on lines of their own, without ";", answer one by one as on SQL Server: each
+// result and count in turn, the transaction the batch begins and ends, SET NOCOUNT for the rest
+// of the connection, and the line of the batch on which an error stands.
+TEST_F(OdbcThroughTds, StatementsWithoutSemicolonsAnswerOneByOne) {
+  auto c = suite_.Connect(QStringLiteral("DEMO"));
+  auto other = suite_.Connect(QStringLiteral("DEMO"));
+  const auto run = [&](const char* sql) { return c->Execute(QString::fromUtf8(sql), {}); };
+
+  auto rs = run("select 1 as a\nselect 2 as b");
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->fields[0].name, "b");
+  std::vector<db::StatementNote> notes = c->TakeNotes();
+  ASSERT_EQ(notes.size(), 1u);
+  ASSERT_NE(notes[0].rows, nullptr);
+  EXPECT_EQ(notes[0].rows->fields[0].name, "a");
+
+  EXPECT_EQ(run("update Salesman set Phone = Phone where Id = 1\n"
+                "update Salesman set Phone = Phone where Id <= 2"),
+            nullptr);
+  notes = c->TakeNotes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].count, 1);
+  EXPECT_EQ(notes[1].count, 2);
+
+  // A block goes to the engine whole, and every result inside it reaches the client.
+  rs = run("if 1 = 1\nbegin\n  select 3 as c\n  select 4 as d\nend");
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->fields[0].name, "d");
+  notes = c->TakeNotes();
+  ASSERT_EQ(notes.size(), 1u);
+  ASSERT_NE(notes[0].rows, nullptr);
+  EXPECT_EQ(notes[0].rows->fields[0].name, "c");
+
+  EXPECT_EQ(run("begin tran\nupdate Salesman set Phone = '02-000-0001' where Id = 1\ncommit"),
+            nullptr);
+  rs = other->Execute(QStringLiteral("select Phone from Salesman where Id = 1"), {});
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->rows.BytesAt(0, 0), "02-000-0001");
+
+  rs = run("SET NOCOUNT ON\nselect top 2 Code from Customer order by Code");
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->rows.Rows(), 2);
+  EXPECT_EQ(run("update Salesman set Phone = Phone where Id <= 3"), nullptr);
+  EXPECT_EQ(c->RowsAffected(), -1);
+  EXPECT_EQ(run("set nocount off\nupdate Salesman set Phone = Phone where Id <= 3"), nullptr);
+  EXPECT_EQ(c->RowsAffected(), 3);
+
+  struct Case {
+    const char* sql;
+    int number;
+    int line;
+  };
+  const Case cases[] = {
+      {"select 1 as a\n\nselect 1 / 0", 8134, 3},
+      {"\nselect 1\nselect * from NoSuchTable", 208, 3},
+      // The parser refuses the batch whole: nothing runs, the error names END's line.
+      {"update Salesman set Phone = 'x' where Id = 1\nend", 156, 2},
+  };
+  for (const Case& k : cases) {
+    const EDBEngineError e = ErrorOf(*c, QString::fromUtf8(k.sql));
+    ASSERT_GE(e.ErrorCount(), 1) << k.sql;
+    EXPECT_EQ(e.Errors()[0].NativeError, k.number) << e.what();
+    EXPECT_EQ(e.Errors()[0].Line, k.line) << e.what();
+  }
+  rs = other->Execute(QStringLiteral("select Phone from Salesman where Id = 1"), {});
+  EXPECT_EQ(rs->rows.BytesAt(0, 0), "02-000-0001");
+}
+
 TEST_F(OdbcThroughTds, ProceduresGiveTheirOutputParametersAndReturnStatus) {
   auto c = suite_.Connect(QStringLiteral("QAV_CONFIG"));
   struct Case {

@@ -302,11 +302,53 @@ TEST(TdsRequests, RpcCallsByNameAndByNumber) {
 }
 
 TEST(TdsSqlText, BatchesStatementsAndParameters) {
-  EXPECT_EQ(SplitBatch(u"select 1; select ';' ;\n\n update T set a = 1"),
-            QStringList({"select 1", "select ';'", "update T set a = 1"}));
-  EXPECT_EQ(SplitBatch(u"If Not Exists(select 1 from T) Alter Table T Add C Int; select 2"),
-            QStringList({"If Not Exists(select 1 from T) Alter Table T Add C Int", "select 2"}));
-  EXPECT_TRUE(SplitBatch(u" ; -- nothing\n").isEmpty());
+  // The statements of a batch with and without ";", each with its line; a block is one.
+  struct Split {
+    const char16_t* sql;
+    QStringList texts;
+    std::vector<int> lines;
+  };
+  const Split splits[] = {
+      {u"select 1; select ';' ;\n\n update T set a = 1",
+       {"select 1", "select ';'", "update T set a = 1"},
+       {1, 1, 3}},
+      {u"If Not Exists(select 1 from T) Alter Table T Add C Int; select 2",
+       {"If Not Exists(select 1 from T) Alter Table T Add C Int", "select 2"},
+       {1, 1}},
+      {u"SET NOCOUNT ON\nselect top 2 Code from Customer",
+       {"SET NOCOUNT ON", "select top 2 Code from Customer"},
+       {1, 2}},
+      {u"select 1 as a\n-- b next\nselect 2 as b", {"select 1 as a", "select 2 as b"}, {1, 3}},
+      {u"\nif 1 = 1 begin\n select 1\n select 2\nend else print 'no'\nselect 3",
+       {"if 1 = 1 begin\n select 1\n select 2\nend else print 'no'", "select 3"},
+       {2, 6}},
+      {u" ; -- nothing\n", {}, {}},
+  };
+  for (const Split& c : splits) {
+    SCOPED_TRACE(QString::fromUtf16(c.sql).toStdString());
+    QStringList texts;
+    std::vector<int> lines;
+    for (const BatchStatement& s : SplitBatch(QString::fromUtf16(c.sql))) {
+      texts << s.text;
+      lines.push_back(s.line);
+    }
+    EXPECT_EQ(texts, c.texts);
+    EXPECT_EQ(lines, c.lines);
+  }
+  // SQL Server refuses such a batch whole, naming the line.
+  const std::tuple<const char16_t*, int, int> refused[] = {
+      {u"select 1\n\nend", 156, 3},
+      {u"select 1\n/* a /* b */\nselect 2", 113, 2},
+  };
+  for (const auto& [sql, number, line] : refused) {
+    try {
+      SplitBatch(QString::fromUtf16(sql));
+      ADD_FAILURE() << "no error for " << QString::fromUtf16(sql).toStdString();
+    } catch (const sql::ETsqlSyntax& e) {
+      EXPECT_EQ(e.Number(), number);
+      EXPECT_EQ(e.Line(), line);
+    }
+  }
 
   using Kind = ServerStatement::Kind;
   struct Case {
@@ -320,18 +362,28 @@ TEST(TdsSqlText, BatchesStatementsAndParameters) {
       {u"USE DEMO;", Kind::Use, "DEMO", 0},
       {u"set textsize 2147483647", Kind::Set, "TEXTSIZE", 0},
       {u"SET IMPLICIT_TRANSACTIONS ON", Kind::Set, "IMPLICIT_TRANSACTIONS", 1},
+      {u"set nocount on", Kind::Set, "NOCOUNT", 1},
+      {u"set @v = 1", Kind::Engine, {}, 0},
       {u"waitfor delay '00:00:02.5'", Kind::WaitFor, {}, 2500},
       {u"begin tran", Kind::BeginTran, {}, 0},
+      {u"BEGIN TRANSACTION;", Kind::BeginTran, {}, 0},
       {u"IF @@TRANCOUNT > 0 COMMIT TRAN", Kind::Commit, {}, 0},
+      {u"if @@trancount > 0 rollback transaction", Kind::Rollback, {}, 0},
+      {u"IF @@TRANCOUNT > 1 COMMIT TRAN", Kind::Engine, {}, 0},
+      {u"IF @@TRANCOUNT > 0 COMMIT ELSE ROLLBACK", Kind::Engine, {}, 0},
       {u"rollback", Kind::Rollback, {}, 0},
+      {u"commit work", Kind::Commit, {}, 0},
       {u"raiserror('it''s ไทย', 16, 1)", Kind::RaiseError, "it's ไทย", 16},
+      {u"raiserror(@text, 16, 1)", Kind::Engine, {}, 0},
       {u"begin select 1 end", Kind::Engine, {}, 0},
       {u"select * from UserName", Kind::Engine, {}, 0},
       {u"update T set x = 1", Kind::Engine, {}, 0},
   };
   for (const Case& c : cases) {
-    const ServerStatement s = ClassifyStatement(QStringView(c.sql));
     SCOPED_TRACE(QString::fromUtf16(c.sql).toStdString());
+    const std::vector<BatchStatement> split = SplitBatch(QString::fromUtf16(c.sql));
+    ASSERT_EQ(split.size(), 1u);
+    const ServerStatement& s = split.front().server;
     EXPECT_EQ(s.kind, c.kind);
     if (c.kind == Kind::RaiseError) {
       EXPECT_EQ(s.text, c.name);

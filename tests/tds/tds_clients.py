@@ -76,6 +76,35 @@ check("first result", cur.fetchall(), [(1,)])
 check("a second result", bool(cur.nextset()), True)
 check("second result", [tuple(r) for r in cur.fetchall()], [("x", 2)])
 
+# Statements on lines of their own, without ";", answer one by one, as SQL Server's do.
+cur.execute("select 1 as a\nselect 2 as b")
+check("first line's result", cur.fetchall(), [(1,)])
+check("a second line's result", bool(cur.nextset()), True)
+check("second line's result", [tuple(r) for r in cur.fetchall()], [(2,)])
+cur.execute("set nocount on\nselect top 2 Code from Customer order by Code")
+check("SET, then SELECT on the next line", [tuple(r) for r in cur.fetchall()],
+      [("C0001",), ("C0002",)])
+cur.execute("update Customer set TaxNo = TaxNo where Id <= 3")
+check("no count under NOCOUNT", cur.rowcount, -1)
+cur.execute("set nocount off\nupdate Customer set TaxNo = TaxNo where Id <= 3")
+check("the count again after NOCOUNT OFF", cur.rowcount, 3)
+tax = "TX-" + client + version
+cur.execute("begin tran\nupdate Customer set TaxNo = '%s' where Id = 2\ncommit" % tax)
+reader = connect()
+rcur = reader.cursor()
+rcur.execute("select TaxNo from Customer where Id = 2")
+check("committed by the batch's COMMIT", rcur.fetchone()[0], tax)
+reader.close()
+if client == "pytds":
+    # pytds keeps the ERROR token's number and line.
+    for sql, want in (("\n\nselect 1 / 0", (8134, 3)), ("select 1\nend", (156, 2))):
+        try:
+            cur.execute(sql)
+            failures.append("no error for %r" % sql)
+        except Exception as e:
+            check("number and line of %r" % sql, (getattr(e, "number", None),
+                                                  getattr(e, "line", None)), want)
+
 # A parameterised query: pytds sends sp_executesql with typed parameters; pymssql puts the
 # values into the text, strings as N'...' literals.
 if client == "pytds" or unicode_literals:

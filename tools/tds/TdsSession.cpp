@@ -10,7 +10,6 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace qav::tds {
@@ -95,13 +94,17 @@ db::TFieldType FieldTypeOf(const TypeInfo& t) {
   }
 }
 
-std::uint16_t CommandOf(const QString& sql) {
-  const QString verb =
-      sql.trimmed().section(QRegularExpression(QStringLiteral("\\s")), 0, 0).toUpper();
-  if (verb == QLatin1String("INSERT")) return kCmdInsert;
-  if (verb == QLatin1String("UPDATE")) return kCmdUpdate;
-  if (verb == QLatin1String("DELETE")) return kCmdDelete;
-  return kCmdSelect;
+std::uint16_t CommandOf(sql::StatementKind kind) {
+  switch (kind) {
+    case sql::StatementKind::Insert:
+      return kCmdInsert;
+    case sql::StatementKind::Update:
+      return kCmdUpdate;
+    case sql::StatementKind::Delete:
+      return kCmdDelete;
+    default:
+      return kCmdSelect;
+  }
 }
 
 }  // namespace
@@ -237,8 +240,12 @@ std::uint16_t Session::DoneStatus() const {
   return transaction_ ? kDoneInTransaction : 0;
 }
 
-ServerMessage Session::EngineError(const QString& text, const QString& procedure) const {
-  return {ServerErrorNumber(text), 1, 16, text, options_.serverName, procedure, 1};
+std::uint16_t Session::CountStatus() const {
+  return noCount_ ? 0 : kDoneCount;
+}
+
+ServerMessage Session::EngineError(const QString& text, const QString& procedure, int line) const {
+  return {ServerErrorNumber(text), 1, 16, text, options_.serverName, procedure, line};
 }
 
 void Session::Error(Response& response, const ServerMessage& message, bool inProcedure) {
@@ -255,6 +262,7 @@ void Session::ResetConnection(Response& response) {
     transaction_ = 0;
   }
   implicitTransactions_ = false;
+  noCount_ = false;
   prepared_.clear();
   if (database_.compare(loginDatabase_, Qt::CaseInsensitive) != 0) {
     db::ConnectSettings settings;
@@ -274,30 +282,39 @@ void Session::Batch(const Message& message) {
       ParseSqlBatch(std::string_view(message.payload.constData(),
                                      static_cast<std::size_t>(message.payload.size())),
                     true);
-  const QStringList statements = SplitBatch(sql);
-  if (statements.isEmpty()) r.Done(Token::Done, DoneStatus(), 0, 0);
-  RunStatements(r, statements, {}, false);
+  RunText(r, sql, {}, false);
   r.Finish();
 }
 
-bool Session::RunStatements(Response& response, const QStringList& statements,
-                            const std::vector<QVariant>& args, bool inProcedure) {
-  for (const QString& statement : statements) {
+bool Session::RunText(Response& response, const QString& sql, const std::vector<QVariant>& args,
+                      bool inProcedure) {
+  std::vector<BatchStatement> statements;
+  try {
+    statements = SplitBatch(sql);
+  } catch (const sql::ETsqlSyntax& e) {
+    // SQL Server compiles the whole batch first: nothing of it runs.
+    Error(response, {e.Number(), 1, 15, e.Message(), options_.serverName, QString(), e.Line()},
+          inProcedure);
+    return false;
+  }
+  if (statements.empty() && !inProcedure) response.Done(Token::Done, DoneStatus(), 0, 0);
+  for (const BatchStatement& statement : statements) {
     if (response.Cancelled()) return true;
     if (!RunStatement(response, statement, args, inProcedure)) return false;
   }
   return true;
 }
 
-bool Session::RunStatement(Response& response, const QString& statement,
+bool Session::RunStatement(Response& response, const BatchStatement& statement,
                            const std::vector<QVariant>& args, bool inProcedure) {
   const Token done = inProcedure ? Token::DoneInProc : Token::Done;
-  const ServerStatement s = ClassifyStatement(statement);
+  const ServerStatement& s = statement.server;
   switch (s.kind) {
     case ServerStatement::Kind::Use:
       return UseDatabase(response, s.name, inProcedure);
     case ServerStatement::Kind::Set:
       if (s.name == QLatin1String("IMPLICIT_TRANSACTIONS")) implicitTransactions_ = s.on;
+      if (s.name == QLatin1String("NOCOUNT")) noCount_ = s.on;
       response.Done(done, DoneStatus(), 0, 0);
       return true;
     case ServerStatement::Kind::WaitFor:
@@ -318,7 +335,7 @@ bool Session::RunStatement(Response& response, const QString& statement,
       WriteMessage(
           response.Tokens(), error ? Token::Error : Token::Info,
           {50000, static_cast<std::uint8_t>(s.state), static_cast<std::uint8_t>(s.severity), s.text,
-           options_.serverName, QString(), 1});
+           options_.serverName, QString(), statement.line});
       // As on SQL Server, the batch goes on after RAISERROR.
       response.Done(done, DoneStatus() | (error ? kDoneError : 0), 0, 0);
       return true;
@@ -329,42 +346,85 @@ bool Session::RunStatement(Response& response, const QString& statement,
   return true;
 }
 
-bool Session::RunEngine(Response& response, const QString& sql, const std::vector<QVariant>& args,
-                        bool inProcedure) {
+bool Session::WriteResult(Response& response, const db::ResultSet& result, bool inProcedure) {
+  const ResultEncoder encoder(result, tdsVersion_);
+  encoder.WriteMetadata(response.Tokens());
+  const qint64 rows = result.rows.Rows();
+  const qsizetype packet = channel_.PacketSize();
+  for (qint64 row = 0; row < rows; ++row) {
+    Writer& w = response.Tokens();
+    encoder.WriteRow(w, row);
+    if (w.Size() >= packet && response.Flush()) return true;
+  }
+  response.Done(inProcedure ? Token::DoneInProc : Token::Done, DoneStatus() | CountStatus(),
+                kCmdSelect, static_cast<std::uint64_t>(rows));
+  return false;
+}
+
+bool Session::WriteNotes(Response& response, std::vector<db::StatementNote>& notes,
+                         std::size_t held, int line, bool inProcedure) {
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    db::StatementNote& note = notes[i];
+    if (i == held) continue;
+    switch (note.kind) {
+      case db::StatementNote::Kind::Message:
+        // PRINT reaches the client as an informational message, as from SQL Server.
+        WriteMessage(response.Tokens(), Token::Info,
+                     {0, 1, 0, note.text, options_.serverName, QString(), line});
+        break;
+      case db::StatementNote::Kind::RowsAffected:
+        response.Done(inProcedure ? Token::DoneInProc : Token::Done, DoneStatus() | CountStatus(),
+                      kCmdSelect, static_cast<std::uint64_t>(std::max<qint64>(note.count, 0)));
+        break;
+      case db::StatementNote::Kind::Rows:
+        if (note.rows && WriteResult(response, *note.rows, inProcedure)) return true;
+        break;
+    }
+  }
+  return response.Cancelled();
+}
+
+bool Session::RunEngine(Response& response, const BatchStatement& statement,
+                        const std::vector<QVariant>& args, bool inProcedure) {
   const Token done = inProcedure ? Token::DoneInProc : Token::Done;
+  const auto fail = [&](const ServerMessage& message) {
+    // What ran before the error is said first, as SQL Server sends it as it goes.
+    db_->TakeMessages();
+    std::vector<db::StatementNote> notes = db_->TakeNotes();
+    if (!WriteNotes(response, notes, notes.size(), statement.line, inProcedure))
+      Error(response, message, inProcedure);
+    return false;
+  };
   try {
     if (implicitTransactions_ && !transaction_) BeginTransaction(response);
-    const std::unique_ptr<db::ResultSet> result = db_->Execute(sql, args);
-    // PRINT reaches the client as an informational message, as from SQL Server.
-    for (const QString& text : db_->TakeMessages())
-      WriteMessage(response.Tokens(), Token::Info,
-                   {0, 1, 0, text, options_.serverName, QString(), 1});
+    const std::unique_ptr<db::ResultSet> result = db_->Execute(statement.text, args);
+    db_->TakeMessages();  // the notes say the same, in their place
+    std::vector<db::StatementNote> notes = db_->TakeNotes();
+    // A statement without rows ends with the DONE of its last count.
+    std::size_t held = notes.size();
+    if (!result)
+      for (std::size_t i = notes.size(); i-- > 0;)
+        if (notes[i].kind == db::StatementNote::Kind::RowsAffected) {
+          held = i;
+          break;
+        }
+    if (WriteNotes(response, notes, held, statement.line, inProcedure)) return true;
     if (result) {
-      const ResultEncoder encoder(*result, tdsVersion_);
-      encoder.WriteMetadata(response.Tokens());
-      const qint64 rows = result->rows.Rows();
-      const qsizetype packet = channel_.PacketSize();
-      for (qint64 row = 0; row < rows; ++row) {
-        Writer& w = response.Tokens();
-        encoder.WriteRow(w, row);
-        if (w.Size() >= packet && response.Flush()) return true;
-      }
-      response.Done(done, DoneStatus() | kDoneCount, kCmdSelect, static_cast<std::uint64_t>(rows));
+      WriteResult(response, *result, inProcedure);
     } else {
-      const qint64 count = db_->RowsAffected();
+      const qint64 count = held < notes.size() ? notes[held].count : db_->RowsAffected();
       if (count >= 0)
-        response.Done(done, DoneStatus() | kDoneCount, CommandOf(sql),
+        response.Done(done, DoneStatus() | CountStatus(), CommandOf(statement.kind),
                       static_cast<std::uint64_t>(count));
       else
         response.Done(done, DoneStatus(), 0, 0);
     }
     return true;
   } catch (const db::EDatabaseError& e) {
-    Error(response, EngineError(e.Message()), inProcedure);
+    return fail(EngineError(e.Message(), QString(), db::LineOf(e, statement.line)));
   } catch (const std::range_error& e) {
-    Error(response, EngineError(QString::fromUtf8(e.what())), inProcedure);
+    return fail(EngineError(QString::fromUtf8(e.what()), QString(), statement.line));
   }
-  return false;
 }
 
 bool Session::UseDatabase(Response& response, const QString& name, bool inProcedure) {
@@ -529,12 +589,12 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
     case SpecialProc::ExecuteSql: {
       if (params.empty()) return fail(QStringLiteral("Procedure expects parameter '@statement'."));
       const QString sql = NumberParameters(text(0), DeclaredParameterNames(text(1)));
-      return finish(RunStatements(r, SplitBatch(sql), values(2), true), -1);
+      return finish(RunText(r, sql, values(2), true), -1);
     }
     case SpecialProc::PrepExec: {
       if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
       const int handle = prepare(text(1), text(2));
-      return finish(RunStatements(r, SplitBatch(prepared_[handle].sql), values(3), true), 0);
+      return finish(RunText(r, prepared_[handle].sql, values(3), true), 0);
     }
     case SpecialProc::Prepare:
       if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
@@ -546,7 +606,7 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
       if (it == prepared_.end())
         return fail(
             QStringLiteral("Could not find prepared statement with handle %1.").arg(handle));
-      return finish(RunStatements(r, SplitBatch(it->second.sql), values(1), true), -1);
+      return finish(RunText(r, it->second.sql, values(1), true), -1);
     }
     case SpecialProc::Unprepare:
       if (!params.empty()) prepared_.erase(params[0].value.toInt());
@@ -576,11 +636,15 @@ QStringList Session::DeclaredParameters(const QString& procedure) {
   // The inputs are the variables the body uses; the outputs are the columns of its last row,
   // which the suite's procedures end with a SELECT to give.
   QStringList declared = BodyVariables(body);
-  const QStringList statements = SplitBatch(body);
-  if (!statements.isEmpty() &&
-      statements.last().startsWith(QLatin1String("select"), Qt::CaseInsensitive)) {
+  std::vector<BatchStatement> statements;
+  try {
+    statements = SplitBatch(body);
+  } catch (const sql::ETsqlSyntax&) {
+    // The call itself reports what is wrong with the body.
+  }
+  if (!statements.empty() && statements.back().kind == sql::StatementKind::Select) {
     const std::unique_ptr<db::ResultSet> shape = db_->Execute(
-        QStringLiteral("SELECT * FROM (") + NumberParameters(statements.last(), declared) +
+        QStringLiteral("SELECT * FROM (") + NumberParameters(statements.back().text, declared) +
             QStringLiteral("\n) WHERE 0"),
         std::vector<QVariant>(static_cast<std::size_t>(declared.size())));
     if (shape)

@@ -44,13 +44,20 @@ class Session {
   void TransactionManager(const Message& message);
   void ResetConnection(Response& response);
 
-  // Runs statements one after another, stopping at the first error; false after an error.
-  bool RunStatements(Response& response, const QStringList& statements,
-                     const std::vector<QVariant>& args, bool inProcedure);
-  bool RunStatement(Response& response, const QString& statement, const std::vector<QVariant>& args,
-                    bool inProcedure);
-  bool RunEngine(Response& response, const QString& sql, const std::vector<QVariant>& args,
-                 bool inProcedure);
+  // Runs the statements of a text one after another, stopping at the first error; false after
+  // an error. A text the parser refuses runs nothing and answers with its error.
+  bool RunText(Response& response, const QString& sql, const std::vector<QVariant>& args,
+               bool inProcedure);
+  bool RunStatement(Response& response, const BatchStatement& statement,
+                    const std::vector<QVariant>& args, bool inProcedure);
+  bool RunEngine(Response& response, const BatchStatement& statement,
+                 const std::vector<QVariant>& args, bool inProcedure);
+  // Sends what the engine said besides its last result: earlier results, counts and PRINT
+  // texts, in order. Leaves out the note at `held`, whose count goes with the statement's own
+  // DONE. True once the client has cancelled.
+  bool WriteNotes(Response& response, std::vector<db::StatementNote>& notes, std::size_t held,
+                  int line, bool inProcedure);
+  bool WriteResult(Response& response, const db::ResultSet& result, bool inProcedure);
   bool UseDatabase(Response& response, const QString& name, bool inProcedure);
   void BeginTransaction(Response& response);
   void EndTransaction(Response& response, bool commit);
@@ -62,8 +69,10 @@ class Session {
   QStringList DeclaredParameters(const QString& procedure);
 
   void Error(Response& response, const ServerMessage& message, bool inProcedure);
-  ServerMessage EngineError(const QString& text, const QString& procedure = {}) const;
+  ServerMessage EngineError(const QString& text, const QString& procedure = {}, int line = 1) const;
   std::uint16_t DoneStatus() const;
+  // The DONE_COUNT bit, unless SET NOCOUNT ON holds.
+  std::uint16_t CountStatus() const;
 
   Channel channel_;
   ServerOptions options_;
@@ -72,6 +81,7 @@ class Session {
   QString database_;
   std::unique_ptr<db::BackendConnection> db_;
   bool implicitTransactions_ = false;
+  bool noCount_ = false;           // SET NOCOUNT ON
   std::uint64_t transaction_ = 0;  // descriptor of the open transaction, 0 when none
   std::uint64_t nextTransaction_ = 1;
   std::map<int, Prepared> prepared_;

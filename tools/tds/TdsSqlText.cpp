@@ -1,6 +1,5 @@
 #include "tools/tds/TdsSqlText.h"
 
-#include "db/embedded/EmbeddedDialect.h"
 #include "sql/TsqlLexer.h"
 
 #include <QRegularExpression>
@@ -9,29 +8,12 @@ namespace qav::tds {
 
 namespace {
 
-using db::embedded::IsKeywordAt;
-using db::embedded::ParseIf;
-using db::embedded::SkipBlank;
-using db::embedded::StatementEnd;
-
 // Calls `visit` for each "@name" in code with its start and length; "@@name" is no variable.
 template <typename Visit>
 void ForEachVariable(QStringView text, Visit visit) {
   for (const sql::Token& t : sql::CodeTokens(text))
     if (t.kind == sql::TokenKind::Variable && t.length > 1 && text[t.start + 1] != u'@')
       visit(t.start, t.length);
-}
-
-bool IsWordIn(QStringView text, const std::vector<sql::Token>& t, std::size_t i,
-              std::initializer_list<const char*> words) {
-  if (i >= t.size()) return false;
-  for (const char* w : words)
-    if (sql::IsWord(text, t[i], QLatin1StringView(w))) return true;
-  return false;
-}
-
-bool IsOp(QStringView text, const std::vector<sql::Token>& t, std::size_t i, const char* op) {
-  return i < t.size() && sql::IsOperator(text, t[i], QLatin1StringView(op));
 }
 
 // "hh:mm[:ss[.mmm]]" in milliseconds, or -1.
@@ -47,72 +29,104 @@ int DelayMilliseconds(const QString& text) {
 
 }  // namespace
 
-QStringList SplitBatch(QStringView sql) {
-  QStringList statements;
-  qsizetype pos = 0;
-  for (;;) {
-    pos = SkipBlank(sql, pos);
-    while (pos < sql.size() && sql[pos] == u';') pos = SkipBlank(sql, pos + 1);
-    if (pos >= sql.size()) break;
-    qsizetype end = -1;
-    if (IsKeywordAt(sql, pos, QLatin1StringView("if")))
-      if (const auto form = ParseIf(sql, pos)) end = form->end;
-    if (end < 0) end = StatementEnd(sql, pos);
-    end = std::max(end, pos + 1);
-    statements << sql.mid(pos, end - pos).trimmed().toString();
-    pos = end;
-  }
-  return statements;
-}
+namespace {
 
-ServerStatement ClassifyStatement(QStringView statement) {
+// What the server does with a top-level statement, judged by its kind and its tokens.
+ServerStatement ClassifyStatement(const sql::ParsedBatch& batch, const sql::Statement& statement) {
+  using Kind = sql::StatementKind;
   ServerStatement s;
-  std::vector<sql::Token> t = sql::CodeTokens(statement);
-  while (!t.empty() && IsOp(statement, t, t.size() - 1, ";")) t.pop_back();
-  if (t.empty()) return s;
-  auto text = [&](std::size_t i) { return t[i].Text(statement); };
+  const sql::TokenText& t = batch.Tokens();
+  const std::size_t first = statement.span.first;
+  const std::size_t size = statement.span.last - first;
+  const auto text = [&](std::size_t i) { return t.TextOf(first + i); };
+  const auto kindOf = [&](std::size_t i) { return t[first + i].kind; };
+  const auto isOp = [&](std::size_t i, const char* op) {
+    return i < size && t.IsOperator(first + i, QLatin1StringView(op));
+  };
+  const auto tranWord = [&](std::size_t i) {
+    return i < size && t.IsWordIn(first + i, {"tran", "transaction", "work"});
+  };
 
-  if (IsWordIn(statement, t, 0, {"use"}) && t.size() == 2) {
-    s.kind = ServerStatement::Kind::Use;
-    s.name = sql::NameValue(text(1));
-  } else if (IsWordIn(statement, t, 0, {"set"}) && t.size() > 1 &&
-             t[1].kind == sql::TokenKind::Word) {
-    s.kind = ServerStatement::Kind::Set;
-    s.name = text(1).toString().toUpper();
-    s.on = IsWordIn(statement, t, 2, {"on"});
-  } else if (IsWordIn(statement, t, 0, {"waitfor"}) && IsWordIn(statement, t, 1, {"delay"}) &&
-             t.size() == 3 && t[2].kind == sql::TokenKind::String) {
-    const int ms = DelayMilliseconds(sql::StringValue(text(2)));
-    if (ms >= 0) {
-      s.kind = ServerStatement::Kind::WaitFor;
-      s.milliseconds = ms;
+  switch (statement.kind) {
+    case Kind::Use:
+      if (size == 2) {
+        s.kind = ServerStatement::Kind::Use;
+        s.name = sql::NameValue(text(1));
+      }
+      break;
+    case Kind::Set:
+      if (size > 1 && kindOf(1) == sql::TokenKind::Word) {
+        s.kind = ServerStatement::Kind::Set;
+        s.name = text(1).toString().toUpper();
+        s.on = size > 2 && t.IsWord(first + 2, QLatin1StringView("on"));
+      }
+      break;
+    case Kind::WaitFor:
+      if (size == 3 && t.IsWord(first + 1, QLatin1StringView("delay")) &&
+          kindOf(2) == sql::TokenKind::String) {
+        const int ms = DelayMilliseconds(sql::StringValue(text(2)));
+        if (ms >= 0) {
+          s.kind = ServerStatement::Kind::WaitFor;
+          s.milliseconds = ms;
+        }
+      }
+      break;
+    case Kind::RaiseError:
+      if (size == 8 && isOp(1, "(") && kindOf(2) == sql::TokenKind::String && isOp(3, ",") &&
+          kindOf(4) == sql::TokenKind::Number && isOp(5, ",") &&
+          kindOf(6) == sql::TokenKind::Number && isOp(7, ")")) {
+        s.kind = ServerStatement::Kind::RaiseError;
+        s.text = sql::StringValue(text(2));
+        s.severity = text(4).toInt();
+        s.state = text(6).toInt();
+      }
+      break;
+    case Kind::BeginTransaction:
+      if (tranWord(1)) s.kind = ServerStatement::Kind::BeginTran;
+      break;
+    case Kind::Commit:
+    case Kind::Rollback:
+      if (tranWord(1) || size == 1)
+        s.kind = statement.kind == Kind::Commit ? ServerStatement::Kind::Commit
+                                                : ServerStatement::Kind::Rollback;
+      break;
+    case Kind::If: {
+      // IF @@TRANCOUNT > 0 COMMIT | ROLLBACK ..., which clients send to end what they began
+      const sql::Span& c = statement.condition;
+      if (statement.body.size() == 1 && c.last - c.first == 3 &&
+          t[c.first].kind == sql::TokenKind::Variable &&
+          t.TextOf(c.first).compare(QLatin1StringView("@@trancount"), Qt::CaseInsensitive) == 0 &&
+          t.IsOperator(c.first + 1, QLatin1StringView(">")) && t.TextOf(c.first + 2) == u"0") {
+        const ServerStatement then = ClassifyStatement(batch, statement.body.front());
+        if (then.kind == ServerStatement::Kind::Commit ||
+            then.kind == ServerStatement::Kind::Rollback)
+          s.kind = then.kind;
+      }
+      break;
     }
-  } else if (IsWordIn(statement, t, 0, {"raiserror"}) && t.size() == 8 &&
-             IsOp(statement, t, 1, "(") && t[2].kind == sql::TokenKind::String &&
-             IsOp(statement, t, 3, ",") && t[4].kind == sql::TokenKind::Number &&
-             IsOp(statement, t, 5, ",") && t[6].kind == sql::TokenKind::Number &&
-             IsOp(statement, t, 7, ")")) {
-    s.kind = ServerStatement::Kind::RaiseError;
-    s.text = sql::StringValue(text(2));
-    s.severity = text(4).toInt();
-    s.state = text(6).toInt();
-  } else {
-    // [IF @@TRANCOUNT > 0] BEGIN TRAN[SACTION] | COMMIT ... | ROLLBACK ...
-    std::size_t verb = 0;
-    if (IsWordIn(statement, t, 0, {"if"}) && t.size() > 4 &&
-        t[1].kind == sql::TokenKind::Variable &&
-        text(1).compare(QLatin1StringView("@@trancount"), Qt::CaseInsensitive) == 0 &&
-        IsOp(statement, t, 2, ">") && text(3) == u"0")
-      verb = 4;
-    const bool tranWord = IsWordIn(statement, t, verb + 1, {"tran", "transaction", "work"});
-    if (IsWordIn(statement, t, verb, {"begin"}) && tranWord)
-      s.kind = ServerStatement::Kind::BeginTran;
-    else if (IsWordIn(statement, t, verb, {"commit"}) && (tranWord || t.size() == verb + 1))
-      s.kind = ServerStatement::Kind::Commit;
-    else if (IsWordIn(statement, t, verb, {"rollback"}) && (tranWord || t.size() == verb + 1))
-      s.kind = ServerStatement::Kind::Rollback;
+    default:
+      break;
   }
   return s;
+}
+
+}  // namespace
+
+std::vector<BatchStatement> SplitBatch(const QString& sql) {
+  const sql::ParsedBatch batch(sql);
+  if (batch.Tokens().Unterminated().open == sql::TokenKind::BlockComment) {
+    // The comment hides the rest from the statements: SQL Server refuses the batch, naming the
+    // line on which the comment begins. (An open string or name stays in its statement, whose
+    // run reports it.)
+    const std::vector<sql::Token> tokens = sql::Tokenize(sql);
+    throw sql::ETsqlSyntax(113, QStringLiteral("Missing end comment mark '*/'."),
+                           tokens.empty() ? 1 : tokens.back().line);
+  }
+  std::vector<BatchStatement> statements;
+  statements.reserve(batch.Statements().size());
+  for (const sql::Statement& s : batch.Statements())
+    statements.push_back({batch.TextOf(s).toString(), s.line, s.kind, ClassifyStatement(batch, s)});
+  return statements;
 }
 
 QStringList DeclaredParameterNames(QStringView declarations) {

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "sql/TsqlParser.h"
+
 #include <QString>
 #include <QStringList>
-#include <optional>
+#include <vector>
 
 namespace qav::tds {
-
-// The statements of a batch, one after another: each ";"-ended statement, and each
-// If ... [Else ...] form as a whole.
-QStringList SplitBatch(QStringView sql);
 
 // What the server itself does with a statement instead of handing it to the engine.
 struct ServerStatement {
@@ -29,7 +27,19 @@ struct ServerStatement {
   QString text;          // RaiseError
   int severity = 0, state = 0;
 };
-ServerStatement ClassifyStatement(QStringView statement);
+
+// One statement of a batch as the server runs it.
+struct BatchStatement {
+  QString text;  // its first token to its last, without the ";" after it
+  int line = 1;  // the batch's line on which it begins, counted from 1
+  sql::StatementKind kind = sql::StatementKind::Other;
+  ServerStatement server;
+};
+
+// The statements of a batch, one after another, split by the parser with or without ";": an
+// IF, WHILE or BEGIN ... END block is one statement, handed to the engine whole. Raises
+// sql::ETsqlSyntax for a batch SQL Server refuses before running any of it.
+std::vector<BatchStatement> SplitBatch(const QString& sql);
 
 // The names declared by sp_executesql's parameter list ("@P1 int,@P2 nvarchar(4000) OUTPUT"),
 // in order.
