@@ -1,5 +1,6 @@
 #include "db/embedded/EmbeddedDialect.h"
 
+#include "db/embedded/TsqlRewriter.h"
 #include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
@@ -74,7 +75,10 @@ qsizetype MatchingParen(QStringView s, qsizetype open) {
 
 // The statements of one branch of an If starting at pos: a Begin ... End block, a nested If,
 // or one simple statement. Returns the branch text and where it ends.
-std::optional<std::pair<QString, qsizetype>> ParseBranch(QStringView s, qsizetype pos) {
+std::optional<IfStatement> ParseIfAt(QStringView s, qsizetype pos, int depth);
+
+// `depth`: the If statements around it, refused past kMaxTsqlNesting.
+std::optional<std::pair<QString, qsizetype>> ParseBranch(QStringView s, qsizetype pos, int depth) {
   const Token first = NextToken(s, pos);
   if (first.start >= s.size()) return std::nullopt;
   if (IsBlockBegin(s, first)) {
@@ -89,7 +93,7 @@ std::optional<std::pair<QString, qsizetype>> ParseBranch(QStringView s, qsizetyp
     return std::nullopt;
   }
   if (IsWord(s, first, QLatin1StringView("if"))) {
-    const auto nested = ParseIf(s, first.start);
+    const auto nested = ParseIfAt(s, first.start, depth + 1);
     if (!nested) return std::nullopt;
     return std::pair(s.mid(first.start, nested->end - first.start).toString(), nested->end);
   }
@@ -141,6 +145,13 @@ int CountPlaceholders(QStringView s) {
 }
 
 std::optional<IfStatement> ParseIf(QStringView s, qsizetype pos) {
+  return ParseIfAt(s, pos, 0);
+}
+
+namespace {
+
+std::optional<IfStatement> ParseIfAt(QStringView s, qsizetype pos, int depth) {
+  if (depth > kMaxTsqlNesting) RefuseTsqlNesting();
   const Token ifWord = NextToken(s, pos);
   if (!IsWord(s, ifWord, QLatin1StringView("if"))) return std::nullopt;
 
@@ -163,7 +174,7 @@ std::optional<IfStatement> ParseIf(QStringView s, qsizetype pos) {
   IfStatement form;
   form.condition = s.mid(ifWord.end, condEnd - ifWord.end).trimmed().toString();
 
-  auto thenPart = ParseBranch(s, t.start);
+  auto thenPart = ParseBranch(s, t.start, depth);
   if (!thenPart) return std::nullopt;
   form.thenPart = std::move(thenPart->first);
   form.end = thenPart->second;
@@ -175,13 +186,15 @@ std::optional<IfStatement> ParseIf(QStringView s, qsizetype pos) {
     if (IsWord(s, afterSemicolon, QLatin1StringView("else"))) next = afterSemicolon;
   }
   if (IsWord(s, next, QLatin1StringView("else"))) {
-    auto elsePart = ParseBranch(s, next.end);
+    auto elsePart = ParseBranch(s, next.end, depth);
     if (!elsePart) return std::nullopt;
     form.elsePart = std::move(elsePart->first);
     form.end = elsePart->second;
   }
   return form;
 }
+
+}  // namespace
 
 bool IsTsqlTextType(QStringView type) {
   for (const char* t : {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "character"})

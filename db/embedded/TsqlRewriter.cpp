@@ -18,24 +18,18 @@ namespace {
 using Kind = TsqlToken::Kind;
 using Tokens = std::vector<TsqlToken>;
 
-// How deep parentheses, CASE and signs may nest in a statement. The rewriter reads expressions by
-// recursion, so it refuses deeper text as SQL Server does (error 191) instead of running out of
-// stack; SQLite's own parser gives up well before this depth.
-constexpr int kMaxNesting = 256;
-
-[[noreturn]] void RefuseNesting() {
-  RaiseTsqlError(
-      QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite the query or "
-                     "break it up into smaller queries."));
-}
-
-// Refuses a text whose parentheses and CASE expressions nest deeper than kMaxNesting, before any
-// rewrite walks it.
+// Refuses a text whose parentheses, CASE expressions and BEGIN ... END blocks nest deeper than
+// kMaxTsqlNesting, before any rewrite walks it (or the connection runs its blocks).
 void CheckNesting(const Tokens& t) {
   int depth = 0;
-  for (const TsqlToken& tok : t) {
-    if (tok.Is(u"(") || tok.Is(u"case")) {
-      if (++depth > kMaxNesting) RefuseNesting();
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const TsqlToken& tok = t[i];
+    const bool block =
+        tok.Is(u"begin") && i + 1 < t.size() &&
+        !t[i + 1].IsAny({"tran", "transaction", "deferred", "immediate", "exclusive"}) &&
+        !t[i + 1].Is(u";");
+    if (tok.Is(u"(") || tok.Is(u"case") || block) {
+      if (++depth > kMaxTsqlNesting) RefuseTsqlNesting();
     } else if ((tok.Is(u")") || tok.Is(u"end")) && depth > 0) {
       --depth;
     }
@@ -1123,12 +1117,12 @@ class OperatorRewriter {
     return typed;
   }
 
-  // One level of the recursion, refused past kMaxNesting.
+  // One level of the recursion, refused past kMaxTsqlNesting.
   struct Nested {
     explicit Nested(int& counter) : depth(counter) {
-      if (++depth > kMaxNesting) {
+      if (++depth > kMaxTsqlNesting) {
         --depth;
-        RefuseNesting();
+        RefuseTsqlNesting();
       }
     }
     ~Nested() { --depth; }
@@ -1616,7 +1610,7 @@ ComputedType SumType(bool add, const ComputedType& a, bool numberA, const Comput
 // The type of the rewritten expression [from, to) where its outermost function decides it;
 // `depth` counts the calls it looks into.
 ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to, int depth = 0) {
-  if (depth > kMaxNesting) return {};
+  if (depth > kMaxTsqlNesting) return {};
   while (to > from + 1 && IsSymbol(t, from, '(') && MatchingParen(t, from) == to - 1) {
     ++from;
     --to;
@@ -1680,6 +1674,12 @@ std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten) {
 
 void RaiseTsqlError(const QString& text) {
   throw EDBEngineError(text, {{SQLITE_ERROR, SQLITE_ERROR, text}});
+}
+
+void RefuseTsqlNesting() {
+  RaiseTsqlError(
+      QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite the query or "
+                     "break it up into smaller queries."));
 }
 
 void RefuseTsql(const QString& what) {

@@ -46,6 +46,12 @@ struct ComputedType {
 // type it was declared with. Empty for any other statement.
 std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten);
 
+// How deep parentheses, CASE, signs, blocks and IF may nest in a statement. The readers of T-SQL
+// here recurse, so deeper text fails as SQL Server fails it (error 191) instead of running out of
+// stack; SQLite's own parser gives up well before this depth.
+inline constexpr int kMaxTsqlNesting = 256;
+[[noreturn]] void RefuseTsqlNesting();
+
 // Raises the error for a T-SQL form the embedded suite does not run.
 [[noreturn]] void RefuseTsql(const QString& what);
 // Raises an engine error with SQL Server's text.

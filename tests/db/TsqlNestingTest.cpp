@@ -64,8 +64,8 @@ class TsqlNestingTest : public ::testing::Test {
 
 test::DemoSuiteFolder* TsqlNestingTest::suite_ = nullptr;
 
-// Too deep for the rewriter (parentheses, calls, CASE, subqueries, signs) or for SQLite's parser
-// behind it: error 191 either way, and the connection goes on.
+// Too deep for the rewriter (parentheses, calls, CASE, subqueries, signs, IF and its blocks) or
+// for SQLite's parser behind it: error 191 either way, and the connection goes on.
 TEST_F(TsqlNestingTest, TooDeepFailsWithSqlServersError) {
   const QString statements[] = {
       kSelect + Nested("(", "1", ")", 4000),
@@ -78,6 +78,8 @@ TEST_F(TsqlNestingTest, TooDeepFailsWithSqlServersError) {
       kSelect + Nested("(", "1", ")", 150),        // past SQLite's parser
       kSelect + Nested("abs(", "1", ")", 40),      // the same
       kSelect + Nested("(select ", "1", ")", 30),  // the same
+      Nested("if 1 = 1 ", "select 1", "", 30000),
+      Nested("if 1 = 1 begin ", "select 1", " end", 300),
   };
   const auto db = Connect();
   for (const QString& sql : statements) {
@@ -95,6 +97,8 @@ TEST_F(TsqlNestingTest, EverydayDepthsRun) {
   EXPECT_EQ(Outcome(*db, kSelect + Nested("case when 1 = 1 then ", "1", " end", 12)),
             QStringLiteral("1"));
   EXPECT_EQ(Outcome(*db, kSelect + Nested("(select ", "1", ")", 4)), QStringLiteral("1"));
+  EXPECT_EQ(Outcome(*db, Nested("if 1 = 1 ", "select 1", "", 100)), QStringLiteral("1"));
+  EXPECT_EQ(Outcome(*db, Nested("if 1 = 1 begin ", "select 1", " end", 100)), QStringLiteral("1"));
   for (const QString& sql :
        {kSelect + Nested("(", "1", ")", 100),
         kSelect + Nested("case when 1 = 1 then ", "1", " end", 100),
