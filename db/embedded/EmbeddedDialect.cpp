@@ -41,67 +41,6 @@ bool IsAnyWord(QStringView s, const Token& t, std::initializer_list<const char*>
   return false;
 }
 
-// "Begin" that opens a block, as opposed to SQLite's "BEGIN [TRANSACTION]".
-bool IsBlockBegin(QStringView s, const Token& t) {
-  if (!IsWord(s, t, QLatin1StringView("begin"))) return false;
-  const Token next = NextToken(s, t.end);
-  return next.start < s.size() && !next.Is(s, ';') &&
-         !IsAnyWord(s, next, {"tran", "transaction", "deferred", "immediate", "exclusive"});
-}
-
-// Words that start a statement, and so end the condition of an If.
-bool StartsStatement(QStringView s, const Token& t) {
-  if (!IsAnyWord(s, t,
-                 {"begin",   "select",  "insert",  "update",  "delete",   "alter",     "create",
-                  "drop",    "exec",    "execute", "set",     "print",    "return",    "if",
-                  "declare", "with",    "backup",  "replace", "truncate", "raiserror", "vacuum",
-                  "pragma",  "analyze", "reindex", "commit",  "rollback", "savepoint", "release"}))
-    return false;
-  // replace(...) and the like are functions inside the condition
-  return !NextToken(s, t.end).Is(s, '(');
-}
-
-// Index after the ")" that closes the "(" at open, or -1 when it is not closed.
-qsizetype MatchingParen(QStringView s, qsizetype open) {
-  int depth = 0;
-  for (Token t{open, TokenEnd(s, open)}; t.start < s.size(); t = NextToken(s, t.end)) {
-    if (t.Is(s, '('))
-      ++depth;
-    else if (t.Is(s, ')') && --depth == 0)
-      return t.end;
-  }
-  return -1;
-}
-
-// The statements of one branch of an If starting at pos: a Begin ... End block, a nested If,
-// or one simple statement. Returns the branch text and where it ends.
-std::optional<IfStatement> ParseIfAt(QStringView s, qsizetype pos, int depth);
-
-// `depth`: the If statements around it, refused past kMaxTsqlNesting.
-std::optional<std::pair<QString, qsizetype>> ParseBranch(QStringView s, qsizetype pos, int depth) {
-  const Token first = NextToken(s, pos);
-  if (first.start >= s.size()) return std::nullopt;
-  if (IsBlockBegin(s, first)) {
-    int depth = 1;
-    for (Token t = NextToken(s, first.end); t.start < s.size(); t = NextToken(s, t.end)) {
-      if (IsBlockBegin(s, t) || IsWord(s, t, QLatin1StringView("case"))) {
-        ++depth;
-      } else if (IsWord(s, t, QLatin1StringView("end")) && --depth == 0) {
-        return std::pair(s.mid(first.end, t.start - first.end).toString(), t.end);
-      }
-    }
-    return std::nullopt;
-  }
-  if (IsWord(s, first, QLatin1StringView("if"))) {
-    const auto nested = ParseIfAt(s, first.start, depth + 1);
-    if (!nested) return std::nullopt;
-    return std::pair(s.mid(first.start, nested->end - first.start).toString(), nested->end);
-  }
-  const qsizetype end = StatementEnd(s, first.start);
-  if (end == first.start) return std::nullopt;
-  return std::pair(s.mid(first.start, end - first.start).toString(), end);
-}
-
 }  // namespace
 
 qsizetype SkipBlank(QStringView s, qsizetype pos) {
@@ -114,87 +53,12 @@ bool IsKeywordAt(QStringView s, qsizetype pos, QLatin1StringView word) {
   return IsWord(s, Token{pos, TokenEnd(s, pos)}, word);
 }
 
-qsizetype StatementEnd(QStringView s, qsizetype pos) {
-  int parens = 0;
-  int blocks = 0;  // Case ... End, and Begin ... End as in trigger bodies
-  for (Token t = NextToken(s, pos); t.start < s.size(); t = NextToken(s, t.end)) {
-    if (t.Is(s, '(')) {
-      ++parens;
-    } else if (t.Is(s, ')')) {
-      if (parens > 0) --parens;
-    } else if (parens == 0) {
-      if (t.Is(s, ';') && blocks == 0) return t.start;
-      if (IsWord(s, t, QLatin1StringView("case")) || (t.start > pos && IsBlockBegin(s, t))) {
-        ++blocks;
-      } else if (IsWord(s, t, QLatin1StringView("end"))) {
-        if (blocks == 0) return t.start;
-        --blocks;
-      } else if (blocks == 0 && IsWord(s, t, QLatin1StringView("else"))) {
-        return t.start;
-      }
-    }
-  }
-  return s.size();
-}
-
 int CountPlaceholders(QStringView s) {
   int count = 0;
   for (const sql::Token& t : sql::CodeTokens(s))
     if (t.kind == sql::TokenKind::Param && t.length == 1 && s[t.start] == u'?') ++count;
   return count;
 }
-
-std::optional<IfStatement> ParseIf(QStringView s, qsizetype pos) {
-  return ParseIfAt(s, pos, 0);
-}
-
-namespace {
-
-std::optional<IfStatement> ParseIfAt(QStringView s, qsizetype pos, int depth) {
-  if (depth > kMaxTsqlNesting) RefuseTsqlNesting();
-  const Token ifWord = NextToken(s, pos);
-  if (!IsWord(s, ifWord, QLatin1StringView("if"))) return std::nullopt;
-
-  // The condition runs up to the first word that starts a statement outside parentheses.
-  qsizetype condEnd = ifWord.end;
-  Token t = NextToken(s, ifWord.end);
-  for (;; t = NextToken(s, t.end)) {
-    if (t.start >= s.size()) return std::nullopt;
-    if (t.Is(s, '(')) {
-      const qsizetype close = MatchingParen(s, t.start);
-      if (close < 0) return std::nullopt;
-      t.end = close;
-    } else if (t.Is(s, ')') || t.Is(s, ';')) {
-      return std::nullopt;
-    } else if (condEnd > ifWord.end && StartsStatement(s, t)) {
-      break;
-    }
-    condEnd = t.end;
-  }
-  IfStatement form;
-  form.condition = s.mid(ifWord.end, condEnd - ifWord.end).trimmed().toString();
-
-  auto thenPart = ParseBranch(s, t.start, depth);
-  if (!thenPart) return std::nullopt;
-  form.thenPart = std::move(thenPart->first);
-  form.end = thenPart->second;
-
-  // T-SQL allows "If c stmt; Else stmt".
-  Token next = NextToken(s, form.end);
-  if (next.Is(s, ';')) {
-    const Token afterSemicolon = NextToken(s, next.end);
-    if (IsWord(s, afterSemicolon, QLatin1StringView("else"))) next = afterSemicolon;
-  }
-  if (IsWord(s, next, QLatin1StringView("else"))) {
-    auto elsePart = ParseBranch(s, next.end, depth);
-    if (!elsePart) return std::nullopt;
-    form.elsePart = std::move(elsePart->first);
-    form.end = elsePart->second;
-  }
-  return form;
-}
-
-}  // namespace
 
 bool IsTsqlTextType(QStringView type) {
   for (const char* t : {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "character"})

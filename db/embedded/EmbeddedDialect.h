@@ -13,21 +13,8 @@ namespace qav::db::embedded {
 qsizetype SkipBlank(QStringView text, qsizetype pos);
 // True when the word at pos (a token start) is `word`, compared without regard to case.
 bool IsKeywordAt(QStringView text, qsizetype pos, QLatin1StringView word);
-// The end of the simple statement that begins at pos: the index of its ";", of an "Else" that
-// follows it, or the end of the text. Parentheses, quotes, comments and Case ... End are skipped.
-qsizetype StatementEnd(QStringView text, qsizetype pos);
 // The number of "?" placeholders, outside quotes and comments.
 int CountPlaceholders(QStringView text);
-
-// If [(][Not] Exists(...)[)] [Begin] statements [End] [Else ...]
-struct IfStatement {
-  QString condition;  // an SQL expression, as written
-  QString thenPart;   // the statements to run when it holds
-  QString elsePart;   // empty when there is no Else
-  qsizetype end = 0;  // where the whole form ends in the text
-};
-// Recognises the form at pos (a statement start); nullopt when the text there is not one.
-std::optional<IfStatement> ParseIf(QStringView text, qsizetype pos);
 
 // True for the name of a T-SQL character type (char, varchar, nchar, nvarchar, text, ntext):
 // the columns SQL Server compares by its collation.

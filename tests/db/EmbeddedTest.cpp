@@ -29,59 +29,6 @@ const QString kThaiCompany = QStringLiteral("บริษัท ทดสอบ 
 // ---------------------------------------------------------------------------------------------
 // Dialect: text only.
 
-TEST(EmbeddedDialectTest, ParsesIfForms) {
-  struct Case {
-    const char* text;
-    const char* condition;  // nullptr: not an If form
-    const char* thenPart;
-    const char* elsePart;
-    const char* after;  // what follows the form in the text
-  };
-  const Case cases[] = {
-      {"If (Not Exists(Select Name From SysColumns\r\nWhere Id = (Select Id From SysObjects Where "
-       "Ltrim(Rtrim(Upper(Name))) = 'MENU') "
-       "And\r\nLtrim(Rtrim(Upper(Name)))='VERSION'))\r\nBegin\r\n"
-       "Alter Table Menu Add Version Integer\r\nEnd",
-       "(Not Exists(Select Name From SysColumns\r\nWhere Id = (Select Id From SysObjects Where "
-       "Ltrim(Rtrim(Upper(Name))) = 'MENU') And\r\nLtrim(Rtrim(Upper(Name)))='VERSION'))",
-       "Alter Table Menu Add Version Integer", "", ""},
-      {"If Not Exists(select Id From SysColumns Where Name = 'UserSeeImport')\r\n   Alter Table "
-       "UserName Add UserSeeImport Char(1)",
-       "Not Exists(select Id From SysColumns Where Name = 'UserSeeImport')",
-       "Alter Table UserName Add UserSeeImport Char(1)", "", ""},
-      // quotes, comments and Case ... End inside; Else with a block; the rest of the text stays
-      {"IF EXISTS (select ')' from t -- (\n) begin select case when a then 'End' end from t; "
-       "update t set a = 1 END else BEGIN delete from t end; select 2",
-       "EXISTS (select ')' from t -- (\n)",
-       "select case when a then 'End' end from t; update t set a = 1", "delete from t",
-       "; select 2"},
-      {"if exists(select 1) select 1; else select 2; select 3", "exists(select 1)", "select 1",
-       "select 2", "; select 3"},
-      {"if exists(select 1) if exists(select 2) select 2 else select 3", "exists(select 1)",
-       "if exists(select 2) select 2 else select 3", "", ""},
-      {"If Replace(x, 'a', 'b') = 'b' Set @y = 1", "Replace(x, 'a', 'b') = 'b'", "Set @y = 1", "",
-       ""},
-      {"If (Not Exists(select 1)", nullptr, nullptr, nullptr, nullptr},
-      {"If Exists(select 1)", nullptr, nullptr, nullptr, nullptr},
-      {"If Exists(select 1) Begin select 1", nullptr, nullptr, nullptr, nullptr},
-      {"Iffy", nullptr, nullptr, nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const QString text = QString::fromUtf8(c.text);
-    const auto form = ParseIf(text, 0);
-    if (!c.condition) {
-      EXPECT_FALSE(form.has_value());
-      continue;
-    }
-    ASSERT_TRUE(form.has_value());
-    EXPECT_EQ(form->condition, QString::fromUtf8(c.condition));
-    EXPECT_EQ(form->thenPart.trimmed(), QString::fromUtf8(c.thenPart));
-    EXPECT_EQ(form->elsePart.trimmed(), QString::fromUtf8(c.elsePart));
-    EXPECT_EQ(text.mid(form->end), QString::fromUtf8(c.after));
-  }
-}
-
 TEST(EmbeddedDialectTest, TranslatesAlterTableAdd) {
   struct Case {
     const char* in;
