@@ -128,32 +128,18 @@ QString Join(const Tokens& t, std::size_t from, std::size_t to) {
   return out;
 }
 
-// A word that begins a statement of its own, which no query part runs past; inside a statement
-// WITH is a hint or an option and FETCH closes an OFFSET.
-bool StartsStatement(const TsqlToken& t) {
-  return t.kind == Kind::Word && sql::IsStatementWord(t.text) && !t.IsAny({"with", "fetch"});
-}
-
 // Where the query part that starts at `from` ends: the ")" closing an outer "(", a UNION and its
-// kin, or the end of the statement.
+// kin, or the end of the statement (the text is one statement, as the parser split it).
 std::size_t QueryEnd(const Tokens& t, std::size_t from) {
   int depth = 0;
-  int cases = 0;
   for (std::size_t i = from + 1; i < t.size(); ++i) {
     if (IsSymbol(t, i, '(')) {
       ++depth;
     } else if (IsSymbol(t, i, ')')) {
       if (depth-- == 0) return i;
-    } else if (depth == 0) {
-      if (IsSymbol(t, i, ';')) return i;
-      if (t[i].Is(u"case")) {
-        ++cases;
-      } else if (t[i].Is(u"end") && cases > 0) {
-        --cases;
-      } else if (cases == 0 &&
-                 (t[i].IsAny({"union", "except", "intersect"}) || StartsStatement(t[i]))) {
-        return i;
-      }
+    } else if (depth == 0 &&
+               (IsSymbol(t, i, ';') || t[i].IsAny({"union", "except", "intersect"}))) {
+      return i;
     }
   }
   return t.size();
@@ -328,8 +314,7 @@ std::size_t SelectListEnd(const Tokens& t, std::size_t from) {
       }
       if (IsSymbol(t, i, ';') ||
           (cases == 0 && (t[i].IsAny({"from", "into", "where", "group", "order", "having", "union",
-                                      "except", "intersect", "option", "limit", "else"}) ||
-                          StartsStatement(t[i]))))
+                                      "except", "intersect", "option", "limit", "else"}))))
         return i;
     }
   }
@@ -528,8 +513,7 @@ void RewriteOffsetFetch(Tokens& t) {
   for (std::size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is(u"offset")) continue;
     std::size_t rows = i + 1;
-    while (rows < t.size() && !t[rows].IsAny({"row", "rows"}) && !IsSymbol(t, rows, ';') &&
-           !StartsStatement(t[rows])) {
+    while (rows < t.size() && !t[rows].IsAny({"row", "rows"}) && !IsSymbol(t, rows, ';')) {
       if (IsSymbol(t, rows, '(')) rows = MatchingParen(t, rows);
       ++rows;
     }
@@ -1178,8 +1162,7 @@ QHash<QString, QString> DeclaredInText(const Tokens& t) {
       for (; k < t.size(); ++k) {
         if (IsSymbol(t, k, '(')) ++depth;
         if (IsSymbol(t, k, ')')) --depth;
-        if (depth == 0 && (IsSymbol(t, k, ',') || IsSymbol(t, k, ';') || StartsStatement(t[k])))
-          break;
+        if (depth == 0 && (IsSymbol(t, k, ',') || IsSymbol(t, k, ';'))) break;
       }
       if (!IsSymbol(t, k, ',')) break;
       ++k;
