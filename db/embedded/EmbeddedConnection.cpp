@@ -449,6 +449,11 @@ class EmbeddedConnection final : public BackendConnection {
         }
         return;
       }
+      case Kind::BeginTransaction:
+      case Kind::Commit:
+      case Kind::Rollback:
+        WithLine(s, [&] { Transaction(s.kind); });
+        return;
       case Kind::While:
         WithLine(s, [] { RefuseTsql(QStringLiteral("WHILE")); });
         return;
@@ -457,6 +462,35 @@ class EmbeddedConnection final : public BackendConnection {
         return;
       default:
         WithLine(s, [&] { RunSimple(batch.TextOf(s), run); });
+        return;
+    }
+  }
+
+  // BEGIN TRAN nests as SQL Server counts it: the outermost COMMIT commits, and ROLLBACK undoes
+  // the whole transaction.
+  void Transaction(sql::StatementKind kind) {
+    const bool open = sqlite3_get_autocommit(db_.get()) == 0;
+    if (!open) tranCount_ = 0;
+    switch (kind) {
+      case sql::StatementKind::BeginTransaction:
+        if (!open) ExecSql(db_.get(), "BEGIN");
+        ++tranCount_;
+        return;
+      case sql::StatementKind::Commit:
+        if (!open)
+          RaiseTsqlError(QStringLiteral(
+              "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+        if (--tranCount_ <= 0) {
+          ExecSql(db_.get(), "COMMIT");
+          tranCount_ = 0;
+        }
+        return;
+      default:
+        if (!open)
+          RaiseTsqlError(QStringLiteral(
+              "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+        ExecSql(db_.get(), "ROLLBACK");
+        tranCount_ = 0;
         return;
     }
   }
@@ -691,6 +725,7 @@ class EmbeddedConnection final : public BackendConnection {
   std::vector<StatementNote> notes_;
   std::size_t resultNoteAt_ = 0;  // where the result kept last came among the notes
   bool nocount_ = false;          // SET NOCOUNT ON: no row counts among the notes
+  int tranCount_ = 0;             // the BEGIN TRANs the open transaction counts
 };
 
 [[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {

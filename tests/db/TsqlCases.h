@@ -125,6 +125,32 @@ inline const TsqlCase kTsqlCases[] = {
      "select a from #lines",
      "2"},
     {"TwoSelectsOnTwoLines", "select 1 as a\nselect 2 as b", "2"},
+    {"InsertSelectIntoATableMadeOnTheLineBefore",
+     "CREATE TABLE #x (id int)\nINSERT INTO #x (id) SELECT Id FROM Customer\n"
+     "SELECT COUNT(*) FROM #x",
+     "200"},
+    {"TransactionOnLinesOfTheirOwn",
+     "begin tran\nupdate Customer set NameEng = NameEng where Code = 'C0001'\ncommit\n"
+     "select count(*) from Customer where Code = 'C0001'",
+     "1"},
+    {"ScriptGeneratorInserts",
+     "CREATE TABLE [dbo].[#gen]([Id] [int] NOT NULL, [Name] [nvarchar](40) NULL)\n"
+     "INSERT [dbo].[#gen] ([Id], [Name]) VALUES (1, N'บริษัท หนึ่ง')\n"
+     "INSERT [dbo].[#gen] ([Id], [Name]) VALUES (2, NULL)\n"
+     "SET NOCOUNT ON\nUPDATE [dbo].[#gen] SET [Name] = N'สอง' WHERE [Id] = 2\n"
+     "SELECT [Name] FROM [dbo].[#gen] ORDER BY [Id]",
+     "บริษัท หนึ่ง\nสอง"},
+    {"IfElseWithoutSemicolons",
+     "declare @n int = 3\nif @n > 2 select 'big' else select 'small'\nif @n > 5\nbegin\n"
+     "  select 'huge'\nend\nelse\n  select 'not huge'",
+     "not huge"},
+    {"NestedTransactionsCommitAtTheOutermost",
+     "begin transaction\nbegin tran\ncreate table #t1 (a int)\ncommit\nrollback\n"
+     "select count(*) from #t1",
+     "!Invalid object name '#t1'."},
+    {"CommitWithoutBegin", "commit",
+     "!The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
+    {"MisplacedEnd", "select 1\nend", "!Incorrect syntax near the keyword 'END'."},
     {"BlockOfTwoSelects", "if 1 = 1\nbegin\n  select 1 as a\n  select 2 as b\nend", "2"},
     // Texts compare as SQL Server's default collation compares them: case and trailing blanks
     // do not count, whoever made the value or the table

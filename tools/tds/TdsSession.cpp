@@ -260,6 +260,7 @@ void Session::ResetConnection(Response& response) {
     } catch (const std::exception&) {
     }
     transaction_ = 0;
+    tranCount_ = 0;
   }
   implicitTransactions_ = false;
   noCount_ = false;
@@ -323,13 +324,26 @@ bool Session::RunStatement(Response& response, const BatchStatement& statement,
       return true;
     case ServerStatement::Kind::BeginTran:
       BeginTransaction(response);
+      ++tranCount_;
       response.Done(done, DoneStatus(), 0, 0);
       return true;
     case ServerStatement::Kind::Commit:
-    case ServerStatement::Kind::Rollback:
-      EndTransaction(response, s.kind == ServerStatement::Kind::Commit);
+    case ServerStatement::Kind::Rollback: {
+      // As SQL Server counts BEGIN TRAN: the outermost COMMIT commits, ROLLBACK undoes all.
+      const bool commit = s.kind == ServerStatement::Kind::Commit;
+      if (!transaction_ && !s.whenOpen) {
+        Error(response,
+              {commit ? 3902 : 3903, 1, 16,
+               QStringLiteral("The %1 TRANSACTION request has no corresponding BEGIN TRANSACTION.")
+                   .arg(commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")),
+               options_.serverName, QString(), statement.line},
+              inProcedure);
+        return false;
+      }
+      if (!commit || --tranCount_ <= 0) EndTransaction(response, commit);
       response.Done(done, DoneStatus(), 0, 0);
       return true;
+    }
     case ServerStatement::Kind::RaiseError: {
       const bool error = s.severity > 10;
       WriteMessage(
@@ -461,7 +475,8 @@ bool Session::UseDatabase(Response& response, const QString& name, bool inProced
 }
 
 void Session::BeginTransaction(Response& response) {
-  if (transaction_) return;  // nested: SQL Server counts it; one level is all the engine has
+  if (transaction_) return;  // nested: the BEGIN TRAN statements count the levels
+  tranCount_ = 0;
   db_->StartTransaction();
   transaction_ = nextTransaction_++;
   WriteEnvChangeBytes(response.Tokens(), EnvChangeType::BeginTransaction, Descriptor(transaction_),
@@ -481,6 +496,7 @@ void Session::EndTransaction(Response& response, bool commit) {
     if (commit) return;  // still open: the client may roll it back
   }
   transaction_ = 0;
+  tranCount_ = 0;
   WriteEnvChangeBytes(
       response.Tokens(),
       commit ? EnvChangeType::CommitTransaction : EnvChangeType::RollbackTransaction, QByteArray(),

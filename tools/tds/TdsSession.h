@@ -83,6 +83,7 @@ class Session {
   bool implicitTransactions_ = false;
   bool noCount_ = false;           // SET NOCOUNT ON
   std::uint64_t transaction_ = 0;  // descriptor of the open transaction, 0 when none
+  int tranCount_ = 0;              // the BEGIN TRAN statements the open transaction counts
   std::uint64_t nextTransaction_ = 1;
   std::map<int, Prepared> prepared_;
   int nextHandle_ = 1;

@@ -99,8 +99,10 @@ ServerStatement ClassifyStatement(const sql::ParsedBatch& batch, const sql::Stat
           t.IsOperator(c.first + 1, QLatin1StringView(">")) && t.TextOf(c.first + 2) == u"0") {
         const ServerStatement then = ClassifyStatement(batch, statement.body.front());
         if (then.kind == ServerStatement::Kind::Commit ||
-            then.kind == ServerStatement::Kind::Rollback)
+            then.kind == ServerStatement::Kind::Rollback) {
           s.kind = then.kind;
+          s.whenOpen = true;
+        }
       }
       break;
     }

@@ -21,10 +21,11 @@ struct ServerStatement {
     RaiseError,  // RAISERROR('text', severity, state)
   };
   Kind kind = Kind::Engine;
-  QString name;          // Use: the database; Set: the option, upper case
-  bool on = false;       // Set: ON or OFF
-  int milliseconds = 0;  // WaitFor
-  QString text;          // RaiseError
+  QString name;           // Use: the database; Set: the option, upper case
+  bool on = false;        // Set: ON or OFF
+  bool whenOpen = false;  // Commit, Rollback: under IF @@TRANCOUNT > 0, so never an error
+  int milliseconds = 0;   // WaitFor
+  QString text;           // RaiseError
   int severity = 0, state = 0;
 };
 
