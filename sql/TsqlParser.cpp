@@ -191,8 +191,8 @@ class StatementReader {
     const std::size_t first = i_;
     if (t_.IsWordIn(first, {"end", "else"})) FailNear(first);
     if (t_.IsWord(first, "begin"_L1)) return ReadBegin();
-    if (t_.IsWord(first, "if"_L1)) return ReadIf();
-    if (t_.IsWord(first, "while"_L1)) return ReadWhile();
+    if (t_.IsWord(first, "if"_L1)) return ReadConditional(StatementKind::If);
+    if (t_.IsWord(first, "while"_L1)) return ReadConditional(StatementKind::While);
     // name:
     if (t_[first].kind == TokenKind::Word && t_.IsOperator(first + 1, ":"_L1) &&
         !StatementWord(t_.TextOf(first))) {
@@ -249,32 +249,20 @@ class StatementReader {
     return block;
   }
 
-  // IF condition statement [ELSE statement]
-  Statement ReadIf() {
+  // IF condition statement [ELSE statement], WHILE condition statement
+  Statement ReadConditional(StatementKind kind) {
     const std::size_t first = i_;
     Statement s;
-    s.kind = StatementKind::If;
+    s.kind = kind;
     s.condition = ReadCondition(first);
     s.body.push_back(Read());
     std::size_t k = i_;
     while (t_.IsOperator(k, ";"_L1)) ++k;
-    if (t_.IsWord(k, "else"_L1)) {
+    if (kind == StatementKind::If && t_.IsWord(k, "else"_L1)) {
       i_ = k + 1;
       if (i_ >= t_.Size()) FailNear(i_);
       s.body.push_back(Read());
     }
-    s.span = t_.SpanOf(first, LastCodeBefore(i_));
-    s.line = t_[first].line;
-    s.end = s.body.back().end;
-    return s;
-  }
-
-  Statement ReadWhile() {
-    const std::size_t first = i_;
-    Statement s;
-    s.kind = StatementKind::While;
-    s.condition = ReadCondition(first);
-    s.body.push_back(Read());
     s.span = t_.SpanOf(first, LastCodeBefore(i_));
     s.line = t_[first].line;
     s.end = s.body.back().end;

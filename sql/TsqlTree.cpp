@@ -61,6 +61,11 @@ class TreeReader {
   }
 
   int Raw(std::size_t first, std::size_t last) { return Node(ExprKind::Raw, first, last); }
+  // What is left of the range, unread: a "(" never closed inside it.
+  int RawToLimit(std::size_t first, std::size_t limit) {
+    i_ = limit;
+    return Raw(first, limit);
+  }
 
   std::size_t First(int e) const { return tree_.exprs[static_cast<std::size_t>(e)].span.first; }
 
@@ -169,8 +174,7 @@ class TreeReader {
             ++i_;
           }
           if (!t_.IsWord(i_, "null"_L1) || i_ >= limit) {
-            i_ = limit;
-            left = Raw(first, limit);
+            left = RawToLimit(first, limit);
             goto done;
           }
           ++i_;
@@ -178,8 +182,7 @@ class TreeReader {
         case BinaryOp::In:
           e.kind = ExprKind::In;
           if (!t_.IsOperator(i_, "("_L1) || i_ >= limit) {
-            i_ = limit;
-            left = Raw(first, limit);
+            left = RawToLimit(first, limit);
             goto done;
           }
           InList(limit, e);
@@ -188,8 +191,7 @@ class TreeReader {
           e.kind = ExprKind::Between;
           e.children.push_back(Expr(limit, 5));
           if (!t_.IsWord(i_, "and"_L1) || i_ >= limit) {
-            i_ = limit;
-            left = Raw(first, limit);
+            left = RawToLimit(first, limit);
             goto done;
           }
           ++i_;
@@ -207,7 +209,7 @@ class TreeReader {
         case BinaryOp::Plain:
           e.kind = ExprKind::Binary;
           if (i_ >= limit) {
-            left = Raw(first, limit);
+            left = RawToLimit(first, limit);
             goto done;
           }
           e.children.push_back(Expr(limit, op.precedence + 1));
@@ -306,10 +308,7 @@ class TreeReader {
   int Parenthesized(std::size_t limit) {
     const std::size_t open = i_;
     const std::size_t close = Close(open, limit);
-    if (close >= limit) {
-      i_ = limit;
-      return Raw(open, limit);
-    }
+    if (close >= limit) return RawToLimit(open, limit);
     i_ = close + 1;
     if (StartsQuery(open + 1)) {
       const int q = Query(open + 1, close);
@@ -373,10 +372,7 @@ class TreeReader {
     const std::size_t first = i_;
     const std::size_t open = i_ + 1;
     const std::size_t close = Close(open, limit);
-    if (close >= limit) {
-      i_ = limit;
-      return Raw(first, limit);
-    }
+    if (close >= limit) return RawToLimit(first, limit);
     const int q = Query(open + 1, close);
     i_ = close + 1;
     const int e = Node(ExprKind::Exists, first, i_);
@@ -389,10 +385,7 @@ class TreeReader {
     const std::size_t first = i_;
     const std::size_t open = i_ + 1;
     const std::size_t close = Close(open, limit);
-    if (close >= limit) {
-      i_ = limit;
-      return Raw(first, limit);
-    }
+    if (close >= limit) return RawToLimit(first, limit);
     std::vector<int> children;
     if (t_.IsWordIn(first, {"cast", "try_cast"})) {
       std::size_t as = close;
@@ -440,10 +433,7 @@ class TreeReader {
     const std::size_t nameEnd = i_;
     const std::size_t open = i_;
     const std::size_t close = Close(open, limit);
-    if (close >= limit) {
-      i_ = limit;
-      return Raw(first, limit);
-    }
+    if (close >= limit) return RawToLimit(first, limit);
     std::vector<int> args;
     Enter(open);
     if (StartsQuery(open + 1)) {
