@@ -381,6 +381,33 @@ TEST(TsqlParserTest, NestingPastTheBoundIsSqlServersError191) {
   EXPECT_NO_THROW(ParseQuery(flat, flat.SpanOf(0, flat.Size()), tree));
 }
 
+// What the parser cannot read stays raw text: open parentheses, strings, names and comments, and
+// forms it does not know, print back byte for byte.
+TEST(TsqlParserTest, KeepsUnreadFormsAsRawText) {
+  const char* const forms[] = {
+      "select (1 + ",
+      "select case when a",
+      "select cast(x",
+      "select 'abc",
+      "select [a",
+      "select a /* open",
+      "select trim(' ' from x)",
+      "select a from t where x = ",
+      "select a.. b from t",
+      "select x is not",
+      "select 1 in",
+      "select a between 1",
+      "select @@spid, $5, :p, ?, ~1",
+      "select * from t with (nolock) tablesample (10 percent) pivot (sum(a) for b in ([x])) p",
+  };
+  for (const char* form : forms) {
+    const TokenText text{QString::fromUtf8(form)};
+    Tree tree;
+    const int q = ParseQuery(text, text.SpanOf(0, text.Size()), tree);
+    EXPECT_EQ(PrintQuery(text, tree, q), text.TextOf(text.SpanOf(0, text.Size()))) << form;
+  }
+}
+
 // Parse-then-print gives every statement's text back, what the parser does not understand
 // included, over bounded random token soups.
 TEST(TsqlParserTest, PrintsBackWhatItRead) {
