@@ -239,18 +239,23 @@ class EmbeddedConnection final : public BackendConnection {
     rowsAffected_ = -1;
     notes_.clear();
     const sql::ParsedBatch batch = Parse(sql);
-    if (batch.Statements().size() == 1 &&
-        batch.Statements().front().kind == sql::StatementKind::Select) {
-      const sql::Statement& s = batch.Statements().front();
-      std::unique_ptr<BackendCursor> cursor;
-      WithLine(s, [&] { cursor = OpenQueryCursor(Translate(batch.TextOf(s)), args); });
-      if (cursor) return cursor;
-    }
     // Several statements, the SQL Server forms and statements that change data run as Execute
     // runs them.
     ArgsBinder binder(args);
     Run run{binder, true, nullptr, {}, {}};
-    RunBatch(batch, run);
+    if (batch.Statements().size() == 1 &&
+        batch.Statements().front().kind == sql::StatementKind::Select) {
+      const sql::Statement& s = batch.Statements().front();
+      std::unique_ptr<BackendCursor> cursor;
+      WithLine(s, [&] {
+        const QString text = Translate(batch.TextOf(s));
+        cursor = OpenQueryCursor(text, args);
+        if (!cursor) RunTranslated(text, run);
+      });
+      if (cursor) return cursor;
+    } else {
+      RunBatch(batch, run);
+    }
     return CursorOverResult(std::move(run.result));
   }
 
@@ -461,7 +466,7 @@ class EmbeddedConnection final : public BackendConnection {
         WithLine(s, [] { RefuseTsql(QStringLiteral("TRY ... CATCH")); });
         return;
       default:
-        WithLine(s, [&] { RunSimple(batch.TextOf(s), run); });
+        WithLine(s, [&] { RunTranslated(Translate(batch.TextOf(s)), run); });
         return;
     }
   }
@@ -495,8 +500,8 @@ class EmbeddedConnection final : public BackendConnection {
     }
   }
 
-  void RunSimple(QStringView statement, Run& run) {
-    const QString text = Translate(statement);
+  // Runs a statement the translation wrote.
+  void RunTranslated(const QString& text, Run& run) {
     const std::vector<sql::Token> tokens = sql::CodeTokens(text);
     if (tokens.empty()) return;
     if (sql::IsWord(text, tokens[0], QLatin1StringView("alter"))) {
