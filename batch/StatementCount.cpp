@@ -17,7 +17,7 @@ QString CountStatementFor(const QString& sql) {
         tree.queries[static_cast<std::size_t>(sql::ParseStatementQuery(batch, statement, tree))];
     // SELECT ... INTO creates a table: never run a second time just to be counted.
     for (const sql::Query& q : tree.queries)
-      if (!q.spec.into.Empty()) return {};
+      if (!q.select.into.Empty()) return {};
 
     qsizetype end = statement.span.end;
     if (!query.orderBy.Empty()) {
@@ -25,8 +25,8 @@ QString CountStatementFor(const QString& sql) {
       // in the list as the parser reads it) keeps it.
       const sql::TokenText& tokens = batch.Tokens();
       bool keep = !query.offset.Empty() || !query.forClause.Empty() || !query.option.Empty();
-      if (query.Simple() && !query.spec.top.Empty() &&
-          tokens.IsWord(query.spec.top.last - 1, QLatin1StringView("ties")))
+      if (query.Simple() && !query.select.top.Empty() &&
+          tokens.IsWord(query.select.top.last - 1, QLatin1StringView("ties")))
         keep = true;
       for (std::size_t k = query.orderBy.first; k < query.orderBy.last && !keep; ++k)
         if (tokens.IsOperator(k, QLatin1StringView("(")))

@@ -20,10 +20,8 @@ class TreeReader {
   TreeReader(const TokenText& t, Tree& tree) : t_(t), tree_(tree) {}
 
   int Query(std::size_t first, std::size_t last) {
-    Enter(first);
-    const int q = ReadQuery(first, last);
-    --depth_;
-    return q;
+    const Level level(*this, first);
+    return ReadQuery(first, last);
   }
 
   // An expression over the whole range, or a raw node when the range holds more than one.
@@ -43,9 +41,19 @@ class TreeReader {
     throw ETsqlSyntax(191, NestedTooDeeplyText(), t_.Size() ? t_[k].line : 1);
   }
 
-  void Enter(std::size_t at) {
-    if (++depth_ > kMaxNesting) Fail(at);
-  }
+  // One level of nesting while it lives; past kMaxNesting, SQL Server's error 191.
+  class Level {
+   public:
+    Level(TreeReader& reader, std::size_t at) : reader_(reader) {
+      if (++reader_.depth_ > kMaxNesting) reader_.Fail(at);
+    }
+    ~Level() { --reader_.depth_; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    TreeReader& reader_;
+  };
 
   int Add(sql::Expr e) {
     tree_.exprs.push_back(std::move(e));
@@ -146,7 +154,7 @@ class TreeReader {
   }
 
   int Expr(std::size_t limit, int minPrecedence) {
-    Enter(i_);
+    const Level level(*this, i_);
     const std::size_t first = i_;
     int left;
     if (minPrecedence <= 3 && t_.IsWord(i_, "not"_L1) && i_ + 1 < limit) {
@@ -174,16 +182,14 @@ class TreeReader {
             ++i_;
           }
           if (!t_.IsWord(i_, "null"_L1) || i_ >= limit) {
-            left = RawToLimit(first, limit);
-            goto done;
+            return RawToLimit(first, limit);
           }
           ++i_;
           break;
         case BinaryOp::In:
           e.kind = ExprKind::In;
           if (!t_.IsOperator(i_, "("_L1) || i_ >= limit) {
-            left = RawToLimit(first, limit);
-            goto done;
+            return RawToLimit(first, limit);
           }
           InList(limit, e);
           break;
@@ -191,8 +197,7 @@ class TreeReader {
           e.kind = ExprKind::Between;
           e.children.push_back(Expr(limit, 5));
           if (!t_.IsWord(i_, "and"_L1) || i_ >= limit) {
-            left = RawToLimit(first, limit);
-            goto done;
+            return RawToLimit(first, limit);
           }
           ++i_;
           e.children.push_back(Expr(limit, 5));
@@ -209,8 +214,7 @@ class TreeReader {
         case BinaryOp::Plain:
           e.kind = ExprKind::Binary;
           if (i_ >= limit) {
-            left = RawToLimit(first, limit);
-            goto done;
+            return RawToLimit(first, limit);
           }
           e.children.push_back(Expr(limit, op.precedence + 1));
           break;
@@ -218,8 +222,6 @@ class TreeReader {
       e.span = t_.SpanOf(first, i_);
       left = Add(std::move(e));
     }
-  done:
-    --depth_;
     return left;
   }
 
@@ -238,12 +240,11 @@ class TreeReader {
   int Unary(std::size_t limit) {
     if (i_ < limit &&
         (t_.IsOperator(i_, "-"_L1) || t_.IsOperator(i_, "+"_L1) || t_.IsOperator(i_, "~"_L1))) {
-      Enter(i_);
+      const Level level(*this, i_);
       const std::size_t first = i_++;
       const int operand = Unary(limit);
       const int e = Node(ExprKind::Unary, first, i_, {operand});
       tree_.exprs.back().op = t_.SpanOf(first, first + 1);
-      --depth_;
       return e;
     }
     int e = Primary(limit);
@@ -316,15 +317,13 @@ class TreeReader {
       tree_.exprs.back().query = q;
       return e;
     }
-    Enter(open);
-    const int inner = Range(open + 1, close);
-    --depth_;
-    return Node(ExprKind::Paren, open, close + 1, {inner});
+    const Level level(*this, open);
+    return Node(ExprKind::Paren, open, close + 1, {Range(open + 1, close)});
   }
 
   // CASE [operand] WHEN a THEN b ... [ELSE c] END
   int Case(std::size_t limit) {
-    Enter(i_);
+    const Level level(*this, i_);
     const std::size_t first = i_++;
     std::vector<int> children;
     bool ok = true;
@@ -350,7 +349,6 @@ class TreeReader {
       i_ = CaseEnd(first, limit);
       e = Raw(first, i_);
     }
-    --depth_;
     return e;
   }
 
@@ -386,6 +384,7 @@ class TreeReader {
     const std::size_t open = i_ + 1;
     const std::size_t close = Close(open, limit);
     if (close >= limit) return RawToLimit(first, limit);
+    const Level level(*this, open);
     std::vector<int> children;
     if (t_.IsWordIn(first, {"cast", "try_cast"})) {
       std::size_t as = close;
@@ -399,15 +398,11 @@ class TreeReader {
         i_ = close + 1;
         return Raw(first, i_);
       }
-      Enter(open);
       children.push_back(Range(open + 1, as));
-      --depth_;
     } else {
       const auto parts = Commas(open + 1, close);
-      Enter(open);
       for (std::size_t p = 1; p < parts.size(); ++p)
         children.push_back(Range(parts[p].first, parts[p].second));
-      --depth_;
     }
     i_ = close + 1;
     const int e = Node(ExprKind::Cast, first, i_, std::move(children));
@@ -435,7 +430,7 @@ class TreeReader {
     const std::size_t close = Close(open, limit);
     if (close >= limit) return RawToLimit(first, limit);
     std::vector<int> args;
-    Enter(open);
+    const Level level(*this, open);
     if (StartsQuery(open + 1)) {
       const int q = Query(open + 1, close);
       args.push_back(Node(ExprKind::Subquery, open + 1, close));
@@ -446,7 +441,6 @@ class TreeReader {
         args.push_back(Range(a, b));
       }
     }
-    --depth_;
     i_ = close + 1;
     for (const char* clause : {"within", "over"}) {
       std::size_t k = i_;
@@ -611,12 +605,12 @@ class TreeReader {
       q.raw = true;
       return AddQuery(std::move(q));
     }
-    q.spec = Spec(first, last);
+    q.select = Clauses(first, last);
     return AddQuery(std::move(q));
   }
 
-  QuerySpec Spec(std::size_t first, std::size_t last) {
-    QuerySpec s;
+  SelectClauses Clauses(std::size_t first, std::size_t last) {
+    SelectClauses s;
     s.span = t_.SpanOf(first, last);
     std::size_t k = first + 1;
     if (t_.IsWordIn(k, {"all", "distinct"})) {
@@ -852,14 +846,14 @@ class Printer {
     if (x.left >= 0) regions.push_back(QueryRegion(x.left));
     if (x.right >= 0) regions.push_back(QueryRegion(x.right));
     if (x.inner >= 0) regions.push_back(QueryRegion(x.inner));
-    for (const SelectItem& item : x.spec.items)
+    for (const SelectItem& item : x.select.items)
       if (item.expr >= 0) regions.push_back(ExprRegion(item.expr));
-    for (const TableRef& table : x.spec.tables) {
+    for (const TableRef& table : x.select.tables) {
       if (table.query >= 0) regions.push_back(QueryRegion(table.query));
       if (table.on >= 0) regions.push_back(ExprRegion(table.on));
     }
-    if (x.spec.where >= 0) regions.push_back(ExprRegion(x.spec.where));
-    if (x.spec.having >= 0) regions.push_back(ExprRegion(x.spec.having));
+    if (x.select.where >= 0) regions.push_back(ExprRegion(x.select.where));
+    if (x.select.having >= 0) regions.push_back(ExprRegion(x.select.having));
     Splice(x.span.start, x.span.end, std::move(regions), out);
   }
 

@@ -60,7 +60,7 @@ struct TableRef {
 };
 
 // One SELECT, without the set operations and ORDER BY around it.
-struct QuerySpec {
+struct SelectClauses {
   Span span;
   Span top;  // TOP n [PERCENT] [WITH TIES]
   bool distinct = false;
@@ -83,7 +83,7 @@ struct Query {
   SetOp op = SetOp::None;
   int left = -1, right = -1;  // SetOp: indexes into Tree::queries
   int inner = -1;             // a query in parentheses
-  QuerySpec spec;             // op None and inner -1: the SELECT
+  SelectClauses select;       // op None and inner -1: the SELECT
   Span orderBy;               // ORDER BY list
   Span offset;                // OFFSET ... [FETCH ...]
   Span forClause;             // FOR XML / FOR BROWSE / FOR JSON

@@ -194,7 +194,7 @@ struct Parsed {
       return QStringLiteral("(%1 %2 %3)")
           .arg(Shape(x.left), QLatin1StringView(kOps[static_cast<int>(x.op)]), Shape(x.right));
     if (x.inner >= 0) return Shape(x.inner);
-    return Of(x.spec.items.empty() ? x.span : x.spec.items.front().span);
+    return Of(x.select.items.empty() ? x.span : x.select.items.front().span);
   }
   TokenText text;
   Tree tree;
@@ -220,8 +220,8 @@ TEST(TsqlParserTest, IntersectBindsBeforeUnionAndExcept) {
   // TOP belongs to its own SELECT; ORDER BY closes the whole query.
   const Parsed p(QStringLiteral("select a from t union all select top 1 b from u order by 1"));
   EXPECT_EQ(p.Q().op, SetOp::UnionAll);
-  EXPECT_TRUE(p.Q(p.Q().left).spec.top.Empty());
-  EXPECT_EQ(p.Of(p.Q(p.Q().right).spec.top), u"top 1");
+  EXPECT_TRUE(p.Q(p.Q().left).select.top.Empty());
+  EXPECT_EQ(p.Of(p.Q(p.Q().right).select.top), u"top 1");
   EXPECT_EQ(p.Of(p.Q().orderBy), u"1");
 }
 
@@ -253,7 +253,7 @@ TEST(TsqlParserTest, ReadsEveryAliasForm) {
       {"s", SelectItem::AliasForm::Bare, "(select 1)"},
       {"", SelectItem::AliasForm::None, "1 + 2"},
   };
-  const QuerySpec& s = p.Q().spec;
+  const SelectClauses& s = p.Q().select;
   ASSERT_EQ(s.items.size(), std::size(expected));
   for (std::size_t i = 0; i < s.items.size(); ++i) {
     const SelectItem& item = s.items[i];
@@ -277,28 +277,28 @@ TEST(TsqlParserTest, ReadsTheClausesOfAQuery) {
       "order by 1 desc offset 0 rows fetch next 3 rows only option (recompile)"));
   const Query& q = p.Q();
   EXPECT_EQ(p.Of(q.with), u"with c as (select 1 a)");
-  EXPECT_TRUE(q.spec.distinct);
-  EXPECT_EQ(p.Of(q.spec.top), u"top (5) percent");
-  EXPECT_EQ(p.Of(q.spec.into), u"#t");
-  ASSERT_EQ(q.spec.tables.size(), 4u);
-  EXPECT_EQ(p.Of(q.spec.tables[0].name), u"c");
-  EXPECT_EQ(p.Of(q.spec.tables[1].join), u"left outer join");
-  EXPECT_EQ(p.Of(q.spec.tables[1].name), u"dbo.D");
-  EXPECT_EQ(p.Of(q.spec.tables[1].alias), u"d");
-  EXPECT_EQ(Print(p.text, p.tree, q.spec.tables[1].on), u"d.a = c.a");
-  EXPECT_EQ(p.Of(q.spec.tables[2].join), u"cross apply");
-  EXPECT_EQ(p.Of(q.spec.tables[2].alias), u"g");
-  EXPECT_GE(q.spec.tables[3].query, 0);
-  EXPECT_EQ(p.Of(q.spec.tables[3].alias), u"e");
-  const Expr& where = p.tree.exprs[static_cast<std::size_t>(q.spec.where)];
+  EXPECT_TRUE(q.select.distinct);
+  EXPECT_EQ(p.Of(q.select.top), u"top (5) percent");
+  EXPECT_EQ(p.Of(q.select.into), u"#t");
+  ASSERT_EQ(q.select.tables.size(), 4u);
+  EXPECT_EQ(p.Of(q.select.tables[0].name), u"c");
+  EXPECT_EQ(p.Of(q.select.tables[1].join), u"left outer join");
+  EXPECT_EQ(p.Of(q.select.tables[1].name), u"dbo.D");
+  EXPECT_EQ(p.Of(q.select.tables[1].alias), u"d");
+  EXPECT_EQ(Print(p.text, p.tree, q.select.tables[1].on), u"d.a = c.a");
+  EXPECT_EQ(p.Of(q.select.tables[2].join), u"cross apply");
+  EXPECT_EQ(p.Of(q.select.tables[2].alias), u"g");
+  EXPECT_GE(q.select.tables[3].query, 0);
+  EXPECT_EQ(p.Of(q.select.tables[3].alias), u"e");
+  const Expr& where = p.tree.exprs[static_cast<std::size_t>(q.select.where)];
   EXPECT_EQ(where.kind, ExprKind::Binary);
   EXPECT_EQ(p.tree.exprs[static_cast<std::size_t>(where.children[0])].kind, ExprKind::Between);
   const Expr& in = p.tree.exprs[static_cast<std::size_t>(where.children[1])];
   EXPECT_EQ(in.kind, ExprKind::In);
   EXPECT_TRUE(in.negated);
   EXPECT_EQ(in.children.size(), 3u);
-  EXPECT_EQ(p.Of(q.spec.groupBy), u"c.a, d.b");
-  EXPECT_EQ(Print(p.text, p.tree, q.spec.having), u"count(*) > 1");
+  EXPECT_EQ(p.Of(q.select.groupBy), u"c.a, d.b");
+  EXPECT_EQ(Print(p.text, p.tree, q.select.having), u"count(*) > 1");
   EXPECT_EQ(p.Of(q.orderBy), u"1 desc");
   EXPECT_EQ(p.Of(q.offset), u"offset 0 rows fetch next 3 rows only");
   EXPECT_EQ(p.Of(q.option), u"option (recompile)");
