@@ -1,5 +1,7 @@
 #include "automation/DocxReader.h"
 
+#include "core/FileError.h"
+
 #include "core/Exception.h"
 
 #include <zip.h>
@@ -440,8 +442,7 @@ std::vector<TBlock> ReadDocx(const QByteArray& package, const QString& nameForMe
 std::vector<TBlock> LoadDocx(const QString& fileName) {
   QFile file(fileName);
   if (!file.open(QIODevice::ReadOnly))
-    throw EInOutError(QStringLiteral("Cannot open file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+    throw FileError(FileAction::Open, fileName, file.errorString());
   return ReadDocx(file.readAll(), fileName);
 }
 

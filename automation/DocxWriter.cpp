@@ -1,6 +1,8 @@
 #include "automation/DocxWriter.h"
 
 #include "core/Exception.h"
+#include "core/FileError.h"
+#include "core/PartialFile.h"
 #include "platform/Files.h"
 
 #include <zip.h>
@@ -8,7 +10,6 @@
 #include <QFile>
 #include <QHash>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QXmlStreamWriter>
 #include <cerrno>
 #include <list>
@@ -499,17 +500,24 @@ class ZipBuilder {
  private:
   void AddSource(const QString& name, zip_source_t* part) {
     if (!part) Failed(zip_get_error(archive_));
-    if (zip_file_add(archive_, name.toUtf8().constData(), part,
-                     ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
+    const zip_int64_t index = zip_file_add(archive_, name.toUtf8().constData(), part,
+                                           ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
       zip_source_free(part);
       Failed(zip_get_error(archive_));
     }
+    // Unpacked on Unix, a part would otherwise get the mode of wherever its bytes came from
+    // (0600 from a temporary file) or none at all (0666): a document's parts are the owner's
+    // to change and everyone's to read.
+    constexpr zip_uint32_t kRegularFile0644 = (0100000u | 0644u) << 16;
+    if (zip_file_set_external_attributes(archive_, static_cast<zip_uint64_t>(index), 0,
+                                         ZIP_OPSYS_UNIX, kRegularFile0644) < 0)
+      Failed(zip_get_error(archive_));
   }
 
   [[noreturn]] void Failed(zip_error_t* error) const {
-    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName_),
-                               QString::fromLocal8Bit(zip_error_strerror(error))));
+    throw FileError(FileAction::Write, fileName_,
+                    QString::fromLocal8Bit(zip_error_strerror(error)));
   }
 
   QString fileName_;
@@ -538,6 +546,23 @@ void AddPackageParts(ZipBuilder& zip, const DocumentXml& xml) {
   zip.Add(QStringLiteral("word/_rels/document.xml.rels"), Relationships(relations, ids));
   for (const Media& m : xml.Pictures())
     zip.Add(QStringLiteral("word/") + m.partName, m.picture->Data);
+}
+
+// Copies the bytes of `from` into the file `to`, which keeps its identity when it exists.
+void CopyInto(const QString& from, const QString& to) {
+  QFile source(from);
+  if (!source.open(QIODevice::ReadOnly))
+    throw FileError(FileAction::Read, from, source.errorString());
+  QFile target(to);
+  if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    throw FileError(FileAction::Write, to, target.errorString());
+  QByteArray chunk;
+  while (!(chunk = source.read(1 << 20)).isEmpty())
+    if (target.write(chunk) != chunk.size())
+      throw FileError(FileAction::Write, to, target.errorString());
+  if (source.error() != QFileDevice::NoError)
+    throw FileError(FileAction::Read, from, source.errorString());
+  if (!target.flush()) throw FileError(FileAction::Write, to, target.errorString());
 }
 
 }  // namespace
@@ -572,34 +597,47 @@ QByteArray WriteDocx(const TDocument& document) {
   SaveDocx(document, file);
   QFile package(file);
   if (!package.open(QIODevice::ReadOnly))
-    throw EInOutError(QStringLiteral("Cannot open file %1. %2")
-                          .arg(QDir::toNativeSeparators(file), package.errorString()));
+    throw FileError(FileAction::Open, file, package.errorString());
   return package.readAll();
 }
 
 void SaveDocx(const TDocument& document, const QString& fileName) {
   // The document part grows with the table: it goes to a file of its own, from which the
-  // archive compresses it, rather than into memory whole.
+  // archive compresses it, rather than into memory whole. It is a partial file of the temporary
+  // folder, never published: a run killed while it writes leaves it to the next run to remove.
   // Its errors name the document the user asked for: the part is only a step towards it.
-  QTemporaryFile part(QDir::temp().filePath(QStringLiteral("qavdocXXXXXX.xml")));
-  if (!part.open())
-    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), part.errorString()));
-  // A second Ctrl+C must not leave it in the temporary folder.
-  platform::TrackTemporaryFile(part.fileName());
-  const struct Forget {
-    QString name;
-    ~Forget() { platform::ForgetTemporaryFile(name); }
-  } forget{part.fileName()};
-  DocumentXml xml(&part);
+  TPartialFile part(QDir::temp().filePath(QStringLiteral("qavdoc.xml")));
+  QFile partFile;
+  try {
+    part.Create();
+  } catch (const EInOutError& e) {
+    throw FileError(FileAction::Write, fileName, e.Message());
+  }
+  if (!partFile.open(part.Handle(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+    throw FileError(FileAction::Write, fileName, partFile.errorString());
+  DocumentXml xml(&partFile);
   xml.Write(document);
-  if (!part.flush() || part.error() != QFileDevice::NoError)
-    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), part.errorString()));
-  ZipBuilder zip(fileName);
+  if (!partFile.flush() || partFile.error() != QFileDevice::NoError)
+    throw FileError(FileAction::Write, fileName, partFile.errorString());
+
+  // libzip writes an archive under a name of its own and renames it over the name it was given,
+  // so the file of that name would become another file: an export that holds the file it
+  // created (and its lock) would lose its work. The archive is built beside the file and its
+  // bytes copied in.
+  const QString archive = fileName + QStringLiteral(".zip");
+  platform::TrackTemporaryFile(archive);
+  const struct Remove {
+    QString name;
+    ~Remove() {
+      QFile::remove(name);
+      platform::ForgetTemporaryFile(name);
+    }
+  } remove{archive};
+  ZipBuilder zip(archive);
   AddPackageParts(zip, xml);
-  zip.AddFile(QStringLiteral("word/document.xml"), part.fileName());
+  zip.AddFile(QStringLiteral("word/document.xml"), part.Path());
   zip.Finish();
+  CopyInto(archive, fileName);
 }
 
 }  // namespace qav::docx

@@ -2,6 +2,7 @@
 
 #include "core/Cp874.h"
 #include "core/Exception.h"
+#include "core/FileError.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,11 +28,11 @@ QString ReadScriptFile(const QString& fileName, TScriptEncoding* encoding) {
                           .arg(kMaxScriptFileBytes / (1024 * 1024)));
   QFile file(fileName);
   if (!file.open(QIODevice::ReadOnly))
-    throw EInOutError(QStringLiteral("Cannot read file %1. %2").arg(shown, file.errorString()));
+    throw FileError(FileAction::Read, fileName, file.errorString());
   // The size may have changed since it was looked at: never read past the cap.
   const QByteArray bytes = file.read(kMaxScriptFileBytes + 1);
   if (file.error() != QFileDevice::NoError)
-    throw EInOutError(QStringLiteral("Cannot read file %1. %2").arg(shown, file.errorString()));
+    throw FileError(FileAction::Read, fileName, file.errorString());
   if (bytes.size() > kMaxScriptFileBytes)
     throw EInOutError(QStringLiteral("%1 is larger than %2 MiB; a script file must be smaller.")
                           .arg(shown)
@@ -63,7 +64,7 @@ TScriptEncoding WriteScriptFile(const QString& fileName, const QString& text,
   const QString shown = QDir::toNativeSeparators(fileName);
   QSaveFile file(fileName);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    throw EInOutError(QStringLiteral("Cannot write file %1. %2").arg(shown, file.errorString()));
+    throw FileError(FileAction::Write, fileName, file.errorString());
   return encoding;
 }
 

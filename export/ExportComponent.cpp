@@ -4,12 +4,12 @@
 #include "core/Cp874.h"
 #include "core/Exception.h"
 #include "core/FormatSettings.h"
+#include "core/PartialFile.h"
 #include "db/DateTime.h"
 #include "export/DataEngine.h"
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
 #include "export/GridDataEngine.h"
-#include "export/PartialFile.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

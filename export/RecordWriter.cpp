@@ -2,6 +2,7 @@
 
 #include "core/Cp874.h"
 #include "core/Exception.h"
+#include "core/FileError.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -94,9 +95,7 @@ std::unique_ptr<TRecordWriter> TRecordWriter::CreateFile(const QString& fileName
   // Unbuffered: this writer collects the bytes itself.
   const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered |
                                    (append ? QIODevice::Append : QIODevice::Truncate);
-  if (!file->open(mode))
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), file->errorString()));
+  if (!file->open(mode)) throw FileError(FileAction::Create, fileName, file->errorString());
   return std::unique_ptr<TRecordWriter>(new TRecordWriter(std::move(file), fileName));
 }
 
@@ -218,10 +217,7 @@ void TRecordWriter::Close() {
 
 void TRecordWriter::Fail() const {
   const QString reason = device_->errorString();
-  throw EInOutError(
-      QStringLiteral("Cannot write file %1. %2")
-          .arg(name_.isEmpty() ? QStringLiteral("(stream)") : QDir::toNativeSeparators(name_),
-               reason));
+  throw FileError(FileAction::Write, name_.isEmpty() ? QStringLiteral("(stream)") : name_, reason);
 }
 
 }  // namespace qav

@@ -3,6 +3,7 @@
 #include "automation/DocxWriter.h"
 #include "automation/WordServer.h"
 #include "core/Exception.h"
+#include "core/FileError.h"
 #include "db/Field.h"
 
 #include <QDir>
@@ -214,12 +215,9 @@ void TExportToWord::WritePicture(const db::TField& field, qint32 row, qint32 col
   // A file of our own from the start, under the prefix "DXE" and the bitmap extension; it goes
   // with this object, after AddPicture or after an error.
   QTemporaryFile file(QDir::temp().filePath(QStringLiteral("DXEXXXXXX.bmp")));
-  if (!file.open())
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(file.fileTemplate()), file.errorString()));
+  if (!file.open()) throw FileError(FileAction::Create, file.fileTemplate(), file.errorString());
   if (!image.save(&file, "BMP") || !file.flush())
-    throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                          .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    throw FileError(FileAction::Write, file.fileName(), file.errorString());
   file.close();
   const TAutoValue cell =
       wordTable_.Call(QStringLiteral("Cell"), {row, column}).Get(QStringLiteral("Range"));

@@ -50,9 +50,25 @@ void TrackTemporaryFile(const QString& path);
 void ForgetTemporaryFile(const QString& path);
 void RemoveTrackedTemporaryFiles();
 
-// True only when no process of that id runs on this machine: what such a process left behind
-// is provably nobody's. A process of another user, or one the system will not say, counts as
-// running.
-bool ProcessIsGone(long long processId);
+// Creates `path` as a new, empty file, open for reading and writing in *handle, and takes an
+// exclusive lock on it that lasts until the descriptor is closed: the system drops it when the
+// process ends in any way, so a lock still held is proof of a live writer, wherever it runs
+// (another PID namespace, another host that shares the folder). Fails with an IsAlreadyExists
+// error when the name is taken; nothing stays open on failure.
+int CreateLockedFile(const QString& path, int* handle);
+// Closes a descriptor of CreateLockedFile, and with it the lock.
+void CloseHandle(int handle);
+// True when `path` names the very file open as `handle` (not another file of that name, and
+// not nothing).
+bool IsSameFile(int handle, const QString& path);
+// Removes the file `path` only when nobody holds its lock (CreateLockedFile): its writer is
+// provably gone. True when it removed it.
+bool RemoveIfUnlocked(const QString& path);
+// True when nobody holds the lock of the file `path`, or there is no such file.
+bool IsUnlocked(const QString& path);
+// Gives the file open as `handle` the permissions of the file `from`, and its owner and group
+// where the system permits it (a user may give a file only a group of theirs; root any owner):
+// a file that replaces another keeps what was set on the one it replaces.
+int TakeModeAndOwner(const QString& from, int handle);
 
 }  // namespace qav::platform

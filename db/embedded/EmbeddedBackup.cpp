@@ -1,14 +1,14 @@
 #include "db/embedded/EmbeddedBackup.h"
 
+#include "core/Exception.h"
+#include "core/PartialFile.h"
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedSuite.h"
 #include "db/embedded/SqliteHandle.h"
-#include "platform/Files.h"
 
 #include <sqlite3.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 namespace qav::db::embedded {
 
@@ -46,11 +46,15 @@ void BackupDatabase(const QString& folder, const QString& name, const QString& s
     FailDevice(serverPath, 3, "The system cannot find the path specified.");
   if (QFileInfo(target).isDir()) FailDevice(serverPath, 5, "Access is denied.");
 
-  // The copy goes to a new file beside the target and replaces it only when complete, so a
-  // failure leaves neither a half-written file nor a lost earlier backup.
-  QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.backup-XXXXXX"));
-  if (!temp.open()) FailDevice(serverPath, 5, "Access is denied.", temp.errorString());
-  temp.close();
+  // The copy goes to a partial file beside the target and replaces it only when complete, so a
+  // failure leaves neither a half-written file nor a lost earlier backup, and what a killed run
+  // left the next one removes, as the exports do.
+  TPartialFile temp(target);
+  try {
+    temp.Create();
+  } catch (const EInOutError& e) {
+    FailDevice(serverPath, 5, "Access is denied.", e.Message());
+  }
 
   sqlite3* rawSource = nullptr;
   const int openRc = sqlite3_open_v2(QFile::encodeName(source).constData(), &rawSource,
@@ -61,7 +65,7 @@ void BackupDatabase(const QString& folder, const QString& name, const QString& s
   sqlite3_busy_timeout(rawSource, 5000);
 
   sqlite3* rawTarget = nullptr;
-  const int targetRc = sqlite3_open_v2(QFile::encodeName(temp.fileName()).constData(), &rawTarget,
+  const int targetRc = sqlite3_open_v2(QFile::encodeName(temp.Path()).constData(), &rawTarget,
                                        SQLITE_OPEN_READWRITE, nullptr);
   DbHandle to(rawTarget);
   if (targetRc != SQLITE_OK)
@@ -73,12 +77,11 @@ void BackupDatabase(const QString& folder, const QString& name, const QString& s
   const int finishRc = sqlite3_backup_finish(backup);
   if (rc != SQLITE_DONE || finishRc != SQLITE_OK) RaiseSqliteError(rawTarget);
   to.reset();
-  temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                      QFileDevice::ReadOther);
-
-  if (platform::ReplaceFile(temp.fileName(), target) != 0)
-    FailDevice(serverPath, 5, "Access is denied.");
-  temp.setAutoRemove(false);
+  try {
+    temp.Publish(true);
+  } catch (const EInOutError& e) {
+    FailDevice(serverPath, 5, "Access is denied.", e.Message());
+  }
 }
 
 }  // namespace qav::db::embedded

@@ -1,7 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
@@ -115,9 +115,77 @@ void RemoveTrackedTemporaryFiles() {
   }
 }
 
-bool ProcessIsGone(long long processId) {
-  if (processId <= 0 || processId != static_cast<pid_t>(processId)) return false;
-  return ::kill(static_cast<pid_t>(processId), 0) != 0 && errno == ESRCH;
+int CreateLockedFile(const QString& path, int* handle) {
+  const int fd =
+      ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  // flock's lock belongs to this open file description: no other descriptor's close (a
+  // library's, SQLite's) drops it, and nobody else can hold it on a file only just created.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(QFile::encodeName(path).constData());
+    return error;
+  }
+  *handle = fd;
+  return 0;
+}
+
+void CloseHandle(int handle) {
+  if (handle >= 0) ::close(handle);
+}
+
+bool IsSameFile(int handle, const QString& path) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(handle, &held) == 0 && held.st_nlink > 0 &&
+         ::stat(QFile::encodeName(path).constData(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+namespace {
+
+// Opens `path` and tries its lock: a descriptor holding the lock, -1 when someone else holds it
+// or the file cannot be opened.
+int TakeLock(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool RemoveIfUnlocked(const QString& path) {
+  const int fd = TakeLock(path);
+  if (fd < 0) return false;
+  // Still the file locked: not one that took the name meanwhile.
+  const bool removed = IsSameFile(fd, path) && ::unlink(QFile::encodeName(path).constData()) == 0;
+  ::close(fd);
+  return removed;
+}
+
+bool IsUnlocked(const QString& path) {
+  if (KindOfPath(path) == PathKind::Missing) return true;
+  const int fd = TakeLock(path);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+int TakeModeAndOwner(const QString& from, int handle) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(from).constData(), &info) != 0) return errno;
+  // Owner first: a change of owner clears the set-user-ID and set-group-ID bits again. What the
+  // system refuses of it stays as it was; the group alone may still be allowed.
+  if (::fchown(handle, info.st_uid, info.st_gid) != 0 &&
+      ::fchown(handle, static_cast<uid_t>(-1), info.st_gid) != 0) {
+    // Neither is permitted: the file stays the writer's own.
+  }
+  return ::fchmod(handle, info.st_mode & 07777) == 0 ? 0 : errno;
 }
 
 }  // namespace qav::platform
