@@ -321,14 +321,16 @@ void TDMConfig::WriteErrorLog(const QString& message) {
   SpErrorLog->ExecProc();
 }
 
-bool TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
+TDMConfig::MailOutcome TDMConfig::SendErrorMail(const QString& subject, const QString& body,
+                                                QString* why) {
   // A second report would share the client and its connection: its end would cut the first.
-  if (sendingErrorMail_ || SMTPClient1->Busy()) return false;
+  if (sendingErrorMail_ || SMTPClient1->Busy()) return MailOutcome::Busy;
   sendingErrorMail_ = true;
   const struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{sendingErrorMail_};
+  QString failure;
   try {
     const TSupportMail& support = SupportMail();
     SMTPClient1->Host = support.Host;
@@ -336,19 +338,36 @@ bool TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
     SMTPClient1->TimeOut = support.TimeOutMs;
     SMTPClient1->UserID = support.Account;
     SMTPClient1->Connect();
-    if (SMTPClient1->IsConnected()) {
-      TMailMessage& m = SMTPClient1->PostMessage;
-      m.FromAddress = support.Sender;
-      m.ToAddress = QStringList{support.Mailbox};
-      m.ToCarbonCopy.clear();
-      m.ToBlindCarbonCopy.clear();
-      m.Body = SplitLines(body);
-      m.Attachments.clear();
-      m.Subject = subject;
+    if (!SMTPClient1->IsConnected()) throw Exception(QStringLiteral("Not Connected"));
+    TMailMessage& m = SMTPClient1->PostMessage;
+    m.FromAddress = support.Sender;
+    m.ToAddress = QStringList{support.Mailbox};
+    m.ToCarbonCopy.clear();
+    m.ToBlindCarbonCopy.clear();
+    m.Body = SplitLines(body);
+    m.Attachments.clear();
+    m.Subject = subject;
+    // A mailbox the server refuses is reported by an event, and the send goes on to fail at
+    // DATA; its own reply is the better reason.
+    QString refused;
+    SMTPClient1->OnRecipientNotFound = [&](const QString& entry) {
+      refused = QStringLiteral("The mail server refused the recipient %1: %2")
+                    .arg(entry, SMTPClient1->LastReply().trimmed());
+    };
+    try {
       SMTPClient1->SendPost();
+    } catch (...) {
+      SMTPClient1->OnRecipientNotFound = nullptr;
+      if (!refused.isEmpty()) throw Exception(refused);
+      throw;
     }
+    SMTPClient1->OnRecipientNotFound = nullptr;
+  } catch (const Exception& e) {
+    failure = e.Message();
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
   } catch (...) {
-    // The report is a courtesy: nothing about it may reach the user.
+    failure = QStringLiteral("Unknown error");
   }
   // Whatever happened, the connection ends here: one refused report must not keep the next
   // one from connecting.
@@ -356,7 +375,9 @@ bool TDMConfig::SendErrorMail(const QString& subject, const QString& body) {
     SMTPClient1->Disconnect();
   } catch (...) {
   }
-  return true;
+  if (failure.isEmpty()) return MailOutcome::Sent;
+  if (why) *why = failure.trimmed();
+  return MailOutcome::Failed;
 }
 
 }  // namespace qav

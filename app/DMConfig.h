@@ -70,10 +70,12 @@ class TDMConfig : public QObject {
   static QString ReadServerName();
   // Writes one row to the error log through "AddErrorLog".
   void WriteErrorLog(const QString& message);
-  // Mails one error report to support. Never fails towards its caller: a server that refuses or
-  // cannot be reached leaves no trace. One report at a time: a call while a report is on its
-  // way (from an event handled during its waits) is refused, false, and leaves that one be.
-  bool SendErrorMail(const QString& subject, const QString& body);
+  // Mails one error report to support. Never throws: a server that refuses, drops the
+  // connection, stays silent or cannot be reached gives Failed, with the reason in *why, so
+  // that the user is not told the report went out. One report at a time: a call while a report
+  // is on its way (from an event handled during its waits) gives Busy and leaves that one be.
+  enum class MailOutcome { Sent, Failed, Busy };
+  MailOutcome SendErrorMail(const QString& subject, const QString& body, QString* why = nullptr);
 
   void DmCfgBeforeConnect(db::TDatabase& db);
   void DmCfgAfterConnect(db::TDatabase& db);

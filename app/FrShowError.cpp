@@ -1,6 +1,7 @@
 #include "app/FrShowError.h"
 
 #include "app/DMConfig.h"
+#include "app/Dialogs.h"
 #include "app/LocalMachine.h"
 #include "core/ExceptionHandler.h"
 #include "core/TextUtil.h"
@@ -111,7 +112,17 @@ void TFrShowError::BOkClick() {
   CountDownStopped = true;
   // The button waits while the report is on its way: a second press would only repeat it.
   BOk->setEnabled(false);
-  if (DMConfig) DMConfig->SendErrorMail(MailSubject(), MailBody());
+  QString why;
+  if (DMConfig &&
+      DMConfig->SendErrorMail(MailSubject(), MailBody(), &why) == TDMConfig::MailOutcome::Failed) {
+    // Closing as after a delivery would tell the user the report went out.
+    Dialogs::ShowMessage(
+        DMConfig->LanguageThai
+            ? QStringLiteral("ส่งรายงานข้อผิดพลาดไม่ได้: %1\nรายงานยังอยู่ในบันทึกข้อผิดพลาด").arg(why)
+            : QStringLiteral("The error report could not be sent: %1\nThe error "
+                             "log keeps the report.")
+                  .arg(why));
+  }
   close();
 }
 

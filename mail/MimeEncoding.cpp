@@ -1,5 +1,6 @@
 #include "mail/MimeEncoding.h"
 
+#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <optional>
 
@@ -26,7 +27,10 @@ bool CanGoAsItIs(const QString& text) {
   return IsPlainAscii(text) && !text.contains(QLatin1StringView("=?"));
 }
 
-// UTF-8 encoded words, each of whole characters, on folded lines.
+// UTF-8 encoded words on folded lines. A reader decodes each word on its own and may show the
+// blank of the fold between two of them, so a word ends only between whole user-perceived
+// characters (grapheme clusters): a Thai consonant keeps its vowel and tone marks. Only a
+// cluster too long for any word is cut, between its code points.
 QString EncodedWords(const QString& text) {
   QStringList words;
   QByteArray chunk;
@@ -36,12 +40,25 @@ QString EncodedWords(const QString& text) {
                  QStringLiteral("?=");
     chunk.clear();
   };
-  for (qsizetype i = 0; i < text.size();) {
-    const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-    const QByteArray bytes = text.mid(i, length).toUtf8();
+  auto add = [&](QStringView piece) {
+    const QByteArray bytes = piece.toUtf8();
     if (chunk.size() + bytes.size() > kWordBytes) flush();
     chunk += bytes;
-    i += length;
+  };
+  QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+  qsizetype start = 0;
+  for (qsizetype end = clusters.toNextBoundary(); end > start; end = clusters.toNextBoundary()) {
+    const QStringView cluster = QStringView(text).mid(start, end - start);
+    if (cluster.toUtf8().size() <= kWordBytes) {
+      add(cluster);
+    } else {
+      for (qsizetype i = 0; i < cluster.size();) {
+        const qsizetype length = cluster[i].isHighSurrogate() && i + 1 < cluster.size() ? 2 : 1;
+        add(cluster.mid(i, length));
+        i += length;
+      }
+    }
+    start = end;
   }
   flush();
   return words.join(kFold);

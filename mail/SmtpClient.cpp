@@ -1,6 +1,7 @@
 #include "mail/SmtpClient.h"
 
 #include "core/Cp874.h"
+#include "core/FileError.h"
 #include "mail/BufferStream.h"
 #include "mail/MimeEncoding.h"
 #include "platform/LocalHost.h"
@@ -39,12 +40,24 @@ void RequireReply(const QString& reply) {
   if (!coded) throw Exception(QStringLiteral("Unexpected reply: ") + reply);
 }
 
-// Entries joined by ",", folded after a comma where the line would pass 78 characters.
-QString FoldedList(const QString& name, const QStringList& entries) {
+// An entry as the header shows it. A routing prefix ("SMTP:ann@example.org") stays out of the
+// header as it stays out of RCPT TO: a reader would take "SMTP:" for the name of a group.
+QString HeaderEntry(const QString& entry) {
+  static const QRegularExpression routed(QStringLiteral("^[A-Za-z][A-Za-z0-9]*:[^:<]*@[^:<]*$"));
+  if (routed.match(entry).hasMatch()) return EncodeRecipientEntry(AddressOf(entry));
+  return EncodeRecipientEntry(entry);
+}
+
+// Entries joined by ",", folded after a comma where the line would pass 78 characters. Entries
+// with no address at all are left out, as they are of the envelope.
+QString FoldedList(const QString& name, const QStringList& listed) {
+  QStringList entries;
+  for (const QString& entry : listed)
+    if (const QString shown = HeaderEntry(entry); !shown.trimmed().isEmpty()) entries << shown;
   QString out;
   qsizetype used = name.size() + 2;
   for (qsizetype i = 0; i < entries.size(); ++i) {
-    const QString entry = EncodeRecipientEntry(entries[i]);
+    const QString& entry = entries[i];
     const qsizetype firstLine = entry.indexOf(u'\r') < 0 ? entry.size() : entry.indexOf(u'\r');
     if (i > 0) {
       out += u',';
@@ -424,10 +437,10 @@ void TSMTPClient::BuildMessage() {
   FinalHeader.clear();
   FinalHeader.append(QStringLiteral("From: ") + EncodePhrase(m.FromName) + u'<' +
                      OneLine(m.FromAddress) + u'>');
-  if (!m.ToAddress.isEmpty())
-    FinalHeader.append(QStringLiteral("To: ") + FoldedList(QStringLiteral("To"), m.ToAddress));
-  if (!m.ToCarbonCopy.isEmpty())
-    FinalHeader.append(QStringLiteral("CC: ") + FoldedList(QStringLiteral("CC"), m.ToCarbonCopy));
+  if (const QString to = FoldedList(QStringLiteral("To"), m.ToAddress); !to.isEmpty())
+    FinalHeader.append(QStringLiteral("To: ") + to);
+  if (const QString cc = FoldedList(QStringLiteral("CC"), m.ToCarbonCopy); !cc.isEmpty())
+    FinalHeader.append(QStringLiteral("CC: ") + cc);
   FinalHeader.SetHeaderValue(
       QStringLiteral("Subject"),
       m.Subject.isEmpty() ? QString() : EncodeUnstructured(QStringLiteral("Subject"), m.Subject));
@@ -436,7 +449,7 @@ void TSMTPClient::BuildMessage() {
                                  ? QString()
                                  : EncodeUnstructured(QStringLiteral("X-Mailer"), m.LocalProgram));
   if (!m.ReplyTo.isEmpty())
-    FinalHeader.SetHeaderValue(QStringLiteral("Reply-To"), EncodeRecipientEntry(m.ReplyTo));
+    FinalHeader.SetHeaderValue(QStringLiteral("Reply-To"), HeaderEntry(m.ReplyTo));
   // RFC 5322 asks for both; servers and filters refuse or mark mail without them.
   FinalHeader.SetHeaderValue(QStringLiteral("Date"), m.Date.isEmpty()
                                                          ? MailDate(QDateTime::currentDateTime())
@@ -510,8 +523,7 @@ void TSMTPClient::AppendAttachment(int index) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
       if (OnAttachmentNotFound) OnAttachmentNotFound(path);
-      throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+      throw FileError(FileAction::Open, path, file.errorString());
     }
     if (OnEncodeStart) OnEncodeStart(path);
     encoder.InputStream = &file;

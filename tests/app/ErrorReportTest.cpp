@@ -13,6 +13,7 @@
 #include "db/Query.h"
 #include "mail/SmtpClient.h"
 #include "tests/mail/MailReader.h"
+#include "tests/mail/ScriptedPeer.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>
@@ -217,8 +218,15 @@ TEST_F(ErrorReporting, SendErrorDeliversTheReportToSupport) {
   SupportMail().Port = sink.Port();
   config_->CompanyDatabase = "demo ";
   config_->MenuCaption = "  ส่งออก SQL ";
+  QStringList shown;
+  Dialogs::SetAnswerer([&](const DialogRequest& r) {
+    shown << r.text;
+    return DialogReply{true, {}, 1};
+  });
   WhenErrorWindowShows([](TFrShowError& w) { w.BOk->click(); });
   dm_->ApplicationEvents1Exception(nullptr, Exception("'31/13/2026' is not a valid date"));
+  Dialogs::SetAnswerer({});
+  EXPECT_EQ(shown, QStringList());
   QTest::qWait(100);
   ASSERT_EQ(sink.Messages().size(), 1);
   // What a standard mail reader shows support.
@@ -240,8 +248,11 @@ TEST_F(ErrorReporting, AReportTheServerRefusesDoesNotStopTheNextOne) {
   ASSERT_GT(sink.Port(), 0);
   SupportMail().Host = "127.0.0.1";
   SupportMail().Port = sink.Port();
-  config_->SendErrorMail("Error one", "REFUSE-THIS-MESSAGE");
-  config_->SendErrorMail("Error two", "second report");
+  QString why;
+  EXPECT_EQ(config_->SendErrorMail("Error one", "REFUSE-THIS-MESSAGE", &why),
+            TDMConfig::MailOutcome::Failed);
+  EXPECT_EQ(why, "554 Refused for the test");
+  EXPECT_EQ(config_->SendErrorMail("Error two", "second report"), TDMConfig::MailOutcome::Sent);
   EXPECT_FALSE(config_->SMTPClient1->IsConnected());
   const QStringList messages = sink.Messages();
   ASSERT_EQ(messages.size(), 1);
@@ -256,34 +267,75 @@ TEST_F(ErrorReporting, ASecondSendWhileAReportIsOnItsWayLosesNothing) {
   SupportMail().Host = "127.0.0.1";
   SupportMail().Port = sink.Port();
   int presses = 0;
-  bool secondTaken = true;
+  auto second = TDMConfig::MailOutcome::Sent;
   config_->SMTPClient1->OnSendStart = [&](TSMTPClient&) {
-    if (presses++ == 0) secondTaken = config_->SendErrorMail("Error two", "second press");
+    if (presses++ == 0) second = config_->SendErrorMail("Error two", "second press");
   };
-  EXPECT_TRUE(config_->SendErrorMail("Error one", "first report"));
-  EXPECT_FALSE(secondTaken);
+  EXPECT_EQ(config_->SendErrorMail("Error one", "first report"), TDMConfig::MailOutcome::Sent);
+  EXPECT_EQ(second, TDMConfig::MailOutcome::Busy);
   EXPECT_FALSE(config_->SMTPClient1->IsConnected());
   const QStringList messages = sink.Messages();
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].contains("first report")) << messages[0].toStdString();
   // The next report, once this one is done, goes as usual.
   config_->SMTPClient1->OnSendStart = nullptr;
-  EXPECT_TRUE(config_->SendErrorMail("Error three", "third report"));
+  EXPECT_EQ(config_->SendErrorMail("Error three", "third report"), TDMConfig::MailOutcome::Sent);
   ASSERT_EQ(sink.Messages().size(), 2);
 }
 
-TEST_F(ErrorReporting, AMailServerThatRefusesOrDoesNotExistLeavesNoTrace) {
-  for (const char* host : {"127.0.0.1", "nohost.invalid"}) {
-    SupportMail().Host = host;
-    SupportMail().Port = 1;  // nothing listens there
+// A report that does not reach the server is never closed away as if it had: the user is told
+// it was not sent, and why, and the error log keeps it.
+TEST_F(ErrorReporting, AReportThatCannotBeSentSaysSoAndWhy) {
+  SmtpSink sink;
+  ASSERT_GT(sink.Port(), 0);
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<test::ScriptedPeer>()> peer;  // null: the sink or nobody
+    QString host;
+    int port;
+    const char* message;  // the error; the sink refuses one that holds REFUSE-THIS-MESSAGE
+    const char* reason;   // a part of the reason shown: the mail client's own words
+  };
+  const Case cases[] = {
+      {"nothing listens", nullptr, "127.0.0.1", 1, "boom", "Connection Failed"},
+      {"no such host", nullptr, "nohost.invalid", 25, "boom", "Null Remote Address"},
+      {"refuses the message", nullptr, "127.0.0.1", sink.Port(), "REFUSE-THIS-MESSAGE",
+       "554 Refused for the test"},
+      {"drops the connection",
+       [] { return std::make_unique<test::ScriptedPeer>(std::vector{test::Close()}); }, "127.0.0.1",
+       0, "boom", "Not Connected"},
+      {"stays silent",
+       [] { return std::make_unique<test::ScriptedPeer>(std::vector{test::AwaitLine()}); },
+       "127.0.0.1", 0, "boom", "aborted"},
+  };
+  config_->LanguageThai = false;
+  SupportMail().TimeOutMs = 3000;
+  int logged = 0;
+  for (const Case& c : cases) {
+    const auto peer = c.peer ? c.peer() : nullptr;
+    SupportMail().Host = c.host;
+    SupportMail().Port = peer ? peer->Port() : c.port;
+    QStringList shown;
+    Dialogs::SetAnswerer([&](const DialogRequest& r) {
+      shown << r.text;
+      return DialogReply{true, {}, 1};
+    });
     bool closed = false;
     WhenErrorWindowShows([&](TFrShowError& w) {
       w.BOk->click();
       closed = !w.isVisible();
     });
-    dm_->ApplicationEvents1Exception(nullptr, Exception("boom"));
-    EXPECT_TRUE(closed) << host;
+    dm_->ApplicationEvents1Exception(nullptr, Exception(c.message));
+    Dialogs::SetAnswerer({});
+    EXPECT_TRUE(closed) << c.name;
+    ASSERT_EQ(shown.size(), 1) << c.name;
+    EXPECT_TRUE(shown[0].startsWith("The error report could not be sent: ")) << c.name;
+    EXPECT_TRUE(shown[0].contains(QString::fromLatin1(c.reason), Qt::CaseInsensitive))
+        << c.name << ": " << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].endsWith("\nThe error log keeps the report.")) << c.name;
+    EXPECT_EQ(LogRows().size(), ++logged) << c.name;
   }
+  EXPECT_TRUE(sink.Messages().isEmpty());
 }
 
 TEST_F(ErrorReporting, ALogThatCannotBeWrittenStillShowsTheError) {

@@ -85,7 +85,7 @@ TEST(SmtpMessageTest, HeaderLinesFollowTheMessage) {
          c.SubType = mtHtml;
          c.Charset = "windows-874";
        },
-       {"From: Ann<ann@example.com>", "To: Bob <bob@example.com>,SMTP:eve@example.com",
+       {"From: Ann<ann@example.com>", "To: Bob <bob@example.com>,eve@example.com",
         "CC: cc@example.com", "Subject: s", "X-Mailer: qavtool", "Reply-To: r@example.com",
         "Date: Mon, 1 Jan 2024 10:00:00 +0700", "Mime-Version: 1.0",
         "Content-Type: text/html; charset=windows-874"}},
