@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
-#include <algorithm>
 
 namespace qav {
 
@@ -49,6 +48,21 @@ QStringList BackupConnectionParams(const QString& server) {
       QStringLiteral("BLOB SIZE=32"),
       QStringLiteral("PASSWORD=tarnwick"),
   };
+}
+
+// True when every character of `text` reaches the server as it is: no control character (a NUL,
+// a tab, a line break) and no half of a surrogate pair.
+bool CanBeSent(const QString& text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.category() == QChar::Other_Control) return false;
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      ++i;
+      continue;
+    }
+    if (c.isSurrogate()) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -128,15 +142,23 @@ void TFrBackup::AcSaveExecute() {
     Dialogs::ShowMessage(QStringLiteral("กรุณาป้อน   Drive   เช่น   C:\\DataYY-MM-DD"));
     return;
   }
-  // A NUL would end the name early on its way to the server, a tab would become part of it:
-  // the server would back up to a file of another name than the one shown.
-  const QString typed = Trim(BackupName->text());
-  if (std::any_of(typed.begin(), typed.end(),
-                  [](QChar c) { return c.category() == QChar::Other_Control; })) {
+  // A NUL would end a name early on its way to the server, a tab or a line break would become
+  // part of it, and half of a surrogate pair is no character at all: the server would back up
+  // to another file (or database) than the one shown. One rule for the whole typed text, its
+  // ends included; only blanks around the name are trimmed.
+  if (!CanBeSent(BackupName->text())) {
     Dialogs::ShowMessage(
         QStringLiteral("ชื่อไฟล์ Backup มีอักขระควบคุม (เช่น Tab)   กรุณาป้อนใหม่\n"
-                       "The backup file name holds a control character (a tab, a line break); "
-                       "please type it again."));
+                       "The backup file name holds a control character (a tab, a line break) or "
+                       "a broken character; please type it again."));
+    return;
+  }
+  const QString database = DMConfig ? DMConfig->CompanyDatabase : QString();
+  if (!CanBeSent(database)) {
+    Dialogs::ShowMessage(
+        QStringLiteral("ชื่อฐานข้อมูลมีอักขระควบคุม   ไม่สามารถ Backup ได้\n"
+                       "The database name holds a control character or a broken character; it "
+                       "cannot be backed up."));
     return;
   }
   // The window's own connection reaches the server named in Server.Dat, as every other
@@ -155,8 +177,7 @@ void TFrBackup::AcSaveExecute() {
   bool ok = true;
   QString reason;
   try {
-    RunSQL2->SetSQL(
-        QStringList{BackupStatement(DMConfig ? DMConfig->CompanyDatabase : QString(), fileName)});
+    RunSQL2->SetSQL(QStringList{BackupStatement(database, fileName)});
     RunSQL2->Run();
   } catch (const Exception& e) {
     ok = false;

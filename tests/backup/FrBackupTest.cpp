@@ -5,6 +5,7 @@
 #include "app/FormLogo.h"
 #include "backup/FrBackup.h"
 #include "db/Database.h"
+#include "platform/Files.h"
 #include "tests/support/TestSuite.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +104,7 @@ TEST_F(Backup, NamesThatCannotBeUsed) {
   const QString failed = "*** Backup Error ***\n";
   const QString control =
       "ชื่อไฟล์ Backup มีอักขระควบคุม (เช่น Tab)   กรุณาป้อนใหม่\nThe backup file name holds a "
-      "control character (a tab, a line break); please type it again.";
+      "control character (a tab, a line break) or a broken character; please type it again.";
   struct Case {
     QString name;
     QString message;  // the whole message, or its start where the server's words follow
@@ -121,6 +122,14 @@ TEST_F(Backup, NamesThatCannotBeUsed) {
       {"C:\\a\tb.Bak", control, ""},
       {"C:\\a\x1b.Bak", control, ""},
       {"C:\\a\u0085b.Bak", control, ""},
+      // At either end too: one rule, nothing trimmed away but blanks.
+      {"\tC:\\x.Bak", control, ""},
+      {"C:\\x.Bak\t", control, ""},
+      {"C:\\x.Bak\r\n", control, ""},
+      {"\nC:\\x.Bak", control, ""},
+      // Half of a surrogate pair is no character; a whole pair is one.
+      {"C:\\x" + QString(QChar(0xD83D)) + ".Bak", control, ""},
+      {"C:\\x" + QString(QChar(0xDE00)) + ".Bak", control, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name.toStdString());
@@ -135,6 +144,46 @@ TEST_F(Backup, NamesThatCannotBeUsed) {
       EXPECT_TRUE(messages_[0].contains(c.reason)) << messages_[0].toStdString();
     }
     EXPECT_TRUE(window_->StatusPanel(1)->text().isEmpty());
+  }
+  EXPECT_TRUE(QDir(folder_.Suite() + "/disk/C").isEmpty());
+}
+
+// The backup is written as a partial file beside its target, which the exports' rule governs:
+// what a killed backup left (its lock free, whatever process id its name holds) the next one
+// removes; a file whose lock is held is a live writer's and stays.
+TEST_F(Backup, APartialFileAKilledBackupLeftIsRemovedByTheNext) {
+  const QString dead = Disk(".x.Bak.1-abcdef.part");
+  const QString deadJournal = dead + "-journal";
+  const QString held = Disk(".x.Bak.999999-fedcba.part");
+  ASSERT_TRUE(QDir().mkpath(Disk("")));
+  for (const QString& name : {dead, deadJournal}) {
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+  }
+  int holder = -1;
+  ASSERT_EQ(platform::CreateLockedFile(held, &holder), 0);
+  window_->BackupName->setText("C:\\x.Bak");
+  window_->AcSave->trigger();
+  EXPECT_EQ(messages_, QStringList{"Backup Ok"});
+  EXPECT_EQ(CustomerRows(Disk("x.Bak")), 200);
+  EXPECT_EQ(QDir(Disk("")).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{".x.Bak.999999-fedcba.part", "x.Bak"}));
+  platform::CloseHandle(holder);
+}
+
+// A company name that cannot reach the server whole is refused before anything is sent.
+TEST_F(Backup, ACompanyNameWithANulOrAHalfCharacterIsRefused) {
+  for (const QString& database :
+       {"DE" + QString(QChar(0)) + "MO", "DE" + QString(QChar(0xD800)) + "MO", QString("DEMO\t")}) {
+    SCOPED_TRACE(database.toStdString());
+    config_->CompanyDatabase = database;
+    messages_.clear();
+    window_->BackupName->setText("C:\\x.Bak");
+    window_->AcSave->trigger();
+    EXPECT_EQ(messages_, QStringList{"ชื่อฐานข้อมูลมีอักขระควบคุม   ไม่สามารถ Backup ได้\nThe database "
+                                     "name holds a control character or a broken character; it "
+                                     "cannot be backed up."});
+    EXPECT_FALSE(window_->DBMaster->Connected());
   }
   EXPECT_TRUE(QDir(folder_.Suite() + "/disk/C").isEmpty());
 }

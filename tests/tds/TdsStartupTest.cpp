@@ -6,6 +6,7 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/FormLogo.h"
+#include "backup/FrBackup.h"
 #include "console/FrExecSQL.h"
 #include "console/ResultGrid.h"
 #include "db/Database.h"
@@ -14,9 +15,11 @@
 #include "tests/tds/TdsTestSuite.h"
 
 #include <gtest/gtest.h>
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -188,6 +191,48 @@ class TdsConsole : public TdsModules {
   std::unique_ptr<TDMConfig> config_;
   std::unique_ptr<TFrExecSQL> window_;
 };
+
+// The backup window over ODBC: what it sends is read in the server's own log. A name that
+// cannot reach the server whole (a NUL, half of a surrogate pair, a tab at its end) is refused
+// before any backup statement is sent.
+TEST_F(TdsModules, TheBackupStatementReachesTheServerWholeOrNotAtAll) {
+  SetCommandLine({"13", "1", "DEMO", "", "BACKUP", kToday});
+  TDMConfig config;
+  config.GetCompanyConfig("DEMO");
+  TFrBackup window;
+  window.show();
+  const auto backups = [this] {
+    QStringList out;
+    for (const QString& text : suite_.Received())
+      if (text.contains(QStringLiteral("backup database"), Qt::CaseInsensitive)) out << text;
+    return out;
+  };
+  window.BackupName->setText("C:\\x.Bak");
+  window.AcSave->trigger();
+  EXPECT_EQ(shown_, QStringList{"Backup Ok"});
+  EXPECT_EQ(backups(), QStringList{"backup database [DEMO] To Disk = 'C:\\x.Bak' with Format"});
+
+  struct Case {
+    QString database;
+    QString file;
+  };
+  const Case cases[] = {
+      {"DE" + QString(QChar(0)) + "MO", "C:\\y.Bak"},
+      {"DEMO", "C:\\y" + QString(QChar(0xDC00)) + ".Bak"},
+      {"DEMO", "C:\\y.Bak\t"},
+      {"DEMO", "C:\\y" + QString(QChar(0)) + "z.Bak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.database + " " + c.file).toStdString());
+    config.CompanyDatabase = c.database;
+    shown_.clear();
+    window.BackupName->setText(c.file);
+    window.AcSave->trigger();
+    ASSERT_EQ(shown_.size(), 1);
+    EXPECT_TRUE(shown_[0].contains("a broken character")) << shown_[0].toStdString();
+  }
+  EXPECT_EQ(backups().size(), 1);
+}
 
 TEST_F(TdsConsole, TheGridShowsTheResultInFieldOrderWithThaiText) {
   Run("select Id, Code, NameThai, CreditLimit, CreateDate from Customer where Id <= 3 "

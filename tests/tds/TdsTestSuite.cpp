@@ -10,20 +10,30 @@ namespace qav::test {
 
 namespace {
 
-tds::ServerOptions OptionsFor(const QString& suite) {
+template <typename Log>
+tds::ServerOptions OptionsFor(const QString& suite, const std::shared_ptr<Log>& log) {
   tds::ServerOptions options;
   options.suiteFolder = suite;
+  options.onText = [log](const QString& text) {
+    std::lock_guard lock(log->mutex);
+    log->texts << text;
+  };
   return options;
 }
 
 }  // namespace
 
 TdsDemoSuite::TdsDemoSuite(int salesRows)
-    : DemoSuiteFolder(salesRows), server_(OptionsFor(Suite())) {
+    : DemoSuiteFolder(salesRows), server_(OptionsFor(Suite(), log_)) {
   server_.Start(0);
   QFile dat(Root() + QStringLiteral("/Server.Dat"));
   EXPECT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
   dat.write(Address().toUtf8() + "\r\n");
+}
+
+QStringList TdsDemoSuite::Received() const {
+  std::lock_guard lock(log_->mutex);
+  return log_->texts;
 }
 
 QString TdsDemoSuite::Address() const {

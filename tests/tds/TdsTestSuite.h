@@ -4,6 +4,10 @@
 #include "tests/support/TestSuite.h"
 #include "tools/tds/TdsServer.h"
 
+#include <QStringList>
+#include <memory>
+#include <mutex>
+
 namespace qav::test {
 
 // A demo suite behind the TDS test server on a free local port, with Server.Dat naming that
@@ -18,8 +22,15 @@ class TdsDemoSuite : public DemoSuiteFolder {
   // The program's own parameter list for `database`.
   db::ConnectSettings Settings(const QString& database) const;
   std::unique_ptr<db::BackendConnection> Connect(const QString& database) const;
+  // Every batch and procedure text the server received so far, in order.
+  QStringList Received() const;
 
  private:
+  struct Log {
+    mutable std::mutex mutex;
+    QStringList texts;
+  };
+  std::shared_ptr<Log> log_ = std::make_shared<Log>();
   tds::Server server_;
 };
 

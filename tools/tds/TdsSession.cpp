@@ -289,6 +289,7 @@ void Session::Batch(const Message& message) {
 
 bool Session::RunText(Response& response, const QString& sql, const std::vector<QVariant>& args,
                       bool inProcedure) {
+  if (options_.onText) options_.onText(sql);
   std::vector<BatchStatement> statements;
   try {
     statements = SplitBatch(sql);

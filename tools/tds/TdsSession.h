@@ -6,6 +6,7 @@
 #include "tools/tds/TdsSqlText.h"
 #include "tools/tds/TdsTokens.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -18,6 +19,9 @@ struct ServerOptions {
   QString user = QStringLiteral("qav");
   QString password = QStringLiteral("tarnwick");
   QString serverName = QStringLiteral("QAVTEST");  // as ERROR tokens name the server
+  // Called with the text of every batch and procedure call as it arrived, before it runs, from
+  // the connection's own thread: the server's log of what clients sent.
+  std::function<void(const QString&)> onText;
 };
 
 // One client connection: the login, then requests until the client leaves. Each session has

@@ -211,6 +211,8 @@ int ServerErrorNumber(const QString& text) {
       {"may not be negative", 10742},
       {"provided for a FETCH clause must be greater", 10744},
       {"is nested too deeply", 191},
+      {"is out of the range for numeric representation", 1007},
+      {"is out of the range of computer representation", 168},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;
