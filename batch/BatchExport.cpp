@@ -12,7 +12,9 @@
 #include "db/Query.h"
 #include "db/embedded/EmbeddedConnection.h"
 #include "export/CellFileExport.h"
+#include "export/CsvExport.h"
 #include "export/ExportComponent.h"
+#include "export/TextExport.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "sql/Batches.h"
@@ -258,6 +260,10 @@ class TBatchRun {
     component->ColumnSource = csDataEngine;
     component->SetDataEngine(engine);
     component->SetDataSet(query);
+    if (options_.KeepFormulas) {
+      if (auto* csv = dynamic_cast<TExportToCsv*>(component.get())) csv->GuardFormulas = false;
+      if (auto* text = dynamic_cast<TExportToText*>(component.get())) text->GuardFormulas = false;
+    }
     // No progress window, no wait cursor: nothing of the run may need a screen.
     component->AnimatedStatus = false;
     component->Options &= ~TExportOptions(soWaitCursor | soDisableControls);
@@ -330,6 +336,15 @@ class TBatchRun {
     }
     if (!QFileInfo(info.absolutePath()).isDir())
       Bad(QStringLiteral("the output folder %1 does not exist").arg(info.absolutePath()));
+    // A name the file system cannot take would fail only when the finished file is published.
+    const qsizetype bytes = QFile::encodeName(info.fileName()).size();
+    const int limit = platform::MaxFileNameLength(info.absolutePath());
+    if (bytes > limit)
+      Bad(QStringLiteral("the output file name %1 is %2 bytes long; the file system takes at "
+                         "most %3")
+              .arg(info.fileName())
+              .arg(bytes)
+              .arg(limit));
     switch (kind) {
       case platform::PathKind::Folder:
         Bad(QStringLiteral("the output file %1 is a folder").arg(target_));
@@ -445,6 +460,11 @@ TBatchOptions ParseBatchArguments(const QStringList& arguments) {
       o.Force = true;
       continue;
     }
+    if (name == QLatin1String("--keep-formulas")) {
+      if (inlineValue) Bad(QStringLiteral("--keep-formulas takes no value"));
+      o.KeepFormulas = true;
+      continue;
+    }
     static const char* const kValued[] = {"--sql", "--query",    "--format",
                                           "--out", "--database", "--server"};
     bool valued = false;
@@ -512,6 +532,7 @@ QString BatchHelpText() {
   return QStringLiteral(
       "Usage: qavtool-export --database NAME (--sql FILE | --query TEXT) [--format FORMAT]\n"
       "                      (--out FILE [--force] | --out -) [--server NAME]\n"
+      "                      [--keep-formulas]\n"
       "\n"
       "Runs one SQL statement on a company database of the suite and writes its result with the\n"
       "export components and the settings of the SQL console's \"Save output TO\", without the\n"
@@ -542,7 +563,12 @@ QString BatchHelpText() {
       "                   regular file (a device, a pipe, a socket) is never replaced.\n"
       "  --out -          write to standard output (txt, the default here, or csv),\n"
       "                   without a temporary file; progress stays on standard error.\n"
-      "  --force          replace an existing FILE.\n"
+      "  --force          replace an existing FILE. The new FILE keeps the old one's\n"
+      "                   permissions, and its owner and group where the system permits.\n"
+      "  --keep-formulas  write texts that begin with =, +, -, @, a tab or a carriage return\n"
+      "                   into txt and csv files as they are. Without it such a text gets a\n"
+      "                   ' before it, so that a spreadsheet opening the file shows it as text\n"
+      "                   and never runs it as a formula (=HYPERLINK(...), =cmd|...).\n"
       "  --server NAME    the database server: embedded:FOLDER for an embedded suite, or an SQL\n"
       "                   Server name. Without it, the first line of \"Server.Dat\" in the\n"
       "                   current folder, or QAV when there is none, as qavtool does.\n"
@@ -577,12 +603,15 @@ QString BatchHelpText() {
       "the file is completed and saved, and the run says so. A second Ctrl+C ends the program\n"
       "at once, removing its temporary files first. A run killed outright (kill -9) leaves its\n"
       "partial file behind; the next run to the same FILE removes it, as it removes every\n"
-      "partial file of a process that is gone, never one of a run still going.\n"
+      "partial file whose writer is gone, never one of a run still going: a run holds a lock\n"
+      "on its partial file, which the system drops when the run ends however it ends. A\n"
+      "partial file removed or replaced while the run writes it fails the run.\n"
       "\n"
       "Exit codes: 0 done; 1 failed (a connection, a statement or a write failed; the error's\n"
       "message is on standard error); 2 bad arguments (an unknown option or format, a missing\n"
-      "or unreadable statement file, an output folder that does not exist, an existing output\n"
-      "file without --force); 3 cancelled.\n"
+      "or unreadable statement file, an output folder that does not exist, an output file\n"
+      "name longer than the file system takes, an existing output file without --force);\n"
+      "3 cancelled.\n"
       "\n"
       "Examples:\n"
       "  qavtool-export --database DEMO --format xls --out customers.xls \\\n"

@@ -22,6 +22,8 @@ struct TBatchOptions {
   QString Server;  // empty: the first line of "Server.Dat" in the current folder
   QString OutFile;
   bool Force = false;
+  // Texts that look like spreadsheet formulas go into txt and csv files as they are.
+  bool KeepFormulas = false;
   bool Help = false;
 };
 

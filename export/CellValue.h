@@ -22,6 +22,22 @@ struct TCellValue {
   bool boolean = false;
 };
 
+// True for a text a spreadsheet would take for a formula when it opens a CSV or text file: one
+// that begins with "=", "+", "-", "@", a tab or a carriage return (OWASP's list for CSV
+// injection). The writers that guard against it put a "'" before such a text, which makes it
+// text to the spreadsheet.
+inline bool LooksLikeFormula(char first) {
+  return first == '=' || first == '+' || first == '-' || first == '@' || first == '\t' ||
+         first == '\r';
+}
+inline bool LooksLikeFormula(std::string_view utf8) {
+  return !utf8.empty() && LooksLikeFormula(utf8.front());
+}
+inline bool LooksLikeFormula(const QString& text) {
+  return !text.isEmpty() && text.front().unicode() < 0x80 &&
+         LooksLikeFormula(static_cast<char>(text.front().unicode()));
+}
+
 // The cell types whose value the typed formats read from the field (numbers, money, dates
 // and times), unless every cell is to be text (fieldMask).
 bool IsTypedCell(TCellType cellType, bool fieldMask);

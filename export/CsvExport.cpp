@@ -87,13 +87,22 @@ void TExportToCsv::WriteUtf8(const QString& text) {
 }
 
 void TExportToCsv::WriteField(std::string_view utf8) {
+  if (utf8.empty()) {
+    // Alone on its line an empty field is an empty line, which readers take for no row at all,
+    // and for the same as NULL: the empty text is quoted there.
+    if (VisibleColumnCount() == 1) Stream()->WriteBytes("\"\"", 2);
+    return;
+  }
+  const bool guard = GuardFormulas && LooksLikeFormula(utf8);
   // A loop of its own: find_first_of looks each byte up in the set with a call.
   const auto special = [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
   if (std::none_of(utf8.begin(), utf8.end(), special)) {
+    if (guard) Stream()->WriteByte('\'');
     Stream()->WriteBytes(utf8.data(), static_cast<qsizetype>(utf8.size()));
     return;
   }
   Stream()->WriteByte('"');
+  if (guard) Stream()->WriteByte('\'');
   for (std::size_t quote = utf8.find('"'); quote != std::string_view::npos;
        quote = utf8.find('"')) {
     // The quote doubled.
@@ -186,6 +195,8 @@ void TExportToCsv::WriteValue(const db::TField* field, TCellType cellType, const
   const TCellValue value = CellValueOf(field, cellType, text, Options & soFieldMask);
   switch (value.kind) {
     case TCellValue::Empty:
+      // An empty text, not NULL, alone on its line.
+      if (field && cellType == ctString && !field->IsNull()) WriteField({});
       break;
     case TCellValue::Integer: {
       char digits[24];
@@ -207,7 +218,7 @@ void TExportToCsv::WriteValue(const db::TField* field, TCellType cellType, const
     }
     case TCellValue::Boolean:
     case TCellValue::Text:
-      WriteUtf8(Field(CellText(field, text)));
+      WriteField(CellText(field, text).toUtf8().toStdString());
       break;
   }
 }

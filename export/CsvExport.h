@@ -10,12 +10,17 @@ namespace qav {
 // reads Thai): one line per row ending in CR LF; a field holding a comma, a quote, CR or LF is
 // quoted, its quotes doubled. Numbers use "." whatever the process-wide settings, dates and
 // times are ISO 8601 (yyyy-mm-dd, yyyy-mm-dd hh:mm:ss, hh:mm:ss; milliseconds when there are
-// any), NULL is an empty field. Every character is kept.
+// any), NULL is an empty field (an empty text alone on its line is ""). Every character is kept;
+// a text that a spreadsheet would take for a formula gets a "'" before it (GuardFormulas).
 class TExportToCsv : public TExportToCellFile {
   Q_OBJECT
 
  public:
   explicit TExportToCsv(QObject* owner = nullptr);
+
+  // A text that a spreadsheet would run as a formula ("=HYPERLINK(...)", "+1+2", "@SUM()") gets
+  // a "'" before it, which makes it text there (LooksLikeFormula). Numbers are never changed.
+  bool GuardFormulas = true;
 
   QString GetDefaultExt() override { return QStringLiteral(".CSV"); }
 

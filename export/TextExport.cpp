@@ -42,8 +42,14 @@ TExportToText::TExportToText(QObject* owner) : TExportToCellFile(owner) {
 
 void TExportToText::Assign(const TExportCustomBaseComponent& source) {
   TExportToCellFile::Assign(source);
-  if (const auto* text = dynamic_cast<const TExportToText*>(&source))
+  if (const auto* text = dynamic_cast<const TExportToText*>(&source)) {
     TextQualifying = text->TextQualifying;
+    GuardFormulas = text->GuardFormulas;
+  }
+}
+
+bool TExportToText::Guards(const db::TField* field) const {
+  return GuardFormulas && !Fixed && (!field || db::IsTextType(field->DataType()));
 }
 
 QString TExportToText::GetDefaultExt() {
@@ -77,6 +83,7 @@ bool TExportToText::WritesStoredValue(const db::TField& field, TCellType cellTyp
 void TExportToText::WriteStoredValue(const db::TField& field, TCellType cellType) {
   if (cellType == ctBlank || !Stream()) return;
   if (const auto utf8 = StoredText(field)) {
+    if (LooksLikeFormula(*utf8) && Guards(&field)) Stream()->WriteByte('\'');
     Stream()->WriteCp874FromUtf8(*utf8);
   } else if (cellType == ctInteger && !field.IsNull()) {
     // As the plain text has it, without a QString between.
@@ -158,6 +165,7 @@ void TExportToText::WriteRecord() {
         break;
       }
       case TPlainForm::Text:
+        if (LooksLikeFormula(cell.bytes) && Guards(&field)) out.WriteByte('\'');
         out.WriteCp874FromUtf8(cell.bytes);
         break;
       case TPlainForm::Other:
@@ -190,14 +198,15 @@ void TExportToText::WriteCell(const db::TField* field, TCellType cellType, int r
   const bool separate =
       !Separator.isNull() && column < VisibleColumnCount() - 1 && InData() && !blankRowAfterTitle;
 
+  const bool guard = cellType == ctString && LooksLikeFormula(text) && Guards(field);
   if (text.isEmpty() && field && WritesStoredValue(*field, cellType)) {
     // The run left the text to this writer (ReadsFieldValue).
     WriteStoredValue(*field, cellType);
-  } else if (!qualify && !pad) {
+  } else if (!qualify && !pad && !guard) {
     // The usual cell: its text as it is, no copy.
     WriteString(text);
   } else {
-    QString cell = text;
+    QString cell = guard ? u'\'' + text : text;
     if (pad) {
       const QString blanks(width - length, u' ');
       cell = field && IsExportNumericType(field->DataType()) ? blanks + cell : cell + blanks;

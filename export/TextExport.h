@@ -22,6 +22,10 @@ class TExportToText : public TExportToCellFile {
   explicit TExportToText(QObject* owner = nullptr);
 
   TTextQualifying TextQualifying = tqStringOnly;
+  // Separated text is meant for spreadsheets: a text of a text field (or a title) that one would
+  // run as a formula gets a "'" before it, which makes it text there (LooksLikeFormula). Fixed
+  // columns are left as they are.
+  bool GuardFormulas = true;
 
   void Assign(const TExportCustomBaseComponent& source) override;
   int GetFormatVariant() override { return Fixed ? 1 : 2; }
@@ -47,6 +51,8 @@ class TExportToText : public TExportToCellFile {
   // Texts and integers straight from the row store's bytes; the rest through its plain text.
   void WriteStoredValue(const db::TField& field, TCellType cellType);
 
+  // True when a text of this field (or a cell without one) is to be guarded.
+  bool Guards(const db::TField* field) const;
   // A record cell as the run would write it without WriteRecord.
   void WriteFieldCell(const db::TField& field);
   // Column widths in characters, by output column, for Fixed.

@@ -1,6 +1,7 @@
 #include "export/XlsxExport.h"
 
 #include "core/Exception.h"
+#include "core/FileError.h"
 #include "db/Field.h"
 #include "export/CellValue.h"
 #include "export/ExportStrings.h"
@@ -10,6 +11,7 @@
 #include <xlsxwriter.h>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <cmath>
 
 namespace qav {
@@ -22,10 +24,12 @@ const QString& FormatName() {
 }
 
 // Characters a workbook cannot hold: a NUL (the library takes C strings, so it would end the
-// text there) and half of a surrogate pair without its other half (no UTF-8 form).
+// text there), half of a surrogate pair without its other half (no UTF-8 form), and U+FFFE and
+// U+FFFF, which XML cannot hold at all: one of them makes the whole workbook unreadable. The
+// other control characters the library writes as _xHHHH_ escapes.
 bool Unholdable(const QString& text, qsizetype i) {
   const QChar c = text[i];
-  if (c.isNull()) return true;
+  if (c.isNull() || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF) return true;
   if (c.isHighSurrogate()) return i + 1 >= text.size() || !text[i + 1].isLowSurrogate();
   if (c.isLowSurrogate()) return i == 0 || !text[i - 1].isHighSurrogate();
   return false;
@@ -45,6 +49,17 @@ QString HoldableText(const QString& text, qsizetype& dropped) {
       kept += text[i];
   }
   return kept;
+}
+
+// A reader turns every "_xHHHH_" of a cell's text into the character HHHH, the way control
+// characters travel: one that is the text's own is written with its "_" escaped ("_x005F_"), so
+// that it reads back as written.
+QString EscapedLiteralEscapes(const QString& text) {
+  static const QRegularExpression escape(QStringLiteral("_(?=x[0-9A-Fa-f]{4}_)"));
+  if (!text.contains(QLatin1StringView("_x"))) return text;
+  QString out = text;
+  out.replace(escape, QStringLiteral("_x005F_"));
+  return out;
 }
 
 }  // namespace
@@ -93,8 +108,7 @@ void TExportToXlsx::CreateStream(const QString& fileName) {
   // records, whether it can be created at all.
   QFile probe(fileName);
   if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
-    throw EInOutError(QStringLiteral("Cannot create file %1. %2")
-                          .arg(QDir::toNativeSeparators(fileName), probe.errorString()));
+    throw FileError(FileAction::Create, fileName, probe.errorString());
   probe.close();
 
   auto book = std::make_unique<Workbook>();
@@ -155,7 +169,7 @@ void TExportToXlsx::WriteText(int row, int column, const QString& given, bool ti
             .arg(row + 1)
             .arg(column + 1)
             .arg(text.size()));
-  const QByteArray utf8 = text.toUtf8();
+  const QByteArray utf8 = EscapedLiteralEscapes(text).toUtf8();
   const lxw_error error = worksheet_write_string(book_->sheet, static_cast<lxw_row_t>(row),
                                                  static_cast<lxw_col_t>(column), utf8.constData(),
                                                  title ? book_->title : nullptr);
@@ -262,8 +276,7 @@ void TExportToXlsx::Finish() {
     const QString system = printed.mid(at + kSystemError.size()).section(u'\n', 0, 0).trimmed();
     if (!system.isEmpty()) reason += QStringLiteral(" (%1)").arg(system);
   }
-  throw EInOutError(QStringLiteral("Cannot write file %1. %2")
-                        .arg(QDir::toNativeSeparators(book->fileName), reason));
+  throw FileError(FileAction::Write, book->fileName, reason);
 }
 
 }  // namespace qav

@@ -12,8 +12,14 @@ namespace qav::platform {
 // once `lastWords` has run: outside the signal handler, on a thread of its own, so that it may
 // do what any code may (remove temporary files), while the rest of the program goes on.
 void InstallInterruptHandler(void (*handler)(), void (*lastWords)() = nullptr);
-// Writes bytes to standard error without buffering or locks; safe inside a signal handler.
+// Writes bytes to standard error without buffering or locks; safe inside a signal handler. While
+// a StandardErrorCapture runs they still reach the real standard error, not the capture.
 void WriteStandardError(const char* text, std::size_t size) noexcept;
+
+// Opens /dev/null on each of standard input, output and error that is not open, so that no
+// file or pipe the program opens later takes their numbers (and a note meant for standard error
+// lands in it). The first thing a console program does.
+void OpenMissingStandardDescriptors();
 
 // Writes all `size` bytes to standard output, unbuffered; 0 or the system's error number.
 int WriteStandardOutput(const char* data, std::size_t size);

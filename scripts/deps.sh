@@ -9,7 +9,7 @@ QAV_PACKAGES=(
   libsqlite3-dev libjpeg-dev sqlite3 time
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   fonts-thai-tlwg python3-aiosmtpd freetds-bin python3-tds python3-pymssql
-  libzip-dev libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
+  libzip-dev unzip libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
   xvfb xdotool
   libxlsxwriter-dev python3-openpyxl
 )

@@ -21,6 +21,10 @@ void (*lastWordsBeforeEnd)() = nullptr;
 std::atomic<int> interrupts{0};
 // The signal handler hands the second interrupt's number to the last-words thread here.
 int lastWordsPipe[2] = {-1, -1};
+// Where the program's own notes to standard error go: the real standard error also while a
+// StandardErrorCapture holds descriptor 2.
+std::atomic<int> standardError{STDERR_FILENO};
+static_assert(std::atomic<int>::is_always_lock_free, "read inside a signal handler");
 
 void EndAsTheSystemWould(int sig) {
   std::signal(sig, SIG_DFL);
@@ -62,7 +66,16 @@ void InstallInterruptHandler(void (*handler)(), void (*lastWords)()) {
 }
 
 void WriteStandardError(const char* text, std::size_t size) noexcept {
-  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, size);
+  [[maybe_unused]] const ssize_t n = ::write(standardError.load(), text, size);
+}
+
+void OpenMissingStandardDescriptors() {
+  // open() takes the lowest free descriptor: each one missing gets /dev/null in turn.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
 }
 
 int WriteStandardOutput(const char* data, std::size_t size) {
@@ -75,7 +88,9 @@ StandardErrorCapture::StandardErrorCapture() {
   buffer_ = ::memfd_create("qav-stderr", MFD_CLOEXEC);
   if (buffer_ < 0) return;
   saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (saved_ >= 0) standardError.store(saved_);
   if (saved_ < 0 || ::dup2(buffer_, STDERR_FILENO) < 0) {
+    standardError.store(STDERR_FILENO);
     if (saved_ >= 0) ::close(saved_);
     ::close(buffer_);
     saved_ = buffer_ = -1;
@@ -91,6 +106,7 @@ std::string StandardErrorCapture::Finish() {
   if (buffer_ < 0) return text;
   std::fflush(stderr);
   ::dup2(saved_, STDERR_FILENO);
+  standardError.store(STDERR_FILENO);
   ::close(saved_);
   char chunk[4096];
   ssize_t n = 0;

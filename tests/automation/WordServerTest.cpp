@@ -2,11 +2,15 @@
 // registry, the document model behind the ranges, and the package it saves and opens.
 #include "automation/Automation.h"
 #include "automation/WordServer.h"
+#include "platform/Files.h"
 #include "tests/export/DocxProbe.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -284,6 +288,49 @@ TEST_F(WordServerTest, SavesAPackageThatReadsBack) {
   EXPECT_EQ(again.Get("HighlightColorIndex").ToInteger(), 16);
   EXPECT_EQ(again.Get("Font").Get("Name").ToText(), QStringLiteral("Tahoma"));
   EXPECT_EQ(reopened.Get("InlineShapes").Get("Count").ToInteger(), 1);
+}
+
+// Unpacked by unzip on Unix, every part of a saved document is the owner's to change and
+// everyone's to read; the document part's scratch file in the temporary folder goes with the
+// save, and so does one a killed run left there (its lock is free), never one still held.
+TEST_F(WordServerTest, APackagesPartsUnpackWithMode0644AndItsScratchFileGoes) {
+  const QDir temp = QDir::temp();
+  const QString dead = temp.filePath(".qavdoc.xml.999999-abcdef.part");
+  const QString deadCompanion = dead + ".zip";
+  const QString held = temp.filePath(".qavdoc.xml.999999-fedcba.part");
+  for (const QString& name : {dead, deadCompanion}) {
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+  }
+  int holder = -1;
+  ASSERT_EQ(platform::CreateLockedFile(held, &holder), 0);
+  const auto scratch = [&] {
+    QStringList out = temp.entryList({".qavdoc.xml.*"}, QDir::Files | QDir::Hidden);
+    out.removeAll(QFileInfo(held).fileName());
+    return out;
+  };
+
+  TAutoValue doc = NewDocument();
+  doc.Call("Range").Call("InsertAfter", {"บริษัท"});
+  doc.Call("SaveAs", {Path("modes.docx")});
+  EXPECT_EQ(scratch(), QStringList());
+  EXPECT_TRUE(QFile::exists(held));
+  platform::CloseHandle(holder);
+  QFile::remove(held);
+
+  QProcess unzip;
+  unzip.start("unzip", {"-Z", Path("modes.docx")});
+  ASSERT_TRUE(unzip.waitForFinished(30000));
+  ASSERT_EQ(unzip.exitCode(), 0) << unzip.readAllStandardError().toStdString();
+  int parts = 0;
+  for (const QByteArray& line : unzip.readAllStandardOutput().split('\n')) {
+    if (!line.contains(" word/") && !line.contains(" _rels/") && !line.contains("[Content_Types]"))
+      continue;
+    ++parts;
+    EXPECT_TRUE(line.startsWith("-rw-r--r--")) << line.toStdString();
+    EXPECT_TRUE(line.contains(" unx ")) << line.toStdString();
+  }
+  EXPECT_EQ(parts, 5);
 }
 
 // A table says once, in a style, what most of its text shares; a cell that differs switches

@@ -12,6 +12,7 @@
 #include "db/Errors.h"
 #include "db/Query.h"
 #include "export/ExportComponent.h"
+#include "platform/Files.h"
 #include "tests/console/ConsoleFixture.h"
 #include "tests/export/DocxProbe.h"
 #include "tests/tds/TdsTestSuite.h"
@@ -19,8 +20,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -298,6 +303,13 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
        "exists; give --force to replace it"},
       {"unknown option", query + QStringList{"--out", Out("a.txt"), "--fast"}, bxBadArguments,
        "unknown option --fast"},
+      // Refused before the statement runs, not when the finished file takes its name.
+      {"name too long for the file system",
+       {"--database", "DEMO", "--query", "select * from NoSuchTable", "--out",
+        Out(QString(252, u'a') + ".txt")},
+       bxBadArguments,
+       "the output file name " + QString(252, u'a') +
+           ".txt is 256 bytes long; the file system takes at most 255"},
       // Reading a pipe would wait for a writer for ever.
       {"statement file that is a pipe",
        {"--database", "DEMO", "--sql", Out("pipe.sql"), "--out", Out("a.txt")},
@@ -445,8 +457,24 @@ TEST_F(BatchTool, NoTemporaryFileOutlivesTheRunHoweverItEnds) {
        bxDone,
        "the file is being completed and saved"},
       {"Ctrl+C twice during the save", "big.doc", 30000, true, {SIGINT, SIGINT}, -1, nullptr},
+      // The workbook library packs the file at its close, while standard error is its own:
+      // the note still reaches the user, and a second Ctrl+C still ends the run.
+      {"Ctrl+C during the workbook's packing",
+       "big.xlsx",
+       300000,
+       true,
+       {SIGINT},
+       bxDone,
+       "the file is being completed and saved"},
+      {"Ctrl+C twice during the workbook's packing",
+       "big.xlsx",
+       300000,
+       true,
+       {SIGINT, SIGINT},
+       -1,
+       nullptr},
   };
-  const QStringList keep{"Server.Dat", "big.txt", "big.doc"};
+  const QStringList keep{"Server.Dat", "big.txt", "big.doc", "big.xlsx"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     QProcess p;
@@ -456,9 +484,15 @@ TEST_F(BatchTool, NoTemporaryFileOutlivesTheRunHoweverItEnds) {
     ASSERT_TRUE(p.waitForStarted());
     // The partial file shows that rows are being written; the archive library's file beside
     // it, that the document is being saved. Bounded by count; the waits are short.
+    // The workbook library writes the whole partial file at its close: its first bytes show
+    // that the packing has begun.
+    const bool workbook = QByteArray(c.name).endsWith(".xlsx");
     const auto started = [&] {
-      for (const QString& name : LeftOver(suite_.Root(), keep))
-        if (!c.duringSave || name.contains(QLatin1String(".part."))) return true;
+      for (const QString& name : LeftOver(suite_.Root(), keep)) {
+        if (!c.duringSave) return true;
+        if (workbook ? QFileInfo(Out(name)).size() > 0 : name.contains(QLatin1String(".part.")))
+          return true;
+      }
       return false;
     };
     for (int i = 0; i < 12000 && !started() && p.state() == QProcess::Running; ++i) QTest::qWait(5);
@@ -517,6 +551,139 @@ bool IsCharacterDevice(const char* path) {
 }
 
 }  // namespace
+
+// The cleaner of partial files trusts a lock, not a process id: a file whose id names a running
+// process (here the system's first) but whose lock nobody holds is a dead run's and goes; one
+// whose lock is held stays, whatever its id. A partial file removed while the run writes it
+// fails the run, and nothing is published.
+TEST_F(BatchTool, PartialFilesAreJudgedByTheirLocksAndMustStayTheRunsOwn) {
+  const QString dead = Out(".big.txt.1-abcdef.part");
+  const QString deadCompanion = dead + ".zip";
+  const QString held = Out(".big.txt.999999-fedcba.part");
+  for (const QString& name : {dead, deadCompanion}) {
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  int holder = -1;
+  ASSERT_EQ(platform::CreateLockedFile(held, &holder), 0);
+  const QStringList query{"--database", "DEMO", "--query", "select Code from Customer"};
+  Outcome o = RunTool(query + QStringList{"--out", Out("big.txt")}, suite_.Root());
+  EXPECT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+  EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}),
+            QStringList{QFileInfo(held).fileName()});
+  platform::CloseHandle(holder);
+  QFile::remove(held);
+
+  for (const char* name : {"gone.txt", "gone.csv"}) {
+    SCOPED_TRACE(name);
+    QProcess p;
+    p.setWorkingDirectory(suite_.Root());
+    p.start(QStringLiteral(QAVTOOL_EXPORT_PATH),
+            {"--database", "DEMO", "--out", Out(name), "--query",
+             "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1000000)\n"
+             "select i, 'บริษัท ทดสอบ จำกัด' as Name from n"});
+    ASSERT_TRUE(p.waitForStarted());
+    QString partial;
+    for (int i = 0; i < 12000 && partial.isEmpty() && p.state() == QProcess::Running; ++i) {
+      const QStringList left = LeftOver(suite_.Root(), {"Server.Dat", "big.txt"});
+      if (!left.isEmpty()) partial = left.front();
+      QTest::qWait(5);
+    }
+    ASSERT_FALSE(partial.isEmpty());
+    ASSERT_TRUE(QFile::remove(Out(partial)));
+    ASSERT_TRUE(p.waitForFinished(300000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), bxFailed) << err.toStdString();
+    EXPECT_TRUE(err.contains("was removed or replaced while it was written")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Out(name)));
+    EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "big.txt"}), QStringList());
+  }
+}
+
+// --force gives the new file the old one's mode, and its owner and group where permitted.
+TEST_F(BatchTool, AReplacedFileKeepsItsModeAndOwner) {
+  const QByteArray path = QFile::encodeName(Out("kept.txt"));
+  QFile old(Out("kept.txt"));
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("old");
+  old.close();
+  ASSERT_EQ(::chmod(path.constData(), 0600), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) ASSERT_EQ(::chown(path.constData(), 4321, 4321), 0);
+  for (const char* format : {"txt", "xlsx", "doc"}) {
+    SCOPED_TRACE(format);
+    const Outcome o = RunTool({"--database", "DEMO", "--query", "select Code from Customer",
+                               "--format", format, "--out", Out("kept.txt"), "--force"},
+                              suite_.Root());
+    ASSERT_EQ(o.exitCode, bxDone) << o.err.toStdString();
+    struct stat info {};
+    ASSERT_EQ(::stat(path.constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    if (root) {
+      EXPECT_EQ(info.st_uid, 4321u);
+      EXPECT_EQ(info.st_gid, 4321u);
+    }
+    EXPECT_NE(ReadAll(Out("kept.txt")), "old");
+  }
+}
+
+// With every standard stream closed, no file or pipe of the run takes their numbers: the run
+// writes its file as usual.
+TEST_F(BatchTool, RunsWithEveryStandardStreamClosed) {
+  QProcess p;
+  p.setWorkingDirectory(suite_.Root());
+  p.start(
+      QStringLiteral("/bin/sh"),
+      {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", QStringLiteral(QAVTOOL_EXPORT_PATH), "--database",
+       "DEMO", "--query", "select Code from Customer order by Id", "--out", Out("closed.txt")});
+  ASSERT_TRUE(p.waitForFinished(120000));
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), bxDone);
+  EXPECT_TRUE(ReadAll(Out("closed.txt")).startsWith("Code\r\nC0001\r\n"));
+  EXPECT_EQ(LeftOver(suite_.Root(), {"Server.Dat", "closed.txt"}), QStringList());
+}
+
+// Texts a spreadsheet would run as formulas get a "'" before them in csv and txt files, and
+// Python's csv module reads them back as those texts; numbers stay numbers. --keep-formulas
+// writes them as they are.
+TEST_F(BatchTool, TextsThatLookLikeFormulasStayTexts) {
+  const QString query = QStringLiteral(
+      "select '=cmd|'' /C calc''!A0' as a, '=HYPERLINK(\"http://x.invalid\",\"y\")' as b, "
+      "'+1+2' as c, '@SUM(A1)' as d, -5 as n, '-5' as t, 'plain' as e");
+  const QStringList guarded = {"'=cmd|' /C calc'!A0",
+                               "'=HYPERLINK(\"http://x.invalid\",\"y\")",
+                               "'+1+2",
+                               "'@SUM(A1)",
+                               "-5",
+                               "'-5",
+                               "plain"};
+  const QStringList kept = {"=cmd|' /C calc'!A0",
+                            "=HYPERLINK(\"http://x.invalid\",\"y\")",
+                            "+1+2",
+                            "@SUM(A1)",
+                            "-5",
+                            "-5",
+                            "plain"};
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    QStringList args{"--database", "DEMO", "--query", query, "--force"};
+    if (keep) args << "--keep-formulas";
+    ASSERT_EQ(RunTool(args + QStringList{"--out", Out("f.csv")}, suite_.Root()).exitCode, bxDone);
+    ASSERT_EQ(RunTool(args + QStringList{"--out", Out("f.txt")}, suite_.Root()).exitCode, bxDone);
+    QProcess reader;
+    reader.start(QStringLiteral(QAV_SYSTEM_PYTHON),
+                 {QStringLiteral(QAV_READ_BACK_SCRIPT), QStringLiteral("csv"), Out("f.csv")});
+    ASSERT_TRUE(reader.waitForFinished(60000));
+    const QList<QByteArray> rows = reader.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 2);
+    QStringList cells;
+    for (const QJsonValue v : QJsonDocument::fromJson(rows[1]).array()) cells << v.toString();
+    EXPECT_EQ(cells, keep ? kept : guarded);
+    const QByteArray text = ReadAll(Out("f.txt"));
+    EXPECT_TRUE(text.endsWith((keep ? kept : guarded).join(u'\t').toUtf8() + "\r\n"))
+        << text.toStdString();
+  }
+}
 
 TEST_F(BatchTool, ReplacesOnlyRegularFilesAndFollowsSymbolicLinks) {
   const QStringList query{"--database", "DEMO", "--query", "select Code from Customer", "--force"};
@@ -831,6 +998,10 @@ TEST(BatchArguments, ReadsEveryFormOfTheCommandLine) {
   EXPECT_EQ(o.Database, "DEMO");
   EXPECT_EQ(o.Server, "embedded:suite");
   EXPECT_TRUE(o.Force);
+  EXPECT_FALSE(o.KeepFormulas);
+  EXPECT_TRUE(
+      ParseBatchArguments({"--database", "D", "--query", "q", "--out", "x.csv", "--keep-formulas"})
+          .KeepFormulas);
   EXPECT_EQ(ParseBatchArguments(
                 {"--database", "D", "--sql", "a.sql", "--format", "DOC", "--out", "x.txt"})
                 .Format,
@@ -864,7 +1035,7 @@ TEST(BatchArguments, ReadsEveryFormOfTheCommandLine) {
   // --help documents every option, with an example.
   const QString help = BatchHelpText();
   for (const char* option : {"--database", "--sql", "--query", "--format", "--out", "--force",
-                             "--server", "--help", "Examples:", "Exit codes"})
+                             "--keep-formulas", "--server", "--help", "Examples:", "Exit codes"})
     EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
 }
 

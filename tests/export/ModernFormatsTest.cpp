@@ -266,6 +266,21 @@ TEST_F(ModernFormats, CsvCellsComeBackThroughPythonCsvWhateverTheProcessFormats)
   EXPECT_EQ(ReadFileBytes(c->FileName), bytes);
 }
 
+// Alone on its line an empty field would be an empty line, which Python's csv module reads as a
+// row of no fields, the same as NULL's: the empty text is quoted, NULL stays an empty field.
+TEST_F(ModernFormats, AOneColumnCsvTellsAnEmptyTextFromNull) {
+  TMemoryDataSet texts({{"Note", ftString, 20}},
+                       {{QStringLiteral("")}, {QVariant()}, {QStringLiteral("x")}});
+  texts.Open();
+  auto e = Component(TSaveFormat::Csv, QStringLiteral("one.csv"));
+  e->SetDataSet(&texts);
+  e->Execute();
+  ASSERT_EQ(e->RunStatus(), rsDone);
+  EXPECT_EQ(ReadFileBytes(e->FileName), "\xEF\xBB\xBFNote\r\n\"\"\r\n\r\nx\r\n");
+  const QByteArray rows = RunReader(QStringLiteral("csv"), e->FileName);
+  EXPECT_EQ(rows, "[\"Note\"]\n[null]\n[]\n[\"x\"]\n");
+}
+
 TEST_F(ModernFormats, LibreOfficeReadsBothFiles) {
   if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
     GTEST_SKIP() << "LibreOffice not installed";
@@ -408,26 +423,37 @@ TEST_F(ModernFormats, AWorkbookThatCannotBeWrittenFailsWithOneMessage) {
                             .arg(QDir::toNativeSeparators(e->FileName))});
 }
 
-// Characters a workbook cannot hold (a NUL) are left out and counted; the rest of the text is
-// kept, never cut at them.
+// Characters a workbook cannot hold (a NUL, U+FFFE and U+FFFF, which XML cannot carry) are
+// left out and counted; the rest of the text is kept, never cut at them. A text that looks like
+// the workbook's own escape of a character ("_x000D_") reads back as written, as does a real
+// carriage return, which travels as that escape.
 TEST_F(ModernFormats, CharactersAWorkbookCannotHoldAreLeftOutAndCounted) {
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not installed (python3-openpyxl)";
   const QChar nul(0);
   TMemoryDataSet texts({{"Note", ftString, 20}},
                        {{QStringLiteral("ab") + nul + QStringLiteral("cd")},
                         {QString(nul)},
-                        {QStringLiteral("x") + nul + nul + QStringLiteral("y")}});
+                        {QStringLiteral("x") + nul + nul + QStringLiteral("y")},
+                        {QStringLiteral("p") + QChar(0xFFFE) + QStringLiteral("q") + QChar(0xFFFF) +
+                         QStringLiteral("r")},
+                        {QStringLiteral("_x005F_")},
+                        {QStringLiteral("A_x000D_B")},
+                        {QStringLiteral("a\rb_x00e9_")}});
   texts.Open();
   auto e = Component(TSaveFormat::Xlsx, QStringLiteral("nul.xlsx"));
   e->SetDataSet(&texts);
   e->Execute();
-  ASSERT_EQ(e->RunStatus(), rsDone);
+  ASSERT_EQ(e->RunStatus(), rsDone) << dialogs_.Texts().join('\n').toStdString();
   ExpectRows(ReadBack(QStringLiteral("xlsx"), e->FileName), {{QStringLiteral("s:Note")},
                                                              {QStringLiteral("s:abcd")},
                                                              {std::nullopt},
-                                                             {QStringLiteral("s:xy")}});
+                                                             {QStringLiteral("s:xy")},
+                                                             {QStringLiteral("s:pqr")},
+                                                             {QStringLiteral("s:_x005F_")},
+                                                             {QStringLiteral("s:A_x000D_B")},
+                                                             {QStringLiteral("s:a\rb_x00e9_")}});
   const auto* cells = dynamic_cast<const TExportToCellFile*>(e.get());
   ASSERT_NE(cells, nullptr);
   EXPECT_EQ(cells->UnwritableNote(),
-            "4 characters in 3 cells cannot be held in this format at all and were left out.");
+            "6 characters in 4 cells cannot be held in this format at all and were left out.");
 }
