@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <QHash>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -1556,6 +1557,44 @@ void GuardScalarSubqueries(Tokens& t) {
 }
 
 // SQL Server's errors for a string, name or comment that the text never closes.
+// Number literals SQLite would hold only rounded or not at all: SQL Server reads a whole number
+// of up to 38 digits as an exact numeric and refuses more (1007), and refuses a float beyond
+// its range (168). SQLite makes a double of what passes a 64-bit integer, and an infinity of
+// what passes a double: those are errors here, never a value quietly changed.
+void CheckNumberLiterals(const Tokens& t) {
+  for (const TsqlToken& tok : t) {
+    if (tok.kind != TsqlToken::Kind::Number ||
+        tok.text.startsWith(QLatin1StringView("0x"), Qt::CaseInsensitive))
+      continue;
+    const QString& text = tok.text;
+    const qsizetype exponent = text.indexOf(u'e', 0, Qt::CaseInsensitive);
+    if (exponent >= 0) {
+      if (std::isinf(text.toDouble()))
+        RaiseTsqlError(QStringLiteral("The floating point value '%1' is out of the range of "
+                                      "computer representation (8 bytes).")
+                           .arg(text));
+      continue;
+    }
+    QString digits = text;
+    digits.remove(u'.');
+    while (digits.size() > 1 && digits.front() == u'0') digits.remove(0, 1);
+    if (digits.size() > 38)
+      RaiseTsqlError(QStringLiteral("The number '%1' is out of the range for numeric "
+                                    "representation (maximum precision 38).")
+                         .arg(text));
+    bool exact = false;
+    if (!text.contains(u'.')) text.toLongLong(&exact);
+    // A fraction keeps what a double holds: 17 significant digits, trailing zeros aside.
+    if (text.contains(u'.')) {
+      QString significant = digits;
+      while (significant.size() > 1 && significant.back() == u'0') significant.chop(1);
+      exact = significant.size() <= 17;
+    }
+    if (!exact)
+      RefuseTsql(QStringLiteral("the number %1, which it would hold only rounded").arg(text));
+  }
+}
+
 void RefuseUnterminated(const TsqlTokens& parsed) {
   const sql::LexState open = parsed.unterminated;
   if (!open.IsOpen()) return;
@@ -1754,6 +1793,7 @@ QString RewriteTsql(QStringView text, const DeclaredTypeOf& declared) {
   RefuseUnterminated(parsed);
   Tokens& t = parsed.tokens;
   CheckNesting(t);
+  CheckNumberLiterals(t);
   CheckQueries(t);
   MoveLeadingAliases(t);
   NameSelectItems(t, declared);

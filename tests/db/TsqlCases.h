@@ -46,6 +46,20 @@ inline const TsqlCase kTsqlCases[] = {
      "declare @b bigint = 2147483647; select @b + 1, cast(2147483647 as bigint) * 2, "
      "2147483648 + 1, 2147483647 + 1.0",
      "2147483648|4294967294|2147483649|2147483648"},
+    // Literals never quietly rounded: beyond 38 digits 1007, a float beyond its range 168, and
+    // what only SQL Server's numeric(38) holds exactly is refused here, not rounded
+    {"NumberOfMoreThan38Digits", "select 123456789012345678901234567890123456789",
+     "!The number '123456789012345678901234567890123456789' is out of the range for numeric "
+     "representation (maximum precision 38)."},
+    {"FloatBeyondItsRange", "select 1e400",
+     "!The floating point value '1e400' is out of the range of computer representation (8 "
+     "bytes)."},
+    {"WholeNumberBeyondBigint", "select 12345678901234567890123",
+     "!the embedded demo suite does not support the number 12345678901234567890123"},
+    {"LongFractionBeyondADouble", "select 1.234567890123456789",
+     "!the embedded demo suite does not support the number 1.234567890123456789"},
+    {"LiteralsThatFitStayAsWritten", "select 9223372036854775807, 1.50000000000000000000",
+     "9223372036854775807|1.5"},
     {"Modulo", "select 7 % -3, -7 % 3, 7.5 % 2", "1|-1|1.5"},
     {"ModuloByZero", "select 1 % 0", "!Divide by zero error encountered."},
     {"AvgOfIntsIsAnInt", "select avg(Id), sum(Id), avg(Id * 1.0) from Customer where Id <= 4",
