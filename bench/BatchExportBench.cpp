@@ -300,7 +300,8 @@ int main(int argc, char** argv) {
     }
 
     if (odbcRows > 0) {
-      // The same text export through the ODBC back end (unixODBC, FreeTDS, TDS 7.2).
+      // The same text export through the ODBC back end (unixODBC, FreeTDS; the program's connection
+      // string asks for TDS 7.4, the peer's freetds.conf for 7.2).
       QTemporaryDir dir;
       const QString suite = Table(dir.path(), table, odbcRows);
       qav::tds::ServerOptions options;
