@@ -15,8 +15,9 @@ int TBatchDataEngine::RecordCount() {
 }
 
 bool TBatchDataEngine::Eof() {
-  if (CheckTotal && read_ >= Total) return true;
-  return TDatasetDataEngine::Eof();
+  const bool end = (CheckTotal && read_ >= Total) || TDatasetDataEngine::Eof();
+  if (end && OnEnd) OnEnd();
+  return end;
 }
 
 void TBatchDataEngine::First() {

@@ -2,6 +2,8 @@
 
 #include "export/DataEngine.h"
 
+#include <functional>
+
 namespace qav {
 
 // The dataset engine of a batch export, over a dataset that is read forward only. The export
@@ -19,6 +21,9 @@ class TBatchDataEngine : public TDatasetDataEngine {
   // The record total given to the export; -1 when not known.
   qint64 Total = -1;
   bool CheckTotal = false;
+  // Called when the end of the records is seen: what follows is the file's completion, also
+  // where no total was counted.
+  std::function<void()> OnEnd;
 
   // Records passed so far.
   qint64 RecordsRead() const { return read_; }

@@ -254,6 +254,7 @@ class TBatchRun {
     engine->SetDataset(query);
     engine->Total = total;
     engine->CheckTotal = forward && needTotal;
+    engine->OnEnd = [] { completing.store(true); };
 
     std::unique_ptr<TExportBaseComponent> component =
         CreateSaveOutputComponent(options_.Format, &owner);

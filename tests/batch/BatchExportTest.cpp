@@ -609,7 +609,9 @@ TEST_F(BatchTool, AReplacedFileKeepsItsModeAndOwner) {
   old.close();
   ASSERT_EQ(::chmod(path.constData(), 0600), 0);
   const bool root = ::geteuid() == 0;
-  if (root) ASSERT_EQ(::chown(path.constData(), 4321, 4321), 0);
+  if (root) {
+    ASSERT_EQ(::chown(path.constData(), 4321, 4321), 0);
+  }
   for (const char* format : {"txt", "xlsx", "doc"}) {
     SCOPED_TRACE(format);
     const Outcome o = RunTool({"--database", "DEMO", "--query", "select Code from Customer",
