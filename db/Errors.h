@@ -17,6 +17,8 @@ struct TDBError {
   // The line of the batch on which the failing statement stands, counted from 1 as SQL Server
   // counts it; 0 when not known.
   int Line = 0;
+  // SQL Server's severity (class) of the error, 0 when not known.
+  int Severity = 0;
 };
 
 // An error reported by the database server or driver. Its message is the server's own text,

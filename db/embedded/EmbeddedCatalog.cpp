@@ -23,16 +23,6 @@ void ResultText(sqlite3_context* context, const QString& text) {
   sqlite3_result_text(context, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
-// SQL Server's LEN: characters, not counting trailing blanks.
-void Len(sqlite3_context* context, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string_view text = ValueText(argv[0]);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  qint64 chars = 0;
-  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  sqlite3_result_int64(context, chars);
-}
-
 void TypeName(sqlite3_context* context, int, sqlite3_value** argv) {
   ResultText(context, DeclaredTypeName(ValueText(argv[0])));
 }
@@ -72,10 +62,9 @@ void Catalog::Install(sqlite3* db, const QString& folder) {
     int flags;
     void (*call)(sqlite3_context*, int, sqlite3_value**);
   };
-  for (const Function& f :
-       {Function{"len", 1, flags, Len}, Function{"qav_type_name", 1, flags, TypeName},
-        Function{"qav_type_length", 1, flags, TypeLength},
-        Function{"qav_object_id", 1, SQLITE_UTF8, ObjectIdFunction}}) {
+  for (const Function& f : {Function{"qav_type_name", 1, flags, TypeName},
+                            Function{"qav_type_length", 1, flags, TypeLength},
+                            Function{"qav_object_id", 1, SQLITE_UTF8, ObjectIdFunction}}) {
     if (sqlite3_create_function_v2(db, f.name, f.args, f.flags, this, f.call, nullptr, nullptr,
                                    nullptr) != SQLITE_OK)
       RaiseSqliteError(db);

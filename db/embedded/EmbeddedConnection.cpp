@@ -4,6 +4,7 @@
 #include "db/embedded/EmbeddedBackup.h"
 #include "db/embedded/EmbeddedCatalog.h"
 #include "db/embedded/EmbeddedDialect.h"
+#include "db/embedded/ServerErrors.h"
 #include "db/embedded/SqliteHandle.h"
 #include "db/embedded/SqliteResult.h"
 #include "db/embedded/TsqlCollation.h"
@@ -24,6 +25,11 @@
 namespace qav::db {
 
 namespace {
+
+// A batch the parser cannot read fails as SQL Server fails it: the parser's number, class 15.
+EDBEngineError SyntaxError(const sql::ETsqlSyntax& e) {
+  return EDBEngineError(e.Message(), {{SQLITE_ERROR, e.Number(), e.Message(), e.Line(), 15}});
+}
 
 using namespace embedded;
 
@@ -90,8 +96,7 @@ class ArgsBinder final : public Binder {
   }
   void SkipPositional(int count) override { next_ += static_cast<std::size_t>(count); }
   QVariant Named(QStringView name) override {
-    if (name.startsWith(u'@'))
-      RaiseTsqlError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(name));
+    if (name.startsWith(u'@')) RaiseServerError(ServerError::UndeclaredVariable, {name.toString()});
     // "?NNN" names a value by its position.
     bool ok = false;
     const qsizetype n = name.startsWith(u'?') ? name.mid(1).toLongLong(&ok) : 0;
@@ -305,7 +310,7 @@ class EmbeddedConnection final : public BackendConnection {
       if (batch.Tokens().Unterminated().IsOpen()) RewriteTsql(text);
       return batch;
     } catch (const sql::ETsqlSyntax& e) {
-      throw EDBEngineError(e.Message(), {{SQLITE_ERROR, SQLITE_ERROR, e.Message(), e.Line()}});
+      throw SyntaxError(e);
     }
   }
 
@@ -318,7 +323,7 @@ class EmbeddedConnection final : public BackendConnection {
       e.SetLine(s.line);
       throw;
     } catch (const sql::ETsqlSyntax& e) {
-      throw EDBEngineError(e.Message(), {{SQLITE_ERROR, SQLITE_ERROR, e.Message(), e.Line()}});
+      throw SyntaxError(e);
     }
   }
 
@@ -399,9 +404,7 @@ class EmbeddedConnection final : public BackendConnection {
         return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get());
     }
-    const QString text =
-        QStringLiteral("Could not find stored procedure '%1'.").arg(name.trimmed());
-    throw EDBEngineError(text, {{SQLITE_NOTFOUND, SQLITE_NOTFOUND, text}});
+    RaiseServerError(ServerError::ProcedureNotFound, {name.trimmed()});
   }
 
   // A cursor on a translated statement when it is read-only and has result columns; else null,
@@ -482,18 +485,14 @@ class EmbeddedConnection final : public BackendConnection {
         ++tranCount_;
         return;
       case sql::StatementKind::Commit:
-        if (!open)
-          RaiseTsqlError(QStringLiteral(
-              "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+        if (!open) RaiseServerError(ServerError::CommitWithoutBegin);
         if (--tranCount_ <= 0) {
           ExecSql(db_.get(), "COMMIT");
           tranCount_ = 0;
         }
         return;
       default:
-        if (!open)
-          RaiseTsqlError(QStringLiteral(
-              "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+        if (!open) RaiseServerError(ServerError::RollbackWithoutBegin);
         ExecSql(db_.get(), "ROLLBACK");
         tranCount_ = 0;
         return;
@@ -571,7 +570,8 @@ class EmbeddedConnection final : public BackendConnection {
         const QString text =
             Evaluate(Converted(QStringLiteral("nvarchar(2047)"), statement.expression), run)
                 .toString();
-        if (statement.severity > 10) RaiseTsqlError(text);
+        if (statement.severity > 10)
+          RaiseServerError(ServerError::Message, statement.severity, text);
         Say(text);
         break;
       }
@@ -595,8 +595,7 @@ class EmbeddedConnection final : public BackendConnection {
 
   Variable& DeclaredVariable(const QString& name) {
     const auto it = variables_.find(name.toLower());
-    if (it == variables_.end())
-      RaiseTsqlError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(name));
+    if (it == variables_.end()) RaiseServerError(ServerError::UndeclaredVariable, {name});
     return *it;
   }
 
@@ -733,8 +732,9 @@ class EmbeddedConnection final : public BackendConnection {
   int tranCount_ = 0;             // the BEGIN TRANs the open transaction counts
 };
 
-[[noreturn]] void FailOpen(const QString& text, const QString& detail = {}) {
-  std::vector<TDBError> errors{{SQLITE_CANTOPEN, SQLITE_CANTOPEN, text}};
+// `number`: SQL Server's, 17 for a server that cannot be reached, 4060 for a database.
+[[noreturn]] void FailOpen(int number, const QString& text, const QString& detail = {}) {
+  std::vector<TDBError> errors{{SQLITE_CANTOPEN, number, text, 0, 11}};
   if (!detail.isEmpty()) errors.push_back({SQLITE_CANTOPEN, SQLITE_CANTOPEN, detail});
   throw EDBEngineError(text, std::move(errors));
 }
@@ -744,16 +744,16 @@ class EmbeddedConnection final : public BackendConnection {
 std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings) {
   const QString folder = embedded::SuiteFolder(settings.server);
   if (!QFileInfo(folder).isDir())
-    FailOpen(QStringLiteral("SQL Server does not exist or access denied. (embedded suite folder "
+    FailOpen(17,
+             QStringLiteral("SQL Server does not exist or access denied. (embedded suite folder "
                             "'%1' not found)")
                  .arg(folder));
   QString name = settings.database.trimmed();
   if (name.isEmpty()) name = QStringLiteral("master");
-  const QString loginFailed =
-      QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.")
-          .arg(name);
+  const QString loginFailed = ServerErrorMessage(ServerError::CannotOpenDatabase, {name});
+  const int loginFailedNumber = ServerErrorInfo(ServerError::CannotOpenDatabase).number;
   const QString file = embedded::FindDatabaseFile(folder, name);
-  if (file.isEmpty()) FailOpen(loginFailed);
+  if (file.isEmpty()) FailOpen(loginFailedNumber, loginFailed);
 
   sqlite3* raw = nullptr;
   // No mutex of SQLite's own: a connection is used by one thread at a time (a cursor reading
@@ -761,7 +761,8 @@ std::unique_ptr<BackendConnection> OpenEmbedded(const ConnectSettings& settings)
   const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &raw,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   embedded::DbHandle db(raw);
-  if (rc != SQLITE_OK) FailOpen(loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
+  if (rc != SQLITE_OK)
+    FailOpen(loginFailedNumber, loginFailed, QString::fromUtf8(sqlite3_errmsg(raw)));
   sqlite3_extended_result_codes(raw, 1);
   embedded::RefuseDoubleQuotedStrings(raw);
   std::unique_ptr<LockWaiter> waiter;

@@ -1,11 +1,12 @@
 #include "db/embedded/EmbeddedDialect.h"
 
+#include "db/embedded/ServerErrors.h"
+#include "db/embedded/TsqlFunctions.h"
 #include "db/embedded/TsqlRewriter.h"
 #include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
 #include <QRegularExpression>
-#include <cstring>
 
 namespace qav::db::embedded {
 
@@ -146,32 +147,15 @@ namespace {
 // The T-SQL function a function of the translation stands for: tsql_left is LEFT, tsql_sum_int
 // is SUM, ifnull is ISNULL.
 QString TsqlFunctionName(const QString& name) {
-  QString n = name.toLower();
-  if (n == u"ifnull") return QStringLiteral("isnull");
-  if (!n.startsWith(QLatin1StringView("tsql_"))) return n;
-  n = n.mid(5);
-  for (const char* suffix : {"_bigint", "_int"})
-    if (n.endsWith(QLatin1StringView(suffix))) n.chop(static_cast<qsizetype>(strlen(suffix)));
-  return n;
+  const TsqlFunction* f = TsqlFunctionCalled(name);
+  return f ? QString::fromLatin1(f->name) : name.toLower();
 }
 
 // SQL Server's count of arguments for the functions the suite knows: {least, most}.
 std::optional<std::pair<int, int>> ArgumentCount(const QString& function) {
-  static const struct {
-    const char* name;
-    int least, most;
-  } kCounts[] = {
-      {"left", 2, 2},    {"right", 2, 2},      {"substring", 3, 3}, {"round", 2, 3},
-      {"power", 2, 2},   {"format", 2, 3},     {"sum", 1, 1},       {"avg", 1, 1},
-      {"dateadd", 3, 3}, {"datediff", 3, 3},   {"datepart", 2, 2},  {"datename", 2, 2},
-      {"year", 1, 1},    {"month", 1, 1},      {"day", 1, 1},       {"eomonth", 1, 2},
-      {"getdate", 0, 0}, {"getutcdate", 0, 0}, {"charindex", 2, 3}, {"patindex", 2, 2},
-      {"stuff", 4, 4},   {"replicate", 2, 2},  {"space", 1, 1},     {"str", 1, 3},
-      {"isnull", 2, 2},
-  };
-  for (const auto& c : kCounts)
-    if (function == QLatin1StringView(c.name)) return std::pair(c.least, c.most);
-  return std::nullopt;
+  const TsqlFunction* f = FindTsqlFunction(function);
+  if (!f) return std::nullopt;
+  return std::pair(f->least, f->most);
 }
 
 // Whether `name` stands in the statement as a table or an alias: a name not followed by ".".
@@ -207,9 +191,8 @@ bool NestsAggregates(QStringView statement) {
       if (!open.empty() && open.back() == depth) open.pop_back();
       --depth;
     } else if (t[i].kind == sql::TokenKind::Word && is(i + 1, "(")) {
-      const QString name = TsqlFunctionName(t[i].Text(statement).toString());
-      if (name != u"sum" && name != u"avg" && name != u"count" && name != u"min" && name != u"max")
-        continue;
+      const TsqlFunction* f = TsqlFunctionCalled(t[i].Text(statement));
+      if (!f || !f->Is(kAggregate)) continue;
       // a window's aggregate: its OVER follows the ")" that closes its arguments
       int d = 0;
       std::size_t close = i + 1;
@@ -226,9 +209,9 @@ bool NestsAggregates(QStringView statement) {
   return false;
 }
 
-// SQL Server's text for SQLite's words on a name it does not know or a call it cannot make;
-// empty for other messages.
-QString NameErrorText(const QString& message, const QString& verb, QStringView statement) {
+// SQL Server's error for SQLite's words on a name it does not know or a call it cannot make;
+// no row and no text for other messages.
+ServerFailure NameError(const QString& message, const QString& verb, QStringView statement) {
   static const QRegularExpression kForms[] = {
       QRegularExpression(QStringLiteral("^no such table: (?:main\\.|temp\\.)?(.+)$")),
       QRegularExpression(QStringLiteral("^no such column: (.+)$")),
@@ -247,63 +230,44 @@ QString NameErrorText(const QString& message, const QString& verb, QStringView s
     const QString name = m.captured(1);
     switch (form) {
       case 0:
-        if (verb == u"DROP")
-          return QStringLiteral(
-                     "Cannot drop the table '%1', because it does not exist or you do not have "
-                     "permission.")
-              .arg(name);
-        return QStringLiteral("Invalid object name '%1'.").arg(name);
+        if (verb == u"DROP") return ServerFailure::Of(ServerError::CannotDropTable, {name});
+        return ServerFailure::Of(ServerError::InvalidObject, {name});
       case 1: {
         // "x.Code": a column of a table the statement does not name, or one its table lacks.
         const qsizetype dot = name.lastIndexOf(u'.');
         if (dot > 0) {
           const QString table = name.left(dot).section(u'.', -1);
           if (!NamesTableOrAlias(statement, table))
-            return QStringLiteral("The multi-part identifier \"%1\" could not be bound.").arg(name);
+            return ServerFailure::Of(ServerError::UnboundIdentifier, {name});
         }
-        return QStringLiteral("Invalid column name '%1'.").arg(name.mid(dot + 1));
+        return ServerFailure::Of(ServerError::InvalidColumn, {name.mid(dot + 1)});
       }
       case 2:
-        return QStringLiteral("Ambiguous column name '%1'.").arg(name);
+        return ServerFailure::Of(ServerError::AmbiguousColumn, {name});
       case 3:
-        return QStringLiteral("'%1' is not a recognized built-in function name.").arg(name);
+        return ServerFailure::Of(ServerError::UnknownFunction, {name});
       case 4:
-        return QStringLiteral("There is already an object named '%1' in the database.")
-            .arg(sql::NameValue(name));
+        return ServerFailure::Of(ServerError::ObjectExists, {sql::NameValue(name)});
       case 5: {
         const QString function = TsqlFunctionName(name);
         const auto count = ArgumentCount(function);
-        if (!count)
-          return QStringLiteral("The %1 function was given a wrong number of arguments.")
-              .arg(function);
+        if (!count) return ServerFailure::Of(ServerError::WrongArgumentCount, {function});
         if (count->first == count->second)
-          return QStringLiteral("The %1 function requires %2 argument(s).")
-              .arg(function)
-              .arg(count->first);
-        return QStringLiteral("The %1 function requires %2 to %3 arguments.")
-            .arg(function)
-            .arg(count->first)
-            .arg(count->second);
+          return ServerFailure::Of(ServerError::ArgumentCount,
+                                   {function, QString::number(count->first)});
+        return ServerFailure::Of(
+            ServerError::ArgumentRange,
+            {function, QString::number(count->first), QString::number(count->second)});
       }
       case 6:
-        if (NestsAggregates(statement))
-          return QStringLiteral(
-              "Cannot perform an aggregate function on an expression containing an aggregate or "
-              "a subquery.");
-        if (HasWord(statement, "where"))
-          return QStringLiteral(
-              "An aggregate may not appear in the WHERE clause unless it is in a subquery "
-              "contained in a HAVING clause or a select list, and the column being aggregated is "
-              "an outer reference.");
-        return QStringLiteral("misuse of aggregate function %1()").arg(TsqlFunctionName(name));
+        if (NestsAggregates(statement)) return ServerFailure::Of(ServerError::AggregateOfAggregate);
+        if (HasWord(statement, "where")) return ServerFailure::Of(ServerError::AggregateInWhere);
+        return {nullptr,
+                QStringLiteral("misuse of aggregate function %1()").arg(TsqlFunctionName(name))};
       case 7:
-        return QStringLiteral(
-            "Cannot use an aggregate or a subquery in an expression used for the group by list "
-            "of a GROUP BY clause.");
+        return ServerFailure::Of(ServerError::AggregateInGroupBy);
       default:
-        return QStringLiteral(
-            "Only one expression can be specified in the select list when the subquery is not "
-            "introduced with EXISTS.");
+        return ServerFailure::Of(ServerError::OneExpressionInSubquery);
     }
   }
   return {};
@@ -311,30 +275,39 @@ QString NameErrorText(const QString& message, const QString& verb, QStringView s
 
 }  // namespace
 
-QString ServerErrorText(int code, const QString& message, const QString& verb,
-                        const QStringList& tables, bool childSide, QStringView statement) {
+ServerFailure ServerFailure::Of(ServerError error, const QStringList& args) {
+  return {&ServerErrorInfo(error), ServerErrorMessage(error, args)};
+}
+
+ServerFailure ServerErrorOf(int code, const QString& message, const QString& verb,
+                            const QStringList& tables, bool childSide, QStringView statement) {
+  // A failure of a function of the translation is known by its number already.
+  if (const ServerErrorRow* row = FailedCall(message)) return {row, message};
   const qsizetype colon = message.indexOf(QLatin1StringView(": "));
   const QString detail = colon < 0 ? QString() : message.mid(colon + 2).trimmed();
   switch (code) {
     case SQLITE_INTERRUPT:
-      return QStringLiteral("Operation canceled");
-    case SQLITE_ERROR:
+      return ServerFailure::Of(ServerError::Canceled);
+    case SQLITE_ERROR: {
       // SQLite's parser and its expression trees stop at a depth, as SQL Server's compiler does.
       if (message.startsWith(QLatin1StringView("Expression tree is too large")) ||
           message == QLatin1StringView("parser stack overflow"))
-        return QStringLiteral(
-            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
-            "up into smaller queries.");
-      if (QString text = NameErrorText(message, verb, statement); !text.isEmpty()) return text;
+        return ServerFailure::Of(ServerError::NestedTooDeeply);
+      if (ServerFailure name = NameError(message, verb, statement); !name.text.isEmpty())
+        return name;
+      // SQLite's own words on a statement it cannot read: still SQL Server's number for it.
+      if (message.endsWith(QLatin1StringView("syntax error")) ||
+          message == QLatin1StringView("incomplete input"))
+        return {&ServerErrorInfo(ServerError::SyntaxNear), message};
       break;
+    }
     case SQLITE_CONSTRAINT_NOTNULL: {
       const qsizetype dot = detail.lastIndexOf(u'.');
       if (dot <= 0) break;
-      return QStringLiteral(
-                 "Cannot insert the value NULL into column '%1', table '%2'; column does not "
-                 "allow nulls. %3 fails.")
-          .arg(detail.mid(dot + 1), detail.left(dot),
-               verb == QLatin1StringView("UPDATE") ? verb : QStringLiteral("INSERT"));
+      return ServerFailure::Of(
+          ServerError::NullNotAllowed,
+          {detail.mid(dot + 1), detail.left(dot),
+           verb == QLatin1StringView("UPDATE") ? verb : QStringLiteral("INSERT")});
     }
     case SQLITE_CONSTRAINT_UNIQUE:
     case SQLITE_CONSTRAINT_PRIMARYKEY: {
@@ -349,11 +322,9 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
         if (table.isEmpty()) table = part.left(dot);
         columns.append(part.mid(dot + 1));
       }
-      if (columns.isEmpty())
-        return QStringLiteral("Cannot insert duplicate key row. (%1)").arg(message);
-      return QStringLiteral(
-                 "Cannot insert duplicate key row in object '%1' with unique index '%2'.")
-          .arg(table, columns.join(QLatin1StringView(", ")));
+      if (columns.isEmpty()) return ServerFailure::Of(ServerError::DuplicateKeyUnnamed, {message});
+      return ServerFailure::Of(ServerError::DuplicateKey,
+                               {table, columns.join(QLatin1StringView(", "))});
     }
     case SQLITE_CONSTRAINT_FOREIGNKEY: {
       if (verb != QLatin1StringView("DELETE") && verb != QLatin1StringView("INSERT") &&
@@ -363,21 +334,21 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
       // parent is missing conflicts with its own foreign key.
       const bool reference = verb == QLatin1StringView("DELETE") ||
                              (verb == QLatin1StringView("UPDATE") && !childSide);
-      QString text =
-          QStringLiteral("%1 statement conflicted with COLUMN %2 constraint")
-              .arg(verb == QLatin1StringView("REPLACE") ? QStringLiteral("INSERT") : verb,
-                   reference ? QStringLiteral("REFERENCE") : QStringLiteral("FOREIGN KEY"));
+      QString where;
       if (tables.size() == 1)
-        text += QStringLiteral(" on table '%1'").arg(tables.first());
+        where = QStringLiteral(" on table '%1'").arg(tables.first());
       else if (tables.size() > 1)
-        text += QStringLiteral(" on one of the tables '%1'")
+        where = QStringLiteral(" on one of the tables '%1'")
                     .arg(tables.join(QLatin1StringView("', '")));
-      return text + u'.';
+      return ServerFailure::Of(
+          ServerError::ForeignKeyConflict,
+          {verb == QLatin1StringView("REPLACE") ? QStringLiteral("INSERT") : verb,
+           reference ? QStringLiteral("REFERENCE") : QStringLiteral("FOREIGN KEY"), where});
     }
     default:
       break;
   }
-  return message;
+  return {nullptr, message};
 }
 
 }  // namespace qav::db::embedded

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/embedded/ServerErrors.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -32,14 +34,20 @@ struct BackupStatement {
 };
 std::optional<BackupStatement> ParseBackup(QStringView statement);
 
-// The text SQL Server would give for a failure that SQLite reports as `message` with extended
-// code `code`. `verb` is the failing statement's first word (upper case). For a foreign key
+// SQL Server's error for a failure that SQLite reports as `message` with extended code `code`:
+// the row of its number and its text; no row, and SQLite's text, where SQL Server has no error of
+// its own for it. `verb` is the failing statement's first word (upper case). For a foreign key
 // failure, `tables` names the tables it concerns when known, and `childSide` tells an UPDATE of a
 // referencing row (its parent is missing) from one of a referenced row. `statement`, the failing
 // statement as SQLite ran it, tells a column of an unknown table from an unknown column of a
 // known one. The functions the translation calls are named as the T-SQL text named them.
-QString ServerErrorText(int code, const QString& message, const QString& verb,
-                        const QStringList& tables = {}, bool childSide = false,
-                        QStringView statement = {});
+struct ServerFailure {
+  const ServerErrorRow* row = nullptr;
+  QString text;
+  static ServerFailure Of(ServerError error, const QStringList& args = {});
+};
+ServerFailure ServerErrorOf(int code, const QString& message, const QString& verb,
+                            const QStringList& tables = {}, bool childSide = false,
+                            QStringView statement = {});
 
 }  // namespace qav::db::embedded

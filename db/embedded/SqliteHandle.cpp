@@ -89,7 +89,8 @@ void RaiseSqliteError(sqlite3* db, const QString& statement) {
       tables = childSide ? parents : children;
     }
   }
-  QString text = ServerErrorText(code, raw, verb, tables, childSide, statement);
+  const ServerFailure failure = ServerErrorOf(code, raw, verb, tables, childSide, statement);
+  QString text = failure.text;
   if ((code & 0xff) == SQLITE_BUSY) {
     // The bare "database is locked" does not say that the wait for another program ran out.
     const char* file = sqlite3_db_filename(db, "main");
@@ -97,7 +98,10 @@ void RaiseSqliteError(sqlite3* db, const QString& statement) {
                "The database %1 is locked by another program; the wait for it ran out. (%2)")
                .arg(QFileInfo(QString::fromUtf8(file ? file : "")).completeBaseName(), raw);
   }
-  std::vector<TDBError> errors{{code, code & 0xff, text}};
+  // The number is SQL Server's where it has one for the failure, else SQLite's primary code.
+  TDBError first{code, failure.row ? failure.row->number : code & 0xff, text};
+  if (failure.row) first.Severity = failure.row->severity;
+  std::vector<TDBError> errors{first};
   if (text != raw) errors.push_back({code, code & 0xff, raw});
   throw EDBEngineError(text, std::move(errors));
 }

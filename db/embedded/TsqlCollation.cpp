@@ -1,6 +1,7 @@
 #include "db/embedded/TsqlCollation.h"
 
 #include "db/Errors.h"
+#include "db/embedded/ServerErrors.h"
 
 #include <sqlite3.h>
 #include <memory>
@@ -65,11 +66,7 @@ void Like(sqlite3_context* c, int argc, sqlite3_value** argv) {
   if (argc > 2) {
     const QStringView e = Text16(argv[2]);
     if (e.size() != 1) {
-      const QByteArray text =
-          QStringLiteral("The invalid escape character \"%1\" was specified in a LIKE predicate.")
-              .arg(e)
-              .toUtf8();
-      return sqlite3_result_error(c, text.constData(), static_cast<int>(text.size()));
+      return FailCall(c, ServerError::InvalidEscape, {e.toString(), QStringLiteral("LIKE")});
     }
     escape = e[0];
   }

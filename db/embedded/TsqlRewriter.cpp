@@ -2,6 +2,8 @@
 
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedDialect.h"
+#include "db/embedded/ServerErrors.h"
+#include "db/embedded/TsqlFunctions.h"
 #include "db/embedded/TsqlTokens.h"
 #include "sql/TsqlParser.h"
 
@@ -170,18 +172,6 @@ bool IsHintGroup(const Tokens& t, std::size_t open, std::size_t close) {
   return true;
 }
 
-// T-SQL function names that mean something else to SQLite, or nothing.
-QString RenamedFunction(const QString& name) {
-  static const std::pair<const char*, const char*> kNames[] = {
-      {"isnull", "ifnull"},      {"left", "tsql_left"},           {"right", "tsql_right"},
-      {"format", "tsql_format"}, {"substring", "tsql_substring"}, {"getutcdate", "tsql_getutcdate"},
-      {"round", "tsql_round"},   {"power", "tsql_power"}};
-  for (const auto& [from, to] : kNames)
-    if (name.compare(QLatin1StringView(from), Qt::CaseInsensitive) == 0)
-      return QLatin1StringView(to);
-  return {};
-}
-
 // A type as written in CONVERT or CAST, in one normal form: "varchar(10)", "decimal(10,2)".
 QString TypeText(const Tokens& t, std::size_t from, std::size_t to) {
   QString type;
@@ -229,12 +219,16 @@ void RewriteCalls(Tokens& t) {
       continue;
     }
     if (!call) continue;
-    if (const QString renamed = RenamedFunction(tok.text); !renamed.isEmpty()) {
-      tok.text = renamed;
-    } else if (tok.IsAny({"dateadd", "datediff", "datepart", "datename", "datediff_big"}) &&
-               i + 2 < t.size() && t[i + 2].kind == Kind::Word) {
-      t[i + 2].kind = Kind::String;
-      t[i + 2].text = QuoteString(t[i + 2].text.toLower());
+    const TsqlFunction* function = FindTsqlFunction(tok.text);
+    if (function && function->first == TsqlArgument::DatePart) {
+      // The date part is a word T-SQL reads itself: a text to the function.
+      if (i + 2 < t.size() && t[i + 2].kind == Kind::Word) {
+        t[i + 2].kind = Kind::String;
+        t[i + 2].text = QuoteString(t[i + 2].text.toLower());
+      }
+    } else if (function && function->first == TsqlArgument::Value) {
+      if (tok.text.compare(QLatin1StringView(function->callee), Qt::CaseInsensitive) != 0)
+        tok.text = QLatin1StringView(function->callee);
     } else if (tok.IsAny({"convert", "try_convert"})) {
       std::size_t comma = i + 2;
       while (comma < t.size() && !IsSymbol(t, comma, ',') && !IsSymbol(t, comma, ')')) {
@@ -652,6 +646,16 @@ ValueKind KindOfType(const QString& declared) {
   return ValueKind::Unknown;
 }
 
+// The scale of a decimal, numeric or money type ("decimal(18, 2)" is 2, money 4); -1 for any
+// other type.
+int DecimalScale(const QString& declared) {
+  const QString base = declared.section(u'(', 0, 0).trimmed().toLower();
+  if (base == u"money" || base == u"smallmoney") return 4;
+  if (base != u"decimal" && base != u"numeric") return -1;
+  const QString scale = declared.section(u',', 1, 1).remove(u')').trimmed();
+  return scale.isEmpty() ? 0 : scale.toInt();
+}
+
 // The kind of a result from two operands' kinds, by SQL Server's type precedence: a text meeting
 // a number becomes the number; NULL takes the other side's type.
 ValueKind Combined(ValueKind a, ValueKind b) {
@@ -954,49 +958,67 @@ class OperatorRewriter {
     return args;
   }
 
-  // The kind of a call's value, and the calls rewritten by their arguments' types.
+  // The type of a call's value, by the function table, and the call rewritten by its
+  // arguments' types where the function asks for that.
   Typed Call(const QString& name, const std::vector<Typed>& args, const QString& argsText) {
     Typed r;
-    const ValueKind first = args.empty() ? ValueKind::Unknown : args[0].kind;
-    const QString lower = name.toLower();
-    auto is = [&](std::initializer_list<const char*> names) {
-      for (const char* n : names)
-        if (lower == QLatin1StringView(n)) return true;
-      return false;
-    };
     r.text = name + argsText;
-    if (is({"tsql_convert", "tsql_try_convert"}) && !args.empty()) {
-      const QString& type = args[0].text.trimmed();
-      if (type.startsWith(u'\'')) {
-        r.declared = type.mid(1, type.size() - 2);
-        r.kind = KindOfType(r.declared);
-      }
-    } else if (is({"count", "datediff", "datepart", "year", "month", "day", "len", "charindex",
-                   "patindex", "datalength", "sign"})) {
-      r.kind = ValueKind::Int;
-    } else if (is({"avg", "sum"}) && args.size() == 1) {
-      // SQLite's own aggregates serve fractions; integers keep SQL Server's integer type.
-      r.kind = first;
-      if (first != ValueKind::Fraction) {
-        const char* suffix = first == ValueKind::Int      ? "_int"
-                             : first == ValueKind::BigInt ? "_bigint"
-                                                          : "";
-        r.text = QStringLiteral("tsql_%1%2").arg(lower, QLatin1StringView(suffix)) + argsText;
-      }
-    } else if (is({"min", "max", "abs", "ceiling", "floor", "tsql_round", "tsql_power"})) {
-      r.kind = first;
-      if (is({"tsql_round", "tsql_power"}) && !args.empty())
-        r.text = name + argsText.chopped(1) + QStringLiteral(", ") +
-                 QString::number(args[0].Hint()) + u')';
-    } else if (lower == u"ifnull" && args.size() == 2) {
-      // ISNULL's value takes the type of its first argument.
-      r.kind = first;
-      r.declared = args[0].declared;
-      const QString& type = args[0].declared;
+    const TsqlFunction* f = TsqlFunctionCalled(name);
+    if (!f) return r;
+    const Typed none;
+    const Typed& first = args.empty() ? none : args[0];
+    switch (f->result) {
+      case TsqlResult::Int:
+        r.kind = ValueKind::Int;
+        break;
+      case TsqlResult::FirstArgument:
+        r.kind = first.kind;
+        r.declared = first.declared;
+        break;
+      case TsqlResult::TypeArgument:
+        if (const QString type = first.text.trimmed(); type.startsWith(u'\'')) {
+          r.declared = type.mid(1, type.size() - 2);
+          r.kind = KindOfType(r.declared);
+        }
+        break;
+      case TsqlResult::Text:
+        r.kind = ValueKind::Text;
+        break;
+      case TsqlResult::DateTime:
+        r.declared = QStringLiteral("datetime");
+        break;
+      case TsqlResult::Date:
+        r.declared = QStringLiteral("date");
+        break;
+      case TsqlResult::Unknown:
+        break;
+    }
+    if (f->Is(kIntegerVariants) && args.size() == 1 && first.kind == ValueKind::Fraction) {
+      // A decimal or money total is exact on SQL Server: summed in units of its scale. SQLite
+      // takes DISTINCT with one argument only, so such a total stays SQLite's own.
+      const bool distinct = argsText.mid(argsText.indexOf(u'(') + 1)
+                                .trimmed()
+                                .startsWith(QLatin1StringView("distinct"), Qt::CaseInsensitive);
+      if (const int scale = DecimalScale(first.declared); scale >= 0 && !distinct)
+        r.text = QStringLiteral("tsql_%1_scaled").arg(QLatin1StringView(f->callee)) +
+                 argsText.chopped(1) + QStringLiteral(", %1)").arg(scale);
+    } else if (f->Is(kIntegerVariants) && args.size() == 1) {
+      const char* suffix = first.kind == ValueKind::Int      ? "_int"
+                           : first.kind == ValueKind::BigInt ? "_bigint"
+                                                             : "";
+      r.text =
+          QStringLiteral("tsql_%1%2").arg(QLatin1StringView(f->callee), QLatin1StringView(suffix)) +
+          argsText;
+    }
+    if (f->Is(kHinted) && !args.empty())
+      r.text =
+          name + argsText.chopped(1) + QStringLiteral(", ") + QString::number(first.Hint()) + u')';
+    if (f->Is(kSecondAsFirst) && args.size() == 2) {
+      const QString& type = first.declared;
       if (!type.isEmpty() && args[1].kind != ValueKind::Null &&
-          (IsNumeric(first) || (first == ValueKind::Text && type.contains(u'('))))
-        r.text = QStringLiteral("ifnull(%1, tsql_convert('%2', %3))")
-                     .arg(args[0].text, type, args[1].text.trimmed());
+          (IsNumeric(first.kind) || (first.kind == ValueKind::Text && type.contains(u'('))))
+        r.text = QStringLiteral("%1(%2, tsql_convert('%3', %4))")
+                     .arg(name, first.text, type, args[1].text.trimmed());
     }
     return r;
   }
@@ -1179,9 +1201,8 @@ QHash<QString, QString> DeclaredInText(const Tokens& t) {
 Ranges CallArguments(const Tokens& t, std::size_t open);
 
 bool IsAggregateName(const TsqlToken& t) {
-  return t.IsAny({"count", "count_big", "sum", "avg", "min", "max", "stdev", "stdevp", "var",
-                  "varp", "string_agg", "checksum_agg", "grouping", "grouping_id",
-                  "approx_count_distinct"});
+  const TsqlFunction* f = t.kind == Kind::Word ? FindTsqlFunction(t.text) : nullptr;
+  return f && f->Is(kAggregate);
 }
 
 // Words in a select list that name no column.
@@ -1290,8 +1311,9 @@ void ColumnsOutsideAggregates(const Tokens& t, std::size_t from, std::size_t to,
       }
       k = last + 1;
       // The first argument is a type or a date part, not a value.
-      if (t[last].IsAny({"convert", "try_convert", "dateadd", "datediff", "datediff_big",
-                         "datepart", "datename", "datetrunc", "date_bucket"})) {
+      if (const TsqlFunction* f =
+              t[last].kind == Kind::Word ? FindTsqlFunction(t[last].text) : nullptr;
+          f && f->first != TsqlArgument::Value) {
         const Ranges args = CallArguments(t, last + 1);
         if (!args.empty()) k = args[0].second;
       }
@@ -1372,35 +1394,25 @@ void CheckGrouping(const Tokens& t, const QueryClauses& q) {
   const std::size_t groupEnd = q.group < t.size() ? ClauseEnd(q, q.group) : q.group;
   // The first column of `found` that the GROUP BY clause does not name fails with `text`; an
   // ORDER BY may also name what the select list names, aliases included.
-  auto check = [&](const std::vector<ColumnRef>& found, const char* text, bool selected) {
+  auto check = [&](const std::vector<ColumnRef>& found, ServerError error, bool selected) {
     for (const ColumnRef& c : found) {
       if (q.group < t.size() && NamesIn(t, q.group + 2, groupEnd, c.name)) continue;
       if (selected && NamesIn(t, q.list, q.listEnd, c.name)) continue;
       QString table = c.qualifier;
       if (table.isEmpty()) table = LoneTableName(t, q);
-      RaiseTsqlError(
-          QString::fromLatin1(text).arg(table.isEmpty() ? c.name : table + u'.' + c.name));
+      RaiseServerError(error, {table.isEmpty() ? c.name : table + u'.' + c.name});
     }
   };
-  check(columns,
-        "Column '%1' is invalid in the select list because it is not contained in either an "
-        "aggregate function or the GROUP BY clause.",
-        false);
+  check(columns, ServerError::NotInGroupBySelect, false);
   if (q.having < t.size()) {
     std::vector<ColumnRef> having;
     ColumnsOutsideAggregates(t, q.having + 1, ClauseEnd(q, q.having), having);
-    check(having,
-          "Column '%1' is invalid in the HAVING clause because it is not contained in either an "
-          "aggregate function or the GROUP BY clause.",
-          false);
+    check(having, ServerError::NotInGroupByHaving, false);
   }
   if (q.order < t.size() && !q.inUnion) {
     std::vector<ColumnRef> order;
     ColumnsOutsideAggregates(t, q.order + 2, ClauseEnd(q, q.order), order);
-    check(order,
-          "Column \"%1\" is invalid in the ORDER BY clause because it is not contained in either "
-          "an aggregate function or the GROUP BY clause.",
-          true);
+    check(order, ServerError::NotInGroupByOrder, true);
   }
 }
 
@@ -1419,9 +1431,7 @@ void CheckDistinctOrder(const Tokens& t, const QueryClauses& q) {
                   ? (t[k].kind == Kind::Name || (t[k].kind == Kind::Word && !IsValueWord(t[k])))
                   : IsSymbol(t, k, '.');
     if (plain && !NamesIn(t, q.list, q.listEnd, NamePart(t[b - 1])))
-      RaiseTsqlError(
-          QStringLiteral("ORDER BY items must appear in the select list if SELECT DISTINCT is "
-                         "specified."));
+      RaiseServerError(ServerError::OrderByNotInDistinct);
   }
 }
 
@@ -1443,20 +1453,15 @@ void CheckOffset(const Tokens& t, const QueryClauses& q) {
     const bool named =
         (before.kind == Kind::Name || before.kind == Kind::Word) && o >= 2 &&
         (t[o - 2].IsAny({"from", "join"}) || IsSymbol(t, o - 2, ',') || IsSymbol(t, o - 2, '.'));
-    RaiseTsqlError(
-        QStringLiteral("Incorrect syntax near '%1'.").arg(named ? t[o + 1].text : t[o].text));
+    RaiseServerError(ServerError::SyntaxNear, {named ? t[o + 1].text : t[o].text});
   }
-  if (q.top)
-    RaiseTsqlError(
-        QStringLiteral("A TOP cannot be used in the same query or sub-query as an OFFSET."));
+  if (q.top) RaiseServerError(ServerError::TopWithOffset);
   // Counts written as numbers are judged before the query runs.
-  if (negative && t[o + 2].text.toDouble() != 0)
-    RaiseTsqlError(QStringLiteral("The offset specified in an OFFSET clause may not be negative."));
+  if (negative && t[o + 2].text.toDouble() != 0) RaiseServerError(ServerError::NegativeOffset);
   if (IsWordAt(t, rows + 1, "fetch") && rows + 3 < q.end && t[rows + 3].kind == Kind::Number &&
       t[rows + 3].text.toDouble() == 0 &&
       (IsWordAt(t, rows + 4, "row") || IsWordAt(t, rows + 4, "rows")))
-    RaiseTsqlError(QStringLiteral(
-        "The number of rows provided for a FETCH clause must be greater then zero."));
+    RaiseServerError(ServerError::FetchNotPositive);
 }
 
 // 1033: ORDER BY in a subquery, a derived table or a common table expression, without TOP,
@@ -1474,10 +1479,7 @@ void CheckSubqueryOrder(const Tokens& t, std::size_t open) {
     if (t[k].IsAny({"top", "offset"}) || (t[k].Is(u"for") && IsWordAt(t, k + 1, "xml")))
       limited = true;
   }
-  if (ordered && !limited)
-    RaiseTsqlError(QStringLiteral(
-        "The ORDER BY clause is invalid in views, inline functions, derived tables, subqueries, "
-        "and common table expressions, unless TOP, OFFSET or FOR XML is also specified."));
+  if (ordered && !limited) RaiseServerError(ServerError::OrderByInSubquery);
 }
 
 void CheckQueries(const Tokens& t) {
@@ -1542,9 +1544,7 @@ void GuardScalarSubqueries(Tokens& t) {
     if (close >= t.size()) return;
     const QueryClauses q = ClausesOf(t, i + 1);
     if (SplitAtCommas(t, q.list, q.listEnd).size() > 1)
-      RaiseTsqlError(
-          QStringLiteral("Only one expression can be specified in the select list when "
-                         "the subquery is not introduced with EXISTS."));
+      RaiseServerError(ServerError::OneExpressionInSubquery);
     const QString rows = QStringLiteral("tsql_rows%1").arg(++count);
     t.insert(t.begin() + static_cast<std::ptrdiff_t>(close),
              {Make(Kind::Symbol, QStringLiteral(")"), QString()),
@@ -1556,7 +1556,6 @@ void GuardScalarSubqueries(Tokens& t) {
   }
 }
 
-// SQL Server's errors for a string, name or comment that the text never closes.
 // Number literals SQLite would hold only rounded or not at all: SQL Server reads a whole number
 // of up to 38 digits as an exact numeric and refuses more (1007), and refuses a float beyond
 // its range (168). SQLite makes a double of what passes a 64-bit integer, and an infinity of
@@ -1569,19 +1568,13 @@ void CheckNumberLiterals(const Tokens& t) {
     const QString& text = tok.text;
     const qsizetype exponent = text.indexOf(u'e', 0, Qt::CaseInsensitive);
     if (exponent >= 0) {
-      if (std::isinf(text.toDouble()))
-        RaiseTsqlError(QStringLiteral("The floating point value '%1' is out of the range of "
-                                      "computer representation (8 bytes).")
-                           .arg(text));
+      if (std::isinf(text.toDouble())) RaiseServerError(ServerError::FloatOutOfRange, {text});
       continue;
     }
     QString digits = text;
     digits.remove(u'.');
     while (digits.size() > 1 && digits.front() == u'0') digits.remove(0, 1);
-    if (digits.size() > 38)
-      RaiseTsqlError(QStringLiteral("The number '%1' is out of the range for numeric "
-                                    "representation (maximum precision 38).")
-                         .arg(text));
+    if (digits.size() > 38) RaiseServerError(ServerError::NumberOutOfRange, {text});
     bool exact = false;
     if (!text.contains(u'.')) text.toLongLong(&exact);
     // A fraction keeps what a double holds: 17 significant digits, trailing zeros aside.
@@ -1595,14 +1588,13 @@ void CheckNumberLiterals(const Tokens& t) {
   }
 }
 
+// SQL Server's errors for a string, name or comment that the text never closes.
 void RefuseUnterminated(const TsqlTokens& parsed) {
   const sql::LexState open = parsed.unterminated;
   if (!open.IsOpen()) return;
-  if (open.open == sql::TokenKind::BlockComment)
-    RaiseTsqlError(QStringLiteral("Missing end comment mark '*/'."));
+  if (open.open == sql::TokenKind::BlockComment) RaiseServerError(ServerError::MissingEndComment);
   const TsqlToken& last = parsed.tokens.back();
-  RaiseTsqlError(QStringLiteral("Unclosed quotation mark after the character string '%1'.")
-                     .arg(last.text.mid(1)));
+  RaiseServerError(ServerError::UnclosedQuote, {last.text.mid(1)});
 }
 
 // The arguments of the call whose "(" is at `open`.
@@ -1641,13 +1633,24 @@ ComputedType ExpressionType(const Tokens& t, std::size_t from, std::size_t to, i
       MatchingParen(t, from + 1) != to - 1)
     return {};
   const TsqlToken& call = t[from];
-  if (call.IsAny({"dateadd", "getdate", "tsql_getutcdate"})) return {QStringLiteral("datetime")};
-  if (call.Is(u"eomonth")) return {QStringLiteral("date")};
-  if (call.IsAny({"datediff", "datepart", "year", "month", "day"})) return {QStringLiteral("int")};
   const auto args = CallArguments(t, from + 1);
-  if (call.IsAny({"tsql_convert", "tsql_try_convert"}) && !args.empty() &&
-      args[0].second == args[0].first + 1 && t[args[0].first].kind == Kind::String)
-    return {StringValue(t[args[0].first])};
+  if (const TsqlFunction* f = TsqlFunctionCalled(call.text)) {
+    switch (f->result) {
+      case TsqlResult::DateTime:
+        return {QStringLiteral("datetime")};
+      case TsqlResult::Date:
+        return {QStringLiteral("date")};
+      case TsqlResult::Int:
+        return {QStringLiteral("int")};
+      case TsqlResult::TypeArgument:
+        if (!args.empty() && args[0].second == args[0].first + 1 &&
+            t[args[0].first].kind == Kind::String)
+          return {StringValue(t[args[0].first])};
+        return {};
+      default:
+        break;
+    }
+  }
   auto isNumber = [&](std::pair<std::size_t, std::size_t> r) {
     return (r.second == r.first + 1 && t[r.first].kind == Kind::Number) ||
            (r.second == r.first + 2 && IsSymbol(t, r.first, '-') &&
@@ -1694,18 +1697,12 @@ std::vector<ComputedType> ComputedColumnTypes(QStringView rewritten) {
   return types;
 }
 
-void RaiseTsqlError(const QString& text) {
-  throw EDBEngineError(text, {{SQLITE_ERROR, SQLITE_ERROR, text}});
-}
-
 void RefuseTsqlNesting() {
-  RaiseTsqlError(
-      QStringLiteral("Some part of your SQL statement is nested too deeply. Rewrite the query or "
-                     "break it up into smaller queries."));
+  RaiseServerError(ServerError::NestedTooDeeply);
 }
 
 void RefuseTsql(const QString& what) {
-  RaiseTsqlError(QStringLiteral("the embedded demo suite does not support %1").arg(what));
+  RaiseServerError(ServerError::NotSupported, {what});
 }
 
 namespace {

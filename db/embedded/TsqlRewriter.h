@@ -54,7 +54,5 @@ inline constexpr int kMaxTsqlNesting = 256;
 
 // Raises the error for a T-SQL form the embedded suite does not run.
 [[noreturn]] void RefuseTsql(const QString& what);
-// Raises an engine error with SQL Server's text.
-[[noreturn]] void RaiseTsqlError(const QString& text);
 
 }  // namespace qav::db::embedded

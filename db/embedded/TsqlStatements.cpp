@@ -1,5 +1,6 @@
 #include "db/embedded/TsqlStatements.h"
 
+#include "db/embedded/ServerErrors.h"
 #include "db/embedded/TsqlRewriter.h"
 #include "db/embedded/TsqlTokens.h"
 
@@ -45,7 +46,7 @@ void ParseDeclare(const Tokens& t, std::size_t end, TsqlStatement& s) {
     if (from >= to || t[from].kind != Kind::Variable) {
       if (from < to && t[from].kind == Kind::Word && from + 1 < to && t[from + 1].Is(u"cursor"))
         RefuseTsql(QStringLiteral("cursors"));
-      RaiseTsqlError(QStringLiteral("Incorrect syntax near the keyword 'DECLARE'."));
+      RaiseServerError(ServerError::SyntaxNearKeyword, {QStringLiteral("DECLARE")});
     }
     TsqlStatement::Assignment a;
     a.variable = t[from].text;
@@ -53,8 +54,7 @@ void ParseDeclare(const Tokens& t, std::size_t end, TsqlStatement& s) {
     if (typeStart < to && t[typeStart].Is(u"as")) ++typeStart;
     std::size_t eq = typeStart;
     while (eq < to && !IsSymbol(t, eq, u"=")) ++eq;
-    if (typeStart >= eq)
-      RaiseTsqlError(QStringLiteral("Incorrect syntax near '%1'.").arg(a.variable));
+    if (typeStart >= eq) RaiseServerError(ServerError::SyntaxNear, {a.variable});
     if (t[typeStart].Is(u"table")) RefuseTsql(QStringLiteral("table variables"));
     if (t[typeStart].Is(u"cursor")) RefuseTsql(QStringLiteral("cursors"));
     for (std::size_t i = typeStart; i < eq; ++i) a.type += t[i].text;
@@ -79,9 +79,7 @@ bool ParseSelectAssign(const Tokens& t, std::size_t end, TsqlStatement& s) {
   }
   for (const auto& [from, to] : SplitCommas(t, 1, listEnd)) {
     if (!(from + 2 < to + 1 && t[from].kind == Kind::Variable && IsSymbol(t, from + 1, u"=")))
-      RaiseTsqlError(QStringLiteral(
-          "A SELECT statement that assigns a value to a variable must not be combined with "
-          "data-retrieval operations."));
+      RaiseServerError(ServerError::AssignWithRetrieval);
     s.assignments.push_back({t[from].text, QString(), Join(t, from + 2, to)});
   }
   s.kind = TsqlStatement::Kind::SelectAssign;
@@ -126,8 +124,7 @@ TsqlStatement ParseTsqlStatement(QStringView statement) {
       op = t[eq].text;
       ++eq;
     }
-    if (!IsSymbol(t, eq, u"="))
-      RaiseTsqlError(QStringLiteral("Incorrect syntax near '%1'.").arg(a.variable));
+    if (!IsSymbol(t, eq, u"=")) RaiseServerError(ServerError::SyntaxNear, {a.variable});
     a.expression = Join(t, eq + 1, end);
     if (op == u"+")
       a.expression = QStringLiteral("tsql_add(%1, (%2))").arg(a.variable, a.expression);
@@ -147,10 +144,11 @@ TsqlStatement ParseTsqlStatement(QStringView statement) {
     s.kind = TsqlStatement::Kind::Print;
     s.expression = Join(t, 1, end);
   } else if (verb.Is(u"raiserror")) {
-    if (!IsSymbol(t, 1, u"(")) RaiseTsqlError(QStringLiteral("Incorrect syntax near 'RAISERROR'."));
+    if (!IsSymbol(t, 1, u"("))
+      RaiseServerError(ServerError::SyntaxNear, {QStringLiteral("RAISERROR")});
     const std::size_t close = MatchingParen(t, 1);
     const auto args = SplitCommas(t, 2, std::min(close, t.size()));
-    if (args.size() < 3) RaiseTsqlError(QStringLiteral("Incorrect syntax near 'RAISERROR'."));
+    if (args.size() < 3) RaiseServerError(ServerError::SyntaxNear, {QStringLiteral("RAISERROR")});
     s.kind = TsqlStatement::Kind::RaiseError;
     s.expression = Join(t, args[0].first, args[0].second);
     s.severity = Join(t, args[1].first, args[1].second).toInt();

@@ -18,7 +18,7 @@ namespace {
 using embedded::RewriteTsql;
 
 const QString kTooDeep = QStringLiteral(
-    "!Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+    "!191 Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
     "into smaller queries.");
 
 const QString kSelect = QStringLiteral("select ");

@@ -148,7 +148,7 @@ TEST(TsqlRewriterTest, TypesArithmeticByDeclaredTypes) {
        "tsql_div(2147483648, 7, 12) n from t s"},
       {"select avg(Id) a, sum(distinct Big) b, avg(Qty) c, round(Qty, -1) d, "
        "isnull(Code, 'abc') e from t group by Qty, Code",
-       "select tsql_avg_int(Id) a, tsql_sum_bigint(distinct Big) b, avg(Qty) c, "
+       "select tsql_avg_int(Id) a, tsql_sum_bigint(distinct Big) b, tsql_avg_scaled(Qty, 4) c, "
        "tsql_round(Qty, -1, 3) d, ifnull(Code, tsql_convert('varchar(20)', 'abc')) e from t "
        "group by Qty, Code"},
       {"select 1 from t where Code = 1 and Id > '5' and Code = 'x'",

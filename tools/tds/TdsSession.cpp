@@ -3,6 +3,7 @@
 #include "db/Errors.h"
 #include "db/embedded/EmbeddedConnection.h"
 #include "db/embedded/EmbeddedSuite.h"
+#include "db/embedded/ServerErrors.h"
 #include "sql/TsqlLexer.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsResponse.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr char16_t kProductName[] = u"Microsoft SQL Server";
 constexpr std::uint32_t kProductVersion = 0x0F0007D0;  // 15.0.2000
 constexpr std::uint8_t kLoginFailedSeverity = 14;
+constexpr int kUserDefinedError = 50000;  // what RAISERROR with a text raises
+constexpr int kOverflowError = 8115;
 constexpr char16_t kLanguage[] = u"us_english";
 
 ServerMessage LoginError(std::int32_t number, std::uint8_t severity, const QString& text) {
@@ -244,8 +247,25 @@ std::uint16_t Session::CountStatus() const {
   return noCount_ ? 0 : kDoneCount;
 }
 
-ServerMessage Session::EngineError(const QString& text, const QString& procedure, int line) const {
-  return {ServerErrorNumber(text), 1, 16, text, options_.serverName, procedure, line};
+ServerMessage Session::EngineError(const db::EDatabaseError& e, const QString& procedure,
+                                   int line) const {
+  if (const auto* engine = dynamic_cast<const db::EDBEngineError*>(&e);
+      engine && !engine->Errors().empty() && engine->Errors().front().Severity > 0) {
+    const db::TDBError& first = engine->Errors().front();
+    return {first.NativeError,
+            1,
+            static_cast<std::uint8_t>(first.Severity),
+            e.Message(),
+            options_.serverName,
+            procedure,
+            line};
+  }
+  return NumberedError(kUserDefinedError, e.Message(), procedure, line);
+}
+
+ServerMessage Session::NumberedError(int number, const QString& text, const QString& procedure,
+                                     int line) const {
+  return {number, 1, 16, text, options_.serverName, procedure, line};
 }
 
 void Session::Error(Response& response, const ServerMessage& message, bool inProcedure) {
@@ -436,9 +456,10 @@ bool Session::RunEngine(Response& response, const BatchStatement& statement,
     }
     return true;
   } catch (const db::EDatabaseError& e) {
-    return fail(EngineError(e.Message(), QString(), db::LineOf(e, statement.line)));
+    return fail(EngineError(e, QString(), db::LineOf(e, statement.line)));
   } catch (const std::range_error& e) {
-    return fail(EngineError(QString::fromUtf8(e.what()), QString(), statement.line));
+    return fail(
+        NumberedError(kOverflowError, QString::fromUtf8(e.what()), QString(), statement.line));
   }
 }
 
@@ -463,7 +484,7 @@ bool Session::UseDatabase(Response& response, const QString& name, bool inProced
     if (transaction_) EndTransaction(response, false);
     db_ = std::move(next);
   } catch (const db::EDatabaseError& e) {
-    Error(response, EngineError(e.Message()), inProcedure);
+    Error(response, EngineError(e), inProcedure);
     return false;
   }
   WriteEnvChange(response.Tokens(), EnvChangeType::Database, canonical, database_);
@@ -493,7 +514,7 @@ void Session::EndTransaction(Response& response, bool commit) {
     else
       db_->Rollback();
   } catch (const db::EDatabaseError& e) {
-    WriteMessage(response.Tokens(), Token::Error, EngineError(e.Message()));
+    WriteMessage(response.Tokens(), Token::Error, EngineError(e));
     if (commit) return;  // still open: the client may roll it back
   }
   transaction_ = 0;
@@ -534,7 +555,7 @@ void Session::TransactionManager(const Message& message) {
     }
     r.Done(Token::Done, DoneStatus(), 0, 0);
   } catch (const db::EDatabaseError& e) {
-    Error(r, EngineError(e.Message()), false);
+    Error(r, EngineError(e), false);
   }
   r.Finish();
 }
@@ -549,11 +570,10 @@ void Session::Rpc(const Message& message) {
                                       static_cast<std::size_t>(message.payload.size())),
                      true);
   } catch (const InvalidValue& e) {
-    ServerMessage m = EngineError(
-        QStringLiteral("The incoming tabular data stream (TDS) remote procedure call (RPC) "
-                       "protocol stream is incorrect: %1.")
-            .arg(QString::fromUtf8(e.what())));
-    m.number = 8023;
+    const ServerMessage m = NumberedError(
+        8023, QStringLiteral("The incoming tabular data stream (TDS) remote procedure call (RPC) "
+                             "protocol stream is incorrect: %1.")
+                  .arg(QString::fromUtf8(e.what())));
     WriteMessage(r.Tokens(), Token::Error, m);
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
     r.Finish();
@@ -579,8 +599,8 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
     for (std::size_t i = from; i < params.size(); ++i) v.push_back(params[i].value);
     return v;
   };
-  const auto fail = [&](const QString& message) {
-    WriteMessage(r.Tokens(), Token::Error, EngineError(message));
+  const auto fail = [&](int number, const QString& message) {
+    WriteMessage(r.Tokens(), Token::Error, NumberedError(number, message));
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
     return false;
   };
@@ -604,17 +624,20 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
 
   switch (call.special) {
     case SpecialProc::ExecuteSql: {
-      if (params.empty()) return fail(QStringLiteral("Procedure expects parameter '@statement'."));
+      if (params.empty())
+        return fail(201, QStringLiteral("Procedure expects parameter '@statement'."));
       const QString sql = NumberParameters(text(0), DeclaredParameterNames(text(1)));
       return finish(RunText(r, sql, values(2), true), -1);
     }
     case SpecialProc::PrepExec: {
-      if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
+      if (params.size() < 3)
+        return fail(201, QStringLiteral("Procedure expects parameter '@stmt'."));
       const int handle = prepare(text(1), text(2));
       return finish(RunText(r, prepared_[handle].sql, values(3), true), 0);
     }
     case SpecialProc::Prepare:
-      if (params.size() < 3) return fail(QStringLiteral("Procedure expects parameter '@stmt'."));
+      if (params.size() < 3)
+        return fail(201, QStringLiteral("Procedure expects parameter '@stmt'."));
       prepare(text(1), text(2));
       return finish(true, 0);
     case SpecialProc::Execute: {
@@ -622,31 +645,34 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
       const auto it = prepared_.find(handle);
       if (it == prepared_.end())
         return fail(
-            QStringLiteral("Could not find prepared statement with handle %1.").arg(handle));
+            8179, QStringLiteral("Could not find prepared statement with handle %1.").arg(handle));
       return finish(RunText(r, it->second.sql, values(1), true), -1);
     }
     case SpecialProc::Unprepare:
       if (!params.empty()) prepared_.erase(params[0].value.toInt());
       return finish(true, -1);
     default:
-      return fail(QStringLiteral("The test server does not offer system procedure %1.")
+      return fail(kUserDefinedError,
+                  QStringLiteral("The test server does not offer system procedure %1.")
                       .arg(static_cast<int>(call.special)));
   }
 }
 
 QStringList Session::DeclaredParameters(const QString& procedure) {
   const QString bare = sql::ObjectName(procedure);
-  const QString notFound =
-      QStringLiteral("Could not find stored procedure '%1'.").arg(procedure.trimmed());
+  const auto notFound = [&] {
+    db::embedded::RaiseServerError(db::embedded::ServerError::ProcedureNotFound,
+                                   {procedure.trimmed()});
+  };
   std::unique_ptr<db::ResultSet> found;
   try {
     found = db_->Execute(QStringLiteral("SELECT body FROM %1 WHERE name = ?")
                              .arg(QLatin1String(db::embedded::kProcedureTable)),
                          {bare});
   } catch (const db::EDatabaseError&) {
-    throw db::EDBEngineError(notFound);  // a database without procedures
+    notFound();  // a database without procedures
   }
-  if (!found || found->rows.Rows() == 0) throw db::EDBEngineError(notFound);
+  if (!found || found->rows.Rows() == 0) notFound();
   const std::string_view raw = found->rows.BytesAt(0, 0);
   const QString body = QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
 
@@ -684,9 +710,7 @@ std::vector<db::ProcArg> Session::ProcedureArgs(const RpcCall& call) {
     QString name = p.name;
     if (name.isEmpty()) {
       if (k >= static_cast<std::size_t>(declared.size()))
-        throw db::EDBEngineError(
-            QStringLiteral("Procedure or function %1 has too many arguments specified.")
-                .arg(call.name));
+        db::embedded::RaiseServerError(db::embedded::ServerError::TooManyArguments, {call.name});
       name = declared[static_cast<qsizetype>(k)];
     }
     // SQL Server's OUTPUT parameters also take the value the caller sent.
@@ -711,10 +735,11 @@ bool Session::CallProcedure(Response& r, RpcCall& call) {
     r.Done(Token::DoneProc, DoneStatus(), 0, 0);
     return true;
   } catch (const db::EDatabaseError& e) {
-    WriteMessage(r.Tokens(), Token::Error, EngineError(e.Message(), sql::ObjectName(call.name)));
+    WriteMessage(r.Tokens(), Token::Error, EngineError(e, sql::ObjectName(call.name)));
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
   } catch (const std::range_error& e) {
-    WriteMessage(r.Tokens(), Token::Error, EngineError(QString::fromUtf8(e.what())));
+    WriteMessage(r.Tokens(), Token::Error,
+                 NumberedError(kOverflowError, QString::fromUtf8(e.what())));
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
   }
   return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Backend.h"
+#include "db/Errors.h"
 #include "tools/tds/TdsChannel.h"
 #include "tools/tds/TdsRequests.h"
 #include "tools/tds/TdsSqlText.h"
@@ -73,7 +74,12 @@ class Session {
   QStringList DeclaredParameters(const QString& procedure);
 
   void Error(Response& response, const ServerMessage& message, bool inProcedure);
-  ServerMessage EngineError(const QString& text, const QString& procedure = {}, int line = 1) const;
+  // The message of a failure of the database layer: SQL Server's number and class where the
+  // failure carries them, else those of a user-defined error (50000, 16).
+  ServerMessage EngineError(const db::EDatabaseError& e, const QString& procedure = {},
+                            int line = 1) const;
+  ServerMessage NumberedError(int number, const QString& text, const QString& procedure = {},
+                              int line = 1) const;
   std::uint16_t DoneStatus() const;
   // The DONE_COUNT bit, unless SET NOCOUNT ON holds.
   std::uint16_t CountStatus() const;

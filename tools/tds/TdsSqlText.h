@@ -54,7 +54,4 @@ QString NumberParameters(QStringView sql, const QStringList& names);
 // parameters, as SQL Server would have them declared.
 QStringList BodyVariables(QStringView body);
 
-// SQL Server's number for an error the engine reports with SQL Server's text.
-int ServerErrorNumber(const QString& text);
-
 }  // namespace qav::tds
