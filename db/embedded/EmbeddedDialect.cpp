@@ -226,6 +226,37 @@ bool NestsAggregates(QStringView statement) {
   return false;
 }
 
+// SQL Server's text (error 102) for SQLite's words on text it cannot read; empty for other
+// messages. SQL Server names a keyword as such.
+QString SyntaxErrorText(const QString& message, QStringView statement) {
+  static const QRegularExpression kNear(QStringLiteral("^near \"(.*)\": syntax error$"));
+  static const QRegularExpression kToken(QStringLiteral("^unrecognized token: \"(.*)\"$"));
+  QString near;
+  if (const QRegularExpressionMatch m = kNear.match(message); m.hasMatch()) {
+    near = m.captured(1);
+  } else if (const QRegularExpressionMatch t = kToken.match(message); t.hasMatch()) {
+    near = t.captured(1);
+  } else if (message == QLatin1StringView("incomplete input")) {
+    const std::vector<sql::Token> tokens = sql::CodeTokens(statement);
+    if (tokens.empty()) return {};
+    near = statement.mid(tokens.back().start, tokens.back().length).toString();
+  } else {
+    return {};
+  }
+  static const char* const kKeywords[] = {
+      "select", "from",   "where",  "group", "order",   "by",        "having",     "union",
+      "insert", "update", "delete", "into",  "values",  "set",       "and",        "or",
+      "not",    "null",   "is",     "in",    "like",    "between",   "join",       "on",
+      "inner",  "left",   "right",  "outer", "full",    "cross",     "as",         "case",
+      "when",   "then",   "else",   "end",   "top",     "distinct",  "exists",     "begin",
+      "table",  "create", "drop",   "alter", "primary", "key",       "references", "declare",
+      "all",    "any",    "some",   "with",  "except",  "intersect", "default",    "if"};
+  for (const char* keyword : kKeywords)
+    if (near.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0)
+      return QStringLiteral("Incorrect syntax near the keyword '%1'.").arg(near);
+  return QStringLiteral("Incorrect syntax near '%1'.").arg(near);
+}
+
 // SQL Server's text for SQLite's words on a name it does not know or a call it cannot make;
 // empty for other messages.
 QString NameErrorText(const QString& message, const QString& verb, QStringView statement) {
@@ -326,6 +357,7 @@ QString ServerErrorText(int code, const QString& message, const QString& verb,
             "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
             "up into smaller queries.");
       if (QString text = NameErrorText(message, verb, statement); !text.isEmpty()) return text;
+      if (QString text = SyntaxErrorText(message, statement); !text.isEmpty()) return text;
       break;
     case SQLITE_CONSTRAINT_NOTNULL: {
       const qsizetype dot = detail.lastIndexOf(u'.');
