@@ -2,6 +2,7 @@
 
 #include "app/DMConfig.h"
 #include "db/odbc/OdbcConnection.h"
+#include "tools/tds/TdsTls.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
@@ -10,9 +11,16 @@ namespace qav::test {
 
 namespace {
 
+std::shared_ptr<const tds::TlsCredentials> Credentials() {
+  static const std::shared_ptr<const tds::TlsCredentials> credentials =
+      tds::TlsCredentials::SelfSigned();
+  return credentials;
+}
+
 tds::ServerOptions OptionsFor(const QString& suite) {
   tds::ServerOptions options;
   options.suiteFolder = suite;
+  options.tls = Credentials();
   return options;
 }
 
@@ -24,6 +32,10 @@ TdsDemoSuite::TdsDemoSuite(int salesRows)
   QFile dat(Root() + QStringLiteral("/Server.Dat"));
   EXPECT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
   dat.write(Address().toUtf8() + "\r\n");
+}
+
+const std::string& TdsDemoSuite::CertificatePem() {
+  return Credentials()->CertificatePem();
 }
 
 QString TdsDemoSuite::Address() const {

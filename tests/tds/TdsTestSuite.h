@@ -8,13 +8,16 @@ namespace qav::test {
 
 // A demo suite behind the TDS test server on a free local port, with Server.Dat naming that
 // server ("127.0.0.1,PORT"), so that the program reaches its databases the way it reaches SQL
-// Server: through the ODBC back end and FreeTDS.
+// Server: through the ODBC back end and FreeTDS. Like SQL Server, the server has a certificate,
+// so that FreeTDS encrypts the login of every connection.
 class TdsDemoSuite : public DemoSuiteFolder {
  public:
   explicit TdsDemoSuite(int salesRows = 500);
 
   QString Address() const;  // "127.0.0.1,PORT"
   tds::Server& Server() { return server_; }
+  // The certificate the server offers clients that encrypt, made once for the whole run.
+  static const std::string& CertificatePem();
   // The program's own parameter list for `database`.
   db::ConnectSettings Settings(const QString& database) const;
   std::unique_ptr<db::BackendConnection> Connect(const QString& database) const;
