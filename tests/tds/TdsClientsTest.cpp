@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -249,15 +250,21 @@ TEST_F(TdsClients, PymssqlSendsItsParametersAsUnicodeLiterals) {
   RunPythonClient("pymssql", "7.3", suite_.Server().Port(), FreeTds("7.3"));
 }
 
+sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
 // Passes clients' bytes to a server and back, one connection after another, keeping a copy of
 // everything: what a capture on the loopback shows.
 class Relay {
  public:
   explicit Relay(std::uint16_t target) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(listener_, 4);
@@ -399,10 +406,7 @@ class RawConnection {
  public:
   explicit RawConnection(std::uint16_t port) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    sockaddr_in address = Loopback(port);
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     // A server that stops reading without closing must fail the test, not hang it.
     const timeval limit{30, 0};
@@ -420,8 +424,37 @@ class RawConnection {
     return n == bytes.size();
   }
   bool StalledOnSend() const { return stalled_; }
+  // The next whole message the server sends, its packets put together; nullopt when none
+  // completes within `timeoutMs` or the server closes.
+  std::optional<QByteArray> ReadMessage(int timeoutMs) {
+    QByteArray message;
+    for (;;) {
+      char header[tds::kHeaderSize];
+      if (!ReadExactly(header, tds::kHeaderSize, timeoutMs)) return std::nullopt;
+      const int length =
+          (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
+      QByteArray body(length - tds::kHeaderSize, '\0');
+      if (!ReadExactly(body.data(), body.size(), timeoutMs)) return std::nullopt;
+      message += body;
+      if (header[1] & tds::kStatusEndOfMessage) return message;
+    }
+  }
   // True when the server closes the connection within `timeoutMs`; whatever it sends first is
   // read and dropped.
+  bool ReadExactly(char* data, qsizetype size, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (size > 0) {
+      const int left = timeoutMs - static_cast<int>(timer.elapsed());
+      pollfd p{fd_, POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, left) <= 0) return false;
+      const ssize_t n = ::recv(fd_, data, static_cast<std::size_t>(size), 0);
+      if (n <= 0) return false;
+      data += n;
+      size -= n;
+    }
+    return true;
+  }
   bool ClosedWithin(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
@@ -497,6 +530,48 @@ TEST_F(TdsClients, AMessagePastTheLimitIsRefusedAndTheConnectionClosed) {
   // The server itself goes on serving.
   RawConnection next(suite_.Server().Port());
   EXPECT_TRUE(next.Connected());
+}
+
+// A client's view of the two statements SQL Server stops at once on an attention: a wait, and a
+// statement that computes for minutes before its first row. Each is acknowledged by a message
+// of its own holding only the DONE with the attention bit, and the connection serves on.
+TEST_F(TdsClients, AnAttentionStopsTheStatementAndIsAcknowledgedAlone) {
+  RawConnection raw(suite_.Server().Port());
+  ASSERT_TRUE(raw.Connected());
+  // Pre-login asking for no encryption, then the login.
+  raw.Send(Packet(tds::PacketType::PreLogin,
+                  QByteArray::fromHex("00 00 0b 00 06 01 00 11 00 01 ff 0f 00 07 d0 00 00 02"),
+                  true));
+  ASSERT_TRUE(raw.ReadMessage(10000));
+  raw.Send(Packet(tds::PacketType::Login7, test::Login7Record(), true));
+  ASSERT_TRUE(raw.ReadMessage(10000));
+
+  const QByteArray acknowledgement = QByteArray::fromHex("fd 20 00 00 00 00 00 00 00 00 00 00 00");
+  for (const char* sql :
+       {"waitfor delay '00:05:00'",
+        "with n(i) as (select 1 union all select i + 1 from n where i < 2000000000) "
+        "select count(*) from n"}) {
+    SCOPED_TRACE(sql);
+    raw.Send(
+        Packet(tds::PacketType::SqlBatch, test::SqlBatchPayload(QString::fromLatin1(sql)), true));
+    // Nothing comes before the attention: the statement runs.
+    EXPECT_FALSE(raw.ReadMessage(300));
+    QElapsedTimer timer;
+    timer.start();
+    raw.Send(Packet(tds::PacketType::Attention, {}, true));
+    std::optional<QByteArray> message;
+    while ((message = raw.ReadMessage(30000)) && !message->endsWith(acknowledgement)) {
+    }
+    ASSERT_TRUE(message) << "no acknowledgement";
+    EXPECT_EQ(message->toHex(' '), acknowledgement.toHex(' '));
+    EXPECT_LT(timer.elapsed(), 20000);
+  }
+  raw.Send(
+      Packet(tds::PacketType::SqlBatch, test::SqlBatchPayload(QStringLiteral("select 42")), true));
+  const std::optional<QByteArray> answer = raw.ReadMessage(10000);
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(answer->contains(QByteArray::fromHex("d1 04 2a 00 00 00")))
+      << answer->toHex(' ').toStdString();
 }
 
 }  // namespace

@@ -26,4 +26,11 @@ class TdsDemoSuite : public DemoSuiteFolder {
   tds::Server server_;
 };
 
+// The transaction descriptor header every request of 7.2 and later starts with.
+extern const QByteArray kAllHeaders;
+// A TDS 7.4 login of the suite's account to DEMO, as a client sends it.
+QByteArray Login7Record();
+// A SQL batch message's payload.
+QByteArray SqlBatchPayload(const QString& sql);
+
 }  // namespace qav::test
