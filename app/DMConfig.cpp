@@ -256,14 +256,12 @@ QStringList ReadServerDat(int lines) {
   while (out.size() < lines && start <= head.size()) {
     qsizetype end = start;
     while (end < head.size() && head[end] != '\r' && head[end] != '\n') ++end;
-    if (end - start > kLimit)
-      throw EInOutError(
-          out.isEmpty()
-              ? QStringLiteral("Server.Dat: the first line is longer than %1 bytes; it must hold "
-                               "only the database server's name")
-                    .arg(kLimit)
-              : QStringLiteral("Server.Dat: the line of settings is longer than %1 bytes")
-                    .arg(kLimit));
+    if (end - start > kLimit) {
+      if (!out.isEmpty()) break;  // no line of settings: ignored, as any second line was
+      throw EInOutError(QStringLiteral("Server.Dat: the first line is longer than %1 bytes; it "
+                                       "must hold only the database server's name")
+                            .arg(kLimit));
+    }
     out << QString::fromUtf8(head.mid(start, end - start));
     if (end >= head.size()) break;
     // "\r\n" is one line end.
@@ -281,7 +279,8 @@ QString TDMConfig::ReadServerName() {
 
 QStringList TDMConfig::ReadConnectionSettings() {
   const QStringList lines = ReadServerDat(2);
-  if (lines.size() < 2) return {};
+  // A second line without "=" is no line of settings: ignored, as before there were any.
+  if (lines.size() < 2 || !lines[1].contains(u'=')) return {};
   QStringList settings;
   for (const QString& pair : lines[1].split(u';', Qt::SkipEmptyParts)) {
     if (pair.trimmed().isEmpty()) continue;

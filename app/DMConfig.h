@@ -72,7 +72,8 @@ class TDMConfig : public QObject {
   static QString ReadServerName();
   // The optional connection settings of the second line of "Server.Dat", written as
   // "Encrypt=yes;TrustServerCertificate=no" (names without regard to case), as parameter list
-  // entries ("ENCRYPT=yes"); empty without a second line. An unknown name is an EInOutError,
+  // entries ("ENCRYPT=yes"); empty without a second line in that form (one without "=", or
+  // longer than kServerDatLineLimit, is ignored as before). An unknown name is an EInOutError,
   // so that a misspelt setting never leaves a connection unencrypted unnoticed.
   static QStringList ReadConnectionSettings();
   // Writes one row to the error log through "AddErrorLog".
