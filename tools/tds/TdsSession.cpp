@@ -9,7 +9,6 @@
 #include "tools/tds/TdsResultSet.h"
 #include "tools/tds/TdsTls.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <algorithm>
 
