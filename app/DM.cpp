@@ -108,7 +108,8 @@ void TDM::DMdataBeforeConnect(TDatabase&) {
   CompanyDatabaseName = Trim(ParamStr(3));
   QString server = TDMConfig::ReadServerName();
   if (server.isEmpty()) server = QStringLiteral("QAV");
-  DMdata->Params() = SuiteConnectionParams(CompanyDatabaseName, server);
+  DMdata->Params() =
+      SuiteConnectionParams(CompanyDatabaseName, server, TDMConfig::ReadConnectionSettings());
 }
 
 void TDM::DMdataAfterConnect(TDatabase&) {

@@ -8,6 +8,7 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/StoredProc.h"
+#include "db/odbc/OdbcConnectionString.h"
 #include "mail/SmtpClient.h"
 #include "script/SQLScript.h"
 
@@ -22,33 +23,35 @@ using db::TStoredProc;
 
 TDMConfig* DMConfig = nullptr;
 
-QStringList SuiteConnectionParams(const QString& database, const QString& server) {
-  return {
-      QStringLiteral("DATABASE NAME=") + database,
-      QStringLiteral("SERVER NAME=") + server,
-      QStringLiteral("USER NAME=qav"),
-      QStringLiteral("OPEN MODE=READ/WRITE"),
-      QStringLiteral("SCHEMA CACHE SIZE=8"),
-      QStringLiteral("BLOB EDIT LOGGING="),
-      QStringLiteral("LANGDRIVER="),
-      QStringLiteral("SQLQRYMODE="),
-      QStringLiteral("SQLPASSTHRU MODE=SHARED AUTOCOMMIT"),
-      QStringLiteral("DATE MODE=1"),
-      QStringLiteral("SCHEMA CACHE TIME=-1"),
-      QStringLiteral("MAX QUERY TIME=600"),
-      QStringLiteral("MAX ROWS=-1"),
-      QStringLiteral("BATCH COUNT=200"),
-      QStringLiteral("ENABLE SCHEMA CACHE=FALSE"),
-      QStringLiteral("SCHEMA CACHE DIR="),
-      QStringLiteral("HOST NAME="),
-      QStringLiteral("APPLICATION NAME="),
-      QStringLiteral("NATIONAL LANG NAME="),
-      QStringLiteral("ENABLE BCD=True"),
-      QStringLiteral("TDS PACKET SIZE=4096"),
-      QStringLiteral("BLOBS TO CACHE=-1"),
-      QStringLiteral("BLOB SIZE=64"),
-      QStringLiteral("PASSWORD=tarnwick"),
-  };
+QStringList SuiteConnectionParams(const QString& database, const QString& server,
+                                  const QStringList& settings) {
+  return QStringList{
+             QStringLiteral("DATABASE NAME=") + database,
+             QStringLiteral("SERVER NAME=") + server,
+             QStringLiteral("USER NAME=qav"),
+             QStringLiteral("OPEN MODE=READ/WRITE"),
+             QStringLiteral("SCHEMA CACHE SIZE=8"),
+             QStringLiteral("BLOB EDIT LOGGING="),
+             QStringLiteral("LANGDRIVER="),
+             QStringLiteral("SQLQRYMODE="),
+             QStringLiteral("SQLPASSTHRU MODE=SHARED AUTOCOMMIT"),
+             QStringLiteral("DATE MODE=1"),
+             QStringLiteral("SCHEMA CACHE TIME=-1"),
+             QStringLiteral("MAX QUERY TIME=600"),
+             QStringLiteral("MAX ROWS=-1"),
+             QStringLiteral("BATCH COUNT=200"),
+             QStringLiteral("ENABLE SCHEMA CACHE=FALSE"),
+             QStringLiteral("SCHEMA CACHE DIR="),
+             QStringLiteral("HOST NAME="),
+             QStringLiteral("APPLICATION NAME="),
+             QStringLiteral("NATIONAL LANG NAME="),
+             QStringLiteral("ENABLE BCD=True"),
+             QStringLiteral("TDS PACKET SIZE=4096"),
+             QStringLiteral("BLOBS TO CACHE=-1"),
+             QStringLiteral("BLOB SIZE=64"),
+             QStringLiteral("PASSWORD=tarnwick"),
+         } +
+         settings;
 }
 
 namespace {
@@ -228,7 +231,12 @@ TDMConfig::~TDMConfig() {
   if (DMConfig == this) DMConfig = nullptr;
 }
 
-QString TDMConfig::ReadServerName() {
+namespace {
+
+// The first `lines` lines of "Server.Dat" (fewer when it has fewer); none when there is no such
+// file or it cannot be opened. Each line may be at most TDMConfig::kServerDatLineLimit bytes.
+QStringList ReadServerDat(int lines) {
+  constexpr qint64 kLimit = TDMConfig::kServerDatLineLimit;
   const QString name = QStringLiteral("Server.Dat");
   const QFileInfo info(name);
   if (!info.exists()) return {};
@@ -240,16 +248,55 @@ QString TDMConfig::ReadServerName() {
   QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) return {};
   // One byte beyond the limit tells a line of exactly the limit from a longer one.
-  const QByteArray head = file.read(kServerDatLineLimit + 1);
+  const QByteArray head = file.read(lines * (kLimit + 2) + 1);
   if (file.error() != QFileDevice::NoError)
     throw EInOutError(QStringLiteral("Server.Dat: %1").arg(file.errorString()));
-  qsizetype end = 0;
-  while (end < head.size() && head[end] != '\r' && head[end] != '\n') ++end;
-  if (end > kServerDatLineLimit)
-    throw EInOutError(QStringLiteral("Server.Dat: the first line is longer than %1 bytes; it "
-                                     "must hold only the database server's name")
-                          .arg(kServerDatLineLimit));
-  return QString::fromUtf8(head.left(end));
+  QStringList out;
+  qsizetype start = 0;
+  while (out.size() < lines && start <= head.size()) {
+    qsizetype end = start;
+    while (end < head.size() && head[end] != '\r' && head[end] != '\n') ++end;
+    if (end - start > kLimit) {
+      if (!out.isEmpty()) break;  // no line of settings: ignored, as any second line was
+      throw EInOutError(QStringLiteral("Server.Dat: the first line is longer than %1 bytes; it "
+                                       "must hold only the database server's name")
+                            .arg(kLimit));
+    }
+    out << QString::fromUtf8(head.mid(start, end - start));
+    if (end >= head.size()) break;
+    // "\r\n" is one line end.
+    start = end + (head[end] == '\r' && end + 1 < head.size() && head[end + 1] == '\n' ? 2 : 1);
+  }
+  return out;
+}
+
+}  // namespace
+
+QString TDMConfig::ReadServerName() {
+  const QStringList lines = ReadServerDat(1);
+  return lines.isEmpty() ? QString() : lines.first();
+}
+
+QStringList TDMConfig::ReadConnectionSettings() {
+  const QStringList lines = ReadServerDat(2);
+  // A second line without "=" is no line of settings: ignored, as before there were any.
+  if (lines.size() < 2 || !lines[1].contains(u'=')) return {};
+  QStringList settings;
+  for (const QString& pair : lines[1].split(u';', Qt::SkipEmptyParts)) {
+    if (pair.trimmed().isEmpty()) continue;
+    const qsizetype eq = pair.indexOf(u'=');
+    const QString key = pair.left(eq).trimmed();
+    const QString value = eq < 0 ? QString() : pair.mid(eq + 1).trimmed();
+    if (key.compare(QLatin1StringView("Encrypt"), Qt::CaseInsensitive) == 0)
+      settings << QString::fromLatin1(db::odbc::kEncryptParam) + u'=' + value;
+    else if (key.compare(QLatin1StringView("TrustServerCertificate"), Qt::CaseInsensitive) == 0)
+      settings << QString::fromLatin1(db::odbc::kTrustCertificateParam) + u'=' + value;
+    else
+      throw EInOutError(QStringLiteral("Server.Dat: unknown connection setting \"%1\"; the "
+                                       "second line takes Encrypt and TrustServerCertificate")
+                            .arg(key));
+  }
+  return settings;
 }
 
 void TDMConfig::DmCfgBeforeConnect(TDatabase&) {
@@ -258,7 +305,8 @@ void TDMConfig::DmCfgBeforeConnect(TDatabase&) {
   DmCfg->Params().clear();
 
   DBMaster->Close();
-  DBMaster->Params() = SuiteConnectionParams(QStringLiteral("master"), server);
+  const QStringList settings = ReadConnectionSettings();
+  DBMaster->Params() = SuiteConnectionParams(QStringLiteral("master"), server, settings);
   DBMaster->Open();
 
   QChkConfig->Close();
@@ -269,7 +317,7 @@ void TDMConfig::DmCfgBeforeConnect(TDatabase&) {
   QChkConfig->Close();
   DBMaster->Close();
 
-  DmCfg->Params().append(SuiteConnectionParams(QString(), server).mid(1));
+  DmCfg->Params().append(SuiteConnectionParams(QString(), server, settings).mid(1));
 }
 
 void TDMConfig::DmCfgAfterConnect(TDatabase&) {

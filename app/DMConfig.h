@@ -16,8 +16,10 @@ class TSQLScript;
 class TSMTPClient;
 
 // The connection parameter list every suite connection sends, in the engine's order; only the
-// database and server differ.
-QStringList SuiteConnectionParams(const QString& database, const QString& server);
+// database and server differ. `settings` (the optional ones, TDMConfig::ReadConnectionSettings)
+// follow at the end.
+QStringList SuiteConnectionParams(const QString& database, const QString& server,
+                                  const QStringList& settings = {});
 
 // Ends the program in an orderly way (exit code 0) from deep inside start-up.
 struct ProgramExit {
@@ -68,6 +70,12 @@ class TDMConfig : public QObject {
   // folder), a longer first line and a read error after opening are each an EInOutError.
   static constexpr qint64 kServerDatLineLimit = 4096;
   static QString ReadServerName();
+  // The optional connection settings of the second line of "Server.Dat", written as
+  // "Encrypt=yes;TrustServerCertificate=no" (names without regard to case), as parameter list
+  // entries ("ENCRYPT=yes"); empty without a second line in that form (one without "=", or
+  // longer than kServerDatLineLimit, is ignored as before). An unknown name is an EInOutError,
+  // so that a misspelt setting never leaves a connection unencrypted unnoticed.
+  static QStringList ReadConnectionSettings();
   // Writes one row to the error log through "AddErrorLog".
   void WriteErrorLog(const QString& message);
   // Mails one error report to support. Never throws: a server that refuses, drops the

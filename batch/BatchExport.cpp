@@ -207,7 +207,10 @@ class TBatchRun {
     database->SetHandleShared(true);
     QString server = options_.Server.isEmpty() ? TDMConfig::ReadServerName() : options_.Server;
     if (server.isEmpty()) server = QStringLiteral("QAV");
-    database->Params() = SuiteConnectionParams(options_.Database.trimmed(), server);
+    // The settings of Server.Dat go with the server it names.
+    database->Params() = SuiteConnectionParams(
+        options_.Database.trimmed(), server,
+        options_.Server.isEmpty() ? TDMConfig::ReadConnectionSettings() : QStringList());
     database->Open();
     if (BatchCancelRequested()) return Cancelled(0, existed);
 

@@ -20,6 +20,8 @@ struct FieldDef {
   // Declared precision and scale of decimal columns; 0 when not declared.
   int precision = 0;
   int scale = 0;
+  // Declared as nchar, nvarchar or ntext, where the back end knows (the embedded one does).
+  bool national = false;
 };
 
 // The rows of one result set. Back ends store integers, booleans and the integral types as Int
@@ -110,6 +112,9 @@ class BackendConnection {
   virtual void Rollback() = 0;
 
   virtual void ExecProc(const QString& name, std::vector<ProcArg>& args) = 0;
+  // Asks the Execute or ExecProc running on another thread to stop soon; it then raises the
+  // server's "cancelled" error. Safe to call from any thread, and harmless when nothing runs.
+  virtual void Interrupt() {}
 
   // The texts of PRINT (and of RAISERROR below severity 11) since the last call, oldest first.
   virtual QStringList TakeMessages() { return {}; }

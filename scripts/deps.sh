@@ -12,6 +12,7 @@ QAV_PACKAGES=(
   libzip-dev unzip libreoffice-writer-nogui libreoffice-calc-nogui gnumeric
   xvfb xdotool
   libxlsxwriter-dev python3-openpyxl
+  libgnutls28-dev python3-openssl
 )
 
 qav_missing_packages() {

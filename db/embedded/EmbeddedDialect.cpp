@@ -209,6 +209,37 @@ bool NestsAggregates(QStringView statement) {
   return false;
 }
 
+// SQL Server's error 102 for SQLite's words on text it cannot read (156 for a keyword, which
+// SQL Server names as such); no row and no text for other messages.
+ServerFailure SyntaxError(const QString& message, QStringView statement) {
+  static const QRegularExpression kNear(QStringLiteral("^near \"(.*)\": syntax error$"));
+  static const QRegularExpression kToken(QStringLiteral("^unrecognized token: \"(.*)\"$"));
+  QString near;
+  if (const QRegularExpressionMatch m = kNear.match(message); m.hasMatch()) {
+    near = m.captured(1);
+  } else if (const QRegularExpressionMatch t = kToken.match(message); t.hasMatch()) {
+    near = t.captured(1);
+  } else if (message == QLatin1StringView("incomplete input")) {
+    const std::vector<sql::Token> tokens = sql::CodeTokens(statement);
+    if (tokens.empty()) return {};
+    near = statement.mid(tokens.back().start, tokens.back().length).toString();
+  } else {
+    return {};
+  }
+  static const char* const kKeywords[] = {
+      "select", "from",   "where",  "group", "order",   "by",        "having",     "union",
+      "insert", "update", "delete", "into",  "values",  "set",       "and",        "or",
+      "not",    "null",   "is",     "in",    "like",    "between",   "join",       "on",
+      "inner",  "left",   "right",  "outer", "full",    "cross",     "as",         "case",
+      "when",   "then",   "else",   "end",   "top",     "distinct",  "exists",     "begin",
+      "table",  "create", "drop",   "alter", "primary", "key",       "references", "declare",
+      "all",    "any",    "some",   "with",  "except",  "intersect", "default",    "if"};
+  for (const char* keyword : kKeywords)
+    if (near.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0)
+      return ServerFailure::Of(ServerError::SyntaxNearKeyword, {near});
+  return ServerFailure::Of(ServerError::SyntaxNear, {near});
+}
+
 // SQL Server's error for SQLite's words on a name it does not know or a call it cannot make;
 // no row and no text for other messages.
 ServerFailure NameError(const QString& message, const QString& verb, QStringView statement) {
@@ -295,10 +326,8 @@ ServerFailure ServerErrorOf(int code, const QString& message, const QString& ver
         return ServerFailure::Of(ServerError::NestedTooDeeply);
       if (ServerFailure name = NameError(message, verb, statement); !name.text.isEmpty())
         return name;
-      // SQLite's own words on a statement it cannot read: still SQL Server's number for it.
-      if (message.endsWith(QLatin1StringView("syntax error")) ||
-          message == QLatin1StringView("incomplete input"))
-        return {&ServerErrorInfo(ServerError::SyntaxNear), message};
+      if (ServerFailure syntax = SyntaxError(message, statement); !syntax.text.isEmpty())
+        return syntax;
       break;
     }
     case SQLITE_CONSTRAINT_NOTNULL: {

@@ -74,9 +74,8 @@ bool FitsInt32(qint64 lo, qint64 hi) {
   return lo >= std::numeric_limits<qint32>::min() && hi <= std::numeric_limits<qint32>::max();
 }
 
-}  // namespace
-
-DeclaredType ParseDeclaredType(std::string_view declared) {
+// The type without the national mark.
+DeclaredType ParseDeclaredBase(std::string_view declared) {
   const ParsedDecl d = ParseDecl(declared);
   const std::string& b = d.base;
   if (In(b, {"int", "integer", "int4", "mediumint"})) return {ftInteger, 0};
@@ -105,6 +104,14 @@ DeclaredType ParseDeclaredType(std::string_view declared) {
     return d.size > 0 ? DeclaredType{ftVarBytes, d.size} : DeclaredType{ftBlob, 0};
   if (In(b, {"image", "blob"})) return {ftBlob, 0};
   return {};
+}
+
+}  // namespace
+
+DeclaredType ParseDeclaredType(std::string_view declared) {
+  DeclaredType t = ParseDeclaredBase(declared);
+  t.national = In(ParseDecl(declared).base, {"nchar", "nvarchar", "ntext"});
+  return t;
 }
 
 QString DeclaredTypeName(std::string_view declared) {
@@ -235,7 +242,8 @@ void ResultBuilder::AddRow(RowStore& rows) {
 std::unique_ptr<ResultSet> ResultBuilder::Finish() {
   result_->fields.reserve(columns_.size());
   for (Column& c : columns_) {
-    FieldDef f{c.name, c.declared.type, c.declared.size, c.declared.precision, c.declared.scale};
+    FieldDef f{c.name,           c.declared.type,    c.declared.size, c.declared.precision,
+               c.declared.scale, c.declared.national};
     if (c.datesWhenText) {
       // Nothing but NULL so far reads as the date-times such a column mostly holds; the rows
       // after these keep the kind chosen here.

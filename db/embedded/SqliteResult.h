@@ -15,6 +15,7 @@ struct DeclaredType {
   TFieldType type = ftUnknown;   // ftUnknown: nothing known, the values decide
   int size = 0;                  // the (n) of text and binary types, 0 when not given
   int precision = 0, scale = 0;  // the (p, s) of decimal types, 0 when not given
+  bool national = false;         // nchar, nvarchar, ntext
 };
 DeclaredType ParseDeclaredType(std::string_view declared);
 // The type's name as SQL Server's catalog shows it ("varchar"), and its length in bytes there.

@@ -81,6 +81,22 @@ QString ChooseDriver(const QString& override, const QStringList& registered,
   return QStringLiteral("FreeTDS");
 }
 
+namespace {
+
+// "yes" or "no" for a setting given in any of the words users write; empty when not given.
+QString YesNo(const ConnectSettings& settings, const QString& name) {
+  const QString value = ConnectSettings::Value(settings.params, name).trimmed().toLower();
+  if (value.isEmpty()) return {};
+  for (const char* yes : {"yes", "true", "1", "on", "require", "required", "mandatory"})
+    if (value == QLatin1StringView(yes)) return QStringLiteral("yes");
+  for (const char* no : {"no", "false", "0", "off", "optional"})
+    if (value == QLatin1StringView(no)) return QStringLiteral("no");
+  throw EDatabaseError(QStringLiteral("The %1 setting takes yes or no, not \"%2\"")
+                           .arg(name, ConnectSettings::Value(settings.params, name)));
+}
+
+}  // namespace
+
 QString BuildConnectionString(const ConnectSettings& settings, const QString& driver) {
   const DriverKind kind = DriverKindOf(driver);
   const ServerAddress address = ParseServerName(settings.server);
@@ -118,6 +134,19 @@ QString BuildConnectionString(const ConnectSettings& settings, const QString& dr
     add(QStringLiteral("TDS_Version"), QStringLiteral("7.4"));
     // A "text size" in a site's freetds.conf would cut long texts and binary values short.
     add(QStringLiteral("TextSize"), QStringLiteral("2147483647"));
+  }
+  // Without a setting the driver's own default holds (FreeTDS encrypts the login where the
+  // server can; Microsoft's Driver 18 encrypts everything and checks the certificate).
+  const QString encrypt = YesNo(settings, QString::fromLatin1(kEncryptParam));
+  const QString trust = YesNo(settings, QString::fromLatin1(kTrustCertificateParam));
+  if (kind == DriverKind::FreeTds) {
+    // FreeTDS checks a certificate only against a CA file its freetds.conf names.
+    if (!encrypt.isEmpty())
+      add(QStringLiteral("Encryption"),
+          encrypt == u"yes" ? QStringLiteral("require") : QStringLiteral("off"));
+  } else {
+    if (!encrypt.isEmpty()) add(QStringLiteral("Encrypt"), encrypt);
+    if (!trust.isEmpty()) add(QStringLiteral("TrustServerCertificate"), trust);
   }
   return text;
 }

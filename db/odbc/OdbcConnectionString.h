@@ -38,7 +38,15 @@ QString QuoteValue(const QString& key, const QString& value, DriverKind kind);
 QString ChooseDriver(const QString& override, const QStringList& registered,
                      const QStringList& tdsLibraries, bool windows);
 
-// The complete connection string for SQLDriverConnect, every pair ended by ";".
+// The program's optional connection settings, yes or no, in the parameter list: whether the
+// connection is encrypted, and whether a certificate no authority vouches for is taken.
+inline constexpr char kEncryptParam[] = "ENCRYPT";
+inline constexpr char kTrustCertificateParam[] = "TRUST SERVER CERTIFICATE";
+
+// The complete connection string for SQLDriverConnect, every pair ended by ";"; the settings
+// above in the words of the driver: FreeTDS's Encryption=require (or off), Microsoft's
+// Encrypt=yes|no and TrustServerCertificate=yes|no. Raises EDatabaseError for a setting that
+// is not yes or no.
 QString BuildConnectionString(const ConnectSettings& settings, const QString& driver);
 
 }  // namespace qav::db::odbc

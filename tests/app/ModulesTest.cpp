@@ -5,6 +5,7 @@
 #include "app/DMConfig.h"
 #include "app/Dialogs.h"
 #include "app/FormLogo.h"
+#include "core/Exception.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "script/SQLScript.h"
@@ -238,12 +239,25 @@ TEST_P(EmbeddedModules, CompanyConnectionReadsServerDatAgain) {
   QDir().rename(folder_->Suite(), folder_->Root() + "/moved");
   QFile dat("Server.Dat");
   ASSERT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  dat.write("embedded:moved\n");
+  // The second line's connection settings go into the parameters, for the ODBC back end.
+  dat.write("embedded:moved\r\nEncrypt=yes; trustservercertificate = no\n");
   dat.close();
   dm.DMdata->Open();
   EXPECT_EQ(db::ConnectSettings::Value(dm.DMdata->Params(), "SERVER NAME"), "embedded:moved");
+  EXPECT_EQ(db::ConnectSettings::Value(dm.DMdata->Params(), "ENCRYPT"), "yes");
+  EXPECT_EQ(db::ConnectSettings::Value(dm.DMdata->Params(), "TRUST SERVER CERTIFICATE"), "no");
   EXPECT_EQ(db::ConnectSettings::Value(config.DmCfg->Params(), "SERVER NAME"), "embedded:suite");
   QDir().rename(folder_->Root() + "/moved", folder_->Suite());
+
+  // A setting the program does not know is an error, never silently dropped.
+  ASSERT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  dat.write("embedded:suite\nEncrypt=yes;Encrpyt=no\n");
+  dat.close();
+  EXPECT_THROW(TDMConfig::ReadConnectionSettings(), EInOutError);
+  ASSERT_TRUE(dat.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  dat.write("embedded:suite\n");
+  dat.close();
+  EXPECT_EQ(TDMConfig::ReadConnectionSettings(), QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Modules, ::testing::Values(false, true),

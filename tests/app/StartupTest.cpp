@@ -155,6 +155,9 @@ TEST_F(Startup, ServerDatIsReadAsItsFirstLineWithQavAsTheDefault) {
   };
   const Case cases[] = {
       {"embedded:suite\r\nignored\r\n", "WINDOW FrExecSQL", 0},
+      // A second line of settings is read; one the program does not know stops start-up.
+      {"embedded:suite\r\nEncrypt=no\r\n", "WINDOW FrExecSQL", 0},
+      {"embedded:suite\nColour=red\n", "unknown connection setting \"Colour\"", 1},
       {"embedded:suite", "WINDOW FrExecSQL", 0},
       // Blanks around the name are passed on: this suite folder does not exist.
       {" embedded:suite ", "Application Error", 1},

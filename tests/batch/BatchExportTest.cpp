@@ -296,7 +296,7 @@ TEST_F(BatchTool, RefusesBadInputClearlyAndTouchesNothing) {
       {"syntax error",
        {"--database", "DEMO", "--query", "selec Code from Customer", "--out", Out("a.xls")},
        bxFailed,
-       "syntax error"},
+       "Incorrect syntax near"},
       {"missing output folder", query + QStringList{"--out", Out("no/such/a.txt")}, bxBadArguments,
        "the output folder " + Out("no/such") + " does not exist"},
       {"existing output", query + QStringList{"--out", Out("exists.txt")}, bxBadArguments,

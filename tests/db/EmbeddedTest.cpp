@@ -134,7 +134,13 @@ TEST(EmbeddedDialectTest, MapsErrorsToServerTexts) {
        "COMMIT",
        {},
        "FOREIGN KEY constraint failed"},
-      {SQLITE_ERROR, "near \"selec\": syntax error", "SELEC", {}, "near \"selec\": syntax error"},
+      {SQLITE_ERROR, "near \"selec\": syntax error", "SELEC", {}, "Incorrect syntax near 'selec'."},
+      {SQLITE_ERROR,
+       "near \"where\": syntax error",
+       "SELECT",
+       {},
+       "Incorrect syntax near the keyword 'where'."},
+      {SQLITE_ERROR, "unrecognized token: \"$\"", "SELECT", {}, "Incorrect syntax near '$'."},
       {SQLITE_ERROR, "parser stack overflow", "SELECT", {}, kNestedTooDeeply},
       {SQLITE_ERROR,
        "Expression tree is too large (maximum depth 1000)",
@@ -665,7 +671,7 @@ TEST_F(EmbeddedTest, ErrorsCarrySqlServerTextsAndSqliteCodes) {
        QStringLiteral(
            "DELETE statement conflicted with COLUMN REFERENCE constraint on table 'Orders'."),
        SQLITE_CONSTRAINT_FOREIGNKEY, 547},
-      {"selec 1", QStringLiteral("near \"selec\": syntax error"), SQLITE_ERROR, 102},
+      {"selec 1", QStringLiteral("Incorrect syntax near 'selec'."), SQLITE_ERROR, 102},
       {"select * from NoSuchTable", QStringLiteral("Invalid object name 'NoSuchTable'."),
        SQLITE_ERROR, 208},
   };

@@ -83,6 +83,41 @@ TEST(OdbcConnectionString, BuildsWhatEachDriverReads) {
   }
 }
 
+TEST(OdbcConnectionString, EncryptionSettingsInEachDriversWords) {
+  const QString ms = QStringLiteral("ODBC Driver 18 for SQL Server");
+  struct Case {
+    QStringList params;
+    QString driver;
+    const char* words;  // what follows the common pairs; "!" for a refused setting
+  };
+  const Case cases[] = {
+      {{}, "FreeTDS", ""},
+      {{}, ms, ""},
+      {{"ENCRYPT=yes"}, "FreeTDS", "Encryption=require;"},
+      {{"ENCRYPT=No", "TRUST SERVER CERTIFICATE=yes"}, "FreeTDS", "Encryption=off;"},
+      {{"ENCRYPT=true", "TRUST SERVER CERTIFICATE=yes"},
+       ms,
+       "Encrypt=yes;TrustServerCertificate=yes;"},
+      {{"TRUST SERVER CERTIFICATE=0"}, ms, "TrustServerCertificate=no;"},
+      {{"ENCRYPT=maybe"}, ms, "!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.params.join(u',')) + " " + Utf8(c.driver));
+    ConnectSettings s;
+    s.server = QStringLiteral("srv");
+    s.params = c.params;
+    if (QLatin1StringView(c.words) == QLatin1StringView("!")) {
+      EXPECT_THROW(odbc::BuildConnectionString(s, c.driver), EDatabaseError);
+      continue;
+    }
+    const QString text = odbc::BuildConnectionString(s, c.driver);
+    EXPECT_TRUE(
+        text.endsWith(QLatin1StringView("PWD=;") + QString::fromUtf8(c.words)) ||
+        text.endsWith(QLatin1StringView("TextSize=2147483647;") + QString::fromUtf8(c.words)))
+        << Utf8(text);
+  }
+}
+
 TEST(OdbcConnectionString, RefusesWhatCannotBeSentSafely) {
   for (const char* server : {"srv,abc", "srv,0", "srv,70000", "srv,", "srv,-1"}) {
     ConnectSettings s;

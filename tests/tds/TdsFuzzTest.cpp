@@ -3,6 +3,7 @@
 // refusal is an exception the session catches, and every session ends once its client goes.
 #include "tests/support/FuzzRun.h"
 #include "tests/support/TestSuite.h"
+#include "tests/tds/TdsTestSuite.h"
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsPacket.h"
 #include "tools/tds/TdsRequests.h"
@@ -32,41 +33,9 @@ std::string_view View(const QByteArray& b) {
   return {b.constData(), static_cast<std::size_t>(b.size())};
 }
 
-// The transaction descriptor header every request of 7.2 and later starts with.
-const QByteArray kAllHeaders =
-    QByteArray::fromHex("16 00 00 00 12 00 00 00 02 00 00 00 00 00 00 00 00 00 01 00 00 00");
-
-QByteArray Login7Record() {
-  const QString fields[] = {QStringLiteral("fuzz"),     QStringLiteral("qav"),
-                            QStringLiteral("tarnwick"), QStringLiteral("fuzz"),
-                            QStringLiteral("QAVTEST"),  QString(),  // extension: none
-                            QStringLiteral("ODBC"),     QString(),
-                            QStringLiteral("DEMO")};
-  constexpr int kFixed = 94;
-  QByteArray fixed(kFixed, '\0');
-  const auto put = [&](int at, quint32 v, int bytes) {
-    for (int i = 0; i < bytes; ++i) fixed[at + i] = static_cast<char>(v >> (8 * i));
-  };
-  put(4, kTds74, 4);
-  put(8, 4096, 4);
-  QByteArray data;
-  for (int i = 0; i < 9; ++i) {
-    const QByteArray ucs2 = i == 2 ? ScramblePassword(ToUcs2(fields[i])) : ToUcs2(fields[i]);
-    put(36 + 4 * i, static_cast<quint32>(kFixed + data.size()), 2);
-    put(38 + 4 * i, static_cast<quint32>(ucs2.size() / 2), 2);
-    data += ucs2;
-  }
-  put(0, static_cast<quint32>(kFixed + data.size()), 4);
-  return fixed + data;
-}
-
-QByteArray SqlBatch(const QString& sql) {
-  return kAllHeaders + ToUcs2(sql);
-}
-
 QByteArray ExecuteSql(const QString& sql, qint64 value) {
   Writer w;
-  w.Bytes(kAllHeaders);
+  w.Bytes(test::kAllHeaders);
   w.U16(0xFFFF);
   w.U16(10);  // sp_executesql
   w.U16(0);
@@ -96,16 +65,17 @@ std::vector<std::pair<PacketType, QByteArray>> Conversation() {
       {PacketType::PreLogin,
        QByteArray::fromHex(
            "00 00 10 00 06 01 00 16 00 01 04 00 17 00 01 ff 0c 00 07 d0 00 00 00 01")},
-      {PacketType::Login7, Login7Record()},
-      {PacketType::SqlBatch,
-       SqlBatch(QStringLiteral("select Code, NameThai, CreditLimit, Discount, LastSaleDate from "
-                               "Customer where Id < 4; select 'ไทย' as t"))},
+      {PacketType::Login7, test::Login7Record()},
+      {PacketType::SqlBatch, test::SqlBatchPayload(QStringLiteral(
+                                 "select Code, NameThai, CreditLimit, Discount, LastSaleDate from "
+                                 "Customer where Id < 4; select 'ไทย' as t"))},
       {PacketType::Rpc, ExecuteSql(QStringLiteral("select Code from Customer where Id = @P1"), 2)},
       {PacketType::TransactionManager,
        QByteArray::fromHex(
            "16 00 00 00 12 00 00 00 02 00 05 00 00 00 00 00 00 00 01 00 00 00 07 00 00 00")},
-      {PacketType::SqlBatch, SqlBatch(QStringLiteral("update Customer set CreditDays = CreditDays "
-                                                     "where Id = 1; rollback"))},
+      {PacketType::SqlBatch,
+       test::SqlBatchPayload(QStringLiteral("update Customer set CreditDays = CreditDays "
+                                            "where Id = 1; rollback"))},
   };
 }
 

@@ -88,7 +88,7 @@ TEST(TdsLogin, ReadsTheProtocolDocumentsLoginExample) {
   EXPECT_EQ(FromUcs2(View(UnscramblePassword(View(ScramblePassword(ToUcs2(password)))))), password);
 }
 
-TEST(TdsLogin, PreLoginOffersNoEncryption) {
+TEST(TdsLogin, PreLoginAnswersWhatTheServerDoesAboutEncryption) {
   const PreLoginRequest request =
       ParsePreLogin(View(Hex("00 00 10 00 06 01 00 16 00 01 04 00 17 00 01 ff "
                              "0c 00 07 d0 00 00 00 01")));
@@ -101,6 +101,7 @@ TEST(TdsLogin, PreLoginOffersNoEncryption) {
             "00 00 1a 00 06 01 00 20 00 01 02 00 21 00 01 03 00 22 00 00 04 00 22 00 01 ff "
             "0f 00 07 d0 00 00 02 00 00");
   EXPECT_THROW(ParsePreLogin(View(Hex("01 00 40 00 01 ff"))), ProtocolError);
+  EXPECT_EQ(PreLoginResponse(0x0F0007D0, Encryption::On).at(0x20), '\x01');
 }
 
 TypeInfo Type(DataType type, std::uint32_t length = 0, std::uint8_t precision = 0,
@@ -225,6 +226,14 @@ TEST(TdsTokens, TokensHaveTheDocumentedLayout) {
                       {208, 1, 16, QStringLiteral("X"), QStringLiteral("S"), {}, 2});
        },
        "aa 12 00 d0 00 00 00 01 10 01 00 58 00 01 53 00 00 02 00 00 00"},
+      // The forms a TDS 7.1 client reads: a two-byte line, a four-byte count.
+      {[](Writer& w) {
+         WriteMessage(w, Token::Error,
+                      {208, 1, 16, QStringLiteral("X"), QStringLiteral("S"), {}, 2}, true);
+       },
+       "aa 10 00 d0 00 00 00 01 10 01 00 58 00 01 53 00 00 02 00"},
+      {[](Writer& w) { WriteDone(w, Token::Done, kDoneError, 0, 0, true); },
+       "fd 02 00 00 00 00 00 00 00"},
       {[](Writer& w) { WriteReturnValue(w, 2, u"@A", true, Type(DataType::IntN, 4), qint64(5)); },
        "ac 02 00 02 40 00 41 00 01 00 00 00 00 01 00 26 04 04 05 00 00 00"},
       {[](Writer& w) {
@@ -375,6 +384,9 @@ TEST(TdsSqlText, BatchesStatementsAndParameters) {
       {u"commit work", Kind::Commit, {}, 0},
       {u"raiserror('it''s ไทย', 16, 1)", Kind::RaiseError, "it's ไทย", 16},
       {u"raiserror(@text, 16, 1)", Kind::Engine, {}, 0},
+      {u"RAISERROR('value %s and %d', 16, 1, 'abc', 7)", Kind::RaiseError, "value abc and 7", 16},
+      {u"raiserror('%d%%, %s', 10, 1, -3, null)", Kind::RaiseError, "-3%, (null)", 10},
+      {u"raiserror('%s', 16, 1, @v)", Kind::Engine, {}, 0},
       {u"begin select 1 end", Kind::Engine, {}, 0},
       {u"select * from UserName", Kind::Engine, {}, 0},
       {u"update T set x = 1", Kind::Engine, {}, 0},
@@ -405,6 +417,67 @@ TEST(TdsSqlText, BatchesStatementsAndParameters) {
             QStringList({"@MENUID", "@USERID"}));
 }
 
+TEST(TdsSqlText, RaiserrorFillsItsArgumentsAsSqlServerDoes) {
+  struct Case {
+    const char16_t* format;
+    std::vector<QVariant> args;
+    const char* want;
+  };
+  const QVariant thai = QStringLiteral("ไทย");
+  const Case cases[] = {
+      {u"value %s and %d", {QStringLiteral("abc"), qint64(7)}, "value abc and 7"},
+      {u"%i|%s|%u", {qint64(-7), thai, qint64(3)}, "-7|ไทย|3"},
+      {u"[%5d][%-5d][%05d][%+d]",
+       {qint64(42), qint64(-7), qint64(-42), qint64(5)},
+       "[   42][-7   ][-0042][+5]"},
+      {u"%x %X %#x %o", {qint64(42), qint64(-7), qint64(255), qint64(8)}, "2a FFFFFFF9 0xff 10"},
+      {u"%.2s|%*d|", {thai, qint64(4), qint64(7)}, "ไท|   7|"},
+      {u"100%% %s %d", {QVariant()}, "100% (null) (null)"},  // NULL, then none left
+      {u"%q and 5%", {qint64(1)}, "%q and 5%"},              // no specification: as written
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QString::fromUtf16(c.format).toStdString());
+    EXPECT_EQ(FormatRaiserror(c.format, c.args), QString::fromUtf8(c.want));
+  }
+}
+
+TEST(TdsSqlText, ParametersSelectedBackAndSessionValues) {
+  const std::pair<const char16_t*, std::vector<int>> selected[] = {
+      {u"select ?1", {1}},
+      {u"SELECT ?2 AS d, ?1 b, 'x', ?3 + 1, (?4) from T where a = ?5", {2, 1, 0, 0, 0}},
+      {u"select f(?1, ?2), ?3 'q' order by 1", {0, 3}},
+      {u"update T set a = ?1", {}},
+      {u"select top 1 ?1", {}},
+  };
+  for (const auto& [sql, want] : selected) {
+    SCOPED_TRACE(QString::fromUtf16(sql).toStdString());
+    EXPECT_EQ(SelectedParameters(QString::fromUtf16(sql)), want);
+  }
+  const SessionValues values{QStringLiteral("SQL 'v'"), 53, QStringLiteral("DEMO")};
+  EXPECT_EQ(WithSessionValues(
+                u"select @@VERSION, @@spid, DB_NAME ( ), db_name(5), '@@spid' -- @@spid", values),
+            QStringLiteral("select N'SQL ''v''', 53, N'DEMO', db_name(5), '@@spid' -- @@spid"));
+  EXPECT_EQ(WithSessionValues(u"select @@trancount", values), QStringLiteral("select @@trancount"));
+}
+
+TEST(TdsResultSet, ParametersSelectedBackKeepTheirOwnTypes) {
+  db::ResultSet rs;
+  rs.fields = {{QStringLiteral("?1"), db::ftFloat, 0}, {QStringLiteral("n"), db::ftString, 1}};
+  rs.rows = db::RowStore(2);
+  rs.rows.AddRow();
+  rs.rows.SetFloat(0, 12.5);
+  ResultEncoder encoder(rs);
+  encoder.Echo(0, Type(DataType::DecimalN, 5, 5, 2), 12.5);
+  encoder.Echo(1, Type(DataType::IntN, 4), QVariant());
+  EXPECT_EQ(encoder.Columns()[0].type.type, DataType::DecimalN);
+  EXPECT_EQ(encoder.Columns()[0].name, QString());  // as SQL Server names "SELECT @p"
+  EXPECT_EQ(encoder.Columns()[1].type.type, DataType::IntN);
+  Writer w;
+  encoder.WriteRow(w, 0);
+  // decimal(5,2) 12.50: length 5, sign, 1250; a NULL int: length 0.
+  EXPECT_EQ(HexOf(w.Data()), "d1 05 01 e2 04 00 00 00");
+}
+
 TEST(TdsResultSet, ColumnTypesFollowTheFieldsAndWhatTheCellsHold) {
   using namespace qav::db;
   struct Case {
@@ -432,6 +505,8 @@ TEST(TdsResultSet, ColumnTypesFollowTheFieldsAndWhatTheCellsHold) {
       {{"a", ftDateTime, 0}, text("not a date"), DataType::BigVarChar, 10},
       {{"a", ftString, 20}, text("ไทย"), DataType::BigVarChar, 20},
       {{"a", ftString, 20}, text("ไทย 中"), DataType::NVarChar, 40},
+      {{"a", ftString, 20, 0, 0, true}, text("ไทย"), DataType::NVarChar, 40},
+      {{"a", ftMemo, 0, 0, 0, true}, text("x"), DataType::NText, 0x7FFFFFFE},
       {{"a", ftFixedChar, 4}, text("ab"), DataType::BigChar, 4},
       {{"a", ftString, 5000}, text("x"), DataType::BigVarChar, 5000},
       {{"a", ftString, 5000}, text("中"), DataType::NText, 0x7FFFFFFE},

@@ -1,10 +1,12 @@
 #include "tools/tds/TdsChannel.h"
 
+#include "tools/tds/TdsTls.h"
 #include "tools/tds/TdsWire.h"
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 
 namespace qav::tds {
@@ -13,10 +15,23 @@ namespace {
 
 // A client that stops sending in the middle of a packet is given this long.
 constexpr int kPacketTimeoutMs = 30000;
+// Requests the reader holds before it waits for the session: clients send one at a time (and
+// an attention), so this only bounds a client that sends without reading.
+constexpr std::size_t kMaxQueued = 8;
 
 }  // namespace
 
+Channel::Channel(int fd) : fd_(fd) {}
+
 Channel::~Channel() {
+  Drop();
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  changed_.notify_all();
+  if (reader_.joinable()) reader_.join();
+  tls_.reset();
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -25,13 +40,19 @@ void Channel::Drop() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
+void Channel::UseTls(std::unique_ptr<TlsLink> link) {
+  tls_ = std::move(link);
+}
+
 bool Channel::ReadExactly(char* data, std::size_t size, int timeoutMs) {
   while (size > 0) {
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, timeoutMs);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    const ssize_t n = ::recv(fd_, data, size, 0);
+    if (!tls_ || !tls_->Pending()) {
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return false;
+    }
+    const ssize_t n = tls_ ? tls_->Receive(data, size) : ::recv(fd_, data, size, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       broken_ = true;
@@ -58,12 +79,7 @@ Channel::ReadResult Channel::ReadPacket(PacketHeader& header, QByteArray& body, 
   return ReadResult::Packet;
 }
 
-std::optional<Message> Channel::Read() {
-  if (pending_) {
-    std::optional<Message> m = std::move(pending_);
-    pending_.reset();
-    return m;
-  }
+std::optional<Message> Channel::ReadMessage() {
   Message message;
   bool first = true;
   for (;;) {
@@ -80,21 +96,79 @@ std::optional<Message> Channel::Read() {
   }
 }
 
-bool Channel::AttentionArrived(int timeoutMs) {
-  if (pending_) return pending_->type == PacketType::Attention;
-  PacketHeader header;
-  QByteArray body;
-  const ReadResult result = ReadPacket(header, body, timeoutMs);
-  if (result == ReadResult::Closed) return true;  // nobody is left to read the rest
-  if (result == ReadResult::Timeout) return false;
-  if (header.type == PacketType::Attention) return true;
-  Message m{header.type, header.status, body};
-  while (!(header.status & kStatusEndOfMessage)) {
-    if (ReadPacket(header, body, kPacketTimeoutMs) != ReadResult::Packet) return true;
-    if (!Append(m, body)) return true;
+std::optional<Message> Channel::Read() {
+  if (!reader_.joinable()) return ReadMessage();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !queue_.empty() || closed_; });
+  if (queue_.empty()) return std::nullopt;
+  Message m = std::move(queue_.front());
+  queue_.pop_front();
+  changed_.notify_all();
+  return m;
+}
+
+void Channel::StartReader() {
+  reader_ = std::thread([this] { ReaderLoop(); });
+}
+
+void Channel::ReaderLoop() {
+  for (;;) {
+    std::optional<Message> m;
+    try {
+      m = ReadMessage();
+    } catch (const std::exception&) {
+      broken_ = true;  // a broken header
+    }
+    std::unique_lock lock(mutex_);
+    if (!m) {
+      closed_ = true;
+      // Nobody is left to read the rows: whatever runs for the client stops.
+      if (interrupt_) interrupt_();
+      changed_.notify_all();
+      return;
+    }
+    if (m->type == PacketType::Attention) {
+      if (interrupt_) interrupt_();
+    } else {
+      changed_.wait(lock, [&] { return queue_.size() < kMaxQueued || closed_; });
+      if (closed_) return;
+    }
+    queue_.push_back(std::move(*m));
+    changed_.notify_all();
   }
-  pending_ = std::move(m);
-  return false;
+}
+
+bool Channel::TakeAttentionLocked() {
+  if (closed_) return true;
+  const auto it = std::find_if(queue_.begin(), queue_.end(),
+                               [](const Message& m) { return m.type == PacketType::Attention; });
+  if (it == queue_.end()) return false;
+  queue_.erase(it);
+  changed_.notify_all();
+  return true;
+}
+
+bool Channel::AttentionArrived(int timeoutMs) {
+  if (!reader_.joinable()) return broken_ || dropped_;
+  std::unique_lock lock(mutex_);
+  if (timeoutMs > 0)
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+      return closed_ || std::any_of(queue_.begin(), queue_.end(), [](const Message& m) {
+               return m.type == PacketType::Attention;
+             });
+    });
+  return TakeAttentionLocked();
+}
+
+Channel::InterruptScope::InterruptScope(Channel& channel, std::function<void()> interrupt)
+    : channel_(channel) {
+  std::lock_guard lock(channel_.mutex_);
+  channel_.interrupt_ = std::move(interrupt);
+}
+
+Channel::InterruptScope::~InterruptScope() {
+  std::lock_guard lock(channel_.mutex_);
+  channel_.interrupt_ = nullptr;
 }
 
 bool Channel::Append(Message& message, const QByteArray& body) {
@@ -113,7 +187,13 @@ bool Channel::Send(std::string_view bytes, bool last) {
       FrameMessage(PacketType::TabularResult, bytes, packetSize_, spid_, last, &nextPacketId_);
   if (last) nextPacketId_ = 1;
   const char* data = packets.constData();
-  std::size_t left = static_cast<std::size_t>(packets.size());
+  const std::size_t size = static_cast<std::size_t>(packets.size());
+  if (tls_) {
+    if (tls_->SendAll(data, size)) return true;
+    broken_ = true;
+    return false;
+  }
+  std::size_t left = size;
   while (left > 0) {
     const ssize_t n = ::send(fd_, data, left, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;

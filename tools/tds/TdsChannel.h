@@ -4,10 +4,18 @@
 
 #include <QByteArray>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 namespace qav::tds {
+
+class TlsLink;
 
 // The largest client message taken; a longer one ends the connection, as SQL Server refuses an
 // oversized request rather than hold it.
@@ -20,24 +28,47 @@ struct Message {
   QByteArray payload;
 };
 
-// The packets of one client connection over a connected socket, which it owns.
+// The packets of one client connection over a connected socket, which it owns. Until
+// StartReader, Read reads the socket itself (the login, with its TLS handshake); after it, a
+// reader thread of its own takes every message as it comes, so that an attention is seen at
+// once, while a statement runs, and not only when the session next looks.
 class Channel {
  public:
-  explicit Channel(int fd) : fd_(fd) {}
+  explicit Channel(int fd);
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
   ~Channel();
 
   // Blocks until a whole message has arrived; nullopt once the client has gone, or has sent a
-  // broken packet or a message past kMaxMessageSize.
+  // broken packet or a message past kMaxMessageSize. An attention that no response took comes
+  // out here as a message of its own.
   std::optional<Message> Read();
-  // True once the client has sent an attention, waiting at most `timeoutMs` for one. Another
-  // request arriving meanwhile is kept for Read.
+  void StartReader();
+  // True once the client has sent an attention (or has gone), waiting at most `timeoutMs` for
+  // one; the attention is taken, to be acknowledged by the response under way.
   bool AttentionArrived(int timeoutMs);
+
+  // Runs `interrupt` on the reader's thread when an attention arrives (or the client goes)
+  // while it lives: the statement under way then stops at once.
+  class InterruptScope {
+   public:
+    InterruptScope(Channel& channel, std::function<void()> interrupt);
+    ~InterruptScope();
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+   private:
+    Channel& channel_;
+  };
 
   // Sends a part of a response as packets of the negotiated size; the last part of the
   // response carries the end-of-message flag. False once the client has gone.
   bool Send(std::string_view bytes, bool last);
+
+  // From now on, packets travel inside TLS records over `link`; null goes back to the bare
+  // socket (after a login that only the login was to encrypt). Only before StartReader.
+  void UseTls(std::unique_ptr<TlsLink> link);
+  int Fd() const { return fd_; }
 
   int PacketSize() const { return packetSize_; }
   void SetPacketSize(int size) { packetSize_ = size; }
@@ -54,17 +85,27 @@ class Channel {
   // Reads one packet into `out`; waits at most `timeoutMs` (-1: for ever) for its first byte.
   enum class ReadResult { Packet, Timeout, Closed };
   ReadResult ReadPacket(PacketHeader& header, QByteArray& body, int timeoutMs);
+  std::optional<Message> ReadMessage();
   // Adds a packet's body to a message; false (and the connection broken) past the limit.
   bool Append(Message& message, const QByteArray& body);
   bool ReadExactly(char* data, std::size_t size, int timeoutMs);
+  void ReaderLoop();
+  bool TakeAttentionLocked();
 
   int fd_;
   int packetSize_ = kDefaultPacketSize;
   std::uint16_t spid_ = 0;
   std::uint8_t nextPacketId_ = 1;
-  bool broken_ = false;
+  std::atomic<bool> broken_{false};
   std::atomic<bool> dropped_{false};
-  std::optional<Message> pending_;  // a request that arrived while a response was going out
+  std::unique_ptr<TlsLink> tls_;
+
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Message> queue_;  // what the reader took and nobody read yet
+  bool closed_ = false;        // the reader has seen the end
+  std::function<void()> interrupt_;
 };
 
 }  // namespace qav::tds

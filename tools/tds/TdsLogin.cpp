@@ -42,7 +42,7 @@ PreLoginRequest ParsePreLogin(std::string_view message) {
   return request;
 }
 
-QByteArray PreLoginResponse(std::uint32_t serverVersion) {
+QByteArray PreLoginResponse(std::uint32_t serverVersion, Encryption encryption) {
   struct Option {
     std::uint8_t token;
     QByteArray value;
@@ -51,10 +51,8 @@ QByteArray PreLoginResponse(std::uint32_t serverVersion) {
   version.U32BE(serverVersion);
   version.U16(0);  // sub-build
   const Option options[] = {
-      {kVersion, version.Data()},
-      {kEncryption, QByteArray(1, static_cast<char>(Encryption::NotSupported))},
-      {kInstOpt, QByteArray(1, '\0')},
-      {kThreadId, QByteArray()},
+      {kVersion, version.Data()},      {kEncryption, QByteArray(1, static_cast<char>(encryption))},
+      {kInstOpt, QByteArray(1, '\0')}, {kThreadId, QByteArray()},
       {kMars, QByteArray(1, '\0')},
   };
   const std::size_t tableSize = std::size(options) * 5 + 1;

@@ -19,9 +19,10 @@ struct PreLoginRequest {
 // Reads the client's PRELOGIN options; raises ProtocolError when the option table is broken.
 PreLoginRequest ParsePreLogin(std::string_view message);
 
-// The server's PRELOGIN answer: its version, no encryption at all (the test server has no
-// certificate), no instance name check, no MARS.
-QByteArray PreLoginResponse(std::uint32_t serverVersion);
+// The server's PRELOGIN answer: its version, what it does about encryption, no instance name
+// check, no MARS.
+QByteArray PreLoginResponse(std::uint32_t serverVersion,
+                            Encryption encryption = Encryption::NotSupported);
 
 // Protocol versions as LOGIN7 carries them.
 inline constexpr std::uint32_t kTds72 = 0x72090002;

@@ -34,6 +34,7 @@ bool Response::Flush() {
     return true;
   }
   buffer_.Data().remove(0, ready);
+  sent_ = true;
   if (channel_.AttentionArrived(0)) cancelled_ = true;
   return cancelled_;
 }
@@ -42,7 +43,14 @@ void Response::Finish() {
   if (finished_) return;
   finished_ = true;
   if (cancelled_) {
+    // What was begun ends as its own message (its tokens whole, so that the client can skip
+    // them); the acknowledgement of the attention follows as a message of its own.
     hasPendingDone_ = false;
+    if (sent_)
+      channel_.Send(
+          std::string_view(buffer_.Data().constData(), static_cast<std::size_t>(buffer_.Size())),
+          true);
+    buffer_.Clear();
     WriteDone(buffer_, Token::Done, kDoneAttention, 0, 0);
   } else if (hasPendingDone_) {
     WritePendingDone(false);

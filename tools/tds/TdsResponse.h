@@ -25,8 +25,8 @@ class Response {
   bool Cancelled() const { return cancelled_; }
   // Marks the response as cancelled, as an attention found elsewhere does.
   void Cancel() { cancelled_ = true; }
-  // Sends the rest with the end-of-message flag; a cancelled response ends with the DONE that
-  // acknowledges the attention.
+  // Sends the rest with the end-of-message flag; a cancelled response ends what it had begun
+  // to send, and the DONE that acknowledges the attention follows as a message of its own.
   void Finish();
 
  private:
@@ -36,6 +36,7 @@ class Response {
   Writer buffer_;
   bool cancelled_ = false;
   bool finished_ = false;
+  bool sent_ = false;  // packets of this response have gone out
   bool hasPendingDone_ = false;
   Token pendingKind_ = Token::Done;
   std::uint16_t pendingStatus_ = 0, pendingCommand_ = 0;

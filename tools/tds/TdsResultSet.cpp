@@ -252,7 +252,7 @@ ResultEncoder::ResultEncoder(const db::ResultSet& result, std::uint32_t tdsVersi
       const Scan s = ScanColumn(rows, col, true);
       const bool memo = f.type == ftMemo || f.type == ftFmtMemo;
       const bool fixed = f.type == ftFixedChar;
-      if (s.ansi) {
+      if (s.ansi && !f.national) {
         plan.source = Source::Ansi;
         const qint64 length = std::max<qint64>({f.size, s.maxAnsi, 1});
         if (memo || length > 8000) {
@@ -280,6 +280,19 @@ ResultEncoder::ResultEncoder(const db::ResultSet& result, std::uint32_t tdsVersi
   }
 }
 
+void ResultEncoder::Echo(int col, const TypeInfo& type, const QVariant& value) {
+  if (type.IsLong() || type.type == DataType::Null || col < 0 ||
+      col >= static_cast<int>(columns_.size()))
+    return;
+  const auto c = static_cast<std::size_t>(col);
+  columns_[c].type = type;
+  // "?2" is no name the client wrote: SQL Server sends an unnamed column.
+  if (columns_[c].name.startsWith(u'?')) columns_[c].name.clear();
+  plans_[c] = {Source::Echo, false};
+  echoes_.resize(columns_.size());
+  echoes_[c] = value;
+}
+
 void ResultEncoder::WriteMetadata(Writer& w) const {
   WriteColMetadata(w, columns_);
 }
@@ -293,6 +306,10 @@ void ResultEncoder::WriteRow(Writer& w, qint64 row) const {
 
 void ResultEncoder::WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qint64 row,
                               int col) const {
+  if (plan.source == Source::Echo) {
+    WriteValue(w, column.type, echoes_[static_cast<std::size_t>(col)]);
+    return;
+  }
   const RowStore& rows = result_.rows;
   const RowStore::Kind kind = rows.KindAt(row, col);
   if (kind == RowStore::Kind::Null) {
@@ -391,6 +408,8 @@ void ResultEncoder::WriteCell(Writer& w, const ColumnInfo& column, Plan plan, qi
       }
       return;
     }
+    case Source::Echo:
+      return;  // written above
   }
 }
 

@@ -15,9 +15,9 @@ inline constexpr std::uint8_t kDecimalScale = 8;
 // Sends a result set of the engine as SQL Server would send the same columns: the TDS type
 // of each column follows the field type and size, and where the cells do not fit that type
 // (a date the engine could not read stays text) the column goes as text, so that nothing is
-// lost. The engine does not tell varchar from nvarchar: text that code page 874 holds goes
-// as char/varchar/text with the Thai collation, as the suite's servers keep their 8-bit
-// columns, any other text as nchar/nvarchar/ntext. Decimals keep their declared precision and
+// lost. Columns declared nchar, nvarchar or ntext go as such; other text that code page 874
+// holds goes as char/varchar/text with the Thai collation, as the suite's servers keep their
+// 8-bit columns, and any other text as nchar/nvarchar/ntext. Decimals keep their declared precision and
 // scale where every value fits them. A client of TDS 7.2, which has no date, time or datetime2,
 // gets those columns as nvarchar text, as SQL Server sends them to down-level clients.
 class ResultEncoder {
@@ -25,6 +25,10 @@ class ResultEncoder {
   explicit ResultEncoder(const db::ResultSet& result, std::uint32_t tdsVersion = 0x74000004);
 
   const std::vector<ColumnInfo>& Columns() const { return columns_; }
+  // Sends column `col` as a parameter selected back: in the type the client gave it, with the
+  // value it sent, as SQL Server echoes "SELECT @p". Long types (text, ntext, image) keep the
+  // column's own form.
+  void Echo(int col, const TypeInfo& type, const QVariant& value);
   void WriteMetadata(Writer& w) const;
   // Raises std::range_error for a value the chosen type cannot hold.
   void WriteRow(Writer& w, qint64 row) const;
@@ -43,7 +47,8 @@ class ResultEncoder {
     DateText,  // date, time or datetime2 for a client that predates them
     Ansi,
     Unicode,
-    Binary
+    Binary,
+    Echo  // a parameter's value in its own type
   };
   struct Plan {
     Source source;
@@ -56,6 +61,7 @@ class ResultEncoder {
   const db::ResultSet& result_;
   std::vector<ColumnInfo> columns_;
   std::vector<Plan> plans_;
+  std::vector<QVariant> echoes_;  // by column, for Source::Echo
 };
 
 }  // namespace qav::tds

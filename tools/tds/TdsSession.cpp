@@ -8,14 +8,21 @@
 #include "tools/tds/TdsLogin.h"
 #include "tools/tds/TdsResponse.h"
 #include "tools/tds/TdsResultSet.h"
+#include "tools/tds/TdsTls.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <algorithm>
 
 namespace qav::tds {
 
 namespace {
+
+// What @@VERSION says: clients read the product and its version number from it.
+QString VersionText() {
+  return QStringLiteral(
+      "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tQAV test server on an embedded "
+      "suite\n");
+}
 
 // What the server calls itself: clients look for this name to know SQL Server's dialect.
 constexpr char16_t kProductName[] = u"Microsoft SQL Server";
@@ -126,6 +133,7 @@ void Session::Run() {
   } closeAtEnd{channel_};
   try {
     if (!Login()) return;
+    channel_.StartReader();
     while (std::optional<Message> m = channel_.Read()) {
       switch (m->type) {
         case PacketType::SqlBatch:
@@ -162,19 +170,44 @@ void Session::Run() {
 bool Session::Login() {
   std::optional<Message> m = channel_.Read();
   if (!m) return false;
+  bool loginOnly = false;  // TLS for the login alone, as a client that asks for none gets it
+  bool refuseClear = false;
   if (m->type == PacketType::PreLogin) {
-    ParsePreLogin(
+    const PreLoginRequest request = ParsePreLogin(
         std::string_view(m->payload.constData(), static_cast<std::size_t>(m->payload.size())));
-    const QByteArray reply = PreLoginResponse(kProductVersion);
+    const bool asked =
+        request.encryption == Encryption::On || request.encryption == Encryption::Required;
+    Encryption answer = Encryption::NotSupported;
+    if (options_.tls && request.encryption != Encryption::NotSupported) {
+      answer = asked ? Encryption::On : Encryption::Off;
+      loginOnly = !asked;
+    }
+    // A client that asked for encryption ends the connection on NOT_SUP; one that goes on
+    // anyway is refused at its login.
+    refuseClear = asked && answer == Encryption::NotSupported;
+    const QByteArray reply = PreLoginResponse(kProductVersion, answer);
     channel_.Send(std::string_view(reply.constData(), static_cast<std::size_t>(reply.size())),
                   true);
+    if (answer != Encryption::NotSupported) {
+      auto link = std::make_unique<TlsLink>(channel_.Fd(), *options_.tls);
+      if (!link->Handshake()) return false;
+      channel_.UseTls(std::move(link));
+    }
     m = channel_.Read();
     if (!m) return false;
   }
+  if (loginOnly) channel_.UseTls(nullptr);
   if (m->type != PacketType::Login7) return false;
   const Login7 login = ParseLogin7(
       std::string_view(m->payload.constData(), static_cast<std::size_t>(m->payload.size())));
   tdsVersion_ = login.tdsVersion;
+  if (refuseClear) {
+    RefuseLogin({LoginError(
+        18456, kLoginFailedSeverity,
+        QStringLiteral("The client asked for an encrypted connection, and this server was "
+                       "started without TLS. Login failed."))});
+    return false;
+  }
   const QString loginFailed = QStringLiteral("Login failed for user '%1'.").arg(login.userName);
   if (tdsVersion_ < kTds72) {
     RefuseLogin({LoginError(
@@ -230,13 +263,15 @@ bool Session::Login() {
 }
 
 void Session::RefuseLogin(const std::vector<ServerMessage>& messages) {
-  Response r(channel_);
+  // A client older than TDS 7.2 reads the older forms of the tokens.
+  const bool before72 = tdsVersion_ < kTds72;
+  Writer w;
   for (ServerMessage m : messages) {
     m.server = options_.serverName;
-    WriteMessage(r.Tokens(), Token::Error, m);
+    WriteMessage(w, Token::Error, m, before72);
   }
-  r.Done(Token::Done, kDoneError, 0, 0);
-  r.Finish();
+  WriteDone(w, Token::Done, kDoneError, 0, 0, before72);
+  channel_.Send(std::string_view(w.Data().constData(), static_cast<std::size_t>(w.Size())), true);
 }
 
 std::uint16_t Session::DoneStatus() const {
@@ -307,7 +342,7 @@ void Session::Batch(const Message& message) {
   r.Finish();
 }
 
-bool Session::RunText(Response& response, const QString& sql, const std::vector<QVariant>& args,
+bool Session::RunText(Response& response, const QString& sql, const Arguments& args,
                       bool inProcedure) {
   if (options_.onText) options_.onText(sql);
   std::vector<BatchStatement> statements;
@@ -321,6 +356,7 @@ bool Session::RunText(Response& response, const QString& sql, const std::vector<
   }
   if (statements.empty() && !inProcedure) response.Done(Token::Done, DoneStatus(), 0, 0);
   for (const BatchStatement& statement : statements) {
+    if (!response.Cancelled() && channel_.AttentionArrived(0)) response.Cancel();
     if (response.Cancelled()) return true;
     if (!RunStatement(response, statement, args, inProcedure)) return false;
   }
@@ -328,7 +364,7 @@ bool Session::RunText(Response& response, const QString& sql, const std::vector<
 }
 
 bool Session::RunStatement(Response& response, const BatchStatement& statement,
-                           const std::vector<QVariant>& args, bool inProcedure) {
+                           const Arguments& args, bool inProcedure) {
   const Token done = inProcedure ? Token::DoneInProc : Token::Done;
   const ServerStatement& s = statement.server;
   switch (s.kind) {
@@ -381,8 +417,15 @@ bool Session::RunStatement(Response& response, const BatchStatement& statement,
   return true;
 }
 
-bool Session::WriteResult(Response& response, const db::ResultSet& result, bool inProcedure) {
-  const ResultEncoder encoder(result, tdsVersion_);
+bool Session::WriteResult(Response& response, const db::ResultSet& result, bool inProcedure,
+                          const Arguments& args, const std::vector<int>& echoed) {
+  ResultEncoder encoder(result, tdsVersion_);
+  if (echoed.size() == result.fields.size())
+    for (std::size_t col = 0; col < echoed.size(); ++col) {
+      const auto k = static_cast<std::size_t>(echoed[col] - 1);
+      if (echoed[col] > 0 && k < args.values.size() && k < args.types.size())
+        encoder.Echo(static_cast<int>(col), args.types[k], args.values[k]);
+    }
   encoder.WriteMetadata(response.Tokens());
   const qint64 rows = result.rows.Rows();
   const qsizetype packet = channel_.PacketSize();
@@ -419,8 +462,8 @@ bool Session::WriteNotes(Response& response, std::vector<db::StatementNote>& not
   return response.Cancelled();
 }
 
-bool Session::RunEngine(Response& response, const BatchStatement& statement,
-                        const std::vector<QVariant>& args, bool inProcedure) {
+bool Session::RunEngine(Response& response, const BatchStatement& statement, const Arguments& args,
+                        bool inProcedure) {
   const Token done = inProcedure ? Token::DoneInProc : Token::Done;
   const auto fail = [&](const ServerMessage& message) {
     // What ran before the error is said first, as SQL Server sends it as it goes.
@@ -432,7 +475,13 @@ bool Session::RunEngine(Response& response, const BatchStatement& statement,
   };
   try {
     if (implicitTransactions_ && !transaction_) BeginTransaction(response);
-    const std::unique_ptr<db::ResultSet> result = db_->Execute(statement.text, args);
+    std::unique_ptr<db::ResultSet> result;
+    {
+      const Channel::InterruptScope scope(channel_, [db = db_.get()] { db->Interrupt(); });
+      result = db_->Execute(
+          WithSessionValues(statement.text, {VersionText(), channel_.Spid(), database_}),
+          args.values);
+    }
     db_->TakeMessages();  // the notes say the same, in their place
     std::vector<db::StatementNote> notes = db_->TakeNotes();
     // A statement without rows ends with the DONE of its last count.
@@ -445,7 +494,8 @@ bool Session::RunEngine(Response& response, const BatchStatement& statement,
         }
     if (WriteNotes(response, notes, held, statement.line, inProcedure)) return true;
     if (result) {
-      WriteResult(response, *result, inProcedure);
+      WriteResult(response, *result, inProcedure, args,
+                  args.values.empty() ? std::vector<int>() : SelectedParameters(statement.text));
     } else {
       const qint64 count = held < notes.size() ? notes[held].count : db_->RowsAffected();
       if (count >= 0)
@@ -456,6 +506,7 @@ bool Session::RunEngine(Response& response, const BatchStatement& statement,
     }
     return true;
   } catch (const db::EDatabaseError& e) {
+    if (Cancelled(response)) return true;
     return fail(EngineError(e, QString(), db::LineOf(e, statement.line)));
   } catch (const std::range_error& e) {
     return fail(
@@ -526,14 +577,14 @@ void Session::EndTransaction(Response& response, bool commit) {
 }
 
 void Session::WaitFor(Response& response, int milliseconds) {
-  const QDeadlineTimer deadline(milliseconds);
-  while (!deadline.hasExpired()) {
-    const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100));
-    if (channel_.AttentionArrived(step)) {
-      response.Cancel();
-      return;
-    }
-  }
+  if (channel_.AttentionArrived(milliseconds)) response.Cancel();
+}
+
+bool Session::Cancelled(Response& response) {
+  // An engine error that an attention caused (the interrupted statement's) is not the
+  // client's to see: the acknowledgement says it all.
+  if (!response.Cancelled() && channel_.AttentionArrived(0)) response.Cancel();
+  return response.Cancelled();
 }
 
 void Session::TransactionManager(const Message& message) {
@@ -595,9 +646,12 @@ bool Session::CallSpecial(Response& r, RpcCall& call) {
     return i < params.size() ? params[i].value.toString() : QString();
   };
   const auto values = [&](std::size_t from) {
-    std::vector<QVariant> v;
-    for (std::size_t i = from; i < params.size(); ++i) v.push_back(params[i].value);
-    return v;
+    Arguments a;
+    for (std::size_t i = from; i < params.size(); ++i) {
+      a.values.push_back(params[i].value);
+      a.types.push_back(params[i].type);
+    }
+    return a;
   };
   const auto fail = [&](int number, const QString& message) {
     WriteMessage(r.Tokens(), Token::Error, NumberedError(number, message));
@@ -724,7 +778,10 @@ bool Session::CallProcedure(Response& r, RpcCall& call) {
   try {
     if (implicitTransactions_ && !transaction_) BeginTransaction(r);
     std::vector<db::ProcArg> args = ProcedureArgs(call);
-    db_->ExecProc(call.name, args);
+    {
+      const Channel::InterruptScope scope(channel_, [db = db_.get()] { db->Interrupt(); });
+      db_->ExecProc(call.name, args);
+    }
     WriteReturnStatus(r.Tokens(), args[0].value.isNull() ? 0 : args[0].value.toInt());
     for (std::size_t k = 0; k < call.params.size(); ++k) {
       const RpcParam& p = call.params[k];
@@ -735,6 +792,7 @@ bool Session::CallProcedure(Response& r, RpcCall& call) {
     r.Done(Token::DoneProc, DoneStatus(), 0, 0);
     return true;
   } catch (const db::EDatabaseError& e) {
+    if (Cancelled(r)) return false;
     WriteMessage(r.Tokens(), Token::Error, EngineError(e, sql::ObjectName(call.name)));
     r.Done(Token::DoneProc, DoneStatus() | kDoneError, 0, 0);
   } catch (const std::range_error& e) {

@@ -14,6 +14,7 @@
 namespace qav::tds {
 
 class Response;
+class TlsCredentials;
 
 struct ServerOptions {
   QString suiteFolder;  // absolute path of the embedded suite served
@@ -23,6 +24,15 @@ struct ServerOptions {
   // Called with the text of every batch and procedure call as it arrived, before it runs, from
   // the connection's own thread: the server's log of what clients sent.
   std::function<void(const QString&)> onText;
+  // The certificate offered to clients that encrypt; none: the server answers that it does
+  // not encrypt, and refuses the login of a client that asked for it.
+  std::shared_ptr<const TlsCredentials> tls;
+};
+
+// The values of a parameterised request, in order, with the types the client sent them in.
+struct Arguments {
+  std::vector<QVariant> values;
+  std::vector<TypeInfo> types;
 };
 
 // One client connection: the login, then requests until the client leaves. Each session has
@@ -51,22 +61,25 @@ class Session {
 
   // Runs the statements of a text one after another, stopping at the first error; false after
   // an error. A text the parser refuses runs nothing and answers with its error.
-  bool RunText(Response& response, const QString& sql, const std::vector<QVariant>& args,
-               bool inProcedure);
-  bool RunStatement(Response& response, const BatchStatement& statement,
-                    const std::vector<QVariant>& args, bool inProcedure);
-  bool RunEngine(Response& response, const BatchStatement& statement,
-                 const std::vector<QVariant>& args, bool inProcedure);
+  bool RunText(Response& response, const QString& sql, const Arguments& args, bool inProcedure);
+  bool RunStatement(Response& response, const BatchStatement& statement, const Arguments& args,
+                    bool inProcedure);
+  bool RunEngine(Response& response, const BatchStatement& statement, const Arguments& args,
+                 bool inProcedure);
   // Sends what the engine said besides its last result: earlier results, counts and PRINT
   // texts, in order. Leaves out the note at `held`, whose count goes with the statement's own
   // DONE. True once the client has cancelled.
   bool WriteNotes(Response& response, std::vector<db::StatementNote>& notes, std::size_t held,
                   int line, bool inProcedure);
-  bool WriteResult(Response& response, const db::ResultSet& result, bool inProcedure);
+  // `echoed`: for each column, the parameter (from 1) it selects back alone, 0 for none.
+  bool WriteResult(Response& response, const db::ResultSet& result, bool inProcedure,
+                   const Arguments& args = {}, const std::vector<int>& echoed = {});
   bool UseDatabase(Response& response, const QString& name, bool inProcedure);
   void BeginTransaction(Response& response);
   void EndTransaction(Response& response, bool commit);
   void WaitFor(Response& response, int milliseconds);
+  // True once the client has cancelled what runs, taking its attention.
+  bool Cancelled(Response& response);
 
   bool CallProcedure(Response& response, RpcCall& call);
   bool CallSpecial(Response& response, RpcCall& call);

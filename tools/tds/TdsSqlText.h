@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <vector>
 
 namespace qav::tds {
@@ -18,14 +19,14 @@ struct ServerStatement {
     BeginTran,   // BEGIN TRAN[SACTION]
     Commit,      // COMMIT [TRAN[SACTION]|WORK], also under IF @@TRANCOUNT > 0
     Rollback,    // ROLLBACK ..., likewise
-    RaiseError,  // RAISERROR('text', severity, state)
+    RaiseError,  // RAISERROR('text', severity, state [, literal]...) [WITH ...]
   };
   Kind kind = Kind::Engine;
   QString name;           // Use: the database; Set: the option, upper case
   bool on = false;        // Set: ON or OFF
   bool whenOpen = false;  // Commit, Rollback: under IF @@TRANCOUNT > 0, so never an error
   int milliseconds = 0;   // WaitFor
-  QString text;           // RaiseError
+  QString text;           // RaiseError: with its arguments filled in
   int severity = 0, state = 0;
 };
 
@@ -53,5 +54,24 @@ QString NumberParameters(QStringView sql, const QStringList& names);
 // The "@NAME" variables a procedure body uses, in order of first use: the procedure's input
 // parameters, as SQL Server would have them declared.
 QStringList BodyVariables(QStringView body);
+
+// RAISERROR's message with its arguments filled in, as SQL Server fills %d, %i, %o, %s, %u,
+// %x and %X (with flags, width and precision, "*" taking them from the arguments); a missing or
+// NULL argument gives "(null)".
+QString FormatRaiserror(QStringView format, const std::vector<QVariant>& args);
+
+// For each column of a SELECT, the engine's placeholder ("?2": 2) that the column is alone
+// (under an alias or not), 0 for other columns; empty when the text is no SELECT whose columns
+// can be told apart.
+std::vector<int> SelectedParameters(QStringView sql);
+
+// What a session answers for @@VERSION, @@SPID and DB_NAME(), which the engine does not know.
+struct SessionValues {
+  QString version;
+  int spid = 0;
+  QString database;
+};
+// The statement with those put in as literals, outside quotes and comments.
+QString WithSessionValues(QStringView sql, const SessionValues& values);
 
 }  // namespace qav::tds

@@ -23,14 +23,17 @@ class LengthScope {
 }  // namespace
 
 void WriteDone(Writer& w, Token kind, std::uint16_t status, std::uint16_t command,
-               std::uint64_t rows) {
+               std::uint64_t rows, bool before72) {
   w.U8(static_cast<std::uint8_t>(kind));
   w.U16(status);
   w.U16(command);
-  w.U64(rows);
+  if (before72)
+    w.U32(static_cast<std::uint32_t>(rows));
+  else
+    w.U64(rows);
 }
 
-void WriteMessage(Writer& w, Token kind, const ServerMessage& m) {
+void WriteMessage(Writer& w, Token kind, const ServerMessage& m, bool before72) {
   LengthScope scope(w, kind);
   w.U32(static_cast<std::uint32_t>(m.number));
   w.U8(m.state);
@@ -38,7 +41,10 @@ void WriteMessage(Writer& w, Token kind, const ServerMessage& m) {
   w.UsVarchar(m.text);
   w.BVarchar(m.server);
   w.BVarchar(m.procedure);
-  w.U32(static_cast<std::uint32_t>(m.line));
+  if (before72)
+    w.U16(static_cast<std::uint16_t>(m.line));
+  else
+    w.U32(static_cast<std::uint32_t>(m.line));
 }
 
 void WriteEnvChange(Writer& w, EnvChangeType type, QStringView newValue, QStringView oldValue) {

@@ -73,9 +73,11 @@ struct ColumnInfo {
   std::uint16_t flags = kColumnNullable | kColumnUpdatableUnknown;
 };
 
+// Clients before TDS 7.2 read a DONE's count in four bytes and a message's line in two:
+// `before72` writes those forms.
 void WriteDone(Writer& w, Token kind, std::uint16_t status, std::uint16_t command,
-               std::uint64_t rows);
-void WriteMessage(Writer& w, Token kind, const ServerMessage& message);
+               std::uint64_t rows, bool before72 = false);
+void WriteMessage(Writer& w, Token kind, const ServerMessage& message, bool before72 = false);
 void WriteEnvChange(Writer& w, EnvChangeType type, QStringView newValue, QStringView oldValue);
 // The collation and transaction changes carry bytes rather than texts.
 void WriteEnvChangeBytes(Writer& w, EnvChangeType type, const QByteArray& newValue,
