@@ -1,6 +1,7 @@
 #include "db/embedded/EmbeddedConnection.h"
 
 #include "db/Errors.h"
+#include "db/embedded/DeclaredColumns.h"
 #include "db/embedded/EmbeddedBackup.h"
 #include "db/embedded/EmbeddedCatalog.h"
 #include "db/embedded/EmbeddedDialect.h"
@@ -215,7 +216,10 @@ class SqliteCursor final : public BackendCursor {
 class EmbeddedConnection final : public BackendConnection {
  public:
   EmbeddedConnection(QString folder, std::unique_ptr<LockWaiter> waiter, DbHandle db)
-      : folder_(std::move(folder)), waiter_(std::move(waiter)), db_(std::move(db)) {
+      : folder_(std::move(folder)),
+        waiter_(std::move(waiter)),
+        db_(std::move(db)),
+        declared_(db_.get()) {
     catalog_.Install(db_.get(), folder_);
     RegisterTsqlCollation(db_.get());
     RegisterTsqlFunctions(db_.get());
@@ -250,7 +254,7 @@ class EmbeddedConnection final : public BackendConnection {
       WithLine(s, [&] {
         const QString text = Translate(batch.TextOf(s));
         cursor = OpenQueryCursor(text, args);
-        if (!cursor) RunTranslated(text, run);
+        if (!cursor) RunQuery(text, run);
       });
       if (cursor) return cursor;
     } else {
@@ -371,8 +375,11 @@ class EmbeddedConnection final : public BackendConnection {
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
       const QString name =
           QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+      // IDENTITY is no part of the type the values are read by.
       const QString type =
-          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)));
+          ReadDeclaredType(
+              name, QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))))
+              .type;
       // Columns of one name in several tables count when their types agree.
       const auto it = columnTypes_.find(name);
       if (it != columnTypes_.end())
@@ -466,14 +473,63 @@ class EmbeddedConnection final : public BackendConnection {
         WithLine(s, [] { RefuseTsql(QStringLiteral("TRY ... CATCH")); });
         return;
       default:
-        WithLine(s, [&] { RunTranslated(Translate(batch.TextOf(s)), run); });
+        WithLine(s, [&] { RunKeepingTypes(s.kind, batch.TextOf(s), run); });
         return;
     }
+  }
+
+  // Runs a statement for SQLite, keeping the declared types of the tables it writes.
+  void RunKeepingTypes(sql::StatementKind kind, QStringView tsql, Run& run) {
+    using Kind = sql::StatementKind;
+    if (kind == Kind::Set && declared_.SetIdentityInsert(tsql)) {
+      declared_.SetRowCount(0);
+      return;
+    }
+    const QString text = Translate(tsql);
+    switch (kind) {
+      case Kind::Insert: {
+        const QString insert = declared_.Insert(text);
+        try {
+          RunTranslated(insert, run);
+        } catch (...) {
+          declared_.Abandon();
+          throw;
+        }
+        declared_.Inserted();
+        return;
+      }
+      case Kind::Update:
+        RunTranslated(declared_.Update(text), run);
+        return;
+      case Kind::Select:
+        RunQuery(text, run);
+        return;
+      case Kind::Create:
+      case Kind::Drop:
+      case Kind::Truncate:
+        RunTranslated(text, run);
+        declared_.TablesRemade(tsql);
+        return;
+      default:
+        RunTranslated(text, run);
+        return;
+    }
+  }
+
+  // A translated SELECT; SELECT ... INTO makes its table with the types of what it copies.
+  void RunQuery(const QString& text, Run& run) {
+    const QStringList into = declared_.SelectInto(text);
+    if (into.isEmpty()) {
+      RunTranslated(text, run);
+      return;
+    }
+    for (const QString& one : into) RunSqlite(one, run);
   }
 
   // BEGIN TRAN nests as SQL Server counts it: the outermost COMMIT commits, and ROLLBACK undoes
   // the whole transaction.
   void Transaction(sql::StatementKind kind) {
+    declared_.SetRowCount(0);
     const bool open = sqlite3_get_autocommit(db_.get()) == 0;
     if (!open) tranCount_ = 0;
     switch (kind) {
@@ -544,6 +600,7 @@ class EmbeddedConnection final : public BackendConnection {
         const TsqlStatement::Assignment& a = statement.assignments.front();
         Variable& v = DeclaredVariable(a.variable);
         v.value = Evaluate(Converted(v.type, a.expression), run);
+        declared_.SetRowCount(1);
         break;
       }
       case Kind::SelectAssign: {
@@ -555,12 +612,15 @@ class EmbeddedConnection final : public BackendConnection {
         const StmtHandle stmt = Prepare(sql, run);
         // As on SQL Server, the last row's values stay; no row changes nothing.
         int rc;
+        qint64 rows = 0;
         while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+          ++rows;
           for (std::size_t i = 0; i < statement.assignments.size(); ++i)
             DeclaredVariable(statement.assignments[i].variable).value =
                 ColumnValue(stmt.get(), static_cast<int>(i));
         }
         if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), sql);
+        declared_.SetRowCount(rows);
         break;
       }
       case Kind::Print:
@@ -576,6 +636,8 @@ class EmbeddedConnection final : public BackendConnection {
         break;
       }
       case Kind::SetOption:
+        declared_.SetRowCount(0);
+        break;
       case Kind::Other:
         break;
     }
@@ -661,9 +723,13 @@ class EmbeddedConnection final : public BackendConnection {
   void Step(sqlite3_stmt* stmt, Run& run) {
     const int columns = sqlite3_column_count(stmt);
     int rc;
+    qint64 rows = 0;
     if (columns > 0 && run.keepRows) {
       ResultBuilder builder(stmt);
-      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) builder.AddRow();
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        builder.AddRow();
+        ++rows;
+      }
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
       // The result before goes into the notes where it came, before the counts that followed it.
       if (run.result) {
@@ -677,6 +743,7 @@ class EmbeddedConnection final : public BackendConnection {
       resultNoteAt_ = notes_.size();
     } else {
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        ++rows;
         if (run.keepRows) continue;
         run.lastRowNames.resize(static_cast<std::size_t>(columns));
         run.lastRow.resize(static_cast<std::size_t>(columns));
@@ -688,12 +755,14 @@ class EmbeddedConnection final : public BackendConnection {
       }
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
     }
+    declared_.SetRowCount(rows);
     if (!sqlite3_stmt_readonly(stmt)) {
       const QString verb = StatementVerb(stmt);
       if (verb == QLatin1StringView("INSERT") || verb == QLatin1StringView("UPDATE") ||
           verb == QLatin1StringView("DELETE") || verb == QLatin1StringView("REPLACE") ||
           verb == QLatin1StringView("WITH")) {
         rowsAffected_ = sqlite3_changes64(db_.get());
+        declared_.SetRowCount(rowsAffected_);
         if (nocount_) return;
         StatementNote note;
         note.kind = StatementNote::Kind::RowsAffected;
@@ -722,6 +791,7 @@ class EmbeddedConnection final : public BackendConnection {
   Catalog catalog_;
   std::unique_ptr<LockWaiter> waiter_;  // the handle's busy handler: outlives it
   DbHandle db_;                         // closed before the catalog whose functions it holds goes
+  DeclaredColumns declared_;            // after db_: its statements are finalized before db_ closes
   qint64 rowsAffected_ = -1;
   QHash<QString, Variable> variables_;   // by lower-case name, "@" included
   QHash<QString, QString> columnTypes_;  // declared types by lower-case column name

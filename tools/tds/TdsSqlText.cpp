@@ -55,7 +55,9 @@ ServerStatement ClassifyStatement(const sql::ParsedBatch& batch, const sql::Stat
       }
       break;
     case Kind::Set:
-      if (size > 1 && kindOf(1) == sql::TokenKind::Word) {
+      // SET IDENTITY_INSERT belongs to the tables: the engine keeps it.
+      if (size > 1 && kindOf(1) == sql::TokenKind::Word &&
+          !t.IsWord(first + 1, QLatin1StringView("identity_insert"))) {
         s.kind = ServerStatement::Kind::Set;
         s.name = text(1).toString().toUpper();
         s.on = size > 2 && t.IsWord(first + 2, QLatin1StringView("on"));
@@ -211,6 +213,13 @@ int ServerErrorNumber(const QString& text) {
       {"may not be negative", 10742},
       {"provided for a FETCH clause must be greater", 10744},
       {"is nested too deeply", 191},
+      {"Cannot insert explicit value for identity column", 544},
+      {"can only be specified when a column list is used and IDENTITY_INSERT is ON", 8101},
+      {"Cannot update identity column", 8102},
+      {"does not have the identity property", 8106},
+      {"IDENTITY_INSERT is already ON", 8107},
+      {"because it does not exist or you do not have permissions", 1088},
+      {"String or binary data would be truncated", 2628},
   };
   for (const auto& [words, number] : kNumbers)
     if (text.contains(QLatin1String(words), Qt::CaseInsensitive)) return number;
