@@ -2,7 +2,7 @@
 
 #include "db/embedded/EmbeddedDialect.h"
 #include "db/embedded/TsqlRewriter.h"
-#include "db/embedded/TsqlTokens.h"
+#include "sql/TsqlLexer.h"
 
 #include <sqlite3.h>
 #include <QFileInfo>
@@ -15,77 +15,115 @@ namespace qav::db::embedded {
 
 namespace {
 
-using Kind = TsqlToken::Kind;
-using Tokens = std::vector<TsqlToken>;
-
-bool IsSymbol(const Tokens& t, std::size_t i, QStringView s) {
-  return i < t.size() && t[i].kind == Kind::Symbol && t[i].text == s;
-}
-
-bool IsNameToken(const Tokens& t, std::size_t i) {
-  return i < t.size() && (t[i].kind == Kind::Word || t[i].kind == Kind::Name);
-}
-
-// The end of the name "a", "a.b" or "a.b.c" that starts at `from`.
-std::size_t NameEnd(const Tokens& t, std::size_t from) {
-  std::size_t end = from + 1;
-  while (IsSymbol(t, end, u".") && IsNameToken(t, end + 1)) end += 2;
-  return end;
-}
-
-// [from, to) split at the commas outside parentheses.
-std::vector<std::pair<std::size_t, std::size_t>> Items(const Tokens& t, std::size_t from,
-                                                       std::size_t to) {
-  std::vector<std::pair<std::size_t, std::size_t>> items;
-  int depth = 0;
-  std::size_t start = from;
-  for (std::size_t i = from; i < to; ++i) {
-    if (IsSymbol(t, i, u"("))
-      ++depth;
-    else if (IsSymbol(t, i, u")"))
-      --depth;
-    else if (depth == 0 && IsSymbol(t, i, u",")) {
-      items.emplace_back(start, i);
-      start = i + 1;
-    }
-  }
-  items.emplace_back(start, to);
-  return items;
-}
-
-QString Join(const Tokens& t, std::size_t from, std::size_t to) {
-  QString out;
-  for (std::size_t i = from; i < to && i < t.size(); ++i)
-    out += (i == from ? QString() : t[i].lead) + t[i].text;
-  return out;
-}
-
-// Texts to put around tokens, applied in one copy.
-class Wraps {
+// The code tokens of a statement, read where they stand in its text: the statements here are
+// read once each, on the way to SQLite, and most are a script's one-row INSERTs.
+class Code {
  public:
-  explicit Wraps(const TsqlTokens& parsed)
-      : parsed_(parsed), before_(parsed.tokens.size() + 1), after_(parsed.tokens.size()) {}
-  void Before(std::size_t i, const QString& text) {
-    before_[i] += text;
-    changed_ = true;
+  explicit Code(QStringView text) : text_(text), t_(sql::CodeTokens(text)) {}
+
+  std::size_t size() const { return t_.size(); }
+  QStringView Text() const { return text_; }
+  qsizetype Start(std::size_t i) const { return i < t_.size() ? t_[i].start : text_.size(); }
+  qsizetype End(std::size_t i) const { return t_[i].End(); }
+  QString TextAt(std::size_t i) const { return t_[i].Text(text_).toString(); }
+
+  bool Is(std::size_t i, const char* word) const {
+    return i < t_.size() && sql::IsWord(text_, t_[i], QLatin1StringView(word));
   }
-  void After(std::size_t i, const QString& text) {
-    after_[i] += text;
-    changed_ = true;
+  bool IsAny(std::size_t i, std::initializer_list<const char*> words) const {
+    for (const char* w : words)
+      if (Is(i, w)) return true;
+    return false;
   }
-  bool Changed() const { return changed_; }
-  QString Text() const {
-    const Tokens& t = parsed_.tokens;
-    QString out;
-    for (std::size_t i = 0; i < t.size(); ++i)
-      out += t[i].lead + before_[i] + t[i].text + after_[i];
-    return out + before_[t.size()] + parsed_.tail;
+  bool Symbol(std::size_t i, const char* op) const {
+    return i < t_.size() && sql::IsOperator(text_, t_[i], QLatin1StringView(op));
+  }
+  bool IsName(std::size_t i) const {
+    return i < t_.size() &&
+           (t_[i].kind == sql::TokenKind::Word || t_[i].kind == sql::TokenKind::QuotedName);
+  }
+  bool IsString(std::size_t i) const {
+    return i < t_.size() && t_[i].kind == sql::TokenKind::String;
+  }
+  QString Name(std::size_t i) const { return sql::NameValue(t_[i].Text(text_)); }
+  QString StringAt(std::size_t i) const { return sql::StringValue(t_[i].Text(text_)); }
+
+  // The text from token `from` to the end of token `to - 1`.
+  QString Join(std::size_t from, std::size_t to) const {
+    if (from >= to || from >= t_.size()) return {};
+    return text_.mid(t_[from].start, t_[std::min(to, t_.size()) - 1].End() - t_[from].start)
+        .toString();
+  }
+
+  // The end of the name "a", "a.b" or "a.b.c" that starts at `from`.
+  std::size_t NameEnd(std::size_t from) const {
+    std::size_t end = from + 1;
+    while (Symbol(end, ".") && IsName(end + 1)) end += 2;
+    return end;
+  }
+
+  // The ")" closing the "(" at `open`; size() when it is not closed.
+  std::size_t MatchingParen(std::size_t open) const {
+    int depth = 0;
+    for (std::size_t i = open; i < t_.size(); ++i) {
+      if (Symbol(i, "("))
+        ++depth;
+      else if (Symbol(i, ")") && --depth == 0)
+        return i;
+    }
+    return t_.size();
+  }
+
+  // [from, to) split at the commas outside parentheses.
+  std::vector<std::pair<std::size_t, std::size_t>> Items(std::size_t from, std::size_t to) const {
+    std::vector<std::pair<std::size_t, std::size_t>> items;
+    int depth = 0;
+    std::size_t start = from;
+    for (std::size_t i = from; i < to; ++i) {
+      if (Symbol(i, "(")) {
+        ++depth;
+      } else if (Symbol(i, ")")) {
+        --depth;
+      } else if (depth == 0 && Symbol(i, ",")) {
+        items.emplace_back(start, i);
+        start = i + 1;
+      }
+    }
+    items.emplace_back(start, to);
+    return items;
   }
 
  private:
-  const TsqlTokens& parsed_;
-  std::vector<QString> before_, after_;
-  bool changed_ = false;
+  QStringView text_;
+  std::vector<sql::Token> t_;
+};
+
+// Texts to put before and after tokens, applied in one copy; at one place, in the order given.
+class Wraps {
+ public:
+  explicit Wraps(const Code& code) : code_(code) {}
+  void Before(std::size_t i, const QString& text) { inserts_.emplace_back(code_.Start(i), text); }
+  void After(std::size_t i, const QString& text) { inserts_.emplace_back(code_.End(i), text); }
+  bool Changed() const { return !inserts_.empty(); }
+  QString Text() const {
+    auto inserts = inserts_;
+    std::stable_sort(inserts.begin(), inserts.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const QStringView text = code_.Text();
+    QString out;
+    qsizetype copied = 0;
+    for (const auto& [at, insert] : inserts) {
+      out += text.mid(copied, at - copied);
+      out += insert;
+      copied = at;
+    }
+    out += text.mid(copied);
+    return out;
+  }
+
+ private:
+  const Code& code_;
+  std::vector<std::pair<qsizetype, QString>> inserts_;
 };
 
 // The errors of declared types, each raised from here alone.
@@ -132,8 +170,35 @@ QString TruncationText(const char* table, const char* column, QStringView kept) 
       .arg(QString::fromUtf8(table), QString::fromUtf8(column), kept);
 }
 
-// tsql_fit(value, measure, length, table, column): the value as its column keeps it. SQL Server
-// cuts blanks past the length without a word, and fails the statement for anything else.
+// The mode argument of tsql_fit: the measure, and 4 for a column padded with blanks.
+constexpr int kPadded = 4;
+
+int FitMode(const DeclaredColumn& c) {
+  return static_cast<int>(c.measure) | (c.padded ? kPadded : 0);
+}
+
+// What follows the value in the call that fits it to column `c` of table `display`.
+QString FitArguments(const DeclaredColumn& c, const QString& display) {
+  return QStringLiteral(", %1, %2, %3, %4)")
+      .arg(FitMode(c))
+      .arg(c.length)
+      .arg(sql::QuoteString(display), sql::QuoteString(c.name));
+}
+
+const QLatin1StringView kFit("tsql_fit(");
+
+// Whether the value [a, b) is a text written out that fits column `c` as it stands, so that the
+// statement needs no call for it (a script's INSERT ... VALUES, one statement per row).
+bool Fits(const Code& t, std::size_t a, std::size_t b, const DeclaredColumn& c) {
+  if (b != a + 1 || !t.IsString(a) || c.padded) return false;
+  const QString value = t.StringAt(a);
+  if (value.size() <= c.length) return true;  // UTF-16 units, at least one per character
+  return c.measure == DeclaredColumn::Measure::CodePageBytes && value.toUcs4().size() <= c.length;
+}
+
+// tsql_fit(value, mode, length, table, column): the value as its column keeps it. SQL Server
+// cuts blanks past the length without a word, and fails the statement for anything else; a
+// char or nchar column pads a shorter value with blanks.
 void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) {
     sqlite3_result_value(context, argv[0]);
@@ -142,13 +207,14 @@ void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   const auto* text = sqlite3_value_text(argv[0]);
   const int bytes = sqlite3_value_bytes(argv[0]);
   const int length = sqlite3_value_int(argv[2]);
+  const int mode = sqlite3_value_int(argv[1]);
+  const bool padded = (mode & kPadded) != 0;
   // A character is at least one byte in UTF-8: a text of no more bytes fits.
-  if (bytes <= length) {
+  if (bytes <= length && !padded) {
     sqlite3_result_value(context, argv[0]);
     return;
   }
-  const bool units =
-      sqlite3_value_int(argv[1]) == static_cast<int>(DeclaredColumn::Measure::Utf16Units);
+  const bool units = (mode & ~kPadded) == static_cast<int>(DeclaredColumn::Measure::Utf16Units);
   int counted = 0;
   int cut = bytes;  // the byte where the column's length ends
   for (int i = 0; i < bytes; ++i) {
@@ -157,6 +223,12 @@ void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     const int size = units && c >= 0xF0 ? 2 : 1;
     if (counted + size > length && cut == bytes) cut = i;
     counted += size;
+  }
+  if (counted < length && padded) {
+    QByteArray full(reinterpret_cast<const char*>(text), bytes);
+    full.append(length - counted, ' ');
+    sqlite3_result_text(context, full.constData(), static_cast<int>(full.size()), SQLITE_TRANSIENT);
+    return;
   }
   if (counted <= length) {
     sqlite3_result_value(context, argv[0]);
@@ -176,10 +248,6 @@ void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   sqlite3_result_error(context, message.constData(), static_cast<int>(message.size()));
 }
 
-QString Quoted(const QString& value) {
-  return QuoteString(value);
-}
-
 }  // namespace
 
 DeclaredColumn ReadDeclaredType(const QString& name, const QString& declared) {
@@ -187,7 +255,7 @@ DeclaredColumn ReadDeclaredType(const QString& name, const QString& declared) {
       QStringLiteral(R"(\bidentity\b\s*(?:\(\s*([-+]?\d+)\s*,\s*([-+]?\d+)\s*\))?)"),
       QRegularExpression::CaseInsensitiveOption);
   static const QRegularExpression kCharacters(
-      QStringLiteral(R"(^\s*(n?)(?:var)?char\s*(?:\(\s*(\d+)\s*\))?\s*$)"),
+      QStringLiteral(R"(^\s*(n?)(var)?char\s*(?:\(\s*(\d+)\s*\))?\s*$)"),
       QRegularExpression::CaseInsensitiveOption);
   DeclaredColumn c;
   c.name = name;
@@ -205,10 +273,11 @@ DeclaredColumn ReadDeclaredType(const QString& name, const QString& declared) {
   c.type = type.simplified();
   // A length not written (varchar alone) is taken as no limit: the suite's own tables declare
   // it so, and SQLite's CREATE TABLE AS SELECT writes such types too.
-  if (const auto m = kCharacters.match(c.type); m.hasMatch() && m.hasCaptured(2)) {
+  if (const auto m = kCharacters.match(c.type); m.hasMatch() && m.hasCaptured(3)) {
     c.measure = m.captured(1).isEmpty() ? DeclaredColumn::Measure::CodePageBytes
                                         : DeclaredColumn::Measure::Utf16Units;
-    c.length = m.captured(2).toInt();
+    c.padded = m.captured(2).isEmpty();
+    c.length = m.captured(3).toInt();
   }
   return c;
 }
@@ -271,28 +340,7 @@ void DeclaredColumns::RowCountFunction(sqlite3_context* context, int, sqlite3_va
   sqlite3_result_int64(context, self->rowCount_);
 }
 
-qint64 DeclaredColumns::SchemaVersion(int which) {
-  StmtHandle& stmt = which == 0 ? mainVersion_ : tempVersion_;
-  if (!stmt) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           which == 0 ? "PRAGMA main.schema_version" : "PRAGMA temp.schema_version",
-                           -1, &raw, nullptr) != SQLITE_OK)
-      return -1;
-    stmt.reset(raw);
-  }
-  const qint64 v =
-      sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0) : -1;
-  sqlite3_reset(stmt.get());
-  return v;
-}
-
 const DeclaredColumns::Table* DeclaredColumns::Find(const QString& name) {
-  const std::pair<qint64, qint64> version{SchemaVersion(0), SchemaVersion(1)};
-  if (version != version_ || version.first < 0 || version.second < 0) {
-    tables_.clear();
-    version_ = version;
-  }
   const QString key = name.toLower();
   if (const auto it = tables_.constFind(key); it != tables_.constEnd())
     return it->columns.empty() ? nullptr : &*it;
@@ -409,27 +457,26 @@ void DeclaredColumns::ForgetIdentity(const QString& table) {
 
 QString DeclaredColumns::Insert(const QString& translated) {
   run_ = {};
-  const TsqlTokens parsed = Tokenize(translated);
-  const Tokens& t = parsed.tokens;
-  if (t.size() < 3 || !t[0].Is(u"insert")) return translated;
-  const std::size_t nameAt = t[1].Is(u"into") ? 2 : 1;
-  if (!IsNameToken(t, nameAt)) return translated;
-  const std::size_t nameEnd = NameEnd(t, nameAt);
-  const Table* table = Find(sql::NameValue(t[nameEnd - 1].text));
+  const Code t(translated);
+  if (t.size() < 3 || !t.Is(0, "insert")) return translated;
+  const std::size_t nameAt = t.Is(1, "into") ? 2 : 1;
+  if (!t.IsName(nameAt)) return translated;
+  const std::size_t nameEnd = t.NameEnd(nameAt);
+  const Table* table = Find(t.Name(nameEnd - 1));
   if (!table || (!table->measured && table->identity < 0)) return translated;
 
   // The columns the values go to, in order.
   std::vector<int> targets;
   std::size_t pos = nameEnd;
   std::size_t listClose = t.size();
-  const bool listed = IsSymbol(t, pos, u"(") && pos + 1 < t.size() &&
-                      !t[pos + 1].IsAny({"select", "values", "with"});
+  const bool listed =
+      t.Symbol(pos, "(") && pos + 1 < t.size() && !t.IsAny(pos + 1, {"select", "values", "with"});
   if (listed) {
-    listClose = MatchingParen(t, pos);
+    listClose = t.MatchingParen(pos);
     if (listClose >= t.size()) return translated;
-    for (const auto& [a, b] : Items(t, pos + 1, listClose)) {
+    for (const auto& [a, b] : t.Items(pos + 1, listClose)) {
       if (b != a + 1) return translated;
-      const QString column = sql::NameValue(t[a].text);
+      const QString column = t.Name(a);
       const auto found = std::find_if(
           table->columns.begin(), table->columns.end(),
           [&](const auto& c) { return c.name.compare(column, Qt::CaseInsensitive) == 0; });
@@ -450,7 +497,7 @@ QString DeclaredColumns::Insert(const QString& translated) {
       if (i != identity) targets.push_back(i);
   const bool generate = identity >= 0 && !explicitIdentity;
 
-  Wraps wraps(parsed);
+  Wraps wraps(t);
   // The value [a, b) for column `column`.
   auto wrap = [&](std::size_t a, std::size_t b, int column) {
     if (a >= b) return;
@@ -458,12 +505,9 @@ QString DeclaredColumns::Insert(const QString& translated) {
     if (column == identity) {
       wraps.Before(a, QStringLiteral("tsql_identity("));
       wraps.After(b - 1, QStringLiteral(")"));
-    } else if (c.measure != DeclaredColumn::Measure::None) {
-      wraps.Before(a, QStringLiteral("tsql_fit("));
-      wraps.After(b - 1, QStringLiteral(", %1, %2, %3, %4)")
-                             .arg(static_cast<int>(c.measure))
-                             .arg(c.length)
-                             .arg(Quoted(table->display), Quoted(c.name)));
+    } else if (c.measure != DeclaredColumn::Measure::None && !Fits(t, a, b, c)) {
+      wraps.Before(a, kFit);
+      wraps.After(b - 1, FitArguments(c, table->display));
     }
   };
   const QString identityName =
@@ -482,27 +526,27 @@ QString DeclaredColumns::Insert(const QString& translated) {
   };
 
   std::size_t end = t.size();
-  while (end > pos && IsSymbol(t, end - 1, u";")) --end;
+  while (end > pos && t.Symbol(end - 1, ";")) --end;
   QString text;
-  if (pos + 1 < end && t[pos].Is(u"default") && t[pos + 1].Is(u"values")) {
+  if (pos + 1 < end && t.Is(pos, "default") && t.Is(pos + 1, "values")) {
     if (!generate) return translated;
-    text = Join(t, 0, nameEnd) + QStringLiteral(" (%1) VALUES (tsql_identity())").arg(identityName);
-  } else if (pos < end && t[pos].Is(u"values")) {
-    for (std::size_t row = pos + 1; IsSymbol(t, row, u"(");) {
-      const std::size_t close = MatchingParen(t, row);
+    text = t.Join(0, nameEnd) + QStringLiteral(" (%1) VALUES (tsql_identity())").arg(identityName);
+  } else if (pos < end && t.Is(pos, "values")) {
+    for (std::size_t row = pos + 1; t.Symbol(row, "(");) {
+      const std::size_t close = t.MatchingParen(row);
       if (close >= end) return translated;
-      const auto items = Items(t, row + 1, close);
+      const auto items = t.Items(row + 1, close);
       // A row of another length fails in SQLite's words, as it does today.
       if (items.size() == targets.size())
         for (std::size_t k = 0; k < items.size(); ++k)
           wrap(items[k].first, items[k].second, targets[k]);
       if (generate) wraps.Before(close, QStringLiteral(", tsql_identity()"));
-      if (!IsSymbol(t, close + 1, u",")) break;
+      if (!t.Symbol(close + 1, ",")) break;
       row = close + 2;
     }
     if (generate) addIdentityColumn();
-    text = wraps.Text();
-  } else if (pos < end && (t[pos].Is(u"select") || IsSymbol(t, pos, u"("))) {
+    text = wraps.Changed() ? wraps.Text() : translated;
+  } else if (pos < end && (t.Is(pos, "select") || t.Symbol(pos, "("))) {
     // The rows of a query through a common table expression whose columns are named, so that
     // each can be measured against its column.
     QStringList names, values, columns;
@@ -513,26 +557,25 @@ QString DeclaredColumns::Insert(const QString& translated) {
       columns << sql::QuoteIdentifier(c.name);
       if (targets[k] == identity)
         values << QStringLiteral("tsql_identity(%1)").arg(name);
-      else if (c.measure != DeclaredColumn::Measure::None)
+      else if (c.measure == DeclaredColumn::Measure::None)
+        values << name;
+      else if (c.padded)
+        values << kFit + name + FitArguments(c, table->display);
+      else
         // Most values are short enough by their count of characters alone (a UTF-16 unit for
         // each or two), which SQLite counts without a call.
-        values << QStringLiteral(
-                      "CASE WHEN length(%1) <= %2 THEN %1 ELSE tsql_fit(%1, %3, %4, %5, %6) END")
+        values << QStringLiteral("CASE WHEN length(%1) <= %2 THEN %1 ELSE %3%1%4 END")
                       .arg(name)
                       .arg(c.measure == DeclaredColumn::Measure::Utf16Units ? c.length / 2
                                                                             : c.length)
-                      .arg(static_cast<int>(c.measure))
-                      .arg(c.length)
-                      .arg(Quoted(table->display), Quoted(c.name));
-      else
-        values << name;
+                      .arg(kFit, FitArguments(c, table->display));
     }
     if (generate) {
       columns << identityName;
       values << QStringLiteral("tsql_identity()");
     }
     text = QStringLiteral("WITH qav_rows(%1) AS (%2) INSERT INTO %3 (%4) SELECT %5 FROM qav_rows")
-               .arg(names.join(QStringLiteral(", ")), Join(t, pos, end), Join(t, nameAt, nameEnd),
+               .arg(names.join(QStringLiteral(", ")), t.Join(pos, end), t.Join(nameAt, nameEnd),
                     columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
   } else {
     return translated;
@@ -567,42 +610,39 @@ void DeclaredColumns::Inserted() {
 
 void DeclaredColumns::Abandon() {
   run_ = {};
+  SchemaChanged();
 }
 
 QString DeclaredColumns::Update(const QString& translated) {
-  const TsqlTokens parsed = Tokenize(translated);
-  const Tokens& t = parsed.tokens;
-  if (t.size() < 4 || !t[0].Is(u"update") || !IsNameToken(t, 1)) return translated;
-  const std::size_t nameEnd = NameEnd(t, 1);
-  const Table* table = Find(sql::NameValue(t[nameEnd - 1].text));
-  if (!table || (!table->measured && table->identity < 0) || !t[nameEnd].Is(u"set"))
+  const Code t(translated);
+  if (t.size() < 4 || !t.Is(0, "update") || !t.IsName(1)) return translated;
+  const std::size_t nameEnd = t.NameEnd(1);
+  const Table* table = Find(t.Name(nameEnd - 1));
+  if (!table || (!table->measured && table->identity < 0) || !t.Is(nameEnd, "set"))
     return translated;
   std::size_t end = nameEnd + 1;
   for (int depth = 0; end < t.size(); ++end) {
-    if (IsSymbol(t, end, u"("))
+    if (t.Symbol(end, "("))
       ++depth;
-    else if (IsSymbol(t, end, u")"))
+    else if (t.Symbol(end, ")"))
       --depth;
-    else if (depth == 0 && (IsSymbol(t, end, u";") ||
-                            t[end].IsAny({"from", "where", "order", "limit", "returning"})))
+    else if (depth == 0 &&
+             (t.Symbol(end, ";") || t.IsAny(end, {"from", "where", "order", "limit", "returning"})))
       break;
   }
-  Wraps wraps(parsed);
-  for (const auto& [a, b] : Items(t, nameEnd + 1, end)) {
+  Wraps wraps(t);
+  for (const auto& [a, b] : t.Items(nameEnd + 1, end)) {
     std::size_t eq = a;
-    while (eq < b && !IsSymbol(t, eq, u"=")) ++eq;
-    if (eq == a || eq + 1 >= b || !IsNameToken(t, eq - 1)) continue;
-    const QString name = sql::NameValue(t[eq - 1].text);
+    while (eq < b && !t.Symbol(eq, "=")) ++eq;
+    if (eq == a || eq + 1 >= b || !t.IsName(eq - 1)) continue;
+    const QString name = t.Name(eq - 1);
     for (std::size_t i = 0; i < table->columns.size(); ++i) {
       const DeclaredColumn& c = table->columns[i];
       if (c.name.compare(name, Qt::CaseInsensitive) != 0) continue;
       if (static_cast<int>(i) == table->identity) RaiseIdentityUpdate(c.name);
       if (c.measure == DeclaredColumn::Measure::None) break;
-      wraps.Before(eq + 1, QStringLiteral("tsql_fit("));
-      wraps.After(b - 1, QStringLiteral(", %1, %2, %3, %4)")
-                             .arg(static_cast<int>(c.measure))
-                             .arg(c.length)
-                             .arg(Quoted(table->display), Quoted(c.name)));
+      wraps.Before(eq + 1, kFit);
+      wraps.After(b - 1, FitArguments(c, table->display));
       break;
     }
   }
@@ -610,18 +650,17 @@ QString DeclaredColumns::Update(const QString& translated) {
 }
 
 QStringList DeclaredColumns::SelectInto(const QString& translated) {
-  const TsqlTokens parsed = Tokenize(translated);
-  const Tokens& t = parsed.tokens;
-  if (t.size() < 5 || !t[0].Is(u"create")) return {};
+  const Code t(translated);
+  if (t.size() < 5 || !t.Is(0, "create")) return {};
   std::size_t k = 1;
-  const bool temporary = t[k].IsAny({"temp", "temporary"});
+  const bool temporary = t.IsAny(k, {"temp", "temporary"});
   if (temporary) ++k;
-  if (!t[k].Is(u"table") || !IsNameToken(t, k + 1)) return {};
-  const std::size_t nameEnd = NameEnd(t, k + 1);
-  if (!t[nameEnd].Is(u"as") || nameEnd + 1 >= t.size() || !t[nameEnd + 1].Is(u"select")) return {};
+  if (!t.Is(k, "table") || !t.IsName(k + 1)) return {};
+  const std::size_t nameEnd = t.NameEnd(k + 1);
+  if (!t.Is(nameEnd, "as") || nameEnd + 1 >= t.size() || !t.Is(nameEnd + 1, "select")) return {};
   std::size_t end = t.size();
-  while (end > nameEnd && IsSymbol(t, end - 1, u";")) --end;
-  const QString query = Join(t, nameEnd + 1, end);
+  while (end > nameEnd && t.Symbol(end - 1, ";")) --end;
+  const QString query = t.Join(nameEnd + 1, end);
 
   sqlite3_stmt* raw = nullptr;
   // A query that does not prepare fails as the statement would.
@@ -635,12 +674,12 @@ QStringList DeclaredColumns::SelectInto(const QString& translated) {
   bool single = true;
   int depth = 0;
   for (std::size_t i = nameEnd + 1; i < end; ++i) {
-    if (IsSymbol(t, i, u"(")) ++depth;
-    if (IsSymbol(t, i, u")")) --depth;
+    if (t.Symbol(i, "(")) ++depth;
+    if (t.Symbol(i, ")")) --depth;
     if (depth == 0 &&
-        (t[i].IsAny({"join", "group", "union", "except", "intersect", "distinct"}) ||
-         (IsSymbol(t, i, u",") &&
-          Join(t, nameEnd + 1, i).contains(QLatin1StringView("from"), Qt::CaseInsensitive))))
+        (t.IsAny(i, {"join", "group", "union", "except", "intersect", "distinct"}) ||
+         (t.Symbol(i, ",") &&
+          t.Join(nameEnd + 1, i).contains(QLatin1StringView("from"), Qt::CaseInsensitive))))
       single = false;
   }
   const std::vector<ComputedType> computed = ComputedColumnTypes(query);
@@ -685,8 +724,8 @@ QStringList DeclaredColumns::SelectInto(const QString& translated) {
   if (identities > 1)
     for (QString& d : definitions)
       d.remove(QRegularExpression(QStringLiteral(" IDENTITY\\(\\S+\\)")));
-  ForgetIdentity(sql::NameValue(t[nameEnd - 1].text));
-  const QString target = Join(t, k + 1, nameEnd);
+  ForgetIdentity(t.Name(nameEnd - 1));
+  const QString target = t.Join(k + 1, nameEnd);
   return {QStringLiteral("CREATE %1TABLE %2 (%3)")
               .arg(temporary ? QStringLiteral("TEMP ") : QString(), target,
                    definitions.join(QStringLiteral(", "))),
@@ -694,17 +733,15 @@ QStringList DeclaredColumns::SelectInto(const QString& translated) {
 }
 
 bool DeclaredColumns::SetIdentityInsert(QStringView statement) {
-  const TsqlTokens parsed = Tokenize(statement);
-  const Tokens& t = parsed.tokens;
-  if (t.size() < 4 || !t[0].Is(u"set") || !t[1].Is(u"identity_insert")) return false;
-  if (!IsNameToken(t, 2))
-    RaiseTsqlError(QStringLiteral("Incorrect syntax near 'IDENTITY_INSERT'."));
-  const std::size_t nameEnd = NameEnd(t, 2);
-  const bool on = nameEnd < t.size() && t[nameEnd].Is(u"on");
-  if (!on && !(nameEnd < t.size() && t[nameEnd].Is(u"off")))
+  const Code t(statement);
+  if (t.size() < 4 || !t.Is(0, "set") || !t.Is(1, "identity_insert")) return false;
+  if (!t.IsName(2)) RaiseTsqlError(QStringLiteral("Incorrect syntax near 'IDENTITY_INSERT'."));
+  const std::size_t nameEnd = t.NameEnd(2);
+  const bool on = nameEnd < t.size() && t.Is(nameEnd, "on");
+  if (!on && !(nameEnd < t.size() && t.Is(nameEnd, "off")))
     RaiseTsqlError(QStringLiteral("Incorrect syntax near '%1'.")
-                       .arg(nameEnd < t.size() ? t[nameEnd].text : t.back().text));
-  const QString written = sql::NameValue(t[nameEnd - 1].text);
+                       .arg(nameEnd < t.size() ? t.TextAt(nameEnd) : t.TextAt(t.size() - 1)));
+  const QString written = t.Name(nameEnd - 1);
   const Table* table = Find(written);
   if (!table) RaiseNoSuchObject(written);
   if (table->identity < 0) RaiseNoIdentity(table->name);
@@ -721,15 +758,14 @@ bool DeclaredColumns::SetIdentityInsert(QStringView statement) {
 }
 
 void DeclaredColumns::TablesRemade(QStringView statement) {
-  const TsqlTokens parsed = Tokenize(statement);
-  const Tokens& t = parsed.tokens;
-  if (t.size() < 3 || !t[0].IsAny({"create", "drop", "truncate"}) || !t[1].Is(u"table")) return;
+  const Code t(statement);
+  if (t.size() < 3 || !t.IsAny(0, {"create", "drop", "truncate"}) || !t.Is(1, "table")) return;
   std::size_t i = 2;
-  if (t[i].Is(u"if") && i + 1 < t.size() && t[i + 1].Is(u"exists")) i += 2;
-  while (IsNameToken(t, i)) {
-    const std::size_t end = NameEnd(t, i);
-    ForgetIdentity(sql::NameValue(t[end - 1].text));
-    if (!t[0].Is(u"drop") || !IsSymbol(t, end, u",")) break;
+  if (t.Is(i, "if") && i + 1 < t.size() && t.Is(i + 1, "exists")) i += 2;
+  while (t.IsName(i)) {
+    const std::size_t end = t.NameEnd(i);
+    ForgetIdentity(t.Name(end - 1));
+    if (!t.Is(0, "drop") || !t.Symbol(end, ",")) break;
     i = end + 1;
   }
 }

@@ -27,6 +27,7 @@ struct DeclaredColumn {
   bool notNull = false;
   Measure measure = Measure::None;
   int length = 0;
+  bool padded = false;  // char and nchar: a shorter value is padded with blanks to the length
   bool identity = false;
   qint64 seed = 1;
   qint64 increment = 1;
@@ -59,7 +60,7 @@ class DeclaredColumns {
   // After the statement Insert prepared ran: the table's identity value moves on, and
   // @@IDENTITY follows it.
   void Inserted();
-  // The statement Insert prepared failed: nothing of it counts.
+  // A statement failed: nothing of an INSERT counts, and the tables are read again.
   void Abandon();
 
   // SET IDENTITY_INSERT T ON|OFF, in T-SQL; false for any other statement.
@@ -68,6 +69,12 @@ class DeclaredColumns {
   void TablesRemade(QStringView statement);
 
   void SetRowCount(qint64 rows) { rowCount_ = rows; }
+
+  // A statement made, changed or dropped tables, or failed: the tables are read again when next
+  // written. (Reading the schema's version before every INSERT would lock the database file for
+  // it, which costs more than a short INSERT; another connection's change is seen after this
+  // connection's next one.)
+  void SchemaChanged() { tables_.clear(); }
 
  private:
   struct Table {
@@ -95,16 +102,13 @@ class DeclaredColumns {
   QVariant CurrentIdentity(const Table& table, const DeclaredColumn& column);
   void StoreIdentity(const QString& table, bool temporary, qint64 value);
   void ForgetIdentity(const QString& table);
-  qint64 SchemaVersion(int which);
 
   static void IdentityFunction(sqlite3_context* context, int argc, sqlite3_value** argv);
   static void LastIdentityFunction(sqlite3_context* context, int argc, sqlite3_value** argv);
   static void RowCountFunction(sqlite3_context* context, int argc, sqlite3_value** argv);
 
   sqlite3* db_;
-  StmtHandle mainVersion_, tempVersion_;
-  std::pair<qint64, qint64> version_{-1, -1};
-  QHash<QString, Table> tables_;  // by lower-case name
+  QHash<QString, Table> tables_;  // by lower-case name, as last read
   QHash<QString, qint64> tempIdentity_;
   QString identityInsert_;  // the table SET IDENTITY_INSERT is ON for, lower case
   QString identityInsertDisplay_;

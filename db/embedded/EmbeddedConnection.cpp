@@ -172,8 +172,9 @@ class SqliteCursor final : public BackendCursor {
  public:
   static constexpr int kReadAheadRows = 1024;
 
-  SqliteCursor(sqlite3* db, StmtHandle stmt)
-      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()) {
+  // `session` learns the rows read once the last is read, for @@ROWCOUNT.
+  SqliteCursor(sqlite3* db, StmtHandle stmt, DeclaredColumns& session)
+      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()), session_(session) {
     for (int i = 0; i < kReadAheadRows && Step(); ++i) builder_.AddRow();
     ahead_ = builder_.Finish();
   }
@@ -199,9 +200,13 @@ class SqliteCursor final : public BackendCursor {
   bool Step() {
     if (done_) return false;
     const int rc = sqlite3_step(stmt_.get());
-    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_ROW) {
+      ++rows_;
+      return true;
+    }
     done_ = true;
     if (rc != SQLITE_DONE) RaiseSqliteError(db_, QString::fromUtf8(sqlite3_sql(stmt_.get())));
+    session_.SetRowCount(rows_);
     return false;
   }
 
@@ -209,6 +214,8 @@ class SqliteCursor final : public BackendCursor {
   StmtHandle stmt_;
   ResultBuilder builder_;
   std::unique_ptr<ResultSet> ahead_;
+  DeclaredColumns& session_;
+  qint64 rows_ = 0;
   bool aheadTaken_ = false;
   bool done_ = false;
 };
@@ -432,7 +439,7 @@ class EmbeddedConnection final : public BackendConnection {
     if (sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw)) return nullptr;
     ArgsBinder binder(args);
     Bind(raw, binder);
-    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt));
+    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt), declared_);
   }
 
   void RunBatch(const sql::ParsedBatch& batch, Run& run) {
@@ -485,34 +492,34 @@ class EmbeddedConnection final : public BackendConnection {
       declared_.SetRowCount(0);
       return;
     }
-    const QString text = Translate(tsql);
-    switch (kind) {
-      case Kind::Insert: {
-        const QString insert = declared_.Insert(text);
-        try {
-          RunTranslated(insert, run);
-        } catch (...) {
-          declared_.Abandon();
-          throw;
-        }
-        declared_.Inserted();
-        return;
+    try {
+      const QString text = Translate(tsql);
+      switch (kind) {
+        case Kind::Insert:
+          RunTranslated(declared_.Insert(text), run);
+          declared_.Inserted();
+          return;
+        case Kind::Update:
+          RunTranslated(declared_.Update(text), run);
+          return;
+        case Kind::Select:
+          RunQuery(text, run);
+          return;
+        case Kind::Create:
+        case Kind::Drop:
+        case Kind::Alter:
+        case Kind::Truncate:
+          declared_.SchemaChanged();
+          RunTranslated(text, run);
+          declared_.TablesRemade(tsql);
+          return;
+        default:
+          RunTranslated(text, run);
+          return;
       }
-      case Kind::Update:
-        RunTranslated(declared_.Update(text), run);
-        return;
-      case Kind::Select:
-        RunQuery(text, run);
-        return;
-      case Kind::Create:
-      case Kind::Drop:
-      case Kind::Truncate:
-        RunTranslated(text, run);
-        declared_.TablesRemade(tsql);
-        return;
-      default:
-        RunTranslated(text, run);
-        return;
+    } catch (...) {
+      declared_.Abandon();
+      throw;
     }
   }
 
@@ -523,6 +530,7 @@ class EmbeddedConnection final : public BackendConnection {
       RunTranslated(text, run);
       return;
     }
+    declared_.SchemaChanged();
     for (const QString& one : into) RunSqlite(one, run);
   }
 

@@ -589,7 +589,7 @@ void CollateTextColumns(Tokens& t) {
            !t[open].Is(u"as"))
       ++open;
     if (!IsSymbol(t, open, '(')) continue;
-    const std::size_t close = MatchingParen(t, open);
+    std::size_t close = MatchingParen(t, open);
     if (close >= t.size()) continue;
     std::size_t defStart = open + 1;
     for (std::size_t c = open + 1; c <= close; ++c) {
@@ -611,6 +611,7 @@ void CollateTextColumns(Tokens& t) {
                  {Make(Kind::Word, QStringLiteral("COLLATE")),
                   Make(Kind::Word, QStringLiteral("NOCASE"))});
         c += 2;
+        close += 2;  // the definitions after it moved as well
       }
       defStart = c + 1;
     }

@@ -111,6 +111,19 @@ TEST_F(EmbeddedTsql, IdentityGoesOnInTheNextConnection) {
   db->Execute(QStringLiteral("drop table IdNext"), {});
 }
 
+// The console reads a query through a cursor: @@ROWCOUNT counts its rows once the last is read.
+TEST_F(EmbeddedTsql, RowCountAfterACursorsLastRow) {
+  const auto db = Connect();
+  auto cursor = db->OpenCursor(QStringLiteral("select Code from Customer where Id <= 3"), {});
+  ASSERT_TRUE(cursor);
+  RowStore rows;
+  while (cursor->Fetch(rows, 2) > 0) {
+  }
+  EXPECT_EQ(
+      test::TsqlResultText(*db->Execute(QStringLiteral("select @@rowcount"), {})).toStdString(),
+      "3");
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, EmbeddedTsql, ::testing::ValuesIn(test::kTsqlCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
