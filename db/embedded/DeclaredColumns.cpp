@@ -170,17 +170,10 @@ QString TruncationText(const char* table, const char* column, QStringView kept) 
       .arg(QString::fromUtf8(table), QString::fromUtf8(column), kept);
 }
 
-// The mode argument of tsql_fit: the measure, and 4 for a column padded with blanks.
-constexpr int kPadded = 4;
-
-int FitMode(const DeclaredColumn& c) {
-  return static_cast<int>(c.measure) | (c.padded ? kPadded : 0);
-}
-
 // What follows the value in the call that fits it to column `c` of table `display`.
 QString FitArguments(const DeclaredColumn& c, const QString& display) {
   return QStringLiteral(", %1, %2, %3, %4)")
-      .arg(FitMode(c))
+      .arg(static_cast<int>(c.measure))
       .arg(c.length)
       .arg(sql::QuoteString(display), sql::QuoteString(c.name));
 }
@@ -190,15 +183,14 @@ const QLatin1StringView kFit("tsql_fit(");
 // Whether the value [a, b) is a text written out that fits column `c` as it stands, so that the
 // statement needs no call for it (a script's INSERT ... VALUES, one statement per row).
 bool Fits(const Code& t, std::size_t a, std::size_t b, const DeclaredColumn& c) {
-  if (b != a + 1 || !t.IsString(a) || c.padded) return false;
+  if (b != a + 1 || !t.IsString(a)) return false;
   const QString value = t.StringAt(a);
   if (value.size() <= c.length) return true;  // UTF-16 units, at least one per character
   return c.measure == DeclaredColumn::Measure::CodePageBytes && value.toUcs4().size() <= c.length;
 }
 
-// tsql_fit(value, mode, length, table, column): the value as its column keeps it. SQL Server
-// cuts blanks past the length without a word, and fails the statement for anything else; a
-// char or nchar column pads a shorter value with blanks.
+// tsql_fit(value, measure, length, table, column): the value as its column keeps it. SQL Server
+// cuts blanks past the length without a word, and fails the statement for anything else.
 void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) {
     sqlite3_result_value(context, argv[0]);
@@ -207,14 +199,13 @@ void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
   const auto* text = sqlite3_value_text(argv[0]);
   const int bytes = sqlite3_value_bytes(argv[0]);
   const int length = sqlite3_value_int(argv[2]);
-  const int mode = sqlite3_value_int(argv[1]);
-  const bool padded = (mode & kPadded) != 0;
   // A character is at least one byte in UTF-8: a text of no more bytes fits.
-  if (bytes <= length && !padded) {
+  if (bytes <= length) {
     sqlite3_result_value(context, argv[0]);
     return;
   }
-  const bool units = (mode & ~kPadded) == static_cast<int>(DeclaredColumn::Measure::Utf16Units);
+  const bool units =
+      sqlite3_value_int(argv[1]) == static_cast<int>(DeclaredColumn::Measure::Utf16Units);
   int counted = 0;
   int cut = bytes;  // the byte where the column's length ends
   for (int i = 0; i < bytes; ++i) {
@@ -223,12 +214,6 @@ void FitFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     const int size = units && c >= 0xF0 ? 2 : 1;
     if (counted + size > length && cut == bytes) cut = i;
     counted += size;
-  }
-  if (counted < length && padded) {
-    QByteArray full(reinterpret_cast<const char*>(text), bytes);
-    full.append(length - counted, ' ');
-    sqlite3_result_text(context, full.constData(), static_cast<int>(full.size()), SQLITE_TRANSIENT);
-    return;
   }
   if (counted <= length) {
     sqlite3_result_value(context, argv[0]);
@@ -255,7 +240,7 @@ DeclaredColumn ReadDeclaredType(const QString& name, const QString& declared) {
       QStringLiteral(R"(\bidentity\b\s*(?:\(\s*([-+]?\d+)\s*,\s*([-+]?\d+)\s*\))?)"),
       QRegularExpression::CaseInsensitiveOption);
   static const QRegularExpression kCharacters(
-      QStringLiteral(R"(^\s*(n?)(var)?char\s*(?:\(\s*(\d+)\s*\))?\s*$)"),
+      QStringLiteral(R"(^\s*(n?)(?:var)?char\s*(?:\(\s*(\d+)\s*\))?\s*$)"),
       QRegularExpression::CaseInsensitiveOption);
   DeclaredColumn c;
   c.name = name;
@@ -273,11 +258,10 @@ DeclaredColumn ReadDeclaredType(const QString& name, const QString& declared) {
   c.type = type.simplified();
   // A length not written (varchar alone) is taken as no limit: the suite's own tables declare
   // it so, and SQLite's CREATE TABLE AS SELECT writes such types too.
-  if (const auto m = kCharacters.match(c.type); m.hasMatch() && m.hasCaptured(3)) {
+  if (const auto m = kCharacters.match(c.type); m.hasMatch() && m.hasCaptured(2)) {
     c.measure = m.captured(1).isEmpty() ? DeclaredColumn::Measure::CodePageBytes
                                         : DeclaredColumn::Measure::Utf16Units;
-    c.padded = m.captured(2).isEmpty();
-    c.length = m.captured(3).toInt();
+    c.length = m.captured(2).toInt();
   }
   return c;
 }
@@ -559,8 +543,6 @@ QString DeclaredColumns::Insert(const QString& translated) {
         values << QStringLiteral("tsql_identity(%1)").arg(name);
       else if (c.measure == DeclaredColumn::Measure::None)
         values << name;
-      else if (c.padded)
-        values << kFit + name + FitArguments(c, table->display);
       else
         // Most values are short enough by their count of characters alone (a UTF-16 unit for
         // each or two), which SQLite counts without a call.
@@ -650,6 +632,9 @@ QString DeclaredColumns::Update(const QString& translated) {
 }
 
 QStringList DeclaredColumns::SelectInto(const QString& translated) {
+  // Every query comes here: one that is no CREATE TABLE ... AS SELECT is not read further.
+  if (!sql::IsWord(translated, sql::Lexer(translated).NextCode(), QLatin1StringView("create")))
+    return {};
   const Code t(translated);
   if (t.size() < 5 || !t.Is(0, "create")) return {};
   std::size_t k = 1;

@@ -27,7 +27,6 @@ struct DeclaredColumn {
   bool notNull = false;
   Measure measure = Measure::None;
   int length = 0;
-  bool padded = false;  // char and nchar: a shorter value is padded with blanks to the length
   bool identity = false;
   qint64 seed = 1;
   qint64 increment = 1;

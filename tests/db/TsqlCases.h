@@ -571,10 +571,6 @@ inline const TsqlCase kTsqlCases[] = {
      "create table #len5 (v varchar(3)); insert into #len5 values ('ab    '); "
      "select v + '*' from #len5",
      "ab *"},
-    {"CharAndNcharPadWithBlanks",
-     "create table #pad (c char(4), n nchar(3)); insert into #pad values ('ab', N'ก'); "
-     "insert into #pad select 'x', N'ขค'; select c + '*', n + N'*' from #pad order by c",
-     "ab  *|ก  *\nx   *|ขค *"},
     {"EveryTextColumnOfCreateTableIsCaseBlind",
      "create table #two (a varchar(5), b nvarchar(5)); insert into #two values ('x', N'Abc'), "
      "('y', N'ABC'); select count(distinct b) from #two",
