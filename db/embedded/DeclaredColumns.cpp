@@ -441,8 +441,27 @@ void DeclaredColumns::ForgetIdentity(const QString& table) {
 
 QString DeclaredColumns::Insert(const QString& translated) {
   run_ = {};
+  inserting_ = false;
   const Code t(translated);
+  // WITH ... INSERT: the INSERT is read alone, and a common table expression it needs goes
+  // after those of the statement.
+  if (t.Is(0, "with")) {
+    int depth = 0;
+    for (std::size_t k = 1; k < t.size(); ++k) {
+      if (t.Symbol(k, "(")) ++depth;
+      if (t.Symbol(k, ")")) --depth;
+      if (depth != 0 || !t.Is(k, "insert")) continue;
+      const QString head = translated.left(t.Start(k));
+      const QString insert = Insert(translated.mid(t.Start(k)));
+      static const QLatin1StringView kWith("WITH ");
+      return insert.startsWith(kWith)
+                 ? head.trimmed() + QStringLiteral(", ") + insert.mid(kWith.size())
+                 : head + insert;
+    }
+    return translated;
+  }
   if (t.size() < 3 || !t.Is(0, "insert")) return translated;
+  inserting_ = true;
   const std::size_t nameAt = t.Is(1, "into") ? 2 : 1;
   if (!t.IsName(nameAt)) return translated;
   const std::size_t nameEnd = t.NameEnd(nameAt);
@@ -577,6 +596,7 @@ QString DeclaredColumns::Insert(const QString& translated) {
 
 void DeclaredColumns::Inserted() {
   const IdentityRun run = std::exchange(run_, {});
+  if (!std::exchange(inserting_, false)) return;
   lastIdentity_ = QVariant();
   if (!run.active || !run.seen) return;
   qint64 current = run.last;

@@ -48,16 +48,17 @@ class DeclaredColumns {
   DeclaredColumns(const DeclaredColumns&) = delete;
   DeclaredColumns& operator=(const DeclaredColumns&) = delete;
 
-  // The translated INSERT or UPDATE as it should run: values measured against their columns,
-  // identity values added. Raises 544 and its kin.
+  // The translated INSERT (also WITH ... INSERT) or UPDATE as it should run: values measured
+  // against their columns, identity values added. Raises 544 and its kin. Any other statement
+  // comes back as it is.
   QString Insert(const QString& translated);
   QString Update(const QString& translated);
   // The statements a translated SELECT ... INTO (CREATE [TEMP] TABLE T AS SELECT ...) runs as:
   // the table with the declared types of the columns it copies, then the rows. Empty when the
   // text is not of that form or copies nothing declared.
   QStringList SelectInto(const QString& translated);
-  // After the statement Insert prepared ran: the table's identity value moves on, and
-  // @@IDENTITY follows it.
+  // After the statement Insert read ran: when it was an INSERT, the table's identity value moves
+  // on, and @@IDENTITY follows it.
   void Inserted();
   // A statement failed: nothing of an INSERT counts, and the tables are read again.
   void Abandon();
@@ -112,6 +113,7 @@ class DeclaredColumns {
   QString identityInsert_;  // the table SET IDENTITY_INSERT is ON for, lower case
   QString identityInsertDisplay_;
   IdentityRun run_;
+  bool inserting_ = false;  // the last text Insert read was an INSERT
   QVariant lastIdentity_;
   qint64 rowCount_ = 0;
 };

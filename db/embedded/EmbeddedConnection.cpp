@@ -503,6 +503,12 @@ class EmbeddedConnection final : public BackendConnection {
           RunTranslated(declared_.Update(text), run);
           return;
         case Kind::Select:
+          // WITH ... INSERT reads as a query.
+          if (sql::IsWord(text, sql::Lexer(text).NextCode(), QLatin1StringView("with"))) {
+            RunTranslated(declared_.Insert(text), run);
+            declared_.Inserted();
+            return;
+          }
           RunQuery(text, run);
           return;
         case Kind::Create:

@@ -575,6 +575,14 @@ inline const TsqlCase kTsqlCases[] = {
      "create table #two (a varchar(5), b nvarchar(5)); insert into #two values ('x', N'Abc'), "
      "('y', N'ABC'); select count(distinct b) from #two",
      "1"},
+    {"InsertAfterWith",
+     "create table #w (id int identity(7, 1), v varchar(2)); with s as (select 'a' as x union "
+     "all select 'b') insert into #w (v) select x from s; select id, v from #w order by id",
+     "7|a\n8|b"},
+    {"InsertAfterWithMeasured",
+     "create table #w2 (v varchar(2)); with s as (select 'abc' as x) insert into #w2 select x "
+     "from s",
+     "!column 'v'. Truncated value: 'ab'."},
     {"SelectIntoKeepsNotNull",
      "select Id as id, Code into #e from Customer where Id <= 2; update #e set id = NULL",
      "!Cannot insert the value NULL into column 'id'"},
