@@ -41,7 +41,7 @@ void ObjectIdFunction(sqlite3_context* context, int, sqlite3_value** argv) {
 // Tables and views of the database itself, without SQLite's own and the procedure table.
 constexpr char kUserObjects[] =
     "m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-    "AND m.name <> 'qav_procedures' COLLATE NOCASE";
+    "AND m.name NOT IN ('qav_procedures', 'qav_identity') COLLATE NOCASE";
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "db/embedded/EmbeddedConnection.h"
 
 #include "db/Errors.h"
+#include "db/embedded/DeclaredColumns.h"
 #include "db/embedded/EmbeddedBackup.h"
 #include "db/embedded/EmbeddedCatalog.h"
 #include "db/embedded/EmbeddedDialect.h"
@@ -176,8 +177,9 @@ class SqliteCursor final : public BackendCursor {
  public:
   static constexpr int kReadAheadRows = 1024;
 
-  SqliteCursor(sqlite3* db, StmtHandle stmt)
-      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()) {
+  // `session` learns the rows read once the last is read, for @@ROWCOUNT.
+  SqliteCursor(sqlite3* db, StmtHandle stmt, DeclaredColumns& session)
+      : db_(db), stmt_(std::move(stmt)), builder_(stmt_.get()), session_(session) {
     for (int i = 0; i < kReadAheadRows && Step(); ++i) builder_.AddRow();
     ahead_ = builder_.Finish();
   }
@@ -203,9 +205,13 @@ class SqliteCursor final : public BackendCursor {
   bool Step() {
     if (done_) return false;
     const int rc = sqlite3_step(stmt_.get());
-    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_ROW) {
+      ++rows_;
+      return true;
+    }
     done_ = true;
     if (rc != SQLITE_DONE) RaiseSqliteError(db_, QString::fromUtf8(sqlite3_sql(stmt_.get())));
+    session_.SetRowCount(rows_);
     return false;
   }
 
@@ -213,6 +219,8 @@ class SqliteCursor final : public BackendCursor {
   StmtHandle stmt_;
   ResultBuilder builder_;
   std::unique_ptr<ResultSet> ahead_;
+  DeclaredColumns& session_;
+  qint64 rows_ = 0;
   bool aheadTaken_ = false;
   bool done_ = false;
 };
@@ -220,7 +228,10 @@ class SqliteCursor final : public BackendCursor {
 class EmbeddedConnection final : public BackendConnection {
  public:
   EmbeddedConnection(QString folder, std::unique_ptr<LockWaiter> waiter, DbHandle db)
-      : folder_(std::move(folder)), waiter_(std::move(waiter)), db_(std::move(db)) {
+      : folder_(std::move(folder)),
+        waiter_(std::move(waiter)),
+        db_(std::move(db)),
+        declared_(db_.get()) {
     catalog_.Install(db_.get(), folder_);
     RegisterTsqlCollation(db_.get());
     RegisterTsqlFunctions(db_.get());
@@ -255,7 +266,7 @@ class EmbeddedConnection final : public BackendConnection {
       WithLine(s, [&] {
         const QString text = Translate(batch.TextOf(s));
         cursor = OpenQueryCursor(text, args);
-        if (!cursor) RunTranslated(text, run);
+        if (!cursor) RunQuery(text, run);
       });
       if (cursor) return cursor;
     } else {
@@ -377,8 +388,11 @@ class EmbeddedConnection final : public BackendConnection {
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
       const QString name =
           QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+      // IDENTITY is no part of the type the values are read by.
       const QString type =
-          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)));
+          ReadDeclaredType(
+              name, QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))))
+              .type;
       // Columns of one name in several tables count when their types agree.
       const auto it = columnTypes_.find(name);
       if (it != columnTypes_.end())
@@ -429,7 +443,7 @@ class EmbeddedConnection final : public BackendConnection {
     if (sqlite3_column_count(raw) == 0 || !sqlite3_stmt_readonly(raw)) return nullptr;
     ArgsBinder binder(args);
     Bind(raw, binder);
-    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt));
+    return std::make_unique<SqliteCursor>(db_.get(), std::move(stmt), declared_);
   }
 
   void RunBatch(const sql::ParsedBatch& batch, Run& run) {
@@ -470,14 +484,70 @@ class EmbeddedConnection final : public BackendConnection {
         WithLine(s, [] { RefuseTsql(QStringLiteral("TRY ... CATCH")); });
         return;
       default:
-        WithLine(s, [&] { RunTranslated(Translate(batch.TextOf(s)), run); });
+        WithLine(s, [&] { RunKeepingTypes(s.kind, batch.TextOf(s), run); });
         return;
     }
+  }
+
+  // Runs a statement for SQLite, keeping the declared types of the tables it writes.
+  void RunKeepingTypes(sql::StatementKind kind, QStringView tsql, Run& run) {
+    using Kind = sql::StatementKind;
+    if (kind == Kind::Set && declared_.SetIdentityInsert(tsql)) {
+      declared_.SetRowCount(0);
+      return;
+    }
+    try {
+      const QString text = Translate(tsql);
+      switch (kind) {
+        case Kind::Insert:
+          RunTranslated(declared_.Insert(text), run);
+          declared_.Inserted();
+          return;
+        case Kind::Update:
+          RunTranslated(declared_.Update(text), run);
+          return;
+        case Kind::Select:
+          // WITH ... INSERT reads as a query.
+          if (sql::IsWord(text, sql::Lexer(text).NextCode(), QLatin1StringView("with"))) {
+            RunTranslated(declared_.Insert(text), run);
+            declared_.Inserted();
+            return;
+          }
+          RunQuery(text, run);
+          return;
+        case Kind::Create:
+        case Kind::Drop:
+        case Kind::Alter:
+        case Kind::Truncate:
+          declared_.SchemaChanged();
+          RunTranslated(text, run);
+          declared_.TablesRemade(tsql);
+          return;
+        default:
+          RunTranslated(text, run);
+          return;
+      }
+    } catch (...) {
+      declared_.Abandon();
+      throw;
+    }
+  }
+
+  // A translated SELECT; SELECT ... INTO makes its table with the types of what it copies.
+  void RunQuery(const QString& text, Run& run) {
+    const QStringList into = declared_.SelectInto(text);
+    if (into.isEmpty()) {
+      RunTranslated(text, run);
+      return;
+    }
+    declared_.SchemaChanged();
+    for (const QString& one : into) RunSqlite(one, run);
   }
 
   // BEGIN TRAN nests as SQL Server counts it: the outermost COMMIT commits, and ROLLBACK undoes
   // the whole transaction.
   void Transaction(sql::StatementKind kind) {
+    declared_.SetRowCount(0);
     const bool open = sqlite3_get_autocommit(db_.get()) == 0;
     if (!open) tranCount_ = 0;
     switch (kind) {
@@ -544,6 +614,7 @@ class EmbeddedConnection final : public BackendConnection {
         const TsqlStatement::Assignment& a = statement.assignments.front();
         Variable& v = DeclaredVariable(a.variable);
         v.value = Evaluate(Converted(v.type, a.expression), run);
+        declared_.SetRowCount(1);
         break;
       }
       case Kind::SelectAssign: {
@@ -555,12 +626,15 @@ class EmbeddedConnection final : public BackendConnection {
         const StmtHandle stmt = Prepare(sql, run);
         // As on SQL Server, the last row's values stay; no row changes nothing.
         int rc;
+        qint64 rows = 0;
         while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+          ++rows;
           for (std::size_t i = 0; i < statement.assignments.size(); ++i)
             DeclaredVariable(statement.assignments[i].variable).value =
                 ColumnValue(stmt.get(), static_cast<int>(i));
         }
         if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), sql);
+        declared_.SetRowCount(rows);
         break;
       }
       case Kind::Print:
@@ -577,6 +651,8 @@ class EmbeddedConnection final : public BackendConnection {
         break;
       }
       case Kind::SetOption:
+        declared_.SetRowCount(0);
+        break;
       case Kind::Other:
         break;
     }
@@ -661,9 +737,13 @@ class EmbeddedConnection final : public BackendConnection {
   void Step(sqlite3_stmt* stmt, Run& run) {
     const int columns = sqlite3_column_count(stmt);
     int rc;
+    qint64 rows = 0;
     if (columns > 0 && run.keepRows) {
       ResultBuilder builder(stmt);
-      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) builder.AddRow();
+      while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        builder.AddRow();
+        ++rows;
+      }
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
       // The result before goes into the notes where it came, before the counts that followed it.
       if (run.result) {
@@ -677,6 +757,7 @@ class EmbeddedConnection final : public BackendConnection {
       resultNoteAt_ = notes_.size();
     } else {
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        ++rows;
         if (run.keepRows) continue;
         run.lastRowNames.resize(static_cast<std::size_t>(columns));
         run.lastRow.resize(static_cast<std::size_t>(columns));
@@ -688,12 +769,14 @@ class EmbeddedConnection final : public BackendConnection {
       }
       if (rc != SQLITE_DONE) RaiseSqliteError(db_.get(), QString::fromUtf8(sqlite3_sql(stmt)));
     }
+    declared_.SetRowCount(rows);
     if (!sqlite3_stmt_readonly(stmt)) {
       const QString verb = StatementVerb(stmt);
       if (verb == QLatin1StringView("INSERT") || verb == QLatin1StringView("UPDATE") ||
           verb == QLatin1StringView("DELETE") || verb == QLatin1StringView("REPLACE") ||
           verb == QLatin1StringView("WITH")) {
         rowsAffected_ = sqlite3_changes64(db_.get());
+        declared_.SetRowCount(rowsAffected_);
         if (nocount_) return;
         StatementNote note;
         note.kind = StatementNote::Kind::RowsAffected;
@@ -722,6 +805,7 @@ class EmbeddedConnection final : public BackendConnection {
   Catalog catalog_;
   std::unique_ptr<LockWaiter> waiter_;  // the handle's busy handler: outlives it
   DbHandle db_;                         // closed before the catalog whose functions it holds goes
+  DeclaredColumns declared_;            // after db_: its statements are finalized before db_ closes
   qint64 rowsAffected_ = -1;
   QHash<QString, Variable> variables_;   // by lower-case name, "@" included
   QHash<QString, QString> columnTypes_;  // declared types by lower-case column name

@@ -65,6 +65,9 @@ constexpr ServerErrorRow kRows[] = {
     {E::NullNotAllowed, 515, 16,
      "Cannot insert the value NULL into column '%1', table '%2'; column does not allow nulls. %3 "
      "fails."},
+    {E::ExplicitIdentity, 544, 16,
+     "Cannot insert explicit value for identity column in table '%1' when IDENTITY_INSERT is set "
+     "to OFF."},
     {E::DateTimeOverflow, 517, 16, "Adding a value to a '%1' column caused an overflow."},
     {E::InvalidLength, 537, 16, "Invalid length parameter passed to the %1 function."},
     {E::ForeignKeyConflict, 547, 16, "%1 statement conflicted with COLUMN %2 constraint%3."},
@@ -74,6 +77,9 @@ constexpr ServerErrorRow kRows[] = {
     {E::DuplicateKey, 2601, 14,
      "Cannot insert duplicate key row in object '%1' with unique index '%2'."},
     {E::DuplicateKeyUnnamed, 2601, 14, "Cannot insert duplicate key row. (%1)"},
+    {E::Truncated, 2628, 16,
+     "String or binary data would be truncated in table '%1', column '%2'. Truncated value: "
+     "'%3'."},
     {E::ObjectExists, 2714, 16, "There is already an object named '%1' in the database."},
     {E::ProcedureNotFound, 2812, 16, "Could not find stored procedure '%1'."},
     {E::CannotDropTable, 3701, 11,
@@ -84,6 +90,8 @@ constexpr ServerErrorRow kRows[] = {
      "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {E::NumberOutOfRange, 1007, 15,
      "The number '%1' is out of the range for numeric representation (maximum precision 38)."},
+    {E::NoSuchObject, 1088, 16,
+     "Cannot find the object \"%1\" because it does not exist or you do not have permissions."},
     {E::CannotOpenDatabase, 4060, 11,
      "Cannot open database \"%1\" requested by the login. The login failed."},
     {E::UnboundIdentifier, 4104, 16, "The multi-part identifier \"%1\" could not be bound."},
@@ -100,6 +108,15 @@ constexpr ServerErrorRow kRows[] = {
     {E::NotInGroupByOrder, 8127, 16,
      "Column \"%1\" is invalid in the ORDER BY clause because it is not contained in either an "
      "aggregate function or the GROUP BY clause."},
+    {E::IdentityWithoutColumnList, 8101, 16,
+     "An explicit value for the identity column in table '%1' can only be specified when a "
+     "column list is used and IDENTITY_INSERT is ON."},
+    {E::IdentityUpdate, 8102, 16, "Cannot update identity column '%1'."},
+    {E::NoIdentity, 8106, 16,
+     "Table '%1' does not have the identity property. Cannot perform SET operation."},
+    {E::IdentityInsertElsewhere, 8107, 16,
+     "IDENTITY_INSERT is already ON for table '%1'. Cannot perform SET operation for table "
+     "'%2'."},
     {E::DivideByZero, 8134, 16, "Divide by zero error encountered."},
     {E::TooManyArguments, 8144, 16, "Procedure or function %1 has too many arguments specified."},
     {E::DateDiffOverflow, 535, 16,

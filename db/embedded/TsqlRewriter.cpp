@@ -202,6 +202,14 @@ void RewriteCalls(Tokens& t) {
       edits.Drop(i, i + 2, true);
       continue;
     }
+    // The session's values that the connection's functions give.
+    if (tok.kind == Kind::Variable) {
+      if (tok.text.compare(QLatin1StringView("@@rowcount"), Qt::CaseInsensitive) == 0)
+        tok.text = QStringLiteral("tsql_rowcount()");
+      else if (tok.text.compare(QLatin1StringView("@@identity"), Qt::CaseInsensitive) == 0)
+        tok.text = QStringLiteral("tsql_identity_last()");
+      continue;
+    }
     if (tok.kind != Kind::Word) continue;
     // INSERT T ...: T-SQL may leave out INTO (as SQL Server's script generator does), SQLite not.
     if (tok.Is(u"insert") && i + 1 < t.size() &&
@@ -546,7 +554,7 @@ void RewriteStatements(Tokens& t) {
       continue;
     }
     if (t[i].Is(u"create") && IsWordAt(t, i + 1, "table") && i + 2 < t.size() &&
-        t[i + 2].text.startsWith(QLatin1StringView("\"#"))) {
+        sql::NameValue(t[i + 2].text).startsWith(u'#')) {
       t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1),
                Make(Kind::Word, QStringLiteral("TEMP")));
       continue;
@@ -555,8 +563,8 @@ void RewriteStatements(Tokens& t) {
     const auto into = IntoClause(t, i, QueryEnd(t, i));
     if (!into) continue;
     const QString target = Join(t, into->first + 1, into->second);
+    const bool temp = sql::NameValue(t[into->second - 1].text).startsWith(u'#');
     Erase(t, into->first, into->second);
-    const bool temp = target.startsWith(QLatin1StringView("\"#"));
     t[i].kind = Kind::Symbol;  // no longer a word an expression could take in
     t[i].text = QStringLiteral("CREATE %1TABLE %2 AS SELECT")
                     .arg(temp ? QStringLiteral("TEMP ") : QString(), target);
@@ -576,7 +584,7 @@ void CollateTextColumns(Tokens& t) {
            !t[open].Is(u"as"))
       ++open;
     if (!IsSymbol(t, open, '(')) continue;
-    const std::size_t close = MatchingParen(t, open);
+    std::size_t close = MatchingParen(t, open);
     if (close >= t.size()) continue;
     std::size_t defStart = open + 1;
     for (std::size_t c = open + 1; c <= close; ++c) {
@@ -598,6 +606,7 @@ void CollateTextColumns(Tokens& t) {
                  {Make(Kind::Word, QStringLiteral("COLLATE")),
                   Make(Kind::Word, QStringLiteral("NOCASE"))});
         c += 2;
+        close += 2;  // the definitions after it moved as well
       }
       defStart = c + 1;
     }

@@ -573,6 +573,90 @@ inline const TsqlCase kTsqlCases[] = {
      "exact|0.3|0.1|1"},
     {"IsDate", "select isdate('2024-02-30'), isdate('2024-02-29'), isdate('abc'), isdate(null)",
      "0|1|0|0"},
+    // Declared types kept: IDENTITY with its seed and increment, lengths, NOT NULL through
+    // SELECT ... INTO, and the session's @@IDENTITY, SCOPE_IDENTITY() and @@ROWCOUNT
+    {"IdentityFromSeedAndIncrement",
+     "create table #ids (id int identity(100, 10), v varchar(5)); insert into #ids (v) values "
+     "('a'); insert into #ids (v) values ('b'); insert into #ids (v) values ('c'); "
+     "select max(id), min(id), count(*) from #ids",
+     "120|100|3"},
+    {"IdentityOnAPermanentTableIsNotReused",
+     "drop table if exists IdPerm; create table IdPerm (id int identity(1, 5) primary key, "
+     "v varchar(5)); insert into IdPerm (v) values ('a'), ('b'); insert into IdPerm (v) select "
+     "Code from Customer where Id <= 2 order by Id; delete from IdPerm where id = 16; "
+     "insert into IdPerm values ('z'); select id, v from IdPerm order by id",
+     "1|a\n6|b\n11|C0001\n21|z"},
+    {"ExplicitIdentityRefused",
+     "create table #e1 (id int identity, v varchar(5)); insert into #e1 (id, v) values (5, 'a')",
+     "!Cannot insert explicit value for identity column in table '#e1' when IDENTITY_INSERT is "
+     "set to OFF."},
+    {"IdentityInsertOnTakesExplicitValues",
+     "create table #e2 (id int identity(1, 1), v varchar(5)); insert into #e2 (v) values ('a'); "
+     "set identity_insert #e2 on; insert into #e2 (id, v) values (50, 'b'); "
+     "set identity_insert #e2 off; insert into #e2 (v) values ('c'); "
+     "select id, v from #e2 order by id",
+     "1|a\n50|b\n51|c"},
+    {"TruncateResetsIdentityAndDeleteDoesNot",
+     "create table #e3 (id int identity(10, 1), v varchar(5)); insert into #e3 (v) values ('a'), "
+     "('b'); truncate table #e3; insert into #e3 (v) values ('c'); delete from #e3; "
+     "insert into #e3 (v) values ('d'); select id, v from #e3",
+     "11|d"},
+    {"LastIdentityOfTheSession",
+     "create table #e4 (id int identity(100, 10), v varchar(5)); insert into #e4 (v) values "
+     "('a'), ('b'), ('c'); select @@identity, scope_identity(), @@rowcount",
+     "120|120|3"},
+    {"RowCountAfterEachStatement",
+     "create table #rc (a int); insert into #rc values (1), (2), (3); "
+     "update #rc set a = a + 1 where a > 1; declare @u int = @@rowcount; "
+     "delete from #rc where a = 4; declare @d int = @@rowcount; select a from #rc; "
+     "declare @s int = @@rowcount; set @s = @s; select @u, @d, @s, @@rowcount",
+     "2|1|2|1"},
+    {"VarcharTooLongOnInsert",
+     "create table #len (v varchar(3), n nvarchar(2)); insert into #len (v) values ('abcd')",
+     "!String or binary data would be truncated in table"},
+    {"TruncatedValueNamed",
+     "create table #len1 (v varchar(3)); insert into #len1 (v) values ('abcd')",
+     "!column 'v'. Truncated value: 'abc'."},
+    {"NvarcharCountsUtf16Units",
+     "create table #len2 (v varchar(3), n nvarchar(2)); insert into #len2 values ('ไทย', N'ไท'); "
+     "insert into #len2 select v, N'ไทย' from #len2",
+     "!column 'n'. Truncated value: 'ไท'."},
+    {"ThaiVarcharCountsCodePageBytes",
+     "create table #len3 (v varchar(3), n nchar(2)); insert into #len3 values ('ไทย', N'ไท'); "
+     "select v, n from #len3",
+     "ไทย|ไท"},
+    {"UpdatePastTheLength",
+     "create table #len4 (v varchar(3)); insert into #len4 values ('ab'); "
+     "update #len4 set v = v + 'cd'",
+     "!column 'v'. Truncated value: 'abc'."},
+    {"TrailingBlanksPastTheLengthAreCut",
+     "create table #len5 (v varchar(3)); insert into #len5 values ('ab    '); "
+     "select v + '*' from #len5",
+     "ab *"},
+    {"EveryTextColumnOfCreateTableIsCaseBlind",
+     "create table #two (a varchar(5), b nvarchar(5)); insert into #two values ('x', N'Abc'), "
+     "('y', N'ABC'); select count(distinct b) from #two",
+     "1"},
+    {"InsertAfterWith",
+     "create table #w (id int identity(7, 1), v varchar(2)); with s as (select 'a' as x union "
+     "all select 'b') insert into #w (v) select x from s; select id, v from #w order by id",
+     "7|a\n8|b"},
+    {"InsertAfterWithMeasured",
+     "create table #w2 (v varchar(2)); with s as (select 'abc' as x) insert into #w2 select x "
+     "from s",
+     "!column 'v'. Truncated value: 'ab'."},
+    {"SelectIntoKeepsNotNull",
+     "select Id as id, Code into #e from Customer where Id <= 2; update #e set id = NULL",
+     "!Cannot insert the value NULL into column 'id'"},
+    {"SelectIntoKeepsIdentity",
+     "create table #src (id int identity(5, 5), v varchar(3) not null); insert into #src (v) "
+     "values ('a'), ('b'); select * into #copy from #src; insert into #copy (v) values ('c'); "
+     "select id, v from #copy order by id",
+     "5|a\n10|b\n15|c"},
+    {"SelectIntoKeepsLengths",
+     "select Code into #codes from Customer where Id = 1; insert into #codes values "
+     "('C0000000000000000000X')",
+     "!column 'Code'. Truncated value: 'C0000000000000000000'."},
 };
 
 // A date-time cell as SQL Server's own tools show its type.

@@ -80,6 +80,52 @@ TEST_F(EmbeddedTsql, TitlesAreTheAliasOrTheTextAsWritten) {
   }
 }
 
+// A value too long for its column fails its whole statement: no row of it is stored or changed.
+TEST_F(EmbeddedTsql, TooLongValueStoresNothingOfItsStatement) {
+  const auto db = Connect();
+  db->Execute(QStringLiteral("create table #atomic (v varchar(3)); insert into #atomic values "
+                             "('a'), ('bcd')"),
+              {});
+  for (const char* sql :
+       {"insert into #atomic values ('e'), ('fghi'), ('j')",
+        "insert into #atomic select 'k' union all select 'lmno'", "update #atomic set v = v + 'x'"})
+    EXPECT_THROW(db->Execute(QString::fromUtf8(sql), {}), EDBEngineError) << sql;
+  EXPECT_EQ(
+      test::TsqlResultText(*db->Execute(QStringLiteral("select v from #atomic order by v"), {}))
+          .toStdString(),
+      "a\nbcd");
+}
+
+// A permanent table's identity goes on from its last value in the next connection, past the
+// rows deleted since.
+TEST_F(EmbeddedTsql, IdentityGoesOnInTheNextConnection) {
+  Connect()->Execute(
+      QStringLiteral("drop table if exists IdNext; create table IdNext (id int identity(1, 1), "
+                     "v varchar(5)); insert into IdNext (v) values ('a'), ('b'); "
+                     "delete from IdNext where id = 2"),
+      {});
+  const auto db = Connect();
+  db->Execute(QStringLiteral("insert into IdNext (v) values ('c')"), {});
+  EXPECT_EQ(
+      test::TsqlResultText(*db->Execute(QStringLiteral("select id from IdNext order by id"), {}))
+          .toStdString(),
+      "1\n3");
+  db->Execute(QStringLiteral("drop table IdNext"), {});
+}
+
+// The console reads a query through a cursor: @@ROWCOUNT counts its rows once the last is read.
+TEST_F(EmbeddedTsql, RowCountAfterACursorsLastRow) {
+  const auto db = Connect();
+  auto cursor = db->OpenCursor(QStringLiteral("select Code from Customer where Id <= 3"), {});
+  ASSERT_TRUE(cursor);
+  RowStore rows;
+  while (cursor->Fetch(rows, 2) > 0) {
+  }
+  EXPECT_EQ(
+      test::TsqlResultText(*db->Execute(QStringLiteral("select @@rowcount"), {})).toStdString(),
+      "3");
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, EmbeddedTsql, ::testing::ValuesIn(test::kTsqlCases),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -143,7 +143,9 @@ ServerStatement ClassifyStatement(const sql::ParsedBatch& batch, const sql::Stat
       }
       break;
     case Kind::Set:
-      if (size > 1 && kindOf(1) == sql::TokenKind::Word) {
+      // SET IDENTITY_INSERT belongs to the tables: the engine keeps it.
+      if (size > 1 && kindOf(1) == sql::TokenKind::Word &&
+          !t.IsWord(first + 1, QLatin1StringView("identity_insert"))) {
         s.kind = ServerStatement::Kind::Set;
         s.name = text(1).toString().toUpper();
         s.on = size > 2 && t.IsWord(first + 2, QLatin1StringView("on"));
