@@ -140,7 +140,7 @@ check("db_name()", database, "DEMO")
 for sql, number, text in (("RAISERROR('value %s and %d', 16, 1, 'abc', 7)", 50000,
                            "value abc and 7"),
                           ("select * from NoSuchTable", 208, "Invalid object name 'NoSuchTable'."),
-                          ("select 1 from where", 102,
+                          ("select 1 from where", 156,
                            "Incorrect syntax near the keyword 'where'.")):
     try:
         cur.execute(sql)
