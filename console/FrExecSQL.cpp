@@ -6,6 +6,7 @@
 #include "app/Dialogs.h"
 #include "console/HeldResult.h"
 #include "console/ResultGrid.h"
+#include "console/ResultModel.h"
 #include "console/SqlHighlighter.h"
 #include "core/Cp874.h"
 #include "core/Exception.h"
@@ -20,6 +21,7 @@
 #include "export/ExportProgress.h"
 #include "export/ExportStrings.h"
 #include "export/SaveOutputSettings.h"
+#include "script/StatementRunner.h"
 #include "sql/Batches.h"
 #include "ui/NamedColors.h"
 
@@ -79,10 +81,29 @@ void SetCurrentFolder(const QString& folder) {
   if (!folder.isEmpty()) QDir::setCurrent(folder);
 }
 
+// A question in the user's language.
+QString InUsersLanguage(const char* english, const char* thai) {
+  return QString::fromUtf8(DMConfig && DMConfig->LanguageThai ? thai : english);
+}
+
+// "1 row", "4,429,824 rows": a count as a sentence says it.
+QString CountText(qint64 count, const char* one, const char* many) {
+  return count == 1 ? QString::fromLatin1(one)
+                    : QString::fromLatin1(many).arg(QLocale(QLocale::English).toString(count));
+}
+
+// The save type whose files end in that extension (without regard to case), or null.
+const TSaveType* SaveTypeOfExtension(const QString& suffix) {
+  for (const TSaveType& type : kSaveTypes)
+    if (SaveTypeExtension(type).compare(suffix, Qt::CaseInsensitive) == 0) return &type;
+  return nullptr;
+}
+
 }  // namespace
 
 TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   setObjectName(QStringLiteral("FrExecSQL"));
+  runner_ = new TStatementRunner(this);
   // The old fixed size is where the window starts; it grows and shrinks from there.
   setMinimumSize(0, 0);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -147,6 +168,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   fetchTicker_->setInterval(250);
   connect(fetchTicker_, &QTimer::timeout, this, [this] { ShowFetchStatus(); });
   connect(QExport, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
+  // Ctrl+X is the editor's Cut, as its context menu says; Exit keeps a key of its own.
+  AcExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   // Ctrl+E runs as F5 does.
   auto* execute = new QAction(QStringLiteral("Execute"), this);
   execute->setObjectName(QStringLiteral("AcExecute"));
@@ -235,6 +258,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   });
   connect(Memo1->document(), &QTextDocument::modificationChanged, this,
           [this] { ShowScriptCaption(); });
+  // The status bar speaks of the page in front.
+  connect(ResultTabs, &QTabWidget::currentChanged, this, [this] { ShowFetchStatus(); });
 }
 
 TFrExecSQL::~TFrExecSQL() = default;
@@ -251,11 +276,13 @@ void TFrExecSQL::FormShow() {
 }
 
 void TFrExecSQL::AcNewExecute() {
+  if (runner_->Running()) return;  // the run ends first (Escape cancels it)
   if (!MayDiscardScript()) return;
   TFrForm::AcNewExecute();
   CloseResults();
   scriptFile_.clear();
-  scriptEncoding_ = TScriptEncoding::Utf8;
+  openedName_.clear();
+  scriptForm_ = TScriptForm();
   BtnOpen->setEnabled(true);
   BtnExec->setEnabled(false);
   BtnExport->setEnabled(false);
@@ -270,7 +297,8 @@ void TFrExecSQL::AcNewExecute() {
   Memo1->document()->setModified(false);
   ShowScriptCaption();
   PageControl1->setCurrentIndex(0);
-  BtnOpen->setFocus();
+  // The next thing a user does is type: a space must not press a button.
+  Memo1->setFocus();
   SetCurrentFolder(StartFolder);
 }
 
@@ -283,17 +311,21 @@ void TFrExecSQL::BtnOpenClick() {
   request.defaultSuffix = QStringLiteral("SQL");
   const DialogReply reply = Dialogs::Show(request);
   if (reply.accepted) {
-    scriptFile_ = reply.fileName;
-    scriptEncoding_ = TScriptEncoding::Utf8;
+    // Only a file that was read becomes the one Save writes to: a file refused or not there
+    // keeps its name on the tab, but Save asks for a name rather than overwrite what it holds.
+    scriptFile_.clear();
+    openedName_ = reply.fileName;
+    scriptForm_ = TScriptForm();
     BtnOpen->setEnabled(false);
     BtnExec->setEnabled(true);
     SetMemoTextSilently(QString());
     if (QFileInfo::exists(reply.fileName)) {
       QString text;
       try {
-        text = ReadScriptFile(reply.fileName, &scriptEncoding_);
+        text = ReadScriptFile(reply.fileName, &scriptForm_);
+        scriptFile_ = reply.fileName;
       } catch (const EInOutError& e) {
-        // A pipe, a device or a huge file: said plainly, and the memo stays empty.
+        // A pipe, a device, a huge file, a NUL: said plainly, and the memo stays empty.
         Dialogs::ShowMessage(e.Message());
       }
       if (!text.isEmpty()) Memo1->setPlainText(text);  // counts as the memo's change
@@ -301,12 +333,14 @@ void TFrExecSQL::BtnOpenClick() {
     } else {
       Dialogs::ShowMessage(QStringLiteral("File not found!!!"));
     }
+    ShowScriptCaption();
     Memo1->setFocus();
   }
   SetCurrentFolder(StartFolder);
 }
 
 void TFrExecSQL::BtnExecClick() {
+  if (runner_->Running()) return;  // F5 again while the statements run
   // The selection when there is one, else the whole text.
   const QTextCursor cursor = Memo1->textCursor();
   const bool selection = cursor.hasSelection();
@@ -316,8 +350,19 @@ void TFrExecSQL::BtnExecClick() {
       selection ? Memo1->document()->findBlock(cursor.selectionStart()).blockNumber() : 0;
   CloseResults();
   fetchTicker_->stop();
-  StatusPanel(1)->clear();
+  // The database would read the statements only up to it, and the rest would seem to have run.
+  if (const int line = NulCharacterLine(text); line > 0) {
+    const QString message = QStringLiteral(
+                                "The script holds a NUL character on line %1; remove it "
+                                "before the script can run.")
+                                .arg(line + lineOffset);
+    MessagesMemo->setPlainText(message);
+    ResultTabs->setCurrentWidget(MessagesMemo);
+    throw Exception(message);
+  }
   fetchClock_.start();
+  fetchMs_ = runMs_ = -1;
+  affected_ = -1;
   printed_.clear();
   QStringList said;
   int results = 0;
@@ -332,21 +377,36 @@ void TFrExecSQL::BtnExecClick() {
   // Blanks alone: the empty statement runs and the database layer says what is wrong with it.
   if (batches.empty()) batches.push_back({text, 1, 1});
   const bool several = batches.size() > 1 || batches.front().repeat > 1;
-  for (std::size_t b = 0; b < batches.size(); ++b)
-    for (int r = 0; r < batches[b].repeat; ++r)
-      RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
-               batches[b].firstLine + lineOffset, results, said);
+  cancelled_ = false;
+  fetchTicker_->start();  // the running sign and its time
+  try {
+    for (std::size_t b = 0; b < batches.size() && !cancelled_; ++b)
+      for (int r = 0; r < batches[b].repeat && !cancelled_; ++r)
+        cancelled_ =
+            !RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
+                      batches[b].firstLine + lineOffset,
+                      b + 1 == batches.size() && r + 1 == batches[b].repeat, results, said);
+  } catch (...) {
+    fetchTicker_->stop();
+    ShowTransactionState();
+    throw;
+  }
+  runMs_ = fetchClock_.elapsed();
+  ran_ = true;
+  ShowTransactionState();
   // As the management tools say it when nothing else was.
   if (results == 0 && said.isEmpty()) said << QStringLiteral("Commands completed successfully.");
   MessagesMemo->setPlainText(said.join(u'\n'));
-  if (results > 0)
+  if (results > 0 && !cancelled_)
     ResultTabs->setCurrentIndex(0);
   else
     ResultTabs->setCurrentWidget(MessagesMemo);
-  if (!selection) Memo1->document()->setModified(false);
   if (results > 0) BtnExport->setEnabled(true);
   ShowFetchStatus();
-  if (fetchSet_->Fetching()) fetchTicker_->start();
+  if (!fetchSet_->Fetching()) {
+    fetchTicker_->stop();
+    fetchClock_.invalidate();
+  }
 }
 
 db::TQuery* TFrExecSQL::NewBatchQuery() {
@@ -360,41 +420,84 @@ db::TQuery* TFrExecSQL::NewBatchQuery() {
   return query;
 }
 
-void TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, int& results,
+bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool last, int& results,
                           QStringList& said) {
   db::TQuery* query = NewBatchQuery();
   query->SetSQL(text.split(u'\n'));
+  db::TDatabase& database = query->Database();
+  std::exception_ptr error;
   bool rows = false;
-  try {
-    rows = query->OpenIfRows();
-  } catch (const Exception& e) {
-    // What ran before the error stays said; the error follows with where it happened, and
-    // then goes to the error window and the log as any other.
-    SayNotes(query, results, said);
-    StatusPanel(1)->setText(printed_);
-    said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
-    MessagesMemo->setPlainText(said.join(u'\n'));
-    ResultTabs->setCurrentWidget(MessagesMemo);
-    if (results > 0) BtnExport->setEnabled(true);
-    throw;
+  if (Trim(query->Text()).isEmpty()) {
+    // Nothing to send: the query says what is wrong with it.
+    try {
+      rows = query->OpenIfRows();
+    } catch (const Exception&) {
+      error = std::current_exception();
+    }
+  } else {
+    // The connection opens here, on this thread: its after-connect step shows and closes windows.
+    database.AcquireUse();
+    TBatchOutcome outcome;
+    try {
+      // A batch that others follow is read whole, so that the next finds the connection free.
+      outcome = runner_->Run(database.Backend(), query->Text(), !last);
+    } catch (...) {
+      database.ReleaseUse();
+      throw;
+    }
+    database.ReleaseUse();
+    SayNotes(std::move(outcome.notes), results, said);
+    error = outcome.error;
+    if (!error && outcome.rows) {
+      ShowResult(new THeldResult(std::move(outcome.rows), this), results);
+      runOwned_.push_back(grids_.back()->DataSource());
+    } else if (!error && outcome.cursor) {
+      // Its first rows are there already; the rest arrive as the grid shows them.
+      query->AdoptCursor(std::move(outcome.cursor));
+      try {
+        rows = query->OpenIfRows();
+      } catch (const Exception&) {
+        error = std::current_exception();
+      }
+      database.TakeMessages();
+      SayNotes(database.TakeNotes(), results, said);
+    }
   }
-  SayNotes(query, results, said);
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const Exception& e) {
+      StatusPanel(1)->setText(printed_);
+      if (results > 0) BtnExport->setEnabled(true);
+      // The user's own Escape is no error to log: said where the run stopped, and the run ends.
+      if (runner_->Cancelled()) {
+        said << QStringLiteral("Query was cancelled by user.");
+        return false;
+      }
+      // What ran before the error stays said; the error follows with where it happened, and
+      // then goes to the error window and the log as any other.
+      said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
+      MessagesMemo->setPlainText(said.join(u'\n'));
+      ResultTabs->setCurrentWidget(MessagesMemo);
+      throw;
+    }
+  }
   if (rows) {
     fetchSet_ = query;
     ShowResult(query, results);
   }
+  return true;
 }
 
-void TFrExecSQL::SayNotes(db::TQuery* query, int& results, QStringList& said) {
-  db::TDatabase& database = query->Database();
-  database.TakeMessages();  // the notes say the same, in their place
-  for (db::StatementNote& note : database.TakeNotes()) {
+void TFrExecSQL::SayNotes(std::vector<db::StatementNote> notes, int& results, QStringList& said) {
+  for (db::StatementNote& note : notes) {
     switch (note.kind) {
       case db::StatementNote::Kind::Rows:
         ShowResult(new THeldResult(std::move(note.rows), this), results);
         runOwned_.push_back(grids_.back()->DataSource());
         break;
       case db::StatementNote::Kind::RowsAffected:
+        affected_ = std::max<qint64>(affected_, 0) + note.count;
         said << (note.count == 1 ? QStringLiteral("(1 row affected)")
                                  : QStringLiteral("(%1 rows affected)").arg(note.count));
         break;
@@ -429,6 +532,8 @@ void TFrExecSQL::CloseResults() {
   for (auto it = runOwned_.rbegin(); it != runOwned_.rend(); ++it) delete *it;
   runOwned_.clear();
   MessagesMemo->clear();
+  ran_ = false;
+  StatusPanel(1)->clear();
   ResultTabs->setCurrentIndex(0);
 }
 
@@ -443,26 +548,58 @@ db::TDataSet* TFrExecSQL::FrontDataSet() const {
 }
 
 void TFrExecSQL::ShowFetchStatus() {
-  if (!fetchSet_->Active() || !fetchClock_.isValid()) return;
-  const QString rows = QString::number(fetchSet_->RecordCount());
-  const QString seconds = QString::number(fetchClock_.elapsed() / 1000.0, 'f', 1);
+  if (runner_->Running()) {
+    StatusPanel(1)->setText(QStringLiteral("Running: %1 s (Esc cancels)")
+                                .arg(QString::number(runner_->Elapsed() / 1000.0, 'f', 1)));
+    return;
+  }
+  if (!ran_) return;
+  // The result in front; the Messages page speaks for the whole run.
+  db::TDataSet* set = ResultTabs->currentWidget() == MessagesMemo ? nullptr : FrontDataSet();
+  if (set && !set->Active()) set = nullptr;
+  const bool live = set && set == fetchSet_ && fetchClock_.isValid();
+  const qint64 ms = live                                ? fetchClock_.elapsed()
+                    : set == fetchSet_ && fetchMs_ >= 0 ? fetchMs_
+                                                        : runMs_;
+  const QString seconds = QString::number(ms / 1000.0, 'f', 1);
   QString text;
-  if (fetchSet_->Fetching())
-    text = QStringLiteral("Fetching: %1 rows, %2 s (Esc stops)").arg(rows, seconds);
-  else if (!fetchSet_->FetchError().isEmpty())
-    text = QStringLiteral("%1 rows, failed after %2 s").arg(rows, seconds);
-  else if (fetchSet_->FetchCancelled())
-    text = QStringLiteral("%1 rows, stopped after %2 s").arg(rows, seconds);
-  else
-    text = QStringLiteral("%1 rows in %2 s").arg(rows, seconds);
+  if (set) {
+    const QString rows = CountText(set->RecordCount(), "1 row", "%1 rows");
+    if (set->Fetching())
+      text = QStringLiteral("Fetching: %1, %2 s (Esc stops)").arg(rows, seconds);
+    else if (!set->FetchError().isEmpty())
+      text = QStringLiteral("%1, failed after %2 s").arg(rows, seconds);
+    else if (set->FetchCancelled())
+      text = QStringLiteral("%1, stopped after %2 s").arg(rows, seconds);
+    else
+      text = QStringLiteral("%1 in %2 s").arg(rows, seconds);
+  } else if (cancelled_) {
+    text = QStringLiteral("Cancelled after %1 s").arg(seconds);
+  } else if (affected_ >= 0) {
+    text = CountText(affected_, "1 row affected", "%1 rows affected") + QStringLiteral(" in ") +
+           seconds + QStringLiteral(" s");
+  } else {
+    text = QStringLiteral("Completed in %1 s").arg(seconds);
+  }
   if (!printed_.isEmpty()) text += QStringLiteral("  ") + printed_;
   StatusPanel(1)->setText(text);
 }
 
+void TFrExecSQL::ShowTransactionState() {
+  const db::TDatabase* database = CompanyDatabase();
+  StatusPanel(0)->setText(database && database->InTransaction() ? QStringLiteral("Open transaction")
+                                                                : QString());
+}
+
+db::TDatabase* TFrExecSQL::CompanyDatabase() const {
+  return db::TSession::Get(QExport->SessionName()).FindDatabase(QExport->DatabaseName());
+}
+
 void TFrExecSQL::FetchEnded() {
   fetchTicker_->stop();
-  ShowFetchStatus();
+  if (fetchClock_.isValid()) fetchMs_ = fetchClock_.elapsed();
   fetchClock_.invalidate();  // the figures stay as they ended
+  ShowFetchStatus();
   // A statement that failed half way: its rows stay, and its error is reported as any other.
   if (!fetchSet_->FetchError().isEmpty()) RunEventHandler([this] { fetchSet_->CompleteFetch(); });
 }
@@ -521,22 +658,42 @@ void TFrExecSQL::BtnExportClick() {
     if (!reply.accepted) return;
     type = SaveTypeAt(reply.filterIndex);
     if (!type) return;  // no type of ours: nothing to run
-    SaveDialogFilterIndex = reply.filterIndex;
-    // A name typed without an extension takes the chosen type's, whatever the dialog proposed.
-    if (QFileInfo(reply.fileName).suffix().isEmpty())
+    // A name typed without an extension takes the chosen type's, whatever the dialog proposed;
+    // an extension of one of the types chooses that type, so that the file is what its name
+    // says whichever type the list showed.
+    const QString suffix = QFileInfo(reply.fileName).suffix();
+    if (suffix.isEmpty())
       reply.fileName += u'.' + SaveTypeExtension(*type);
+    else if (const TSaveType* typed = SaveTypeOfExtension(suffix))
+      type = typed;
+    SaveDialogFilterIndex = static_cast<int>(type - kSaveTypes) + 1;
     if (!QFileInfo::exists(reply.fileName)) break;
     if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
   }
   SaveDialogDefaultExt = QString::fromUtf8(type->ProposedExtension);
   TExportBaseComponent* component = ExportComponentFor(type->Format);
-  component->SetDBGrid(FrontGrid());
-  component->SetDataSet(front);
-  SaveOutput(component, reply.fileName);
+  // A sorted grid is saved in the order the user sees: its rows in that order, in a grid of
+  // their own that nobody sees.
+  TResultGrid* grid = FrontGrid();
+  std::unique_ptr<THeldResult> shown;
+  std::unique_ptr<TResultGrid> shownGrid;
+  if (grid->Sorted()) {
+    shown = std::make_unique<THeldResult>(grid->ResultModel()->ShownRows(), nullptr);
+    shownGrid = std::make_unique<TResultGrid>();
+    shownGrid->setFont(grid->font());
+    shownGrid->SetDataSource(shown.get());
+    grid = shownGrid.get();
+  }
+  component->SetDBGrid(grid);
+  component->SetDataSet(grid->DataSource());
+  SaveOutput(component, reply.fileName, *front);
+  component->SetDBGrid(DBGExecSQL);
+  component->SetDataSet(QExport);
   SetCurrentFolder(StartFolder);
 }
 
-void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& fileName) {
+void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& fileName,
+                            const db::TDataSet& source) {
   component->FileName = fileName;
   component->Execute();
   // A failed run has had its own message.
@@ -544,11 +701,11 @@ void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& file
     case rsDone: {
       QString message = QStringLiteral("OK !! Exported To ") + fileName;
       // A result stopped by Escape is not the whole result, and the file must not pass for it.
-      if (const db::TDataSet* data = component->DataSet(); data && data->FetchCancelled())
+      if (source.FetchCancelled())
         message += QStringLiteral(
                        "\n\nThe file holds %1 of the rows: the statement was stopped "
                        "before the rest arrived.")
-                       .arg(QLocale(QLocale::English).toString(data->RecordCount()));
+                       .arg(QLocale(QLocale::English).toString(source.RecordCount()));
       // Characters the 8-bit formats cannot hold are not lost without a word.
       const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
       if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
@@ -603,6 +760,15 @@ void TFrExecSQL::Memo1KeyDown(int key) {
 // The base window already watches every event of the application (its key preview); the memo's
 // focus and key events are picked out of that stream.
 bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
+  // Escape while the statements run cancels them, wherever the focus is, instead of leaving.
+  if (event->type() == QEvent::KeyPress && runner_->Running() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this) {
+      runner_->Cancel();
+      return true;
+    }
+  }
   // Escape while rows arrive stops the statement, wherever the focus is, instead of leaving.
   if (event->type() == QEvent::KeyPress && fetchSet_->Fetching() &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -684,7 +850,10 @@ void TFrExecSQL::setVisible(bool visible) {
 
 void TFrExecSQL::closeEvent(QCloseEvent* event) {
   TFrForm::closeEvent(event);
-  if (event->isAccepted()) SaveLayout();
+  if (!event->isAccepted()) return;
+  SaveLayout();
+  // The statement under way ends first; the run then ends without showing anything more.
+  runner_->Cancel();
 }
 
 void TFrExecSQL::SetMemoTextSilently(const QString& text) {
@@ -702,14 +871,16 @@ bool TFrExecSQL::ScriptChanged() const {
 
 void TFrExecSQL::ShowScriptCaption() {
   QString caption = QStringLiteral("SQL Script");
-  if (!scriptFile_.isEmpty()) caption += u' ' + scriptFile_;
+  if (const QString& name = scriptFile_.isEmpty() ? openedName_ : scriptFile_; !name.isEmpty())
+    caption += u' ' + name;
   if (ScriptChanged()) caption += QStringLiteral(" *");
   PageControl1->setTabText(0, caption);
 }
 
 bool TFrExecSQL::MayDiscardScript() {
   if (!ScriptChanged()) return true;
-  switch (Dialogs::AskYesNoCancel(QStringLiteral("The SQL script has changed. Save it ?"))) {
+  switch (Dialogs::AskYesNoCancel(InUsersLanguage("The SQL script has changed. Save it ?",
+                                                  "สคริปต์ SQL มีการแก้ไข ต้องการบันทึกหรือไม่ ?"))) {
     case Dialogs::Answer::Yes:
       return SaveScript();
     case Dialogs::Answer::No:
@@ -729,7 +900,9 @@ bool TFrExecSQL::AskOverwrite() const {
 bool TFrExecSQL::SaveScript() {
   if (scriptFile_.isEmpty()) return SaveScriptAs();
   try {
-    scriptEncoding_ = WriteScriptFile(scriptFile_, Memo1->toPlainText(), scriptEncoding_);
+    // An unchanged file is left as it is, its time and bytes untouched.
+    if (!ScriptChanged() && QFileInfo::exists(scriptFile_)) return true;
+    scriptForm_ = WriteScriptFile(scriptFile_, Memo1->toPlainText(), scriptForm_);
   } catch (const EInOutError& e) {
     Dialogs::ShowMessage(e.Message());
     return false;
@@ -757,7 +930,11 @@ bool TFrExecSQL::SaveScriptAs() {
   }
   const QString previous = scriptFile_;
   scriptFile_ = fileName;
+  // A new file is written even when the text has not changed since it was read.
+  const bool changed = ScriptChanged();
+  Memo1->document()->setModified(true);
   if (SaveScript()) return true;
+  Memo1->document()->setModified(changed);
   scriptFile_ = previous;
   ShowScriptCaption();
   return false;
@@ -766,7 +943,33 @@ bool TFrExecSQL::SaveScriptAs() {
 bool TFrExecSQL::FormClose() {
   // The exit question as always; changed text is asked about after it.
   if (!TFrForm::FormClose()) return false;
-  return TerminationRequested() || MayDiscardScript() || TerminationRequested();
+  if (TerminationRequested()) return true;
+  if (!MayDiscardScript()) return TerminationRequested();
+  return MayEndTransaction() || TerminationRequested();
+}
+
+bool TFrExecSQL::MayEndTransaction() {
+  db::TDatabase* database = CompanyDatabase();
+  if (!database || !database->InTransaction()) return true;
+  // As SQL Server's own tools ask: closing the connection would roll the work back unseen.
+  const auto answer = Dialogs::AskYesNoCancel(
+      InUsersLanguage("There are uncommitted transactions. Do you wish to commit these "
+                      "transactions before the program ends ?",
+                      "มีรายการ (transaction) ที่ยังไม่ได้ยืนยัน ต้องการยืนยัน (commit) "
+                      "ก่อนออกจากโปรแกรมหรือไม่ ?"));
+  if (answer == Dialogs::Answer::Cancel) return false;
+  try {
+    if (answer == Dialogs::Answer::Yes)
+      database->Commit();
+    else
+      database->Rollback();
+  } catch (const Exception& e) {
+    Dialogs::ShowMessage(e.Message());
+    ShowTransactionState();
+    return false;
+  }
+  ShowTransactionState();
+  return true;
 }
 
 void TFrExecSQL::FindNext() {

@@ -2,6 +2,7 @@
 
 #include "app/FrForm.h"
 #include "core/ScriptFile.h"
+#include "db/Backend.h"
 #include "export/SaveOutputSettings.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,13 @@ class QTabWidget;
 namespace qav {
 
 namespace db {
+class TDatabase;
 class TDataSet;
 class TQuery;
 }  // namespace db
 class TResultGrid;
 class TExportBaseComponent;
+class TStatementRunner;
 
 // The folder the process was in when the console was first shown; empty before that.
 extern QString StartFolder;
@@ -95,6 +98,9 @@ class TFrExecSQL : public TFrForm {
   // The grids of the last run, in the order of their results.
   const std::vector<TResultGrid*>& Grids() const { return grids_; }
 
+  // What runs the statements, off the window's thread.
+  const TStatementRunner& Runner() const { return *runner_; }
+
   // The component that writes a format of the save dialog.
   TExportBaseComponent* ExportComponentFor(TSaveFormat format) const;
 
@@ -119,23 +125,34 @@ class TFrExecSQL : public TFrForm {
   void SetMemoTextSilently(const QString& text);
   // Before changed text goes: asks Yes (save), No (discard) or Cancel; false keeps it.
   bool MayDiscardScript();
+  // Before the program ends with a transaction open: asks Yes (commit), No (roll back) or
+  // Cancel; false keeps the window.
+  bool MayEndTransaction();
   void ShowScriptCaption();
   bool AskOverwrite() const;
 
   QString scriptFile_;
-  TScriptEncoding scriptEncoding_ = TScriptEncoding::Utf8;
-  // The rows fetched and the time taken, in the status bar.
+  // The name last chosen in the open dialog, shown on the tab even when it could not be read.
+  QString openedName_;
+  TScriptForm scriptForm_;
+  // The status bar: what the page in front holds and the time it took, or for the Messages page
+  // (and a run without results) the rows the run changed.
   void ShowFetchStatus();
+  // "Open transaction" in the first panel while the company connection has one.
+  void ShowTransactionState();
+  db::TDatabase* CompanyDatabase() const;
   void FetchEnded();
 
   // Empties the result pages and closes their datasets, before a run and on New.
   void CloseResults();
-  // Runs one batch; raises its error after writing it to the messages.
-  void RunBatch(const QString& text, int batch, int firstLine, int& results, QStringList& said);
+  // Runs one batch (the script's last one, whose result may keep arriving, or another, read
+  // whole); raises its error after writing it to the messages; false when the user cancelled.
+  bool RunBatch(const QString& text, int batch, int firstLine, bool last, int& results,
+                QStringList& said);
   // A grid page for a dataset of the run; the first is DBGExecSQL's.
   void ShowResult(db::TDataSet* dataSet, int& results);
   db::TQuery* NewBatchQuery();
-  void SayNotes(db::TQuery* query, int& results, QStringList& said);
+  void SayNotes(std::vector<db::StatementNote> notes, int& results, QStringList& said);
   void RestoreLayout();
 
   std::vector<TResultGrid*> grids_;
@@ -143,12 +160,22 @@ class TFrExecSQL : public TFrForm {
   // The query whose rows may still be arriving: the last that returned rows.
   db::TQuery* fetchSet_ = nullptr;
   bool layoutRestored_ = false;
+  // Runs from the start of a run until its last rows arrive.
   QElapsedTimer fetchClock_;
+  bool ran_ = false;
+  bool cancelled_ = false;  // the last run was cancelled
+  qint64 runMs_ = -1;       // the statements, until the first rows of the last result
+  qint64 fetchMs_ = -1;     // until the last result's rows were all there
+  qint64 affected_ = -1;    // rows the run changed; -1 when no statement changed any
   // What the last run's script PRINTed, shown after the fetch figures.
   QString printed_;
   QTimer* fetchTicker_;
+  // Runs the statements on a worker thread while the window keeps its events.
+  TStatementRunner* runner_;
   // Runs one save and tells the user how it ended.
-  void SaveOutput(TExportBaseComponent* component, const QString& fileName);
+  // `source` is the result the user sees, whose rows the component writes.
+  void SaveOutput(TExportBaseComponent* component, const QString& fileName,
+                  const db::TDataSet& source);
 };
 
 }  // namespace qav
