@@ -22,6 +22,10 @@ using db::TStoredProc;
 
 TDMConfig* DMConfig = nullptr;
 
+QString InUsersLanguage(const char* english, const char* thai) {
+  return QString::fromUtf8(DMConfig && DMConfig->LanguageThai ? thai : english);
+}
+
 QStringList SuiteConnectionParams(const QString& database, const QString& server) {
   return {
       QStringLiteral("DATABASE NAME=") + database,

@@ -6,7 +6,8 @@
 #include "app/Dialogs.h"
 #include "console/HeldResult.h"
 #include "console/ResultGrid.h"
-#include "console/ResultModel.h"
+#include "console/SaveOutputFlow.h"
+#include "console/ScriptEditor.h"
 #include "console/SqlHighlighter.h"
 #include "core/Cp874.h"
 #include "core/Exception.h"
@@ -16,10 +17,8 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
-#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "export/ExportProgress.h"
-#include "export/ExportStrings.h"
 #include "export/SaveOutputSettings.h"
 #include "script/StatementRunner.h"
 #include "sql/Batches.h"
@@ -81,22 +80,10 @@ void SetCurrentFolder(const QString& folder) {
   if (!folder.isEmpty()) QDir::setCurrent(folder);
 }
 
-// A question in the user's language.
-QString InUsersLanguage(const char* english, const char* thai) {
-  return QString::fromUtf8(DMConfig && DMConfig->LanguageThai ? thai : english);
-}
-
 // "1 row", "4,429,824 rows": a count as a sentence says it.
 QString CountText(qint64 count, const char* one, const char* many) {
   return count == 1 ? QString::fromLatin1(one)
                     : QString::fromLatin1(many).arg(QLocale(QLocale::English).toString(count));
-}
-
-// The save type whose files end in that extension (without regard to case), or null.
-const TSaveType* SaveTypeOfExtension(const QString& suffix) {
-  for (const TSaveType& type : kSaveTypes)
-    if (SaveTypeExtension(type).compare(suffix, Qt::CaseInsensitive) == 0) return &type;
-  return nullptr;
 }
 
 }  // namespace
@@ -115,24 +102,17 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   PageControl1 = new QTabWidget(client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setMinimumWidth(300);
-  TabSSQLScript = new QWidget(PageControl1);
+  editor_ = new TScriptEditor(PageControl1);
+  TabSSQLScript = editor_;
   TabSSQLScript->setObjectName(QStringLiteral("TabSSQLScript"));
   PageControl1->addTab(TabSSQLScript, QStringLiteral("SQL Script"));
-  Memo1 = new QPlainTextEdit(TabSSQLScript);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  new TSqlHighlighter(Memo1->document());
-  FindEdit = new QLineEdit(TabSSQLScript);
-  FindEdit->setObjectName(QStringLiteral("FindEdit"));
-  FindEdit->setPlaceholderText(QStringLiteral("Find (Return: next, Esc: close)"));
-  FindEdit->hide();
-  auto* pageLayout = new QVBoxLayout(TabSSQLScript);
-  pageLayout->setContentsMargins(0, 0, 0, 0);
-  pageLayout->setSpacing(0);
-  pageLayout->addWidget(FindEdit);
-  pageLayout->addWidget(Memo1);
+  Memo1 = editor_->Memo();
+  FindEdit = editor_->FindBar();
+  connect(editor_, &TScriptEditor::CaptionChanged, this,
+          [this](const QString& caption) { PageControl1->setTabText(0, caption); });
+  connect(editor_, &TScriptEditor::NotFound, this, [this](const QString& text) {
+    StatusPanel(1)->setText(QStringLiteral("Not found: ") + text);
+  });
 
   BtnOpen = MakeCommandButton(client, "BtnOpen", QStringLiteral("Open SQL Script"), 151, QColor(),
                               QStyle::SP_DialogOpenButton);
@@ -178,20 +158,14 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   connect(execute, &QAction::triggered, this,
           [this] { RunEventHandler([this] { BtnExecClick(); }); });
 
-  const auto exporter = [this](TSaveFormat format) {
-    TExportBaseComponent* c =
-        CreateSaveOutputComponent(format, this).release();  // owned by the window
-    c->SetDBGrid(DBGExecSQL);
-    c->SetDataSet(QExport);
-    return c;
-  };
-  ExportToXLS = exporter(TSaveFormat::Xls);
-  ExportToWord = exporter(TSaveFormat::Word);
-  ExportToText = exporter(TSaveFormat::Text);
-  ExportToWKS = exporter(TSaveFormat::Wks);
-  ExportToQuattro = exporter(TSaveFormat::Quattro);
-  ExportToXlsx = exporter(TSaveFormat::Xlsx);
-  ExportToCsv = exporter(TSaveFormat::Csv);
+  saveOutput_ = new TSaveOutputFlow(DBGExecSQL, QExport, this);
+  ExportToXLS = saveOutput_->ComponentFor(TSaveFormat::Xls);
+  ExportToWord = saveOutput_->ComponentFor(TSaveFormat::Word);
+  ExportToText = saveOutput_->ComponentFor(TSaveFormat::Text);
+  ExportToWKS = saveOutput_->ComponentFor(TSaveFormat::Wks);
+  ExportToQuattro = saveOutput_->ComponentFor(TSaveFormat::Quattro);
+  ExportToXlsx = saveOutput_->ComponentFor(TSaveFormat::Xlsx);
+  ExportToCsv = saveOutput_->ComponentFor(TSaveFormat::Csv);
 
   // Buttons sit beside the page at the heights of the window's design (100, 134 and 166 from
   // the window's top, under a 40-pixel toolbar panel).
@@ -251,13 +225,7 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   connect(BtnSaveScript, &QPushButton::clicked, this, handler([this] { SaveScript(); }));
   connect(AcSaveScript, &QAction::triggered, this, handler([this] { SaveScript(); }));
   connect(AcSaveScriptAs, &QAction::triggered, this, handler([this] { SaveScriptAs(); }));
-  connect(AcFind, &QAction::triggered, this, [this] {
-    FindEdit->show();
-    FindEdit->setFocus();
-    FindEdit->selectAll();
-  });
-  connect(Memo1->document(), &QTextDocument::modificationChanged, this,
-          [this] { ShowScriptCaption(); });
+  connect(AcFind, &QAction::triggered, editor_, &TScriptEditor::ShowFindBar);
   // The status bar speaks of the page in front.
   connect(ResultTabs, &QTabWidget::currentChanged, this, [this] { ShowFetchStatus(); });
 }
@@ -280,22 +248,11 @@ void TFrExecSQL::AcNewExecute() {
   if (!MayDiscardScript()) return;
   TFrForm::AcNewExecute();
   CloseResults();
-  scriptFile_.clear();
-  openedName_.clear();
-  scriptForm_ = TScriptForm();
   BtnOpen->setEnabled(true);
   BtnExec->setEnabled(false);
   BtnExport->setEnabled(false);
   AcSave->setEnabled(false);
-  // Emptied as an edit, so that Ctrl+Z brings the text back.
-  {
-    const QSignalBlocker block(Memo1);
-    QTextCursor cursor(Memo1->document());
-    cursor.select(QTextCursor::Document);
-    cursor.removeSelectedText();
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
+  editor_->Clear();  // as an edit, so that Ctrl+Z brings the text back
   PageControl1->setCurrentIndex(0);
   // The next thing a user does is type: a space must not press a button.
   Memo1->setFocus();
@@ -311,29 +268,9 @@ void TFrExecSQL::BtnOpenClick() {
   request.defaultSuffix = QStringLiteral("SQL");
   const DialogReply reply = Dialogs::Show(request);
   if (reply.accepted) {
-    // Only a file that was read becomes the one Save writes to: a file refused or not there
-    // keeps its name on the tab, but Save asks for a name rather than overwrite what it holds.
-    scriptFile_.clear();
-    openedName_ = reply.fileName;
-    scriptForm_ = TScriptForm();
     BtnOpen->setEnabled(false);
     BtnExec->setEnabled(true);
-    SetMemoTextSilently(QString());
-    if (QFileInfo::exists(reply.fileName)) {
-      QString text;
-      try {
-        text = ReadScriptFile(reply.fileName, &scriptForm_);
-        scriptFile_ = reply.fileName;
-      } catch (const EInOutError& e) {
-        // A pipe, a device, a huge file, a NUL: said plainly, and the memo stays empty.
-        Dialogs::ShowMessage(e.Message());
-      }
-      if (!text.isEmpty()) Memo1->setPlainText(text);  // counts as the memo's change
-      Memo1->document()->setModified(false);
-    } else {
-      Dialogs::ShowMessage(QStringLiteral("File not found!!!"));
-    }
-    ShowScriptCaption();
+    editor_->Load(reply.fileName);
     Memo1->setFocus();
   }
   SetCurrentFolder(StartFolder);
@@ -645,100 +582,11 @@ void TFrExecSQL::BtnExportClick() {
     return;
   }
   if (!CompleteFetch()) return;
-  DialogReply reply;
-  const TSaveType* type = nullptr;
-  for (;;) {
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::SaveFile;
-    request.folder = StartFolder;
-    request.filter = SaveOutputFilter();
-    request.filterIndex = SaveDialogFilterIndex;
-    request.defaultSuffix = SaveDialogDefaultExt;
-    reply = Dialogs::Show(request);
-    if (!reply.accepted) return;
-    type = SaveTypeAt(reply.filterIndex);
-    if (!type) return;  // no type of ours: nothing to run
-    // A name typed without an extension takes the chosen type's, whatever the dialog proposed;
-    // an extension of one of the types chooses that type, so that the file is what its name
-    // says whichever type the list showed.
-    const QString suffix = QFileInfo(reply.fileName).suffix();
-    if (suffix.isEmpty())
-      reply.fileName += u'.' + SaveTypeExtension(*type);
-    else if (const TSaveType* typed = SaveTypeOfExtension(suffix))
-      type = typed;
-    SaveDialogFilterIndex = static_cast<int>(type - kSaveTypes) + 1;
-    if (!QFileInfo::exists(reply.fileName)) break;
-    if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
-  }
-  SaveDialogDefaultExt = QString::fromUtf8(type->ProposedExtension);
-  TExportBaseComponent* component = ExportComponentFor(type->Format);
-  // A sorted grid is saved in the order the user sees: its rows in that order, in a grid of
-  // their own that nobody sees.
-  TResultGrid* grid = FrontGrid();
-  std::unique_ptr<THeldResult> shown;
-  std::unique_ptr<TResultGrid> shownGrid;
-  if (grid->Sorted()) {
-    shown = std::make_unique<THeldResult>(grid->ResultModel()->ShownRows(), nullptr);
-    shownGrid = std::make_unique<TResultGrid>();
-    shownGrid->setFont(grid->font());
-    shownGrid->SetDataSource(shown.get());
-    grid = shownGrid.get();
-  }
-  component->SetDBGrid(grid);
-  component->SetDataSet(grid->DataSource());
-  SaveOutput(component, reply.fileName, *front);
-  component->SetDBGrid(DBGExecSQL);
-  component->SetDataSet(QExport);
-  SetCurrentFolder(StartFolder);
-}
-
-void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& fileName,
-                            const db::TDataSet& source) {
-  component->FileName = fileName;
-  component->Execute();
-  // A failed run has had its own message.
-  switch (component->RunStatus()) {
-    case rsDone: {
-      QString message = QStringLiteral("OK !! Exported To ") + fileName;
-      // A result stopped by Escape is not the whole result, and the file must not pass for it.
-      if (source.FetchCancelled())
-        message += QStringLiteral(
-                       "\n\nThe file holds %1 of the rows: the statement was stopped "
-                       "before the rest arrived.")
-                       .arg(QLocale(QLocale::English).toString(source.RecordCount()));
-      // Characters the 8-bit formats cannot hold are not lost without a word.
-      const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
-      if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
-        message += QStringLiteral("\n\n") + note;
-      Dialogs::ShowMessage(message);
-      break;
-    }
-    case rsCancelled:
-      Dialogs::ShowMessage(component->GetLanguageString(lsExportCanceled));
-      break;
-    default:
-      break;
-  }
+  if (saveOutput_->Run(FrontGrid())) SetCurrentFolder(StartFolder);
 }
 
 TExportBaseComponent* TFrExecSQL::ExportComponentFor(TSaveFormat format) const {
-  switch (format) {
-    case TSaveFormat::Xls:
-      return ExportToXLS;
-    case TSaveFormat::Word:
-      return ExportToWord;
-    case TSaveFormat::Text:
-      return ExportToText;
-    case TSaveFormat::Wks:
-      return ExportToWKS;
-    case TSaveFormat::Quattro:
-      return ExportToQuattro;
-    case TSaveFormat::Xlsx:
-      return ExportToXlsx;
-    case TSaveFormat::Csv:
-      return ExportToCsv;
-  }
-  return nullptr;
+  return saveOutput_->ComponentFor(format);
 }
 
 void TFrExecSQL::Memo1Change() {
@@ -785,18 +633,8 @@ bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
         grid->SortByColumn(-1);
         return true;
       }
-  if (watched == FindEdit && event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      FindNext();
-      return true;
-    }
-    if (key == Qt::Key_Escape) {
-      FindEdit->hide();
-      Memo1->setFocus();
-      return true;
-    }
-  }
+  // The find bar's Return and Escape are the editor's own.
+  if (watched == FindEdit && event->type() == QEvent::KeyPress) return false;
   if (watched == Memo1) {
     switch (event->type()) {
       case QEvent::FocusIn:
@@ -856,90 +694,6 @@ void TFrExecSQL::closeEvent(QCloseEvent* event) {
   runner_->Cancel();
 }
 
-void TFrExecSQL::SetMemoTextSilently(const QString& text) {
-  {
-    const QSignalBlocker block(Memo1);
-    Memo1->setPlainText(text);
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
-}
-
-bool TFrExecSQL::ScriptChanged() const {
-  return Memo1->document()->isModified();
-}
-
-void TFrExecSQL::ShowScriptCaption() {
-  QString caption = QStringLiteral("SQL Script");
-  if (const QString& name = scriptFile_.isEmpty() ? openedName_ : scriptFile_; !name.isEmpty())
-    caption += u' ' + name;
-  if (ScriptChanged()) caption += QStringLiteral(" *");
-  PageControl1->setTabText(0, caption);
-}
-
-bool TFrExecSQL::MayDiscardScript() {
-  if (!ScriptChanged()) return true;
-  switch (Dialogs::AskYesNoCancel(InUsersLanguage("The SQL script has changed. Save it ?",
-                                                  "สคริปต์ SQL มีการแก้ไข ต้องการบันทึกหรือไม่ ?"))) {
-    case Dialogs::Answer::Yes:
-      return SaveScript();
-    case Dialogs::Answer::No:
-      return true;
-    case Dialogs::Answer::Cancel:
-      break;
-  }
-  Memo1->setFocus();
-  return false;
-}
-
-bool TFrExecSQL::AskOverwrite() const {
-  const QString question = QStringLiteral("File Exists!! Overwrite this file ?");
-  return DM ? DM->AskConfirm(question) : Dialogs::Confirm(question, QColor());
-}
-
-bool TFrExecSQL::SaveScript() {
-  if (scriptFile_.isEmpty()) return SaveScriptAs();
-  try {
-    // An unchanged file is left as it is, its time and bytes untouched.
-    if (!ScriptChanged() && QFileInfo::exists(scriptFile_)) return true;
-    scriptForm_ = WriteScriptFile(scriptFile_, Memo1->toPlainText(), scriptForm_);
-  } catch (const EInOutError& e) {
-    Dialogs::ShowMessage(e.Message());
-    return false;
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
-  return true;
-}
-
-bool TFrExecSQL::SaveScriptAs() {
-  QString fileName;
-  for (;;) {
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::SaveFile;
-    request.folder = scriptFile_.isEmpty() ? QDir::currentPath() : QFileInfo(scriptFile_).path();
-    request.filter = QStringLiteral("SQL Script files|*.sql|All files|*.*");
-    request.defaultSuffix = QStringLiteral("sql");
-    request.fileName = scriptFile_;
-    const DialogReply reply = Dialogs::Show(request);
-    SetCurrentFolder(StartFolder);
-    if (!reply.accepted || reply.fileName.isEmpty()) return false;
-    fileName = reply.fileName;
-    if (QFileInfo(fileName).suffix().isEmpty()) fileName += QStringLiteral(".sql");
-    if (!QFileInfo::exists(fileName) || AskOverwrite()) break;
-  }
-  const QString previous = scriptFile_;
-  scriptFile_ = fileName;
-  // A new file is written even when the text has not changed since it was read.
-  const bool changed = ScriptChanged();
-  Memo1->document()->setModified(true);
-  if (SaveScript()) return true;
-  Memo1->document()->setModified(changed);
-  scriptFile_ = previous;
-  ShowScriptCaption();
-  return false;
-}
-
 bool TFrExecSQL::FormClose() {
   // The exit question as always; changed text is asked about after it.
   if (!TFrForm::FormClose()) return false;
@@ -972,15 +726,28 @@ bool TFrExecSQL::MayEndTransaction() {
   return true;
 }
 
+bool TFrExecSQL::ScriptChanged() const {
+  return editor_->Changed();
+}
+
+const QString& TFrExecSQL::ScriptFileName() const {
+  return editor_->FileName();
+}
+
+bool TFrExecSQL::MayDiscardScript() {
+  return editor_->MayDiscard();
+}
+
+bool TFrExecSQL::SaveScript() {
+  return editor_->Save();
+}
+
+bool TFrExecSQL::SaveScriptAs() {
+  return editor_->SaveAs();
+}
+
 void TFrExecSQL::FindNext() {
-  const QString text = FindEdit->text();
-  if (text.isEmpty()) return;
-  if (Memo1->find(text)) return;
-  // From the top again, once.
-  QTextCursor cursor = Memo1->textCursor();
-  cursor.movePosition(QTextCursor::Start);
-  Memo1->setTextCursor(cursor);
-  if (!Memo1->find(text)) StatusPanel(1)->setText(QStringLiteral("Not found: ") + text);
+  if (!editor_->FindNext()) emit editor_->NotFound(FindEdit->text());
 }
 
 }  // namespace qav

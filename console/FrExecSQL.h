@@ -25,6 +25,8 @@ class TQuery;
 }  // namespace db
 class TResultGrid;
 class TExportBaseComponent;
+class TSaveOutputFlow;
+class TScriptEditor;
 class TStatementRunner;
 
 // The folder the process was in when the console was first shown; empty before that.
@@ -68,9 +70,6 @@ class TFrExecSQL : public TFrForm {
   TExportBaseComponent* ExportToQuattro;
   TExportBaseComponent* ExportToXlsx;
   TExportBaseComponent* ExportToCsv;
-  // The save dialog's state between showings.
-  QString SaveDialogDefaultExt = QStringLiteral("XLS");
-  int SaveDialogFilterIndex = 1;
 
   void FormShow() override;
   void AcNewExecute() override;
@@ -88,7 +87,7 @@ class TFrExecSQL : public TFrForm {
   bool FormClose() override;
 
   // The file the script was last opened from or saved to; empty for a new script.
-  const QString& ScriptFileName() const { return scriptFile_; }
+  const QString& ScriptFileName() const;
   // The text differs from what was last opened, saved or run.
   bool ScriptChanged() const;
 
@@ -121,20 +120,12 @@ class TFrExecSQL : public TFrForm {
   void setVisible(bool visible) override;
 
  private:
-  // Replaces the memo's text without it counting as the user's change.
-  void SetMemoTextSilently(const QString& text);
   // Before changed text goes: asks Yes (save), No (discard) or Cancel; false keeps it.
   bool MayDiscardScript();
   // Before the program ends with a transaction open: asks Yes (commit), No (roll back) or
   // Cancel; false keeps the window.
   bool MayEndTransaction();
-  void ShowScriptCaption();
-  bool AskOverwrite() const;
-
-  QString scriptFile_;
-  // The name last chosen in the open dialog, shown on the tab even when it could not be read.
-  QString openedName_;
-  TScriptForm scriptForm_;
+  TScriptEditor* editor_;
   // The status bar: what the page in front holds and the time it took, or for the Messages page
   // (and a run without results) the rows the run changed.
   void ShowFetchStatus();
@@ -172,10 +163,7 @@ class TFrExecSQL : public TFrForm {
   QTimer* fetchTicker_;
   // Runs the statements on a worker thread while the window keeps its events.
   TStatementRunner* runner_;
-  // Runs one save and tells the user how it ended.
-  // `source` is the result the user sees, whose rows the component writes.
-  void SaveOutput(TExportBaseComponent* component, const QString& fileName,
-                  const db::TDataSet& source);
+  TSaveOutputFlow* saveOutput_;
 };
 
 }  // namespace qav
