@@ -6,6 +6,7 @@
 #include "app/Dialogs.h"
 #include "console/HeldResult.h"
 #include "console/ResultGrid.h"
+#include "console/ResultsPane.h"
 #include "console/SaveOutputFlow.h"
 #include "console/ScriptEditor.h"
 #include "console/SqlHighlighter.h"
@@ -126,16 +127,10 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   Splitter = new QSplitter(Qt::Vertical, client);
   Splitter->setObjectName(QStringLiteral("Splitter"));
   Splitter->setChildrenCollapsible(false);
-  ResultTabs = new QTabWidget(Splitter);
-  ResultTabs->setObjectName(QStringLiteral("ResultTabs"));
-  ResultTabs->setDocumentMode(true);
-  DBGExecSQL = new TResultGrid(ResultTabs);
-  grids_.push_back(DBGExecSQL);
-  ResultTabs->addTab(DBGExecSQL, QStringLiteral("Results"));
-  MessagesMemo = new QPlainTextEdit(ResultTabs);
-  MessagesMemo->setObjectName(QStringLiteral("MessagesMemo"));
-  MessagesMemo->setReadOnly(true);
-  ResultTabs->addTab(MessagesMemo, QStringLiteral("Messages"));
+  results_ = new TResultsPane(Splitter);
+  ResultTabs = results_;
+  DBGExecSQL = results_->FirstGrid();
+  MessagesMemo = results_->Messages();
 
   QExport = new db::TQuery(this);
   QExport->setObjectName(QStringLiteral("QExport"));
@@ -293,8 +288,7 @@ void TFrExecSQL::BtnExecClick() {
                                 "The script holds a NUL character on line %1; remove it "
                                 "before the script can run.")
                                 .arg(line + lineOffset);
-    MessagesMemo->setPlainText(message);
-    ResultTabs->setCurrentWidget(MessagesMemo);
+    results_->Say({message});
     throw Exception(message);
   }
   fetchClock_.start();
@@ -302,13 +296,11 @@ void TFrExecSQL::BtnExecClick() {
   affected_ = -1;
   printed_.clear();
   QStringList said;
-  int results = 0;
   std::vector<sql::Batch> batches;
   try {
     batches = sql::SplitBatches(text);
   } catch (const Exception& e) {
-    MessagesMemo->setPlainText(e.Message());
-    ResultTabs->setCurrentWidget(MessagesMemo);
+    results_->Say({e.Message()});
     throw;
   }
   // Blanks alone: the empty statement runs and the database layer says what is wrong with it.
@@ -319,10 +311,9 @@ void TFrExecSQL::BtnExecClick() {
   try {
     for (std::size_t b = 0; b < batches.size() && !cancelled_; ++b)
       for (int r = 0; r < batches[b].repeat && !cancelled_; ++r)
-        cancelled_ =
-            !RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
-                      batches[b].firstLine + lineOffset,
-                      b + 1 == batches.size() && r + 1 == batches[b].repeat, results, said);
+        cancelled_ = !RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
+                               batches[b].firstLine + lineOffset,
+                               b + 1 == batches.size() && r + 1 == batches[b].repeat, said);
   } catch (...) {
     fetchTicker_->stop();
     ShowTransactionState();
@@ -332,12 +323,10 @@ void TFrExecSQL::BtnExecClick() {
   ran_ = true;
   ShowTransactionState();
   // As the management tools say it when nothing else was.
+  const int results = results_->Results();
   if (results == 0 && said.isEmpty()) said << QStringLiteral("Commands completed successfully.");
-  MessagesMemo->setPlainText(said.join(u'\n'));
-  if (results > 0 && !cancelled_)
-    ResultTabs->setCurrentIndex(0);
-  else
-    ResultTabs->setCurrentWidget(MessagesMemo);
+  results_->Say(said);
+  if (results > 0 && !cancelled_) ResultTabs->setCurrentIndex(0);
   if (results > 0) BtnExport->setEnabled(true);
   ShowFetchStatus();
   if (!fetchSet_->Fetching()) {
@@ -349,15 +338,15 @@ void TFrExecSQL::BtnExecClick() {
 db::TQuery* TFrExecSQL::NewBatchQuery() {
   if (!QExport->Active() && fetchSet_ == QExport) return QExport;
   auto* query = new db::TQuery(this);
-  query->setObjectName(QStringLiteral("QExport%1").arg(runOwned_.size() + 2));
+  query->setObjectName(QStringLiteral("QExport%1").arg(++batchQueries_ + 1));
   query->SetDatabaseName(QExport->DatabaseName());
   query->SetBackgroundFetch(true);
   connect(query, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
-  runOwned_.push_back(query);
+  results_->Own(query);
   return query;
 }
 
-bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool last, int& results,
+bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool last,
                           QStringList& said) {
   db::TQuery* query = NewBatchQuery();
   query->SetSQL(text.split(u'\n'));
@@ -383,11 +372,12 @@ bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool la
       throw;
     }
     database.ReleaseUse();
-    SayNotes(std::move(outcome.notes), results, said);
+    SayNotes(std::move(outcome.notes), said);
     error = outcome.error;
     if (!error && outcome.rows) {
-      ShowResult(new THeldResult(std::move(outcome.rows), this), results);
-      runOwned_.push_back(grids_.back()->DataSource());
+      auto* held = new THeldResult(std::move(outcome.rows), this);
+      results_->Own(held);
+      results_->ShowResult(held);
     } else if (!error && outcome.cursor) {
       // Its first rows are there already; the rest arrive as the grid shows them.
       query->AdoptCursor(std::move(outcome.cursor));
@@ -397,7 +387,7 @@ bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool la
         error = std::current_exception();
       }
       database.TakeMessages();
-      SayNotes(database.TakeNotes(), results, said);
+      SayNotes(database.TakeNotes(), said);
     }
   }
   if (error) {
@@ -405,7 +395,7 @@ bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool la
       std::rethrow_exception(error);
     } catch (const Exception& e) {
       StatusPanel(1)->setText(printed_);
-      if (results > 0) BtnExport->setEnabled(true);
+      if (results_->Results() > 0) BtnExport->setEnabled(true);
       // The user's own Escape is no error to log: said where the run stopped, and the run ends.
       if (runner_->Cancelled()) {
         said << QStringLiteral("Query was cancelled by user.");
@@ -414,25 +404,26 @@ bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool la
       // What ran before the error stays said; the error follows with where it happened, and
       // then goes to the error window and the log as any other.
       said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
-      MessagesMemo->setPlainText(said.join(u'\n'));
-      ResultTabs->setCurrentWidget(MessagesMemo);
+      results_->Say(said);
       throw;
     }
   }
   if (rows) {
     fetchSet_ = query;
-    ShowResult(query, results);
+    results_->ShowResult(query);
   }
   return true;
 }
 
-void TFrExecSQL::SayNotes(std::vector<db::StatementNote> notes, int& results, QStringList& said) {
+void TFrExecSQL::SayNotes(std::vector<db::StatementNote> notes, QStringList& said) {
   for (db::StatementNote& note : notes) {
     switch (note.kind) {
-      case db::StatementNote::Kind::Rows:
-        ShowResult(new THeldResult(std::move(note.rows), this), results);
-        runOwned_.push_back(grids_.back()->DataSource());
+      case db::StatementNote::Kind::Rows: {
+        auto* held = new THeldResult(std::move(note.rows), this);
+        results_->Own(held);
+        results_->ShowResult(held);
         break;
+      }
       case db::StatementNote::Kind::RowsAffected:
         affected_ = std::max<qint64>(affected_, 0) + note.count;
         said << (note.count == 1 ? QStringLiteral("(1 row affected)")
@@ -446,38 +437,21 @@ void TFrExecSQL::SayNotes(std::vector<db::StatementNote> notes, int& results, QS
   }
 }
 
-void TFrExecSQL::ShowResult(db::TDataSet* dataSet, int& results) {
-  ++results;
-  if (results == 1) {
-    DBGExecSQL->SetDataSource(dataSet);
-    return;
-  }
-  auto* grid = new TResultGrid(ResultTabs);
-  grid->setObjectName(QStringLiteral("DBGExecSQL%1").arg(results));
-  grid->SetDataSource(dataSet);
-  grids_.push_back(grid);
-  runOwned_.push_back(grid);
-  ResultTabs->insertTab(results - 1, grid, QStringLiteral("Results %1").arg(results));
-}
-
 void TFrExecSQL::CloseResults() {
   QExport->Close();
-  DBGExecSQL->SetDataSource(QExport);
   fetchSet_ = QExport;
-  grids_.resize(1);
-  // Grids first: they hold on to their datasets.
-  for (auto it = runOwned_.rbegin(); it != runOwned_.rend(); ++it) delete *it;
-  runOwned_.clear();
-  MessagesMemo->clear();
+  batchQueries_ = 0;
+  results_->Clear(QExport);
   ran_ = false;
   StatusPanel(1)->clear();
-  ResultTabs->setCurrentIndex(0);
 }
 
 TResultGrid* TFrExecSQL::FrontGrid() const {
-  for (TResultGrid* grid : grids_)
-    if (ResultTabs->currentWidget() == grid) return grid;
-  return DBGExecSQL;
+  return results_->FrontGrid();
+}
+
+const std::vector<TResultGrid*>& TFrExecSQL::Grids() const {
+  return results_->Grids();
 }
 
 db::TDataSet* TFrExecSQL::FrontDataSet() const {
@@ -492,7 +466,7 @@ void TFrExecSQL::ShowFetchStatus() {
   }
   if (!ran_) return;
   // The result in front; the Messages page speaks for the whole run.
-  db::TDataSet* set = ResultTabs->currentWidget() == MessagesMemo ? nullptr : FrontDataSet();
+  db::TDataSet* set = results_->MessagesInFront() ? nullptr : FrontDataSet();
   if (set && !set->Active()) set = nullptr;
   const bool live = set && set == fetchSet_ && fetchClock_.isValid();
   const qint64 ms = live                                ? fetchClock_.elapsed()
@@ -628,11 +602,10 @@ bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
   }
   // Escape on a sorted grid restores its order instead of leaving.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-    for (TResultGrid* grid : grids_)
-      if (watched == grid && grid->Sorted()) {
-        grid->SortByColumn(-1);
-        return true;
-      }
+    if (TResultGrid* grid = results_->GridOf(watched); grid && grid->Sorted()) {
+      grid->SortByColumn(-1);
+      return true;
+    }
   // The find bar's Return and Escape are the editor's own.
   if (watched == FindEdit && event->type() == QEvent::KeyPress) return false;
   if (watched == Memo1) {

@@ -25,6 +25,7 @@ class TQuery;
 }  // namespace db
 class TResultGrid;
 class TExportBaseComponent;
+class TResultsPane;
 class TSaveOutputFlow;
 class TScriptEditor;
 class TStatementRunner;
@@ -95,7 +96,7 @@ class TFrExecSQL : public TFrForm {
   TResultGrid* FrontGrid() const;
   db::TDataSet* FrontDataSet() const;
   // The grids of the last run, in the order of their results.
-  const std::vector<TResultGrid*>& Grids() const { return grids_; }
+  const std::vector<TResultGrid*>& Grids() const;
 
   // What runs the statements, off the window's thread.
   const TStatementRunner& Runner() const { return *runner_; }
@@ -138,16 +139,14 @@ class TFrExecSQL : public TFrForm {
   void CloseResults();
   // Runs one batch (the script's last one, whose result may keep arriving, or another, read
   // whole); raises its error after writing it to the messages; false when the user cancelled.
-  bool RunBatch(const QString& text, int batch, int firstLine, bool last, int& results,
-                QStringList& said);
-  // A grid page for a dataset of the run; the first is DBGExecSQL's.
-  void ShowResult(db::TDataSet* dataSet, int& results);
+  bool RunBatch(const QString& text, int batch, int firstLine, bool last, QStringList& said);
   db::TQuery* NewBatchQuery();
-  void SayNotes(std::vector<db::StatementNote> notes, int& results, QStringList& said);
+  // What the statements said, into `said`; their result sets onto the results pane.
+  void SayNotes(std::vector<db::StatementNote> notes, QStringList& said);
   void RestoreLayout();
 
-  std::vector<TResultGrid*> grids_;
-  std::vector<QObject*> runOwned_;  // the datasets and grids of the run after the first
+  TResultsPane* results_;
+  int batchQueries_ = 0;  // queries made for the run's batches after QExport
   // The query whose rows may still be arriving: the last that returned rows.
   db::TQuery* fetchSet_ = nullptr;
   bool layoutRestored_ = false;
