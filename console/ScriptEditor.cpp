@@ -97,7 +97,8 @@ void TScriptEditor::Load(const QString& fileName) {
   if (QFileInfo::exists(fileName)) {
     QString text;
     try {
-      text = ReadScriptFile(fileName, &form_);
+      // The editor holds lines; the file's line ends come back when it is written.
+      text = ReadScriptFile(fileName, &form_).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       fileName_ = fileName;
     } catch (const EInOutError& e) {
       // A pipe, a device, a huge file, a NUL: said plainly, and the text stays empty.

@@ -84,7 +84,6 @@ QString ReadScriptFile(const QString& fileName, TScriptForm* form) {
                           .arg(line));
   const qsizetype lineEnd = text.indexOf(u'\n');
   read.crlf = lineEnd > 0 && text[lineEnd - 1] == u'\r';
-  if (read.crlf) text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   if (form) *form = read;
   return text;
 }
