@@ -23,6 +23,10 @@ using db::TStoredProc;
 
 TDMConfig* DMConfig = nullptr;
 
+QString InUsersLanguage(const char* english, const char* thai) {
+  return QString::fromUtf8(DMConfig && DMConfig->LanguageThai ? thai : english);
+}
+
 QStringList SuiteConnectionParams(const QString& database, const QString& server,
                                   const QStringList& settings) {
   return QStringList{

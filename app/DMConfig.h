@@ -95,4 +95,7 @@ class TDMConfig : public QObject {
 // The one configuration module, while it exists.
 extern TDMConfig* DMConfig;
 
+// The Thai text for a Thai user (LanguageThai), else the English one.
+QString InUsersLanguage(const char* english, const char* thai);
+
 }  // namespace qav

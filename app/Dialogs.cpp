@@ -102,6 +102,13 @@ void Centre(QWidget& w) {
     w.move(screen->availableGeometry().center() - w.rect().center());
 }
 
+bool thaiButtons = false;
+
+// The buttons' captions in the user's language, as a Thai Windows shows them.
+void Caption(QAbstractButton* button, const char* english, const char* thai) {
+  if (button) button->setText(thaiButtons ? QString::fromUtf8(thai) : QObject::tr(english));
+}
+
 DialogReply ShowReal(const DialogRequest& r) {
   DialogReply reply;
   switch (r.kind) {
@@ -114,6 +121,7 @@ DialogReply ShowReal(const DialogRequest& r) {
                                          : QMessageBox::NoIcon;
       QMessageBox box(icon, r.title, r.text, QMessageBox::Ok);
       box.setTextFormat(Qt::PlainText);
+      if (thaiButtons) Caption(box.button(QMessageBox::Ok), "OK", "ตกลง");
       Colour(box, r);
       box.exec();
       reply.accepted = true;
@@ -122,8 +130,10 @@ DialogReply ShowReal(const DialogRequest& r) {
     case DialogRequest::Kind::Confirm: {
       QMessageBox box(QMessageBox::Question, r.title, r.text, QMessageBox::NoButton);
       box.setTextFormat(Qt::PlainText);
-      QPushButton* yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
-      QPushButton* no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+      QPushButton* yes = box.addButton(QString(), QMessageBox::YesRole);
+      QPushButton* no = box.addButton(QString(), QMessageBox::NoRole);
+      Caption(yes, "&Yes", "ใช่");
+      Caption(no, "&No", "ไม่ใช่");
       box.setDefaultButton(yes);
       box.setEscapeButton(no);
       Colour(box, r);
@@ -138,6 +148,11 @@ DialogReply ShowReal(const DialogRequest& r) {
       box.setTextFormat(Qt::PlainText);
       box.setDefaultButton(QMessageBox::Yes);
       box.setEscapeButton(QMessageBox::Cancel);
+      if (thaiButtons) {
+        Caption(box.button(QMessageBox::Yes), "&Yes", "ใช่");
+        Caption(box.button(QMessageBox::No), "&No", "ไม่ใช่");
+        Caption(box.button(QMessageBox::Cancel), "Cancel", "ยกเลิก");
+      }
       box.exec();
       reply.accepted = box.clickedButton() == box.button(QMessageBox::Yes);
       reply.declined = box.clickedButton() == box.button(QMessageBox::No);
@@ -224,6 +239,10 @@ void Dialogs::Trace(const QString& line) {
   if (!ScriptActive()) return;
   std::fprintf(stderr, "%s\n", line.toUtf8().constData());
   std::fflush(stderr);
+}
+
+void Dialogs::SetThaiButtons(bool thai) {
+  thaiButtons = thai;
 }
 
 DialogReply Dialogs::Show(const DialogRequest& request) {

@@ -52,6 +52,8 @@ class Dialogs {
   static void InstallScriptFromEnvironment();
 
   static DialogReply Show(const DialogRequest& request);
+  // The buttons of the questions and messages in Thai (a Thai user) or English.
+  static void SetThaiButtons(bool thai);
   // While a dialog script is active, writes a line about the program's progress (a window
   // shown, say) to standard error beside the dialogs, for the tests that read it.
   static void Trace(const QString& line);

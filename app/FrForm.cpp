@@ -249,6 +249,7 @@ QLabel* TFrForm::StatusPanel(int index) const {
 
 void TFrForm::FormShow() {
   SetApplicationTitle(windowTitle());
+  Dialogs::SetThaiButtons(DMConfig && DMConfig->LanguageThai);
   for (QToolButton* b : {BHist, BCopy, BPrint, BChgCode}) SetButtonVisible(b, false);
   TFrForm::AcNewExecute();
 }

@@ -6,6 +6,9 @@
 #include "app/Dialogs.h"
 #include "console/HeldResult.h"
 #include "console/ResultGrid.h"
+#include "console/ResultsPane.h"
+#include "console/SaveOutputFlow.h"
+#include "console/ScriptEditor.h"
 #include "console/SqlHighlighter.h"
 #include "core/Cp874.h"
 #include "core/Exception.h"
@@ -15,11 +18,10 @@
 #include "db/Database.h"
 #include "db/Errors.h"
 #include "db/Query.h"
-#include "export/CellFileExport.h"
 #include "export/ExportComponent.h"
 #include "export/ExportProgress.h"
-#include "export/ExportStrings.h"
 #include "export/SaveOutputSettings.h"
+#include "script/StatementRunner.h"
 #include "sql/Batches.h"
 #include "ui/NamedColors.h"
 
@@ -79,10 +81,17 @@ void SetCurrentFolder(const QString& folder) {
   if (!folder.isEmpty()) QDir::setCurrent(folder);
 }
 
+// "1 row", "4,429,824 rows": a count as a sentence says it.
+QString CountText(qint64 count, const char* one, const char* many) {
+  return count == 1 ? QString::fromLatin1(one)
+                    : QString::fromLatin1(many).arg(QLocale(QLocale::English).toString(count));
+}
+
 }  // namespace
 
 TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   setObjectName(QStringLiteral("FrExecSQL"));
+  runner_ = new TStatementRunner(this);
   // The old fixed size is where the window starts; it grows and shrinks from there.
   setMinimumSize(0, 0);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -94,24 +103,17 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   PageControl1 = new QTabWidget(client);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setMinimumWidth(300);
-  TabSSQLScript = new QWidget(PageControl1);
+  editor_ = new TScriptEditor(PageControl1);
+  TabSSQLScript = editor_;
   TabSSQLScript->setObjectName(QStringLiteral("TabSSQLScript"));
   PageControl1->addTab(TabSSQLScript, QStringLiteral("SQL Script"));
-  Memo1 = new QPlainTextEdit(TabSSQLScript);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  new TSqlHighlighter(Memo1->document());
-  FindEdit = new QLineEdit(TabSSQLScript);
-  FindEdit->setObjectName(QStringLiteral("FindEdit"));
-  FindEdit->setPlaceholderText(QStringLiteral("Find (Return: next, Esc: close)"));
-  FindEdit->hide();
-  auto* pageLayout = new QVBoxLayout(TabSSQLScript);
-  pageLayout->setContentsMargins(0, 0, 0, 0);
-  pageLayout->setSpacing(0);
-  pageLayout->addWidget(FindEdit);
-  pageLayout->addWidget(Memo1);
+  Memo1 = editor_->Memo();
+  FindEdit = editor_->FindBar();
+  connect(editor_, &TScriptEditor::CaptionChanged, this,
+          [this](const QString& caption) { PageControl1->setTabText(0, caption); });
+  connect(editor_, &TScriptEditor::NotFound, this, [this](const QString& text) {
+    StatusPanel(1)->setText(QStringLiteral("Not found: ") + text);
+  });
 
   BtnOpen = MakeCommandButton(client, "BtnOpen", QStringLiteral("Open SQL Script"), 151, QColor(),
                               QStyle::SP_DialogOpenButton);
@@ -125,16 +127,10 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   Splitter = new QSplitter(Qt::Vertical, client);
   Splitter->setObjectName(QStringLiteral("Splitter"));
   Splitter->setChildrenCollapsible(false);
-  ResultTabs = new QTabWidget(Splitter);
-  ResultTabs->setObjectName(QStringLiteral("ResultTabs"));
-  ResultTabs->setDocumentMode(true);
-  DBGExecSQL = new TResultGrid(ResultTabs);
-  grids_.push_back(DBGExecSQL);
-  ResultTabs->addTab(DBGExecSQL, QStringLiteral("Results"));
-  MessagesMemo = new QPlainTextEdit(ResultTabs);
-  MessagesMemo->setObjectName(QStringLiteral("MessagesMemo"));
-  MessagesMemo->setReadOnly(true);
-  ResultTabs->addTab(MessagesMemo, QStringLiteral("Messages"));
+  results_ = new TResultsPane(Splitter);
+  ResultTabs = results_;
+  DBGExecSQL = results_->FirstGrid();
+  MessagesMemo = results_->Messages();
 
   QExport = new db::TQuery(this);
   QExport->setObjectName(QStringLiteral("QExport"));
@@ -147,6 +143,8 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   fetchTicker_->setInterval(250);
   connect(fetchTicker_, &QTimer::timeout, this, [this] { ShowFetchStatus(); });
   connect(QExport, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
+  // Ctrl+X is the editor's Cut, as its context menu says; Exit keeps a key of its own.
+  AcExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   // Ctrl+E runs as F5 does.
   auto* execute = new QAction(QStringLiteral("Execute"), this);
   execute->setObjectName(QStringLiteral("AcExecute"));
@@ -155,20 +153,14 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   connect(execute, &QAction::triggered, this,
           [this] { RunEventHandler([this] { BtnExecClick(); }); });
 
-  const auto exporter = [this](TSaveFormat format) {
-    TExportBaseComponent* c =
-        CreateSaveOutputComponent(format, this).release();  // owned by the window
-    c->SetDBGrid(DBGExecSQL);
-    c->SetDataSet(QExport);
-    return c;
-  };
-  ExportToXLS = exporter(TSaveFormat::Xls);
-  ExportToWord = exporter(TSaveFormat::Word);
-  ExportToText = exporter(TSaveFormat::Text);
-  ExportToWKS = exporter(TSaveFormat::Wks);
-  ExportToQuattro = exporter(TSaveFormat::Quattro);
-  ExportToXlsx = exporter(TSaveFormat::Xlsx);
-  ExportToCsv = exporter(TSaveFormat::Csv);
+  saveOutput_ = new TSaveOutputFlow(DBGExecSQL, QExport, this);
+  ExportToXLS = saveOutput_->ComponentFor(TSaveFormat::Xls);
+  ExportToWord = saveOutput_->ComponentFor(TSaveFormat::Word);
+  ExportToText = saveOutput_->ComponentFor(TSaveFormat::Text);
+  ExportToWKS = saveOutput_->ComponentFor(TSaveFormat::Wks);
+  ExportToQuattro = saveOutput_->ComponentFor(TSaveFormat::Quattro);
+  ExportToXlsx = saveOutput_->ComponentFor(TSaveFormat::Xlsx);
+  ExportToCsv = saveOutput_->ComponentFor(TSaveFormat::Csv);
 
   // Buttons sit beside the page at the heights of the window's design (100, 134 and 166 from
   // the window's top, under a 40-pixel toolbar panel).
@@ -228,13 +220,9 @@ TFrExecSQL::TFrExecSQL(QWidget* parent) : TFrForm(parent) {
   connect(BtnSaveScript, &QPushButton::clicked, this, handler([this] { SaveScript(); }));
   connect(AcSaveScript, &QAction::triggered, this, handler([this] { SaveScript(); }));
   connect(AcSaveScriptAs, &QAction::triggered, this, handler([this] { SaveScriptAs(); }));
-  connect(AcFind, &QAction::triggered, this, [this] {
-    FindEdit->show();
-    FindEdit->setFocus();
-    FindEdit->selectAll();
-  });
-  connect(Memo1->document(), &QTextDocument::modificationChanged, this,
-          [this] { ShowScriptCaption(); });
+  connect(AcFind, &QAction::triggered, editor_, &TScriptEditor::ShowFindBar);
+  // The status bar speaks of the page in front.
+  connect(ResultTabs, &QTabWidget::currentChanged, this, [this] { ShowFetchStatus(); });
 }
 
 TFrExecSQL::~TFrExecSQL() = default;
@@ -251,26 +239,18 @@ void TFrExecSQL::FormShow() {
 }
 
 void TFrExecSQL::AcNewExecute() {
+  if (runner_->Running()) return;  // the run ends first (Escape cancels it)
   if (!MayDiscardScript()) return;
   TFrForm::AcNewExecute();
   CloseResults();
-  scriptFile_.clear();
-  scriptEncoding_ = TScriptEncoding::Utf8;
   BtnOpen->setEnabled(true);
   BtnExec->setEnabled(false);
   BtnExport->setEnabled(false);
   AcSave->setEnabled(false);
-  // Emptied as an edit, so that Ctrl+Z brings the text back.
-  {
-    const QSignalBlocker block(Memo1);
-    QTextCursor cursor(Memo1->document());
-    cursor.select(QTextCursor::Document);
-    cursor.removeSelectedText();
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
+  editor_->Clear();  // as an edit, so that Ctrl+Z brings the text back
   PageControl1->setCurrentIndex(0);
-  BtnOpen->setFocus();
+  // The next thing a user does is type: a space must not press a button.
+  Memo1->setFocus();
   SetCurrentFolder(StartFolder);
 }
 
@@ -283,30 +263,16 @@ void TFrExecSQL::BtnOpenClick() {
   request.defaultSuffix = QStringLiteral("SQL");
   const DialogReply reply = Dialogs::Show(request);
   if (reply.accepted) {
-    scriptFile_ = reply.fileName;
-    scriptEncoding_ = TScriptEncoding::Utf8;
     BtnOpen->setEnabled(false);
     BtnExec->setEnabled(true);
-    SetMemoTextSilently(QString());
-    if (QFileInfo::exists(reply.fileName)) {
-      QString text;
-      try {
-        text = ReadScriptFile(reply.fileName, &scriptEncoding_);
-      } catch (const EInOutError& e) {
-        // A pipe, a device or a huge file: said plainly, and the memo stays empty.
-        Dialogs::ShowMessage(e.Message());
-      }
-      if (!text.isEmpty()) Memo1->setPlainText(text);  // counts as the memo's change
-      Memo1->document()->setModified(false);
-    } else {
-      Dialogs::ShowMessage(QStringLiteral("File not found!!!"));
-    }
+    editor_->Load(reply.fileName);
     Memo1->setFocus();
   }
   SetCurrentFolder(StartFolder);
 }
 
 void TFrExecSQL::BtnExecClick() {
+  if (runner_->Running()) return;  // F5 again while the statements run
   // The selection when there is one, else the whole text.
   const QTextCursor cursor = Memo1->textCursor();
   const bool selection = cursor.hasSelection();
@@ -316,85 +282,150 @@ void TFrExecSQL::BtnExecClick() {
       selection ? Memo1->document()->findBlock(cursor.selectionStart()).blockNumber() : 0;
   CloseResults();
   fetchTicker_->stop();
-  StatusPanel(1)->clear();
+  // The database would read the statements only up to it, and the rest would seem to have run.
+  if (const int line = NulCharacterLine(text); line > 0) {
+    const QString message = QStringLiteral(
+                                "The script holds a NUL character on line %1; remove it "
+                                "before the script can run.")
+                                .arg(line + lineOffset);
+    results_->Say({message});
+    throw Exception(message);
+  }
   fetchClock_.start();
+  fetchMs_ = runMs_ = -1;
+  affected_ = -1;
   printed_.clear();
   QStringList said;
-  int results = 0;
   std::vector<sql::Batch> batches;
   try {
     batches = sql::SplitBatches(text);
   } catch (const Exception& e) {
-    MessagesMemo->setPlainText(e.Message());
-    ResultTabs->setCurrentWidget(MessagesMemo);
+    results_->Say({e.Message()});
     throw;
   }
   // Blanks alone: the empty statement runs and the database layer says what is wrong with it.
   if (batches.empty()) batches.push_back({text, 1, 1});
   const bool several = batches.size() > 1 || batches.front().repeat > 1;
-  for (std::size_t b = 0; b < batches.size(); ++b)
-    for (int r = 0; r < batches[b].repeat; ++r)
-      RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
-               batches[b].firstLine + lineOffset, results, said);
+  cancelled_ = false;
+  fetchTicker_->start();  // the running sign and its time
+  try {
+    for (std::size_t b = 0; b < batches.size() && !cancelled_; ++b)
+      for (int r = 0; r < batches[b].repeat && !cancelled_; ++r)
+        cancelled_ = !RunBatch(batches[b].text, several ? static_cast<int>(b) + 1 : 0,
+                               batches[b].firstLine + lineOffset,
+                               b + 1 == batches.size() && r + 1 == batches[b].repeat, said);
+  } catch (...) {
+    fetchTicker_->stop();
+    ShowTransactionState();
+    throw;
+  }
+  runMs_ = fetchClock_.elapsed();
+  ran_ = true;
+  ShowTransactionState();
   // As the management tools say it when nothing else was.
+  const int results = results_->Results();
   if (results == 0 && said.isEmpty()) said << QStringLiteral("Commands completed successfully.");
-  MessagesMemo->setPlainText(said.join(u'\n'));
-  if (results > 0)
-    ResultTabs->setCurrentIndex(0);
-  else
-    ResultTabs->setCurrentWidget(MessagesMemo);
-  if (!selection) Memo1->document()->setModified(false);
+  results_->Say(said);
+  if (results > 0 && !cancelled_) ResultTabs->setCurrentIndex(0);
   if (results > 0) BtnExport->setEnabled(true);
   ShowFetchStatus();
-  if (fetchSet_->Fetching()) fetchTicker_->start();
+  if (!fetchSet_->Fetching()) {
+    fetchTicker_->stop();
+    fetchClock_.invalidate();
+  }
 }
 
 db::TQuery* TFrExecSQL::NewBatchQuery() {
   if (!QExport->Active() && fetchSet_ == QExport) return QExport;
   auto* query = new db::TQuery(this);
-  query->setObjectName(QStringLiteral("QExport%1").arg(runOwned_.size() + 2));
+  query->setObjectName(QStringLiteral("QExport%1").arg(++batchQueries_ + 1));
   query->SetDatabaseName(QExport->DatabaseName());
   query->SetBackgroundFetch(true);
   connect(query, &db::TDataSet::FetchEnded, this, [this] { FetchEnded(); });
-  runOwned_.push_back(query);
+  results_->Own(query);
   return query;
 }
 
-void TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, int& results,
+bool TFrExecSQL::RunBatch(const QString& text, int batch, int firstLine, bool last,
                           QStringList& said) {
   db::TQuery* query = NewBatchQuery();
   query->SetSQL(text.split(u'\n'));
+  db::TDatabase& database = query->Database();
+  std::exception_ptr error;
   bool rows = false;
-  try {
-    rows = query->OpenIfRows();
-  } catch (const Exception& e) {
-    // What ran before the error stays said; the error follows with where it happened, and
-    // then goes to the error window and the log as any other.
-    SayNotes(query, results, said);
-    StatusPanel(1)->setText(printed_);
-    said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
-    MessagesMemo->setPlainText(said.join(u'\n'));
-    ResultTabs->setCurrentWidget(MessagesMemo);
-    if (results > 0) BtnExport->setEnabled(true);
-    throw;
+  if (Trim(query->Text()).isEmpty()) {
+    // Nothing to send: the query says what is wrong with it.
+    try {
+      rows = query->OpenIfRows();
+    } catch (const Exception&) {
+      error = std::current_exception();
+    }
+  } else {
+    // The connection opens here, on this thread: its after-connect step shows and closes windows.
+    database.AcquireUse();
+    TBatchOutcome outcome;
+    try {
+      // A batch that others follow is read whole, so that the next finds the connection free.
+      outcome = runner_->Run(database.Backend(), query->Text(), !last);
+    } catch (...) {
+      database.ReleaseUse();
+      throw;
+    }
+    database.ReleaseUse();
+    SayNotes(std::move(outcome.notes), said);
+    error = outcome.error;
+    if (!error && outcome.rows) {
+      auto* held = new THeldResult(std::move(outcome.rows), this);
+      results_->Own(held);
+      results_->ShowResult(held);
+    } else if (!error && outcome.cursor) {
+      // Its first rows are there already; the rest arrive as the grid shows them.
+      query->AdoptCursor(std::move(outcome.cursor));
+      try {
+        rows = query->OpenIfRows();
+      } catch (const Exception&) {
+        error = std::current_exception();
+      }
+      database.TakeMessages();
+      SayNotes(database.TakeNotes(), said);
+    }
   }
-  SayNotes(query, results, said);
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const Exception& e) {
+      StatusPanel(1)->setText(printed_);
+      if (results_->Results() > 0) BtnExport->setEnabled(true);
+      // The user's own Escape is no error to log: said where the run stopped, and the run ends.
+      if (runner_->Cancelled()) {
+        said << QStringLiteral("Query was cancelled by user.");
+        return false;
+      }
+      // What ran before the error stays said; the error follows with where it happened, and
+      // then goes to the error window and the log as any other.
+      said << sql::ErrorPlace(batch, db::LineOf(e, firstLine)) + QStringLiteral(": ") + e.Message();
+      results_->Say(said);
+      throw;
+    }
+  }
   if (rows) {
     fetchSet_ = query;
-    ShowResult(query, results);
+    results_->ShowResult(query);
   }
+  return true;
 }
 
-void TFrExecSQL::SayNotes(db::TQuery* query, int& results, QStringList& said) {
-  db::TDatabase& database = query->Database();
-  database.TakeMessages();  // the notes say the same, in their place
-  for (db::StatementNote& note : database.TakeNotes()) {
+void TFrExecSQL::SayNotes(std::vector<db::StatementNote> notes, QStringList& said) {
+  for (db::StatementNote& note : notes) {
     switch (note.kind) {
-      case db::StatementNote::Kind::Rows:
-        ShowResult(new THeldResult(std::move(note.rows), this), results);
-        runOwned_.push_back(grids_.back()->DataSource());
+      case db::StatementNote::Kind::Rows: {
+        auto* held = new THeldResult(std::move(note.rows), this);
+        results_->Own(held);
+        results_->ShowResult(held);
         break;
+      }
       case db::StatementNote::Kind::RowsAffected:
+        affected_ = std::max<qint64>(affected_, 0) + note.count;
         said << (note.count == 1 ? QStringLiteral("(1 row affected)")
                                  : QStringLiteral("(%1 rows affected)").arg(note.count));
         break;
@@ -406,36 +437,21 @@ void TFrExecSQL::SayNotes(db::TQuery* query, int& results, QStringList& said) {
   }
 }
 
-void TFrExecSQL::ShowResult(db::TDataSet* dataSet, int& results) {
-  ++results;
-  if (results == 1) {
-    DBGExecSQL->SetDataSource(dataSet);
-    return;
-  }
-  auto* grid = new TResultGrid(ResultTabs);
-  grid->setObjectName(QStringLiteral("DBGExecSQL%1").arg(results));
-  grid->SetDataSource(dataSet);
-  grids_.push_back(grid);
-  runOwned_.push_back(grid);
-  ResultTabs->insertTab(results - 1, grid, QStringLiteral("Results %1").arg(results));
-}
-
 void TFrExecSQL::CloseResults() {
   QExport->Close();
-  DBGExecSQL->SetDataSource(QExport);
   fetchSet_ = QExport;
-  grids_.resize(1);
-  // Grids first: they hold on to their datasets.
-  for (auto it = runOwned_.rbegin(); it != runOwned_.rend(); ++it) delete *it;
-  runOwned_.clear();
-  MessagesMemo->clear();
-  ResultTabs->setCurrentIndex(0);
+  batchQueries_ = 0;
+  results_->Clear(QExport);
+  ran_ = false;
+  StatusPanel(1)->clear();
 }
 
 TResultGrid* TFrExecSQL::FrontGrid() const {
-  for (TResultGrid* grid : grids_)
-    if (ResultTabs->currentWidget() == grid) return grid;
-  return DBGExecSQL;
+  return results_->FrontGrid();
+}
+
+const std::vector<TResultGrid*>& TFrExecSQL::Grids() const {
+  return results_->Grids();
 }
 
 db::TDataSet* TFrExecSQL::FrontDataSet() const {
@@ -443,26 +459,58 @@ db::TDataSet* TFrExecSQL::FrontDataSet() const {
 }
 
 void TFrExecSQL::ShowFetchStatus() {
-  if (!fetchSet_->Active() || !fetchClock_.isValid()) return;
-  const QString rows = QString::number(fetchSet_->RecordCount());
-  const QString seconds = QString::number(fetchClock_.elapsed() / 1000.0, 'f', 1);
+  if (runner_->Running()) {
+    StatusPanel(1)->setText(QStringLiteral("Running: %1 s (Esc cancels)")
+                                .arg(QString::number(runner_->Elapsed() / 1000.0, 'f', 1)));
+    return;
+  }
+  if (!ran_) return;
+  // The result in front; the Messages page speaks for the whole run.
+  db::TDataSet* set = results_->MessagesInFront() ? nullptr : FrontDataSet();
+  if (set && !set->Active()) set = nullptr;
+  const bool live = set && set == fetchSet_ && fetchClock_.isValid();
+  const qint64 ms = live                                ? fetchClock_.elapsed()
+                    : set == fetchSet_ && fetchMs_ >= 0 ? fetchMs_
+                                                        : runMs_;
+  const QString seconds = QString::number(ms / 1000.0, 'f', 1);
   QString text;
-  if (fetchSet_->Fetching())
-    text = QStringLiteral("Fetching: %1 rows, %2 s (Esc stops)").arg(rows, seconds);
-  else if (!fetchSet_->FetchError().isEmpty())
-    text = QStringLiteral("%1 rows, failed after %2 s").arg(rows, seconds);
-  else if (fetchSet_->FetchCancelled())
-    text = QStringLiteral("%1 rows, stopped after %2 s").arg(rows, seconds);
-  else
-    text = QStringLiteral("%1 rows in %2 s").arg(rows, seconds);
+  if (set) {
+    const QString rows = CountText(set->RecordCount(), "1 row", "%1 rows");
+    if (set->Fetching())
+      text = QStringLiteral("Fetching: %1, %2 s (Esc stops)").arg(rows, seconds);
+    else if (!set->FetchError().isEmpty())
+      text = QStringLiteral("%1, failed after %2 s").arg(rows, seconds);
+    else if (set->FetchCancelled())
+      text = QStringLiteral("%1, stopped after %2 s").arg(rows, seconds);
+    else
+      text = QStringLiteral("%1 in %2 s").arg(rows, seconds);
+  } else if (cancelled_) {
+    text = QStringLiteral("Cancelled after %1 s").arg(seconds);
+  } else if (affected_ >= 0) {
+    text = CountText(affected_, "1 row affected", "%1 rows affected") + QStringLiteral(" in ") +
+           seconds + QStringLiteral(" s");
+  } else {
+    text = QStringLiteral("Completed in %1 s").arg(seconds);
+  }
   if (!printed_.isEmpty()) text += QStringLiteral("  ") + printed_;
   StatusPanel(1)->setText(text);
 }
 
+void TFrExecSQL::ShowTransactionState() {
+  const db::TDatabase* database = CompanyDatabase();
+  StatusPanel(0)->setText(database && database->InTransaction() ? QStringLiteral("Open transaction")
+                                                                : QString());
+}
+
+db::TDatabase* TFrExecSQL::CompanyDatabase() const {
+  return db::TSession::Get(QExport->SessionName()).FindDatabase(QExport->DatabaseName());
+}
+
 void TFrExecSQL::FetchEnded() {
   fetchTicker_->stop();
-  ShowFetchStatus();
+  if (fetchClock_.isValid()) fetchMs_ = fetchClock_.elapsed();
   fetchClock_.invalidate();  // the figures stay as they ended
+  ShowFetchStatus();
   // A statement that failed half way: its rows stay, and its error is reported as any other.
   if (!fetchSet_->FetchError().isEmpty()) RunEventHandler([this] { fetchSet_->CompleteFetch(); });
 }
@@ -508,80 +556,11 @@ void TFrExecSQL::BtnExportClick() {
     return;
   }
   if (!CompleteFetch()) return;
-  DialogReply reply;
-  const TSaveType* type = nullptr;
-  for (;;) {
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::SaveFile;
-    request.folder = StartFolder;
-    request.filter = SaveOutputFilter();
-    request.filterIndex = SaveDialogFilterIndex;
-    request.defaultSuffix = SaveDialogDefaultExt;
-    reply = Dialogs::Show(request);
-    if (!reply.accepted) return;
-    type = SaveTypeAt(reply.filterIndex);
-    if (!type) return;  // no type of ours: nothing to run
-    SaveDialogFilterIndex = reply.filterIndex;
-    // A name typed without an extension takes the chosen type's, whatever the dialog proposed.
-    if (QFileInfo(reply.fileName).suffix().isEmpty())
-      reply.fileName += u'.' + SaveTypeExtension(*type);
-    if (!QFileInfo::exists(reply.fileName)) break;
-    if (DM && DM->AskConfirm(QStringLiteral("File Exists!! Overwrite this file ?"))) break;
-  }
-  SaveDialogDefaultExt = QString::fromUtf8(type->ProposedExtension);
-  TExportBaseComponent* component = ExportComponentFor(type->Format);
-  component->SetDBGrid(FrontGrid());
-  component->SetDataSet(front);
-  SaveOutput(component, reply.fileName);
-  SetCurrentFolder(StartFolder);
-}
-
-void TFrExecSQL::SaveOutput(TExportBaseComponent* component, const QString& fileName) {
-  component->FileName = fileName;
-  component->Execute();
-  // A failed run has had its own message.
-  switch (component->RunStatus()) {
-    case rsDone: {
-      QString message = QStringLiteral("OK !! Exported To ") + fileName;
-      // A result stopped by Escape is not the whole result, and the file must not pass for it.
-      if (const db::TDataSet* data = component->DataSet(); data && data->FetchCancelled())
-        message += QStringLiteral(
-                       "\n\nThe file holds %1 of the rows: the statement was stopped "
-                       "before the rest arrived.")
-                       .arg(QLocale(QLocale::English).toString(data->RecordCount()));
-      // Characters the 8-bit formats cannot hold are not lost without a word.
-      const auto* cells = dynamic_cast<const TExportToCellFile*>(component);
-      if (const QString note = cells ? cells->UnwritableNote() : QString(); !note.isEmpty())
-        message += QStringLiteral("\n\n") + note;
-      Dialogs::ShowMessage(message);
-      break;
-    }
-    case rsCancelled:
-      Dialogs::ShowMessage(component->GetLanguageString(lsExportCanceled));
-      break;
-    default:
-      break;
-  }
+  if (saveOutput_->Run(FrontGrid())) SetCurrentFolder(StartFolder);
 }
 
 TExportBaseComponent* TFrExecSQL::ExportComponentFor(TSaveFormat format) const {
-  switch (format) {
-    case TSaveFormat::Xls:
-      return ExportToXLS;
-    case TSaveFormat::Word:
-      return ExportToWord;
-    case TSaveFormat::Text:
-      return ExportToText;
-    case TSaveFormat::Wks:
-      return ExportToWKS;
-    case TSaveFormat::Quattro:
-      return ExportToQuattro;
-    case TSaveFormat::Xlsx:
-      return ExportToXlsx;
-    case TSaveFormat::Csv:
-      return ExportToCsv;
-  }
-  return nullptr;
+  return saveOutput_->ComponentFor(format);
 }
 
 void TFrExecSQL::Memo1Change() {
@@ -603,6 +582,15 @@ void TFrExecSQL::Memo1KeyDown(int key) {
 // The base window already watches every event of the application (its key preview); the memo's
 // focus and key events are picked out of that stream.
 bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
+  // Escape while the statements run cancels them, wherever the focus is, instead of leaving.
+  if (event->type() == QEvent::KeyPress && runner_->Running() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this) {
+      runner_->Cancel();
+      return true;
+    }
+  }
   // Escape while rows arrive stops the statement, wherever the focus is, instead of leaving.
   if (event->type() == QEvent::KeyPress && fetchSet_->Fetching() &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -614,23 +602,12 @@ bool TFrExecSQL::eventFilter(QObject* watched, QEvent* event) {
   }
   // Escape on a sorted grid restores its order instead of leaving.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-    for (TResultGrid* grid : grids_)
-      if (watched == grid && grid->Sorted()) {
-        grid->SortByColumn(-1);
-        return true;
-      }
-  if (watched == FindEdit && event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      FindNext();
+    if (TResultGrid* grid = results_->GridOf(watched); grid && grid->Sorted()) {
+      grid->SortByColumn(-1);
       return true;
     }
-    if (key == Qt::Key_Escape) {
-      FindEdit->hide();
-      Memo1->setFocus();
-      return true;
-    }
-  }
+  // The find bar's Return and Escape are the editor's own.
+  if (watched == FindEdit && event->type() == QEvent::KeyPress) return false;
   if (watched == Memo1) {
     switch (event->type()) {
       case QEvent::FocusIn:
@@ -684,100 +661,66 @@ void TFrExecSQL::setVisible(bool visible) {
 
 void TFrExecSQL::closeEvent(QCloseEvent* event) {
   TFrForm::closeEvent(event);
-  if (event->isAccepted()) SaveLayout();
-}
-
-void TFrExecSQL::SetMemoTextSilently(const QString& text) {
-  {
-    const QSignalBlocker block(Memo1);
-    Memo1->setPlainText(text);
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
-}
-
-bool TFrExecSQL::ScriptChanged() const {
-  return Memo1->document()->isModified();
-}
-
-void TFrExecSQL::ShowScriptCaption() {
-  QString caption = QStringLiteral("SQL Script");
-  if (!scriptFile_.isEmpty()) caption += u' ' + scriptFile_;
-  if (ScriptChanged()) caption += QStringLiteral(" *");
-  PageControl1->setTabText(0, caption);
-}
-
-bool TFrExecSQL::MayDiscardScript() {
-  if (!ScriptChanged()) return true;
-  switch (Dialogs::AskYesNoCancel(QStringLiteral("The SQL script has changed. Save it ?"))) {
-    case Dialogs::Answer::Yes:
-      return SaveScript();
-    case Dialogs::Answer::No:
-      return true;
-    case Dialogs::Answer::Cancel:
-      break;
-  }
-  Memo1->setFocus();
-  return false;
-}
-
-bool TFrExecSQL::AskOverwrite() const {
-  const QString question = QStringLiteral("File Exists!! Overwrite this file ?");
-  return DM ? DM->AskConfirm(question) : Dialogs::Confirm(question, QColor());
-}
-
-bool TFrExecSQL::SaveScript() {
-  if (scriptFile_.isEmpty()) return SaveScriptAs();
-  try {
-    scriptEncoding_ = WriteScriptFile(scriptFile_, Memo1->toPlainText(), scriptEncoding_);
-  } catch (const EInOutError& e) {
-    Dialogs::ShowMessage(e.Message());
-    return false;
-  }
-  Memo1->document()->setModified(false);
-  ShowScriptCaption();
-  return true;
-}
-
-bool TFrExecSQL::SaveScriptAs() {
-  QString fileName;
-  for (;;) {
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::SaveFile;
-    request.folder = scriptFile_.isEmpty() ? QDir::currentPath() : QFileInfo(scriptFile_).path();
-    request.filter = QStringLiteral("SQL Script files|*.sql|All files|*.*");
-    request.defaultSuffix = QStringLiteral("sql");
-    request.fileName = scriptFile_;
-    const DialogReply reply = Dialogs::Show(request);
-    SetCurrentFolder(StartFolder);
-    if (!reply.accepted || reply.fileName.isEmpty()) return false;
-    fileName = reply.fileName;
-    if (QFileInfo(fileName).suffix().isEmpty()) fileName += QStringLiteral(".sql");
-    if (!QFileInfo::exists(fileName) || AskOverwrite()) break;
-  }
-  const QString previous = scriptFile_;
-  scriptFile_ = fileName;
-  if (SaveScript()) return true;
-  scriptFile_ = previous;
-  ShowScriptCaption();
-  return false;
+  if (!event->isAccepted()) return;
+  SaveLayout();
+  // The statement under way ends first; the run then ends without showing anything more.
+  runner_->Cancel();
 }
 
 bool TFrExecSQL::FormClose() {
   // The exit question as always; changed text is asked about after it.
   if (!TFrForm::FormClose()) return false;
-  return TerminationRequested() || MayDiscardScript() || TerminationRequested();
+  if (TerminationRequested()) return true;
+  if (!MayDiscardScript()) return TerminationRequested();
+  return MayEndTransaction() || TerminationRequested();
+}
+
+bool TFrExecSQL::MayEndTransaction() {
+  db::TDatabase* database = CompanyDatabase();
+  if (!database || !database->InTransaction()) return true;
+  // As SQL Server's own tools ask: closing the connection would roll the work back unseen.
+  const auto answer = Dialogs::AskYesNoCancel(
+      InUsersLanguage("There are uncommitted transactions. Do you wish to commit these "
+                      "transactions before the program ends ?",
+                      "มีรายการ (transaction) ที่ยังไม่ได้ยืนยัน ต้องการยืนยัน (commit) "
+                      "ก่อนออกจากโปรแกรมหรือไม่ ?"));
+  if (answer == Dialogs::Answer::Cancel) return false;
+  try {
+    if (answer == Dialogs::Answer::Yes)
+      database->Commit();
+    else
+      database->Rollback();
+  } catch (const Exception& e) {
+    Dialogs::ShowMessage(e.Message());
+    ShowTransactionState();
+    return false;
+  }
+  ShowTransactionState();
+  return true;
+}
+
+bool TFrExecSQL::ScriptChanged() const {
+  return editor_->Changed();
+}
+
+const QString& TFrExecSQL::ScriptFileName() const {
+  return editor_->FileName();
+}
+
+bool TFrExecSQL::MayDiscardScript() {
+  return editor_->MayDiscard();
+}
+
+bool TFrExecSQL::SaveScript() {
+  return editor_->Save();
+}
+
+bool TFrExecSQL::SaveScriptAs() {
+  return editor_->SaveAs();
 }
 
 void TFrExecSQL::FindNext() {
-  const QString text = FindEdit->text();
-  if (text.isEmpty()) return;
-  if (Memo1->find(text)) return;
-  // From the top again, once.
-  QTextCursor cursor = Memo1->textCursor();
-  cursor.movePosition(QTextCursor::Start);
-  Memo1->setTextCursor(cursor);
-  if (!Memo1->find(text)) StatusPanel(1)->setText(QStringLiteral("Not found: ") + text);
+  if (!editor_->FindNext()) emit editor_->NotFound(FindEdit->text());
 }
 
 }  // namespace qav

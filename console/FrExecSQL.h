@@ -2,6 +2,7 @@
 
 #include "app/FrForm.h"
 #include "core/ScriptFile.h"
+#include "db/Backend.h"
 #include "export/SaveOutputSettings.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,16 @@ class QTabWidget;
 namespace qav {
 
 namespace db {
+class TDatabase;
 class TDataSet;
 class TQuery;
 }  // namespace db
 class TResultGrid;
 class TExportBaseComponent;
+class TResultsPane;
+class TSaveOutputFlow;
+class TScriptEditor;
+class TStatementRunner;
 
 // The folder the process was in when the console was first shown; empty before that.
 extern QString StartFolder;
@@ -65,9 +71,6 @@ class TFrExecSQL : public TFrForm {
   TExportBaseComponent* ExportToQuattro;
   TExportBaseComponent* ExportToXlsx;
   TExportBaseComponent* ExportToCsv;
-  // The save dialog's state between showings.
-  QString SaveDialogDefaultExt = QStringLiteral("XLS");
-  int SaveDialogFilterIndex = 1;
 
   void FormShow() override;
   void AcNewExecute() override;
@@ -85,7 +88,7 @@ class TFrExecSQL : public TFrForm {
   bool FormClose() override;
 
   // The file the script was last opened from or saved to; empty for a new script.
-  const QString& ScriptFileName() const { return scriptFile_; }
+  const QString& ScriptFileName() const;
   // The text differs from what was last opened, saved or run.
   bool ScriptChanged() const;
 
@@ -93,7 +96,10 @@ class TFrExecSQL : public TFrForm {
   TResultGrid* FrontGrid() const;
   db::TDataSet* FrontDataSet() const;
   // The grids of the last run, in the order of their results.
-  const std::vector<TResultGrid*>& Grids() const { return grids_; }
+  const std::vector<TResultGrid*>& Grids() const;
+
+  // What runs the statements, off the window's thread.
+  const TStatementRunner& Runner() const { return *runner_; }
 
   // The component that writes a format of the save dialog.
   TExportBaseComponent* ExportComponentFor(TSaveFormat format) const;
@@ -115,40 +121,48 @@ class TFrExecSQL : public TFrForm {
   void setVisible(bool visible) override;
 
  private:
-  // Replaces the memo's text without it counting as the user's change.
-  void SetMemoTextSilently(const QString& text);
   // Before changed text goes: asks Yes (save), No (discard) or Cancel; false keeps it.
   bool MayDiscardScript();
-  void ShowScriptCaption();
-  bool AskOverwrite() const;
-
-  QString scriptFile_;
-  TScriptEncoding scriptEncoding_ = TScriptEncoding::Utf8;
-  // The rows fetched and the time taken, in the status bar.
+  // Before the program ends with a transaction open: asks Yes (commit), No (roll back) or
+  // Cancel; false keeps the window.
+  bool MayEndTransaction();
+  TScriptEditor* editor_;
+  // The status bar: what the page in front holds and the time it took, or for the Messages page
+  // (and a run without results) the rows the run changed.
   void ShowFetchStatus();
+  // "Open transaction" in the first panel while the company connection has one.
+  void ShowTransactionState();
+  db::TDatabase* CompanyDatabase() const;
   void FetchEnded();
 
   // Empties the result pages and closes their datasets, before a run and on New.
   void CloseResults();
-  // Runs one batch; raises its error after writing it to the messages.
-  void RunBatch(const QString& text, int batch, int firstLine, int& results, QStringList& said);
-  // A grid page for a dataset of the run; the first is DBGExecSQL's.
-  void ShowResult(db::TDataSet* dataSet, int& results);
+  // Runs one batch (the script's last one, whose result may keep arriving, or another, read
+  // whole); raises its error after writing it to the messages; false when the user cancelled.
+  bool RunBatch(const QString& text, int batch, int firstLine, bool last, QStringList& said);
   db::TQuery* NewBatchQuery();
-  void SayNotes(db::TQuery* query, int& results, QStringList& said);
+  // What the statements said, into `said`; their result sets onto the results pane.
+  void SayNotes(std::vector<db::StatementNote> notes, QStringList& said);
   void RestoreLayout();
 
-  std::vector<TResultGrid*> grids_;
-  std::vector<QObject*> runOwned_;  // the datasets and grids of the run after the first
+  TResultsPane* results_;
+  int batchQueries_ = 0;  // queries made for the run's batches after QExport
   // The query whose rows may still be arriving: the last that returned rows.
   db::TQuery* fetchSet_ = nullptr;
   bool layoutRestored_ = false;
+  // Runs from the start of a run until its last rows arrive.
   QElapsedTimer fetchClock_;
+  bool ran_ = false;
+  bool cancelled_ = false;  // the last run was cancelled
+  qint64 runMs_ = -1;       // the statements, until the first rows of the last result
+  qint64 fetchMs_ = -1;     // until the last result's rows were all there
+  qint64 affected_ = -1;    // rows the run changed; -1 when no statement changed any
   // What the last run's script PRINTed, shown after the fetch figures.
   QString printed_;
   QTimer* fetchTicker_;
-  // Runs one save and tells the user how it ended.
-  void SaveOutput(TExportBaseComponent* component, const QString& fileName);
+  // Runs the statements on a worker thread while the window keeps its events.
+  TStatementRunner* runner_;
+  TSaveOutputFlow* saveOutput_;
 };
 
 }  // namespace qav

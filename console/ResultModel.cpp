@@ -11,6 +11,29 @@
 
 namespace qav {
 
+namespace {
+
+// Money with its two decimals and a decimal with the places of its scale, as SQL Server's tools
+// show them; everything else as the field writes it.
+QString CellText(const db::TField& field, qint64 row) {
+  const int places = field.DataType() == db::ftCurrency ? 2
+                     : field.DataType() == db::ftBCD    ? field.Scale()
+                                                        : 0;
+  const db::RowStore& store = *field.DataSet()->Store();
+  if (places <= 0) return field.AsStringAt(row);
+  switch (store.KindAt(row, field.Index())) {
+    case db::RowStore::Kind::Float:
+      return QString::number(store.FloatAt(row, field.Index()), 'f', places);
+    case db::RowStore::Kind::Int:
+      return QString::number(store.IntAt(row, field.Index())) + u'.' + QString(places, u'0');
+    default:
+      break;
+  }
+  return field.AsStringAt(row);
+}
+
+}  // namespace
+
 TResultModel::TResultModel(QObject* parent) : QAbstractTableModel(parent) {
   growTimer_.setSingleShot(true);
   growTimer_.setInterval(kGrowIntervalMs);
@@ -91,7 +114,7 @@ QVariant TResultModel::data(const QModelIndex& index, int role) const {
   const bool null = dataSet_->Store()->IsNull(row, field->Index());
   switch (role) {
     case Qt::DisplayRole:
-      return null ? QStringLiteral("NULL") : field->AsStringAt(row);
+      return null ? QStringLiteral("NULL") : CellText(*field, row);
     case Qt::ForegroundRole:
       return null ? QVariant(NullColor()) : QVariant();
     case Qt::TextAlignmentRole:
@@ -195,6 +218,37 @@ void TResultModel::SortByColumn(int column) {
     sortColumn_ = column;
   }
   emit layoutChanged();
+}
+
+std::unique_ptr<db::ResultSet> TResultModel::ShownRows() const {
+  auto shown = std::make_unique<db::ResultSet>();
+  if (!dataSet_ || !dataSet_->Active()) return shown;
+  for (int i = 0; i < dataSet_->FieldCount(); ++i) {
+    const db::TField& f = dataSet_->Fields(i);
+    shown->fields.push_back({f.FieldName(), f.DataType(), f.Size(), f.Precision(), f.Scale()});
+  }
+  const db::RowStore& store = *dataSet_->Store();
+  const int columns = store.Columns();
+  shown->rows = db::RowStore(columns);
+  for (qint64 r = 0; r < store.Rows(); ++r) {
+    const qint64 from =
+        r < static_cast<qint64>(order_.size()) ? order_[static_cast<std::size_t>(r)] : r;
+    shown->rows.AddRow();
+    for (int c = 0; c < columns; ++c) switch (store.KindAt(from, c)) {
+        case db::RowStore::Kind::Null:
+          break;
+        case db::RowStore::Kind::Int:
+          shown->rows.SetInt(c, store.IntAt(from, c));
+          break;
+        case db::RowStore::Kind::Float:
+          shown->rows.SetFloat(c, store.FloatAt(from, c));
+          break;
+        case db::RowStore::Kind::Bytes:
+          shown->rows.SetBytes(c, store.BytesAt(from, c));
+          break;
+      }
+  }
+  return shown;
 }
 
 void TResultModel::SetCurrentRow(int row) {

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
 #include <vector>
 #include "db/DataSet.h"
 
@@ -45,6 +46,9 @@ class TResultModel : public QAbstractTableModel {
                ? order_[static_cast<std::size_t>(row)]
                : row;
   }
+  // Every row of the dataset in the order shown (sorted rows first, later ones after them), as a
+  // result of its own: what "Save output TO" writes from a sorted grid.
+  std::unique_ptr<db::ResultSet> ShownRows() const;
   static QColor NullColor() { return QColor(128, 128, 128); }
 
  private:

@@ -12,8 +12,30 @@
 
 namespace qav {
 
-QString ReadScriptFile(const QString& fileName, TScriptEncoding* encoding) {
-  if (encoding) *encoding = TScriptEncoding::Utf8;
+namespace {
+
+// A decoder that reports a sequence cut off at the end instead of dropping it unseen.
+QString Decode(QStringDecoder::Encoding encoding, QByteArrayView bytes, const QString& shown,
+               const char* name) {
+  QStringDecoder decoder(encoding,
+                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  const QString text = decoder(bytes);
+  if (decoder.hasError())
+    throw EInOutError(
+        QStringLiteral("%1 starts as %2 but holds bytes that are not %2.").arg(shown, name));
+  return text;
+}
+
+}  // namespace
+
+int NulCharacterLine(const QString& text) {
+  const qsizetype at = text.indexOf(QChar(u'\0'));
+  return at < 0 ? 0 : static_cast<int>(QStringView(text).left(at).count(u'\n')) + 1;
+}
+
+QString ReadScriptFile(const QString& fileName, TScriptForm* form) {
+  TScriptForm read;
+  if (form) *form = read;
   const QString shown = QDir::toNativeSeparators(fileName);
   const QFileInfo info(fileName);
   if (!info.exists()) throw EInOutError(QStringLiteral("File %1 not found.").arg(shown));
@@ -37,35 +59,64 @@ QString ReadScriptFile(const QString& fileName, TScriptEncoding* encoding) {
     throw EInOutError(QStringLiteral("%1 is larger than %2 MiB; a script file must be smaller.")
                           .arg(shown)
                           .arg(kMaxScriptFileBytes / (1024 * 1024)));
-  const bool marked = bytes.startsWith("\xEF\xBB\xBF");
-  // Stateless: a sequence cut off at the end is an error, not a character dropped unseen.
   // A second byte-order mark is a character of the text, kept as it is.
-  QStringDecoder utf8(QStringDecoder::Utf8,
-                      QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-  const QString text = utf8(marked ? bytes.mid(3) : bytes);
-  if (!utf8.hasError()) return text;
-  // A file that says it is UTF-8 and is not would lose its damaged characters unseen.
-  if (marked)
-    throw EInOutError(
-        QStringLiteral("%1 starts as UTF-8 but holds bytes that are not UTF-8.").arg(shown));
-  if (encoding) *encoding = TScriptEncoding::Cp874;
-  return FromCp874(bytes);
+  QString text;
+  if (bytes.startsWith("\xEF\xBB\xBF")) {
+    read.encoding = TScriptEncoding::Utf8Bom;
+    text = Decode(QStringDecoder::Utf8, QByteArrayView(bytes).sliced(3), shown, "UTF-8");
+  } else if (bytes.startsWith("\xFF\xFE")) {
+    read.encoding = TScriptEncoding::Utf16Le;
+    text = Decode(QStringDecoder::Utf16LE, QByteArrayView(bytes).sliced(2), shown, "UTF-16");
+  } else if (bytes.startsWith("\xFE\xFF")) {
+    read.encoding = TScriptEncoding::Utf16Be;
+    text = Decode(QStringDecoder::Utf16BE, QByteArrayView(bytes).sliced(2), shown, "UTF-16");
+  } else {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = utf8(bytes);
+    if (utf8.hasError()) {
+      read.encoding = TScriptEncoding::Cp874;
+      text = FromCp874(bytes);
+    }
+  }
+  if (const int line = NulCharacterLine(text); line > 0)
+    throw EInOutError(QStringLiteral("%1 holds a NUL character on line %2; a script is text and "
+                                     "cannot hold one.")
+                          .arg(shown)
+                          .arg(line));
+  const qsizetype lineEnd = text.indexOf(u'\n');
+  read.crlf = lineEnd > 0 && text[lineEnd - 1] == u'\r';
+  if (form) *form = read;
+  return text;
 }
 
-TScriptEncoding WriteScriptFile(const QString& fileName, const QString& text,
-                                TScriptEncoding encoding) {
+TScriptForm WriteScriptFile(const QString& fileName, const QString& text, TScriptForm form) {
+  const QString lines = form.crlf ? QString(text).replace(u'\n', QStringLiteral("\r\n")) : text;
   QByteArray bytes;
-  if (encoding == TScriptEncoding::Cp874) {
+  if (form.encoding == TScriptEncoding::Cp874) {
     qsizetype unmapped = 0;
-    bytes = ToCp874(text, &unmapped);
-    if (unmapped > 0) encoding = TScriptEncoding::Utf8;
+    bytes = ToCp874(lines, &unmapped);
+    if (unmapped > 0) form.encoding = TScriptEncoding::Utf8;
   }
-  if (encoding == TScriptEncoding::Utf8) bytes = text.toUtf8();
-  const QString shown = QDir::toNativeSeparators(fileName);
+  switch (form.encoding) {
+    case TScriptEncoding::Cp874:
+      break;
+    case TScriptEncoding::Utf8:
+      bytes = lines.toUtf8();
+      break;
+    case TScriptEncoding::Utf8Bom:
+      bytes = "\xEF\xBB\xBF" + lines.toUtf8();
+      break;
+    case TScriptEncoding::Utf16Le:
+      bytes = "\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE).encode(lines);
+      break;
+    case TScriptEncoding::Utf16Be:
+      bytes = "\xFE\xFF" + QStringEncoder(QStringEncoder::Utf16BE).encode(lines);
+      break;
+  }
   QSaveFile file(fileName);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
     throw FileError(FileAction::Write, fileName, file.errorString());
-  return encoding;
+  return form;
 }
 
 }  // namespace qav

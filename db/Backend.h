@@ -121,6 +121,10 @@ class BackendConnection {
   // The notes of the last Execute or OpenCursor (and of a cursor's rows read since), oldest
   // first; each Execute or OpenCursor starts a new list.
   virtual std::vector<StatementNote> TakeNotes() { return {}; }
+
+  // Asks an Execute or OpenCursor running on another thread to stop soon; it then raises the
+  // server's "cancelled" error. Safe to call from any thread, and harmless when nothing runs.
+  virtual void Interrupt() {}
 };
 
 // Opens the back end that the server name chooses: "embedded:FOLDER" for the embedded suite,

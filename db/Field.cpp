@@ -32,6 +32,8 @@ TField::TField(TDataSet* dataSet, int index, const FieldDef& def)
       name_(def.name),
       type_(def.type),
       size_(def.size),
+      precision_(def.precision),
+      scale_(def.scale),
       displayLabel_(def.name),
       displayWidth_(DefaultDisplayWidth(def.type, def.size)),
       alignment_(DefaultAlignment(def.type)) {}

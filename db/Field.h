@@ -21,6 +21,9 @@ class TField {
   const QString& FieldName() const { return name_; }
   TFieldType DataType() const { return type_; }
   int Size() const { return size_; }
+  // Declared precision and scale of a decimal column; 0 when not declared.
+  int Precision() const { return precision_; }
+  int Scale() const { return scale_; }
 
   const QString& DisplayLabel() const { return displayLabel_; }
   void SetDisplayLabel(QString label) { displayLabel_ = std::move(label); }
@@ -54,6 +57,8 @@ class TField {
   QString name_;
   TFieldType type_;
   int size_;
+  int precision_;
+  int scale_;
   QString displayLabel_;
   int displayWidth_;
   bool visible_ = true;

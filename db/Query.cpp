@@ -30,6 +30,7 @@ void TQuery::SetSessionName(const QString& name) {
 
 void TQuery::SetSQL(const QStringList& lines) {
   Close();
+  adopted_.reset();
   sql_ = lines;
   SQLChanged();
   if (!paramCheck_) return;
@@ -80,6 +81,7 @@ std::unique_ptr<ResultSet> TQuery::OpenCursor() {
 
 std::unique_ptr<BackendCursor> TQuery::OpenForwardCursor() {
   TDatabase& db = AttachToDatabase();
+  if (adopted_) return std::move(adopted_);
   try {
     std::vector<QVariant> args;
     const QString text = BoundText(args);

@@ -43,6 +43,10 @@ class TQuery : public TDataSet {
   // The connection the query works on, looked up by name (not opened).
   TDatabase& Database() const;
 
+  // The next open of a forward-only or background-fetching query takes this cursor, opened
+  // already on the query's connection (on a worker thread, say), instead of running the text.
+  void AdoptCursor(std::unique_ptr<BackendCursor> cursor) { adopted_ = std::move(cursor); }
+
  protected:
   std::unique_ptr<ResultSet> OpenCursor() override;
   std::unique_ptr<BackendCursor> OpenForwardCursor() override;
@@ -67,6 +71,7 @@ class TQuery : public TDataSet {
   TParams params_;
   qint64 rowsAffected_ = -1;
   TDatabase* openOn_ = nullptr;
+  std::unique_ptr<BackendCursor> adopted_;
 };
 
 // Replaces the ":Name" references of a statement by positional "?" placeholders and returns the

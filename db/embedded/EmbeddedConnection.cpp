@@ -276,6 +276,8 @@ class EmbeddedConnection final : public BackendConnection {
   }
 
   bool InTransaction() const override { return sqlite3_get_autocommit(db_.get()) == 0; }
+  // The step under way ends with SQLITE_INTERRUPT, which reads as SQL Server's cancel message.
+  void Interrupt() override { sqlite3_interrupt(db_.get()); }
   void StartTransaction() override { ExecSql(db_.get(), "BEGIN"); }
   void Commit() override { ExecSql(db_.get(), "COMMIT"); }
   void Rollback() override { ExecSql(db_.get(), "ROLLBACK"); }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace qav::db {
 
@@ -535,6 +536,34 @@ class OdbcConnection final : public BackendConnection {
     std::vector<BoundParam> params;
   };
 
+  // Marks the statement the server works on while a call runs, for Interrupt from another
+  // thread; the handle is only cancelled while it is sure to exist.
+  class Busy {
+   public:
+    Busy(OdbcConnection& connection, SQLHSTMT stmt) : connection_(connection) {
+      const std::lock_guard<std::mutex> lock(connection_.busyMutex_);
+      connection_.busy_ = stmt;
+    }
+    ~Busy() {
+      const std::lock_guard<std::mutex> lock(connection_.busyMutex_);
+      connection_.busy_ = nullptr;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+   private:
+    OdbcConnection& connection_;
+  };
+
+ public:
+  // SQLCancel from another thread: the driver sends the server an attention and the call under
+  // way ends with "Operation canceled".
+  void Interrupt() override {
+    const std::lock_guard<std::mutex> lock(busyMutex_);
+    if (busy_) SQLCancel(busy_);
+  }
+
+ private:
   Executed Run(const QString& sql, const std::vector<QVariant>& args) {
     rowsAffected_ = -1;
     notes_.clear();
@@ -543,6 +572,7 @@ class OdbcConnection final : public BackendConnection {
     QString text = sql;
     SQLRETURN rc;
     if (args.empty()) {
+      const Busy busy(*this, stmt);
       rc = SQLExecDirectW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size()));
     } else {
       Check(SQLPrepareW(stmt, Wide(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
@@ -551,6 +581,7 @@ class OdbcConnection final : public BackendConnection {
         executed.params[i].SetInput(args[i], ftUnknown);
         executed.params[i].BindTo(stmt, static_cast<SQLUSMALLINT>(i + 1));
       }
+      const Busy busy(*this, stmt);
       rc = SQLExecute(stmt);
     }
     // SQL_NO_DATA: a statement that touched no rows.
@@ -561,7 +592,11 @@ class OdbcConnection final : public BackendConnection {
 
   // Moves to the next result of the statement; false when there is none.
   bool MoreResults(SQLHSTMT stmt) {
-    const SQLRETURN rc = SQLMoreResults(stmt);
+    SQLRETURN rc;
+    {
+      const Busy busy(*this, stmt);
+      rc = SQLMoreResults(stmt);
+    }
     if (rc == SQL_NO_DATA) return false;
     Check(rc, SQL_HANDLE_STMT, stmt, "SQLMoreResults");
     NoteMessages(rc, stmt);
@@ -709,6 +744,8 @@ class OdbcConnection final : public BackendConnection {
   std::vector<StatementNote> notes_;
   int queryTimeout_ = 0;
   CellReader reader_;
+  std::mutex busyMutex_;
+  SQLHSTMT busy_ = nullptr;
 };
 
 // Streams the first result with columns of an executed statement. Execute keeps the last one;

@@ -122,12 +122,21 @@ TEST(BatchFuzz, StatementFilesOfAnyBytesAreReadWithoutLoss) {
     f.write(bytes);
     f.close();
     // UTF-8 comes back as it was written; anything else is code page 874, a byte a character,
-    // unless a byte-order mark says UTF-8: then it is refused rather than read with losses.
+    // unless a byte-order mark says UTF-8: then it is refused rather than read with losses. A
+    // NUL would end the statement unseen: refused. A UTF-16 mark is read as UTF-16 or refused.
     const bool bom = bytes.startsWith("\xEF\xBB\xBF");
     const QByteArray body = bom ? bytes.mid(3) : bytes;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     const QString utf8 = decoder(body);
-    if (utf8.toUtf8() == body) {
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+      try {
+        EXPECT_EQ(ReadStatementFile(file).indexOf(QChar(0)), -1);
+      } catch (const EBatchArguments& e) {
+        EXPECT_FALSE(e.Message().isEmpty());
+      }
+    } else if (body.contains('\0')) {
+      EXPECT_THROW(ReadStatementFile(file), EBatchArguments) << bytes.toHex().toStdString();
+    } else if (utf8.toUtf8() == body) {
       EXPECT_EQ(ReadStatementFile(file), utf8) << bytes.toHex().toStdString();
     } else if (bom) {
       EXPECT_THROW(ReadStatementFile(file), EBatchArguments) << bytes.toHex().toStdString();

@@ -28,11 +28,11 @@ namespace qav::test {
 class Console : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetCommandLine({"12", "1", "DEMO", "", "EXPORT-TO", "09/12/2026"});
+    SetCommandLine({"12", QString::number(userId_), "DEMO", "", "EXPORT-TO", "09/12/2026"});
     dm_ = std::make_unique<TDM>();
     config_ = std::make_unique<TDMConfig>();
     config_->GetCompanyConfig("DEMO");
-    config_->CheckRight(12, 1);
+    config_->CheckRight(12, userId_);
     // Errors that reach the application's handler are collected here.
     SetApplicationExceptionHandler([this](const Exception& e) { errors_ << e.Message(); });
     Dialogs::SetAnswerer([this](const DialogRequest& r) {
@@ -92,6 +92,8 @@ class Console : public ::testing::Test {
     return path;
   }
 
+  // The user the suite starts the console for: 1 works in English, 2 in Thai.
+  int userId_ = 1;
   test::DemoSuiteFolder folder_{60};
   QTemporaryDir files_;
   std::unique_ptr<TDM> dm_;

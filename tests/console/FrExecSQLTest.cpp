@@ -46,8 +46,12 @@ TEST_F(Console, ButtonsFollowNewTypingAndExecution) {
   EXPECT_EQ(Buttons(), (States{true, true, true}));
   EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 200);
 
-  // New empties memo and grid; the buttons start over.
+  // New empties memo and grid (a run did not save the script: No discards it); the buttons start
+  // over.
+  answers_ = {"no"};
   QTest::keyClick(window_->Memo1, Qt::Key_F3);
+  EXPECT_EQ(Texts(DialogRequest::Kind::YesNoCancel),
+            QStringList{"The SQL script has changed. Save it ?"});
   EXPECT_TRUE(window_->Memo1->toPlainText().isEmpty());
   EXPECT_FALSE(window_->QExport->Active());
   EXPECT_EQ(window_->DBGExecSQL->model()->rowCount(), 0);
@@ -128,9 +132,9 @@ TEST_F(Console, WindowShortcutsActInTheMemoButEnterAndEscapeDoNot) {
   QTest::keyClick(window_->Memo1, Qt::Key_Escape);
   EXPECT_EQ(window_->Memo1->toPlainText(), "select 1\n");
   EXPECT_TRUE(asked_.empty());
-  window_->Memo1->selectAll();
+  // Ctrl+X is the editor's Cut; Exit has Ctrl+Q.
   answers_ = {"no"};
-  QTest::keyClick(window_->Memo1, Qt::Key_X, Qt::ControlModifier);
+  QTest::keyClick(window_->Memo1, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_EQ(Texts(DialogRequest::Kind::Confirm), QStringList{"Exit Program ?"});
   EXPECT_EQ(window_->Memo1->toPlainText(), "select 1\n");
   EXPECT_TRUE(window_->isVisible());

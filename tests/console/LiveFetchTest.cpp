@@ -61,7 +61,7 @@ TEST_F(LiveConsole, RowsArriveWhileTheWindowTakesInput) {
   QAbstractItemModel* model = window_->DBGExecSQL->model();
   EXPECT_EQ(model->index(kRows - 1, 0).data().toString(), QStringLiteral("1000000"));
   EXPECT_EQ(model->index(kRows - 1, 1).data().toString(), QStringLiteral("row 1000000"));
-  EXPECT_TRUE(Status().startsWith(QLatin1String("1000000 rows in "))) << Status().toStdString();
+  EXPECT_TRUE(Status().startsWith(QLatin1String("1,000,000 rows in "))) << Status().toStdString();
 }
 
 TEST_F(LiveConsole, EscapeStopsTheStatementWhereverTheFocusIsAndTheGridKeepsItsRows) {

@@ -67,6 +67,8 @@ class RealUser {
           buttons->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
                                                                      : QDialogButtonBox::Open);
       ASSERT_NE(accept, nullptr);
+      // An open dialog enables Open once its file list, read in the background, has the name.
+      EXPECT_TRUE(QTest::qWaitFor([accept] { return accept->isEnabled(); }, 20000));
       QTest::mouseClick(accept, Qt::LeftButton);
     });
   }

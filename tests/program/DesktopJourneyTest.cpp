@@ -272,3 +272,30 @@ TEST_F(DesktopJourney, TheConsoleGrowsRunsBatchesAndAsksBeforeNew) {
   ASSERT_TRUE(Answer(QStringLiteral("SQL Export"), QStringLiteral("Escape")));
   EXPECT_EQ(app_.state(), QProcess::Running);
 }
+
+// A statement that runs for far longer than any wait here: while it runs the window takes keys
+// (Ctrl+Q brings its question), Escape cancels it (F3 then asks about the script, which it does
+// not while a run is under way), and SIGTERM ends the program with its statement, in order.
+TEST_F(DesktopJourney, ALongStatementNeitherFreezesNorOutlivesEscapeOrSigterm) {
+  const QString endless = QStringLiteral(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 10000000000) "
+      "select count(*) as N from n");
+  RunStatement(endless);
+  QTest::qWait(1000);
+  Key(main_, QStringLiteral("ctrl+q"));
+  ASSERT_TRUE(Answer(QStringLiteral("Confirm"), QStringLiteral("Escape")));  // No: stays
+  Key(main_, QStringLiteral("Escape"));
+  Key(main_, QStringLiteral("F3"));
+  ASSERT_TRUE(Answer(QStringLiteral("SQL Export"), QStringLiteral("Escape")));  // Cancel: kept
+  EXPECT_TRUE(Windows(QStringLiteral("Windows Error Message")).isEmpty());
+
+  Key(main_, QStringLiteral("F5"));  // the same statement again
+  QTest::qWait(1000);
+  QElapsedTimer ending;
+  ending.start();
+  app_.terminate();
+  ASSERT_TRUE(app_.waitForFinished(kWaitMs)) << "the program outlived SIGTERM";
+  EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(app_.exitCode(), 0);
+  RecordProperty("ms_from_sigterm_to_exit", static_cast<int>(ending.elapsed()));
+}
