@@ -112,9 +112,6 @@ class BackendConnection {
   virtual void Rollback() = 0;
 
   virtual void ExecProc(const QString& name, std::vector<ProcArg>& args) = 0;
-  // Asks the Execute or ExecProc running on another thread to stop soon; it then raises the
-  // server's "cancelled" error. Safe to call from any thread, and harmless when nothing runs.
-  virtual void Interrupt() {}
 
   // The texts of PRINT (and of RAISERROR below severity 11) since the last call, oldest first.
   virtual QStringList TakeMessages() { return {}; }
@@ -122,8 +119,9 @@ class BackendConnection {
   // first; each Execute or OpenCursor starts a new list.
   virtual std::vector<StatementNote> TakeNotes() { return {}; }
 
-  // Asks an Execute or OpenCursor running on another thread to stop soon; it then raises the
-  // server's "cancelled" error. Safe to call from any thread, and harmless when nothing runs.
+  // Asks an Execute, ExecProc or OpenCursor running on another thread to stop soon; it then
+  // raises the server's "cancelled" error. Safe to call from any thread, and harmless when
+  // nothing runs.
   virtual void Interrupt() {}
 };
 

@@ -281,7 +281,6 @@ class EmbeddedConnection final : public BackendConnection {
   void StartTransaction() override { ExecSql(db_.get(), "BEGIN"); }
   void Commit() override { ExecSql(db_.get(), "COMMIT"); }
   void Rollback() override { ExecSql(db_.get(), "ROLLBACK"); }
-  void Interrupt() override { sqlite3_interrupt(db_.get()); }
 
   QStringList TakeMessages() override { return std::exchange(messages_, {}); }
   std::vector<StatementNote> TakeNotes() override { return std::exchange(notes_, {}); }

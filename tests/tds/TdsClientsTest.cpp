@@ -559,9 +559,8 @@ TEST_F(TdsClients, AnAttentionStopsTheStatementAndIsAcknowledgedAlone) {
     QElapsedTimer timer;
     timer.start();
     raw.Send(Packet(tds::PacketType::Attention, {}, true));
-    std::optional<QByteArray> message;
-    while ((message = raw.ReadMessage(30000)) && !message->endsWith(acknowledgement)) {
-    }
+    std::optional<QByteArray> message = raw.ReadMessage(30000);
+    while (message && !message->endsWith(acknowledgement)) message = raw.ReadMessage(30000);
     ASSERT_TRUE(message) << "no acknowledgement";
     EXPECT_EQ(message->toHex(' '), acknowledgement.toHex(' '));
     EXPECT_LT(timer.elapsed(), 20000);
