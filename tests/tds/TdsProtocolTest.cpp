@@ -433,7 +433,7 @@ TEST(TdsSqlText, RaiserrorFillsItsArgumentsAsSqlServerDoes) {
       {u"%x %X %#x %o", {qint64(42), qint64(-7), qint64(255), qint64(8)}, "2a FFFFFFF9 0xff 10"},
       {u"%.2s|%*d|", {thai, qint64(4), qint64(7)}, "ไท|   7|"},
       {u"100%% %s %d", {QVariant()}, "100% (null) (null)"},  // NULL, then none left
-      {u"%q and 5%", {qint64(1)}, "%q and 5%"},              // no specification: as written
+      {u"%q and 5%", {qint64(1)}, "%q and 5%"},              // no conversion letter: as written
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(QString::fromUtf16(c.format).toStdString());

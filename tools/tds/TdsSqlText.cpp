@@ -64,7 +64,7 @@ QString FormatRaiserror(QStringView format, const std::vector<QVariant>& args) {
     }
     if (j < format.size() && (format[j] == u'h' || format[j] == u'l')) ++j;
     if (j >= format.size()) {
-      out += format.mid(i);  // an unfinished specification stays as it is
+      out += format.mid(i);  // an unfinished conversion stays as it is
       break;
     }
     const QChar type = format[j];
