@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <functional>
 
@@ -80,15 +81,23 @@ class RealUser {
   // A message box: its text is kept, and the button whose text is `button` (without the
   // accelerator's "&") is clicked; empty clicks the default button.
   void AnswerMessage(const QString& button = {}) {
-    When<QMessageBox>([this, button](QMessageBox* box) {
-      messages_ << box->text();
-      QAbstractButton* target = box->defaultButton();
-      for (QAbstractButton* b : box->buttons())
-        if (!button.isEmpty() && b->text().remove(u'&') == button) target = b;
-      if (!target && !box->buttons().isEmpty()) target = box->buttons().first();
-      ASSERT_NE(target, nullptr);
-      QTest::mouseClick(target, Qt::LeftButton);
-    });
+    When<QMessageBox>(
+        [this, button](QMessageBox* box) {
+          messages_ << box->text();
+          QAbstractButton* target = box->defaultButton();
+          for (QAbstractButton* b : box->buttons())
+            if (!button.isEmpty() && b->text().remove(u'&') == button) target = b;
+          if (!target && !box->buttons().isEmpty()) target = box->buttons().first();
+          ASSERT_NE(target, nullptr);
+          QTest::mouseClick(target, Qt::LeftButton);
+        },
+        [](QMessageBox* box) {
+          // Its buttons laid out, so that the click lands on one.
+          const QList<QAbstractButton*> buttons = box->buttons();
+          return !buttons.isEmpty() &&
+                 std::all_of(buttons.begin(), buttons.end(),
+                             [](QAbstractButton* b) { return !b->size().isEmpty(); });
+        });
   }
 
   // Every step has been taken.
@@ -111,7 +120,9 @@ class RealUser {
     }
     if (!waited_.isValid()) waited_.start();
     QWidget* w = QApplication::activeModalWidget();
-    if (w && w != last_ && w->isVisible()) {
+    // A window shown but not yet exposed has not laid out its buttons: a click on one would
+    // land nowhere, and the step would be spent on a window that stays open.
+    if (w && w != last_ && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed()) {
       busy_ = true;  // an action may run a nested loop in which this timer fires again
       const Step step = steps_.front();
       if (step.tryAct(w)) {
