@@ -44,6 +44,14 @@ std::string_view Bytes(sqlite3_value* v) {
               : std::string_view();
 }
 
+// A number as CONVERT to a character type writes it: an integer whole, a float in up to 15
+// significant digits.
+QString NumberText(sqlite3_value* v) {
+  return sqlite3_value_type(v) == SQLITE_INTEGER
+             ? QString::number(sqlite3_value_int64(v))
+             : QString::number(sqlite3_value_double(v), 'g', 15);
+}
+
 void ResultText(sqlite3_context* c, const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   sqlite3_result_text(c, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
@@ -1215,9 +1223,7 @@ void ConvertValue(sqlite3_context* c, int argc, sqlite3_value** argv, bool lenie
     QString text;
     const bool isDate = sqlite3_value_subtype(v) == kDateTimeSubtype;
     if (IsNumber(v)) {
-      text = sqlite3_value_type(v) == SQLITE_INTEGER
-                 ? QString::number(sqlite3_value_int64(v))
-                 : QString::number(sqlite3_value_double(v), 'g', 15);
+      text = NumberText(v);
     } else if ((hasStyle && style != 0) || isDate) {
       // The suite keeps dates as texts: a style (or a date-time from these functions) says the
       // value is one.
@@ -1349,9 +1355,7 @@ void TryConvert(sqlite3_context* c, int argc, sqlite3_value** argv) {
 // A value as CONCAT writes it: a number as CONVERT to varchar writes it, a date-time of these
 // functions in style 0, as SQL Server's implicit conversion does.
 QString ConcatText(sqlite3_value* v) {
-  if (sqlite3_value_type(v) == SQLITE_INTEGER) return QString::number(sqlite3_value_int64(v));
-  if (sqlite3_value_type(v) == SQLITE_FLOAT)
-    return QString::number(sqlite3_value_double(v), 'g', 15);
+  if (IsNumber(v)) return NumberText(v);
   if (sqlite3_value_subtype(v) == kDateTimeSubtype)
     if (const auto date = ParseTsqlDate(Text(v)))
       if (auto styled = DateStyleText(*date, 0)) return *styled;
